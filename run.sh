@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The project's two entry points:
+#   ./run.sh demo   install what is missing, build, run the main job end to end
+#   ./run.sh test   install what is missing, build twice (optimised and
+#                   sanitised), run every test, cross-build the Windows DLL
+set -euo pipefail
+cd "$(dirname "$(readlink -f "$0")")"
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+
+log() { printf '\n== %s\n' "$*"; }
+
+install_deps() {
+  local missing=()
+  while read -r pkg; do
+    [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done < tools/setup/apt-packages.txt
+  if ((${#missing[@]})); then
+    log "installing: ${missing[*]}"
+    local sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# build NAME [cmake options...]
+build() {
+  local name=$1; shift
+  local dir="$ROOT/build/$name"
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+run_tests() {
+  local name=$1
+  log "tests ($name)"
+  (cd "$ROOT/build/$name" && ctest --output-on-failure -j "$JOBS" --timeout 900)
+}
+
+cross_build() {
+  local arch=$1
+  local tc="$ROOT/cmake/mingw-$arch.cmake"
+  log "Windows cross-build ($arch)"
+  cmake -S "$ROOT" -B "$ROOT/build/mingw-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$ROOT/build/mingw-$arch" -j "$JOBS"
+}
+
+cmd=${1:-}
+case "$cmd" in
+  demo)
+    install_deps
+    log "build (release)"
+    build release -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF
+    log "demo"
+    KV_BUILD="$ROOT/build/release" bash tools/demo.sh
+    ;;
+  test)
+    install_deps
+    log "build (release)"
+    build release -DCMAKE_BUILD_TYPE=Release
+    run_tests release
+    log "build (address and undefined-behaviour sanitizers)"
+    build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
+    cross_build x86_64
+    cross_build i686
+    log "all done"
+    ;;
+  *)
+    echo "usage: ./run.sh demo | ./run.sh test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,24 @@
+// What every exported operation does around its engine call: take an owned
+// copy of each caller string (null stays null, which the engine reads as an
+// empty string) and return the engine's result unchanged.
+//
+// An operation is exported as `KV_EXPORT(ResultType) Name(args...)` in the
+// exports file of its subsystem; the Windows build gives the same functions
+// __stdcall and the decorated names (_Name@N) through korvessa.def.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/capi_engine.h"
+
+#if defined(_WIN32)
+#define KV_EXPORT(type) extern "C" __declspec(dllexport) type __stdcall
+#else
+#define KV_EXPORT(type) extern "C" __attribute__((visibility("default"))) type
+#endif
+
+namespace kv {
+
+inline BSTR CopyArg(LPCWSTR text) { return text ? SysAllocString(reinterpret_cast<const OLECHAR*>(text)) : nullptr; }
+
+}  // namespace kv

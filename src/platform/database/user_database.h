@@ -1,0 +1,88 @@
+// The user's persistent state on Linux: one SQLite database under
+// $KORVESSA_HOME (default ~/.local/share/korvessa) holding certificate stores,
+// key containers and the registry. Each part of the stand-in declares its own
+// tables through EnsureSchema; every change runs in a transaction.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kv::platform {
+
+// The folder that holds the user's state: $KORVESSA_HOME, else
+// $HOME/.local/share/korvessa. Not created here.
+std::string KorvessaHome();
+
+// Creates `path` and its missing parents with mode 0700.
+bool MakeDirectories(const std::string& path);
+
+// A prepared statement that finalises itself.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, const std::string& text);
+  Statement& BindBlob(int index, const void* data, size_t size);
+  Statement& BindNull(int index);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  void Reset();
+
+  int64_t ColumnInt(int col) const;
+  std::string ColumnText(int col) const;
+  std::vector<uint8_t> ColumnBlob(int col) const;
+  bool ColumnIsNull(int col) const;
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class UserDatabase {
+ public:
+  // The process's connection to the current user's database. The connection
+  // follows $KORVESSA_HOME: when it names another folder than at the last
+  // call, the old connection is closed and the new database opened.
+  static UserDatabase& Instance();
+
+  // Opens (creating folder 0700 and file 0600 on first use) and returns the
+  // connection, or null when the database cannot be opened. The returned
+  // handle stays valid until the next Connection() call that follows a
+  // change of $KORVESSA_HOME.
+  sqlite3* Connection();
+
+  // Runs `sql` (CREATE TABLE IF NOT EXISTS ...) once per connection.
+  bool EnsureSchema(const char* name, const char* sql);
+
+  // Runs `body` inside BEGIN IMMEDIATE ... COMMIT, retrying the whole
+  // transaction while another process holds the write lock. `body` returns
+  // false to roll back. Returns false on rollback or on a database error.
+  bool Transaction(const std::function<bool(sqlite3*)>& body);
+
+  // The lock that serialises use of the shared connection inside this process.
+  std::recursive_mutex& Mutex() { return mutex_; }
+
+  // Path of the database file for the current home.
+  static std::string DatabasePath();
+
+ private:
+  UserDatabase() = default;
+  ~UserDatabase();
+  void CloseLocked();
+
+  std::recursive_mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::string openHome_;
+  std::vector<std::string> schemas_;
+};
+
+}  // namespace kv::platform

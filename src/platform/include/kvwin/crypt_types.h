@@ -1,0 +1,213 @@
+// CryptoAPI data types shared by the certificate, provider and message calls,
+// laid out as in the Windows headers.
+#pragma once
+
+#include "kvwin/types.h"
+
+typedef ULONG_PTR HCRYPTPROV;
+typedef ULONG_PTR HCRYPTKEY;
+typedef ULONG_PTR HCRYPTHASH;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
+typedef void* HCERTSTORE;
+typedef void* HCRYPTMSG;
+typedef void* HCERTCHAINENGINE;
+typedef unsigned int ALG_ID;
+
+typedef struct _CRYPTOAPI_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_UINT_BLOB, *PCRYPT_UINT_BLOB,
+    CRYPT_OBJID_BLOB, *PCRYPT_OBJID_BLOB, CERT_NAME_BLOB, *PCERT_NAME_BLOB,
+    CERT_RDN_VALUE_BLOB, *PCERT_RDN_VALUE_BLOB, CERT_BLOB, *PCERT_BLOB, CRL_BLOB, *PCRL_BLOB,
+    DATA_BLOB, *PDATA_BLOB, CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB, CRYPT_HASH_BLOB,
+    *PCRYPT_HASH_BLOB, CRYPT_DIGEST_BLOB, *PCRYPT_DIGEST_BLOB, CRYPT_DER_BLOB,
+    *PCRYPT_DER_BLOB, CRYPT_ATTR_BLOB, *PCRYPT_ATTR_BLOB;
+
+typedef struct _CRYPT_BIT_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+  DWORD cUnusedBits;
+} CRYPT_BIT_BLOB, *PCRYPT_BIT_BLOB;
+
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+  LPSTR pszObjId;
+  CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER, *PCRYPT_ALGORITHM_IDENTIFIER;
+
+typedef struct _CERT_PUBLIC_KEY_INFO {
+  CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+  CRYPT_BIT_BLOB PublicKey;
+} CERT_PUBLIC_KEY_INFO, *PCERT_PUBLIC_KEY_INFO;
+
+typedef struct _CERT_EXTENSION {
+  LPSTR pszObjId;
+  BOOL fCritical;
+  CRYPT_OBJID_BLOB Value;
+} CERT_EXTENSION, *PCERT_EXTENSION;
+typedef const CERT_EXTENSION* PCCERT_EXTENSION;
+
+typedef struct _CERT_INFO {
+  DWORD dwVersion;
+  CRYPT_INTEGER_BLOB SerialNumber;
+  CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+  CERT_NAME_BLOB Issuer;
+  FILETIME NotBefore;
+  FILETIME NotAfter;
+  CERT_NAME_BLOB Subject;
+  CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+  CRYPT_BIT_BLOB IssuerUniqueId;
+  CRYPT_BIT_BLOB SubjectUniqueId;
+  DWORD cExtension;
+  PCERT_EXTENSION rgExtension;
+} CERT_INFO, *PCERT_INFO;
+
+typedef struct _CERT_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCertEncoded;
+  DWORD cbCertEncoded;
+  PCERT_INFO pCertInfo;
+  HCERTSTORE hCertStore;
+} CERT_CONTEXT, *PCERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+typedef struct _CRYPT_KEY_PROV_PARAM {
+  DWORD dwParam;
+  BYTE* pbData;
+  DWORD cbData;
+  DWORD dwFlags;
+} CRYPT_KEY_PROV_PARAM, *PCRYPT_KEY_PROV_PARAM;
+
+typedef struct _CRYPT_KEY_PROV_INFO {
+  LPWSTR pwszContainerName;
+  LPWSTR pwszProvName;
+  DWORD dwProvType;
+  DWORD dwFlags;
+  DWORD cProvParam;
+  PCRYPT_KEY_PROV_PARAM rgProvParam;
+  DWORD dwKeySpec;
+} CRYPT_KEY_PROV_INFO, *PCRYPT_KEY_PROV_INFO;
+
+typedef struct _CERT_KEY_CONTEXT {
+  DWORD cbSize;
+  HCRYPTPROV hCryptProv;
+  DWORD dwKeySpec;
+} CERT_KEY_CONTEXT, *PCERT_KEY_CONTEXT;
+
+typedef struct _CERT_RDN_ATTR {
+  LPSTR pszObjId;
+  DWORD dwValueType;
+  CERT_RDN_VALUE_BLOB Value;
+} CERT_RDN_ATTR, *PCERT_RDN_ATTR;
+
+typedef struct _CERT_RDN {
+  DWORD cRDNAttr;
+  PCERT_RDN_ATTR rgRDNAttr;
+} CERT_RDN, *PCERT_RDN;
+
+typedef struct _CERT_NAME_INFO {
+  DWORD cRDN;
+  PCERT_RDN rgRDN;
+} CERT_NAME_INFO, *PCERT_NAME_INFO;
+
+typedef struct _CRYPT_ATTRIBUTE {
+  LPSTR pszObjId;
+  DWORD cValue;
+  PCRYPT_ATTR_BLOB rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+
+typedef struct _CRYPT_ATTRIBUTES {
+  DWORD cAttr;
+  PCRYPT_ATTRIBUTE rgAttr;
+} CRYPT_ATTRIBUTES, *PCRYPT_ATTRIBUTES;
+
+typedef struct _CERT_REQUEST_INFO {
+  DWORD dwVersion;
+  CERT_NAME_BLOB Subject;
+  CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+  DWORD cAttribute;
+  PCRYPT_ATTRIBUTE rgAttribute;
+} CERT_REQUEST_INFO, *PCERT_REQUEST_INFO;
+
+// Key blobs.
+typedef struct _PUBLICKEYSTRUC {
+  BYTE bType;
+  BYTE bVersion;
+  WORD reserved;
+  ALG_ID aiKeyAlg;
+} BLOBHEADER, PUBLICKEYSTRUC;
+
+typedef struct _RSAPUBKEY {
+  DWORD magic;
+  DWORD bitlen;
+  DWORD pubexp;
+} RSAPUBKEY;
+
+static_assert(sizeof(BLOBHEADER) == 8, "BLOBHEADER layout");
+static_assert(sizeof(RSAPUBKEY) == 12, "RSAPUBKEY layout");
+
+// Encoding types.
+#define CRYPT_ASN_ENCODING 0x00000001
+#define CRYPT_NDR_ENCODING 0x00000002
+#define X509_ASN_ENCODING 0x00000001
+#define X509_NDR_ENCODING 0x00000002
+#define PKCS_7_ASN_ENCODING 0x00010000
+#define PKCS_7_NDR_ENCODING 0x00020000
+
+// Algorithm classes and identifiers.
+#define GET_ALG_CLASS(x) ((x) & (7 << 13))
+#define GET_ALG_TYPE(x) ((x) & (15 << 9))
+#define GET_ALG_SID(x) ((x) & (511))
+#define ALG_CLASS_ANY (0)
+#define ALG_CLASS_SIGNATURE (1 << 13)
+#define ALG_CLASS_MSG_ENCRYPT (2 << 13)
+#define ALG_CLASS_DATA_ENCRYPT (3 << 13)
+#define ALG_CLASS_HASH (4 << 13)
+#define ALG_CLASS_KEY_EXCHANGE (5 << 13)
+#define ALG_TYPE_ANY (0)
+#define ALG_TYPE_DSS (1 << 9)
+#define ALG_TYPE_RSA (2 << 9)
+#define ALG_TYPE_BLOCK (3 << 9)
+#define ALG_TYPE_STREAM (4 << 9)
+
+#define CALG_MD2 0x00008001
+#define CALG_MD4 0x00008002
+#define CALG_MD5 0x00008003
+#define CALG_SHA 0x00008004
+#define CALG_SHA1 0x00008004
+#define CALG_MAC 0x00008005
+#define CALG_RSA_SIGN 0x00002400
+#define CALG_DSS_SIGN 0x00002200
+#define CALG_RSA_KEYX 0x0000a400
+#define CALG_DES 0x00006601
+#define CALG_3DES_112 0x00006609
+#define CALG_3DES 0x00006603
+#define CALG_DESX 0x00006604
+#define CALG_RC2 0x00006602
+#define CALG_RC4 0x00006801
+#define CALG_SEAL 0x00006802
+#define CALG_DH_SF 0x0000aa01
+#define CALG_DH_EPHEM 0x0000aa02
+#define CALG_SSL3_SHAMD5 0x00008008
+#define CALG_HMAC 0x00008009
+#define CALG_AES_128 0x0000660e
+#define CALG_AES_192 0x0000660f
+#define CALG_AES_256 0x00006610
+#define CALG_AES 0x00006611
+#define CALG_SHA_256 0x0000800c
+#define CALG_SHA_384 0x0000800d
+#define CALG_SHA_512 0x0000800e
+
+// Blob types.
+#define SIMPLEBLOB 0x1
+#define PUBLICKEYBLOB 0x6
+#define PRIVATEKEYBLOB 0x7
+#define PLAINTEXTKEYBLOB 0x8
+#define OPAQUEKEYBLOB 0x9
+#define PUBLICKEYBLOBEX 0xA
+#define SYMMETRICWRAPKEYBLOB 0xB
+#define CUR_BLOB_VERSION 2
+
+// Key specs.
+#define AT_KEYEXCHANGE 1
+#define AT_SIGNATURE 2

@@ -1,0 +1,3 @@
+// Network adapter information (GetAdaptersInfo) with the Windows record layout.
+#pragma once
+

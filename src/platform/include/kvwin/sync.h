@@ -1,0 +1,3 @@
+// Named file mappings, named events and the security-descriptor calls, on POSIX shared memory.
+#pragma once
+

@@ -1,0 +1,3 @@
+// Message boxes and the dialog result codes.
+#pragma once
+

@@ -1,0 +1,3 @@
+// Stand-in for <oleauto.h>.
+#pragma once
+#include <windows.h>

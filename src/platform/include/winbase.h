@@ -1,0 +1,3 @@
+// Stand-in for <winbase.h>.
+#pragma once
+#include <windows.h>

@@ -1,0 +1,3 @@
+// Stand-in for <winerror.h>.
+#pragma once
+#include <windows.h>

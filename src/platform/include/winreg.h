@@ -1,0 +1,3 @@
+// Stand-in for <winreg.h>.
+#pragma once
+#include <windows.h>

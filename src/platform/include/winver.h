@@ -1,0 +1,3 @@
+// Stand-in for <winver.h>.
+#pragma once
+#include <windows.h>

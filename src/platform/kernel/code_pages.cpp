@@ -1,0 +1,214 @@
+// Code-page conversions (MultiByteToWideChar, WideCharToMultiByte) on iconv,
+// with the Windows conventions: -1 for zero-terminated input (the terminator
+// is counted), a zero output size to ask for the size, ERROR_INSUFFICIENT_BUFFER
+// when the output is too small, and replacement characters for bytes or
+// characters the code page cannot express.
+#include <iconv.h>
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kDefaultAnsiCodePage = 950;
+
+UINT Resolve(UINT codePage) {
+  if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP || codePage == CP_MACCP)
+    return GetACP();
+  return codePage;
+}
+
+// iconv's name for a Windows code page, or "" when it has none.
+std::string IconvName(UINT codePage) {
+  switch (codePage) {
+    case CP_UTF8: return "UTF-8";
+    case CP_UTF7: return "UTF-7";
+    case 20127: return "ASCII";
+    case 28591: return "ISO-8859-1";
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    default:
+      if ((codePage >= 1250 && codePage <= 1258) || codePage == 437 || codePage == 850 || codePage == 874)
+        return "CP" + std::to_string(codePage);
+      return "";
+  }
+}
+
+// One converter per direction and code page, per thread.
+struct Converter {
+  UINT codePage = 0;
+  bool toWide = false;
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+
+// Closes the thread's converters when the thread ends.
+struct ConverterCache {
+  std::vector<Converter> entries;
+  ~ConverterCache() {
+    for (auto& c : entries) iconv_close(c.cd);
+  }
+};
+
+iconv_t Open(UINT codePage, bool toWide) {
+  thread_local ConverterCache cacheHolder;
+  auto& cache = cacheHolder.entries;
+  for (auto& c : cache)
+    if (c.codePage == codePage && c.toWide == toWide) {
+      iconv(c.cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+      return c.cd;
+    }
+  std::string name = IconvName(codePage);
+  if (name.empty()) return reinterpret_cast<iconv_t>(-1);
+  iconv_t cd = toWide ? iconv_open("UTF-16LE", name.c_str()) : iconv_open(name.c_str(), "UTF-16LE");
+  if (cd != reinterpret_cast<iconv_t>(-1)) cache.push_back({codePage, toWide, cd});
+  return cd;
+}
+
+
+}  // namespace
+
+extern "C" UINT WINAPI GetACP(void) {
+  const char* env = std::getenv("KORVESSA_CODEPAGE");
+  if (env && *env) {
+    char* end = nullptr;
+    unsigned long v = std::strtoul(env, &end, 10);
+    if (end && *end == '\0' && v > 0 && v < 65536 && !IconvName(static_cast<UINT>(v)).empty())
+      return static_cast<UINT>(v);
+  }
+  return kDefaultAnsiCodePage;
+}
+
+extern "C" BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE c) {
+  switch (Resolve(CodePage)) {
+    case 932: return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return c >= 0x81 && c <= 0xFE;
+    default: return FALSE;
+  }
+}
+
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) { return IsDBCSLeadByteEx(CP_ACP, c); }
+
+extern "C" int WINAPI lstrlenW(LPCWSTR s) {
+  if (!s) return 0;
+  int n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+extern "C" int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+
+extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR src, int cbSrc, LPWSTR dst,
+                                          int cchDst) {
+  if (!src || cbSrc == 0 || cbSrc < -1 || cchDst < 0 || (!dst && cchDst != 0) ||
+      (dst && reinterpret_cast<const void*>(dst) == reinterpret_cast<const void*>(src))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  UINT cp = Resolve(CodePage);
+  if (dwFlags & ~(DWORD)(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | 0x2 | 0x4)) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  iconv_t cd = Open(cp, true);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t inLeft = cbSrc == -1 ? std::strlen(src) + 1 : static_cast<size_t>(cbSrc);
+  std::vector<char16_t> out;
+  out.reserve(inLeft + 1);
+  char* in = const_cast<char*>(src);
+  char16_t chunk[256];
+  const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
+  while (inLeft > 0) {
+    char* outPtr = reinterpret_cast<char*>(chunk);
+    size_t outLeft = sizeof chunk;
+    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.insert(out.end(), chunk, reinterpret_cast<char16_t*>(outPtr));
+    if (rc != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // An invalid or incomplete sequence: one replacement for its first byte.
+    if (dwFlags & MB_ERR_INVALID_CHARS) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+    out.push_back(replacement);
+    ++in;
+    --inLeft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  int needed = static_cast<int>(out.size());
+  if (cchDst == 0) return needed;
+  if (needed > cchDst) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, out.data(), out.size() * sizeof(char16_t));
+  return needed;
+}
+
+extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR src, int cchSrc, LPSTR dst,
+                                          int cbDst, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+  if (!src || cchSrc == 0 || cchSrc < -1 || cbDst < 0 || (!dst && cbDst != 0) ||
+      (dst && reinterpret_cast<const void*>(dst) == reinterpret_cast<const void*>(src))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  UINT cp = Resolve(CodePage);
+  if (cp == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  iconv_t cd = Open(cp, false);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t units = cchSrc == -1 ? static_cast<size_t>(lstrlenW(src)) + 1 : static_cast<size_t>(cchSrc);
+  size_t inLeft = units * sizeof(char16_t);
+  char* in = reinterpret_cast<char*>(const_cast<WCHAR*>(src));
+  std::string out;
+  out.reserve(units * 2);
+  char chunk[512];
+  std::string defaultChar = cp == CP_UTF8 ? "\xEF\xBF\xBD" : (lpDefaultChar ? std::string(lpDefaultChar) : "?");
+  if (defaultChar.empty()) defaultChar = "?";
+  bool usedDefault = false;
+  while (inLeft > 0) {
+    char* outPtr = chunk;
+    size_t outLeft = sizeof chunk;
+    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(chunk, static_cast<size_t>(outPtr - chunk));
+    if (rc != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // A character the code page lacks, or a lone surrogate: the default
+    // character stands for that one code unit.
+    if ((dwFlags & WC_ERR_INVALID_CHARS) && cp == CP_UTF8) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+    out += defaultChar;
+    usedDefault = true;
+    size_t skip = inLeft >= sizeof(char16_t) ? sizeof(char16_t) : inLeft;
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+  int needed = static_cast<int>(out.size());
+  if (cbDst == 0) return needed;
+  if (needed > cbDst) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, out.data(), out.size());
+  return needed;
+}
