@@ -1,40 +1,10 @@
 // Reader of `Key = value` known-answer files.
 #include "codec/vector_file.h"
 
-#include <fstream>
-
 namespace kv::test {
 
-namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-}  // namespace
-
 std::vector<VectorBlock> ReadVectorFile(const std::string& relativePath) {
-  std::vector<VectorBlock> blocks;
-  std::ifstream in(std::string(KV_SOURCE_DIR) + "/tests/data/" + relativePath);
-  VectorBlock current;
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string trimmed = Trim(line);
-    if (trimmed.empty()) {
-      if (!current.empty()) blocks.push_back(std::move(current));
-      current.clear();
-      continue;
-    }
-    if (trimmed[0] == '#' || trimmed[0] == '[') continue;
-    const size_t eq = trimmed.find('=');
-    if (eq == std::string::npos) continue;
-    current[Trim(trimmed.substr(0, eq))] = Trim(trimmed.substr(eq + 1));
-  }
-  if (!current.empty()) blocks.push_back(std::move(current));
-  return blocks;
+  return ReadVectorBlocks(std::string(KV_SOURCE_DIR) + "/tests/data/" + relativePath);
 }
 
 std::string HexToBytes(const std::string& hex) {

@@ -1,15 +1,13 @@
-// Reader of known-answer files written as `Key = value` blocks separated by
-// blank lines ('#' starts a comment, '[...]' section lines are skipped), the
-// layout of the NIST response files and of the project's own vector files.
+// Known-answer files below tests/data (`Key = value` blocks, the layout of the
+// NIST response files too) and the hex conversions their values need.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
-namespace kv::test {
+#include "codec/vector_blocks.h"
 
-using VectorBlock = std::map<std::string, std::string>;
+namespace kv::test {
 
 // The blocks of a file below tests/data; empty when it cannot be read.
 std::vector<VectorBlock> ReadVectorFile(const std::string& relativePath);
