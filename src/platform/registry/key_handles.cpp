@@ -1,52 +1,42 @@
-// Registry key handles: a map from handle values to open keys. Values are
-// never reused within a process, so a stale handle cannot reach a key opened
-// later.
+// Registry key handles live in the process's kernel handle table as objects
+// of their own kind, so a file handle passed as a key (or a key passed to a
+// file call) is refused, and a closed key handle is not reused soon.
 #include "registry/key_handles.h"
 
-#include <map>
-#include <mutex>
+#include <memory>
+
+#include "kernel/handle_table.h"
 
 namespace kv::platform::registry {
 
 namespace {
 
-struct Table {
-  std::mutex mutex;
-  std::map<uintptr_t, OpenKey> keys;
-  // Multiples of 4 like kernel handles, starting well above small integers
-  // that a caller might pass by mistake.
-  uintptr_t next = 0x1000;
-};
+class KeyObject : public KernelObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::RegistryKey;
+  explicit KeyObject(const OpenKey& key) : KernelObject(kKind), key_(key) {}
+  const OpenKey& key() const { return key_; }
 
-Table& TheTable() {
-  static Table* table = new Table();  // outlives static destructors
-  return *table;
-}
+ private:
+  OpenKey key_;
+};
 
 }  // namespace
 
 HKEY AddKeyHandle(const OpenKey& key) {
-  Table& t = TheTable();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  uintptr_t value = t.next;
-  t.next += 4;
-  t.keys.emplace(value, key);
-  return reinterpret_cast<HKEY>(value);
+  return reinterpret_cast<HKEY>(RegisterHandle(std::make_shared<KeyObject>(key)));
 }
 
 bool FindKeyHandle(HKEY handle, OpenKey* key) {
-  Table& t = TheTable();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = t.keys.find(reinterpret_cast<uintptr_t>(handle));
-  if (it == t.keys.end()) return false;
-  *key = it->second;
+  std::shared_ptr<KeyObject> object = LookupHandle<KeyObject>(reinterpret_cast<HANDLE>(handle));
+  if (!object) return false;
+  *key = object->key();
   return true;
 }
 
 bool RemoveKeyHandle(HKEY handle) {
-  Table& t = TheTable();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  return t.keys.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
+  if (!LookupHandle<KeyObject>(reinterpret_cast<HANDLE>(handle))) return false;
+  return UnregisterHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 }  // namespace kv::platform::registry

@@ -1,7 +1,6 @@
-// The table of open registry key handles. Only values handed out by this
-// table (and the predefined root keys) name keys: any other value, a closed
-// handle or a handle of another kind yields ERROR_INVALID_HANDLE instead of
-// touching memory.
+// Open registry key handles. Only values handed out here (and the predefined
+// root keys) name keys: any other value, a closed handle or a handle of
+// another kind yields ERROR_INVALID_HANDLE instead of touching memory.
 #pragma once
 
 #include <windows.h>

@@ -196,6 +196,7 @@ extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSA
 }
 
 extern "C" LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  LastErrorKeeper keep;
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   if (!lpSubKey || !*lpSubKey) {
     // An empty name gives back the caller's own handle.
@@ -416,11 +417,13 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
 
 extern "C" LSTATUS WINAPI RegFlushKey(HKEY hKey) {
   // Every change is committed when its call returns.
+  LastErrorKeeper keep;
   KeyRef ref;
   return Resolve(hKey, &ref);
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  LastErrorKeeper keep;
   if (SameHandle(hKey, HKEY_CURRENT_USER) || SameHandle(hKey, HKEY_LOCAL_MACHINE) ||
       SameHandle(hKey, HKEY_CLASSES_ROOT))
     return ERROR_SUCCESS;

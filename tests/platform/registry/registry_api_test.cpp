@@ -40,6 +40,16 @@ TEST_F(RegistryApi, OpenReportsMissingKeysAndBadHandles) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(made));
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_CURRENT_USER));
   EXPECT_EQ(kPlanted, GetLastError());
+
+  // A handle of another kind is not a key, and survives the attempt.
+  std::string path = home_.path() + "/not-a-key";
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  SetLastError(kPlanted);
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExA(reinterpret_cast<HKEY>(file), "x", nullptr, &type, nullptr, nullptr));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(reinterpret_cast<HKEY>(file)));
+  EXPECT_EQ(kPlanted, GetLastError());
+  EXPECT_TRUE(CloseHandle(file));
 }
 
 TEST_F(RegistryApi, CreateMakesMissingIntermediateKeys) {
