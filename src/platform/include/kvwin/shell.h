@@ -1,6 +1,20 @@
 // Shell calls: path checks, folders, temporary path, the folder browser, the open-file dialog and opening a file with the desktop's viewer.
 #pragma once
 
+#include "kvwin/types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// True when the file or folder exists. Names are in the ANSI code page, with
+// '\\' or '/' between folders; on failure the last error says why.
+BOOL WINAPI PathFileExistsA(LPCSTR pszPath);
+
+#ifdef __cplusplus
+}
+#endif
+
 
 // --- Common dialogs and the shell's "open" verb --------------------------
 // On the stand-in these are drawn by the renderer that is active for the
