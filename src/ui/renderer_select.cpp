@@ -106,9 +106,15 @@ std::string FilterForOpenFile(const std::string& filter) {
 
 bool ChooseFileToOpen(const std::string& title, const std::string& filter, const std::string& initialFolder,
                       HWND owner, DWORD flags, std::string* path) {
-  CDialogRenderer* renderer = ActiveRenderer();
+  // Inside a running dialog the common dialogs already reach its renderer.
+  CDialogRenderer* renderer = nullptr;
 #ifndef _WIN32
-  if (!renderer) return false;  // no desktop to show it on
+  if (!kv::platform::ActiveDesktop()) {
+    renderer = ActiveRenderer();
+    if (!renderer) return false;  // no desktop to show it on
+  }
+#else
+  renderer = ActiveRenderer();
 #endif
   std::string filterList = FilterForOpenFile(filter);
   char file[MAX_PATH * 4] = {0};
