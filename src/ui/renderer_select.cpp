@@ -1,6 +1,6 @@
 // Which renderer shows a dialog now, and the owner-less open-file dialog.
-#include <commdlg.h>
 #include <windows.h>
+#include <commdlg.h>
 
 #include <cstdlib>
 #include <string>
