@@ -166,6 +166,30 @@ typedef struct _OSVERSIONINFOEXA {
 #define VER_NT_DOMAIN_CONTROLLER 2
 #define VER_NT_SERVER 3
 
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef union _ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  };
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  } u;
+  ULONGLONG QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
+
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -173,5 +197,6 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
+static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER layout");
 static_assert(sizeof(WCHAR) == 2, "WCHAR is 16-bit");
 static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4, "32-bit LONG/DWORD");
