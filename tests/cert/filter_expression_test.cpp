@@ -32,9 +32,9 @@ TEST(FilterTerms, SeparatorsAndNormalisation) {
   EXPECT_EQ(CutTerms("S_C=TW\r\nS_CN=A123"), CutTerms("S_C=TW,S_CN=A123"));
   EXPECT_EQ(CutTerms(",,S_C = TW,,,"), Terms{"S_C=TW"});
   // Only one blank on each side of '=' goes.
-  EXPECT_EQ(CutTerms("S_C  =  TW"), Terms{"S_C =  TW"});
+  EXPECT_EQ(CutTerms("S_C  =  TW"), Terms{"S_C = TW"});
   // A piece without a key continues the previous term.
-  EXPECT_EQ(CutTerms("O=Bank, Taipei Branch,CN=x"), (Terms{"O=Bank,Taipei Branch", "CN=x"}));
+  EXPECT_EQ(CutTerms("O=Bank, Taipei Branch,CN=x"), (Terms{"O=Bank, Taipei Branch", "CN=x"}));
   EXPECT_EQ(CutTerms("=a,b"), Terms{"=a,b"});
   EXPECT_EQ(CutTerms("  CN=x  "), Terms{"CN=x"});
 }
