@@ -197,17 +197,21 @@ TEST_F(Host, BatchSurvivesHostileInput) {
   input += "{\"call\": \"GetPortEx\", \"args\": [" + std::string(50000, ' ') + "]}\n";
   input += "{\"call\": \"\\ud800\", \"args\": []}\n";             // a lone surrogate
   input += "{\"call\": \"GetPortEx\", \"args\": [], \"x\": \"\\u12\"}\n";  // truncated escape
+  input += "{\"call\": \"GetPortEx\", \"args\": [";
+  for (int i = 0; i < 200000; ++i) input += "1,";                  // far more values than a call has
+  input += "1]}\n";
   input += "{\"call\": \"GetPortEx\", \"args\": []";              // unterminated, no newline at the end
   HostRun run = Call("--batch", input);
   ASSERT_EQ(run.status, 0) << run.err;
   auto lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 5u) << run.out;
+  ASSERT_EQ(lines.size(), 6u) << run.out;
   EXPECT_NE(lines[0].find("nesting too deep"), std::string::npos) << lines[0];
   EXPECT_NE(lines[1].find("\"result\": 65537"), std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("\"call\": \"\xEF\xBF\xBD\", \"invalid\": \"unknown operation\""), std::string::npos)
       << lines[2];
   EXPECT_NE(lines[3].find("bad \\\\u escape"), std::string::npos) << lines[3];
-  EXPECT_NE(lines[4].find("unterminated object"), std::string::npos) << lines[4];
+  EXPECT_NE(lines[4].find("too many values"), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("unterminated object"), std::string::npos) << lines[5];
 }
 
 }  // namespace

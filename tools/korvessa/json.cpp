@@ -51,6 +51,7 @@ class Parser {
 
   bool ParseValue(JsonValue* out, int depth) {
     if (AtEnd()) return Fail("unexpected end of input");
+    if (++values_ > kMaxJsonValues) return Fail("too many values");
     switch (Peek()) {
       case '{':
         return ParseObject(out, depth + 1);
@@ -257,6 +258,7 @@ class Parser {
 
   const std::string& text_;
   size_t pos_ = 0;
+  size_t values_ = 0;
   std::string error_;
 };
 

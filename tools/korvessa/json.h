@@ -33,6 +33,9 @@ class JsonValue {
 
 // Deepest nesting of arrays and objects the reader accepts.
 inline constexpr int kMaxJsonDepth = 64;
+// Most values (of any kind, at any depth) in one text: a call needs a dozen,
+// and the cap keeps a hostile line of "1,1,1,..." from costing gigabytes.
+inline constexpr size_t kMaxJsonValues = 4096;
 
 // Parses `text` as one JSON value with nothing but blanks around it. On
 // failure returns false and says why (with the byte offset).
