@@ -12,25 +12,27 @@
 
 namespace {
 
-// The module this engine is linked into (the library, not the host program).
+// The module this engine is linked into (the library, not the host program
+// that loaded it).
 HMODULE ThisModule() {
-#ifdef _WIN32
   HMODULE module = nullptr;
-  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCSTR>(&ThisModule), &module))
-    return module;
-  return nullptr;
-#else
-  // The stand-in answers a null module with the library's own path.
-  return nullptr;
-#endif
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&ThisModule), &module))
+    return nullptr;
+  return module;
 }
 
+// The module's full path. A path that does not fit the usual 255 characters
+// is read again with more room rather than used cut short.
 std::string ModulePath() {
-  char path[255] = {0};
-  DWORD n = GetModuleFileNameA(ThisModule(), path, sizeof path);
-  if (n == 0 || n >= sizeof path) return std::string();
-  return std::string(path, n);
+  HMODULE module = ThisModule();
+  for (DWORD size = 255; size <= 32768; size *= 2) {
+    std::vector<char> path(size);
+    DWORD n = GetModuleFileNameA(module, path.data(), size);
+    if (n == 0) return std::string();
+    if (n < size) return std::string(path.data(), n);
+  }
+  return std::string();
 }
 
 // The module's application name: its file name without folder and extension.

@@ -164,11 +164,13 @@ TEST_F(Engine, ProtectedModeRefusesWithItsCode) {
 }
 
 TEST_F(Engine, WithoutProtectedModeNothingRefuses) {
-  for (const char* value : {static_cast<const char*>(nullptr), "0", ""}) {
+  // No browser library, one without the query, one whose query fails, one
+  // that says "not protected".
+  for (const char* value : {static_cast<const char*>(nullptr), "", "noexport", "fail", "0"}) {
     kv::test::ScopedEnv protectedMode("KORVESSA_PROTECTED_MODE", value);
     CCapiEngine engine;
     engine.m_errorCode = ERR_BAD_PARAM;
-    EXPECT_FALSE(engine.m_ieProtectedMode);
+    EXPECT_FALSE(engine.m_ieProtectedMode) << (value ? value : "unset");
     EXPECT_FALSE(engine.RefuseInProtectedMode());
     EXPECT_EQ(engine.GetErrorCode(), ERR_BAD_PARAM) << "no refusal, no change";
   }
