@@ -1,0 +1,178 @@
+// Base64 codec of CByteBuffer.
+//
+// Encoding is standard padded Base64 on one line. Decoding is deliberately
+// lenient and its quirks are relied upon by hosts, so they are kept exactly:
+//  - Armour: any "----" in the text means PEM armour. Leading dashes are
+//    skipped, the next "----" is found, the run of dashes and line breaks after
+//    it is skipped, and the body ends at the following "----". Labels are not
+//    looked at. Unpaired markers fail.
+//  - The body is read in groups of four symbols; carriage returns, line feeds
+//    and spaces before each symbol are skipped (tabs are not). The end of the
+//    body reads as the pad (64) for the rest of a group.
+//  - A character outside the alphabet has index 65 and goes through the same
+//    arithmetic (where it behaves like the value 1); a pad in the first two
+//    positions behaves like 0; a pad in position three or four only ends its
+//    own group, decoding goes on after it.
+//  - Nothing decoded is a failure; malformed content never is.
+// Runs of pure alphabet characters go through the bulk kernels; every other
+// group is decoded character by character by the rule above.
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "codec/base64_kernels.h"
+#include "codec/byte_buffer.h"
+
+namespace {
+
+namespace b64 = kv::codec::base64;
+
+constexpr int kPad = 64;
+constexpr int kNotInAlphabet = 65;
+constexpr size_t kDecodeSlack = 8;
+
+struct IndexTable {
+  unsigned char index[256];
+  IndexTable() {
+    std::memset(index, kNotInAlphabet, sizeof index);
+    for (int i = 0; i < 65; ++i) index[static_cast<unsigned char>(b64::kAlphabet[i])] = static_cast<unsigned char>(i);
+  }
+};
+
+const IndexTable& Indexes() {
+  static const IndexTable table;
+  return table;
+}
+
+inline bool IsSkipped(char c) { return c == '\r' || c == '\n' || c == ' '; }
+
+// Narrows [*begin, *end) to the armoured body when the text is armoured.
+// False when the markers do not pair up.
+bool FindBody(const char* text, const char** begin, const char** end) {
+  if (!std::strstr(text, "----")) return true;
+  const char* p = text;
+  while (*p == '-') ++p;
+  const char* opening = std::strstr(p, "----");
+  if (!opening) return false;
+  const char* body = opening;
+  while (*body == '-' || *body == '\r' || *body == '\n') ++body;
+  const char* closing = std::strstr(body, "----");
+  if (!closing) return false;
+  *begin = body;
+  *end = closing;
+  return true;
+}
+
+// Decodes one group at *p by the exact rule. Returns false, writing nothing,
+// when only skipped characters remain.
+bool DecodeGroupExactly(const char** p, const char* end, BYTE* out, size_t* produced) {
+  const IndexTable& t = Indexes();
+  const char* q = *p;
+  while (q < end && IsSkipped(*q)) ++q;
+  if (q == end) {
+    *p = q;
+    return false;
+  }
+  int s[4];
+  for (int& symbol : s) {
+    while (q < end && IsSkipped(*q)) ++q;
+    symbol = q < end ? t.index[static_cast<unsigned char>(*q++)] : kPad;
+  }
+  *p = q;
+  size_t n = *produced;
+  out[n++] = static_cast<BYTE>((s[0] % 64) * 4 + (s[1] / 16) % 4);
+  if (s[2] != kPad) {
+    out[n++] = static_cast<BYTE>((s[1] % 16) * 16 + (s[2] / 4) % 16);
+    if (s[3] != kPad) out[n++] = static_cast<BYTE>((s[2] % 4) * 64 + s[3] % 64);
+  }
+  *produced = n;
+  return true;
+}
+
+void EncodeTail(const BYTE* in, size_t n, char* out) {
+  const uint32_t v = (uint32_t{in[0]} << 16) | (n > 1 ? uint32_t{in[1]} << 8 : 0u);
+  out[0] = b64::kAlphabet[(v >> 18) & 63];
+  out[1] = b64::kAlphabet[(v >> 12) & 63];
+  out[2] = n > 1 ? b64::kAlphabet[(v >> 6) & 63] : '=';
+  out[3] = '=';
+}
+
+}  // namespace
+
+int CByteBuffer::Base64Index(char c) { return Indexes().index[static_cast<unsigned char>(c)]; }
+
+bool CByteBuffer::EncodeBase64(const void* src, int32_t n) {
+  if (!src || n <= 0) {
+    Clear();
+    return false;
+  }
+  const int64_t outSize = 4 * ((static_cast<int64_t>(n) + 2) / 3);
+  if (outSize > std::numeric_limits<int32_t>::max()) {
+    Clear();
+    return false;
+  }
+  BYTE* out = AllocateStorage(static_cast<int32_t>(outSize));
+  if (!out) {
+    Clear();
+    return false;
+  }
+  const BYTE* in = static_cast<const BYTE*>(src);
+  char* text = reinterpret_cast<char*>(out);
+  const size_t length = static_cast<size_t>(n);
+  const size_t done = b64::ActiveEncodeKernel()(in, length, text);
+  size_t i = done;
+  char* o = text + done / 3 * 4;
+  for (; length - i >= 3; i += 3, o += 4) {
+    const uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
+    o[0] = b64::kAlphabet[v >> 18];
+    o[1] = b64::kAlphabet[(v >> 12) & 63];
+    o[2] = b64::kAlphabet[(v >> 6) & 63];
+    o[3] = b64::kAlphabet[v & 63];
+  }
+  if (i < length) EncodeTail(in + i, length - i, o);
+  Adopt(out, static_cast<int32_t>(outSize));
+  return true;
+}
+
+bool CByteBuffer::DecodeBase64(const char* text) {
+  if (!text || !*text) {
+    Clear();
+    return false;
+  }
+  const char* begin = text;
+  const char* end = text + std::strlen(text);
+  if (!FindBody(text, &begin, &end)) {
+    Clear();
+    return false;
+  }
+  // Every group but the last takes at least four characters, so a body of L
+  // characters yields at most 3 * ceil(L / 4) bytes.
+  const size_t bodyLength = static_cast<size_t>(end - begin);
+  const uint64_t bound = 3 * (static_cast<uint64_t>(bodyLength) / 4 + 1);
+  const uint64_t capacity = bound + kDecodeSlack;
+  if (capacity > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+    Clear();
+    return false;
+  }
+  BYTE* out = AllocateStorage(static_cast<int32_t>(capacity));
+  if (!out) {
+    Clear();
+    return false;
+  }
+  const b64::DecodeKernel bulk = b64::ActiveDecodeKernel();
+  size_t produced = 0;
+  const char* p = begin;
+  while (p < end) {
+    const size_t consumed = bulk(p, static_cast<size_t>(end - p), out + produced);
+    p += consumed;
+    produced += consumed / 4 * 3;
+    if (p == end || !DecodeGroupExactly(&p, end, out, &produced)) break;
+  }
+  if (produced == 0) {
+    std::free(out);
+    Clear();
+    return false;
+  }
+  Adopt(ShrinkStorage(out, static_cast<int32_t>(produced)), static_cast<int32_t>(produced));
+  return true;
+}
