@@ -19,6 +19,7 @@ enum class HandleKind {
   FileMapping,
   Event,
   Mutex,
+  RegistryKey,
 };
 
 class KernelObject {

@@ -1,0 +1,106 @@
+// The objects behind provider, key and hash handles.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "crypt/container_store.h"
+#include "crypt/handle_table.h"
+#include "crypt/openssl_setup.h"
+
+namespace kv::platform::crypt {
+
+// An acquired provider context: one container (or none for
+// CRYPT_VERIFYCONTEXT) of one of the providers we serve.
+class Provider : public HandleObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::kProvider;
+  Provider() : HandleObject(kKind) {}
+
+  std::string providerName;
+  DWORD providerType = 0;
+  bool verifyContext = false;
+  bool silent = false;
+  ContainerName container;
+  std::atomic<int> references{1};
+  // CryptReleaseContext drops the handle; keys and hashes made from it fail
+  // afterwards, as they do on Windows.
+  std::atomic<bool> released{false};
+
+  // Key pairs of a verify context live only in memory, by key slot.
+  std::mutex mutex;
+  std::map<DWORD, SharedPkey> ephemeralPairs;
+  std::map<DWORD, ALG_ID> ephemeralAlgs;
+  std::map<DWORD, DWORD> ephemeralFlags;
+  std::map<DWORD, std::vector<BYTE>> ephemeralCerts;
+};
+
+// A key: an RSA pair or public key, or a symmetric session key with its
+// cipher settings and chaining state.
+class Key : public HandleObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::kKey;
+  Key() : HandleObject(kKind) {}
+
+  std::shared_ptr<Provider> provider;
+  ALG_ID algId = 0;
+  DWORD flags = 0;        // CRYPT_EXPORTABLE, CRYPT_ARCHIVABLE, CRYPT_USER_PROTECTED
+  DWORD keySpec = 0;      // slot of a container key pair; 0 otherwise
+  bool persistent = false;  // the pair lives in the provider's container
+
+  // Asymmetric keys.
+  SharedPkey pkey;
+  bool hasPrivate = false;
+  std::vector<BYTE> certificate;
+
+  // Symmetric keys.
+  std::vector<BYTE> secret;
+  std::vector<BYTE> iv;
+  DWORD mode = CRYPT_MODE_CBC;
+  DWORD padding = PKCS5_PADDING;
+  DWORD modeBits = 8;
+  DWORD permissions = 0;
+  CipherCtxPtr encryptCtx;  // chaining state between non-final calls
+  CipherCtxPtr decryptCtx;
+
+  bool IsRsa() const { return pkey != nullptr; }
+  bool IsBlockCipher() const { return GET_ALG_TYPE(algId) == ALG_TYPE_BLOCK; }
+  ~Key() override {
+    if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
+  }
+};
+
+class Hash : public HandleObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::kHash;
+  Hash() : HandleObject(kKind) {}
+
+  std::shared_ptr<Provider> provider;
+  ALG_ID algId = 0;
+  MdCtxPtr ctx;      // MD5 or the single digest
+  MdCtxPtr ctxSha1;  // second half of CALG_SSL3_SHAMD5
+  bool finished = false;
+  std::vector<BYTE> value;
+};
+
+// Looks up a live provider; sets NTE_BAD_UID and returns null otherwise.
+std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle);
+// Looks up a key whose provider is still acquired; sets NTE_BAD_KEY (bad
+// handle) or NTE_BAD_UID (provider released) and returns null otherwise.
+std::shared_ptr<Key> LiveKey(HCRYPTKEY handle);
+std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle);
+
+// The key pair in `keySpec` of the provider's container (or its memory for a
+// verify context). Sets NTE_NO_KEY when the slot is empty.
+std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& provider, DWORD keySpec);
+
+// An OpenSSL key for a handle, for the certificate and message calls.
+SharedPkey KeyPkey(HCRYPTKEY handle);
+
+}  // namespace kv::platform::crypt

@@ -1,0 +1,385 @@
+// Key generation, retrieval, import, export and key parameters.
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+
+#include "crypt/crypt_objects.h"
+#include "crypt/out_buffer.h"
+#include "crypt/rsa_blob.h"
+#include "crypt/symmetric_alg.h"
+
+namespace kv::platform::crypt {
+namespace {
+
+constexpr DWORD kDefaultRsaBits = 1024;
+constexpr DWORD kMinRsaBits = 384;
+constexpr DWORD kMaxRsaBits = 16384;
+// Flags that travel with a stored key pair; CRYPT_ARCHIVABLE belongs to the
+// handle that generated or imported the key only.
+constexpr DWORD kPersistentKeyFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED;
+
+DWORD SlotOf(ALG_ID algId) {
+  if (algId == AT_KEYEXCHANGE || algId == CALG_RSA_KEYX) return AT_KEYEXCHANGE;
+  if (algId == AT_SIGNATURE || algId == CALG_RSA_SIGN) return AT_SIGNATURE;
+  return 0;
+}
+
+ALG_ID AlgOfSlot(DWORD slot) { return slot == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX; }
+
+DWORD DefaultPermissions(DWORD flags) {
+  DWORD p = CRYPT_ENCRYPT | CRYPT_DECRYPT | CRYPT_READ | CRYPT_WRITE | CRYPT_MAC;
+  if (flags & (CRYPT_EXPORTABLE | CRYPT_ARCHIVABLE)) p |= CRYPT_EXPORT;
+  return p;
+}
+
+PkeyPtr GenerateRsa(DWORD bits) {
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* pkey = nullptr;
+  if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) != 1 ||
+      EVP_PKEY_keygen(ctx.get(), &pkey) != 1) {
+    return nullptr;
+  }
+  return PkeyPtr(pkey);
+}
+
+// Puts a key pair into the provider's slot: the container for a named
+// context, memory for a verify context.
+bool StorePair(Provider& prov, DWORD slot, ALG_ID algId, DWORD flags, const SharedPkey& pkey) {
+  DWORD kept = flags & kPersistentKeyFlags;
+  if (prov.verifyContext) {
+    std::lock_guard<std::mutex> lock(prov.mutex);
+    prov.ephemeralPairs[slot] = pkey;
+    prov.ephemeralAlgs[slot] = algId;
+    prov.ephemeralFlags[slot] = kept;
+    prov.ephemeralCerts.erase(slot);
+    return true;
+  }
+  return SaveKey(prov.container, slot, algId, kept, pkey.get()) == StoreResult::kOk;
+}
+
+std::shared_ptr<Key> NewPairKey(const std::shared_ptr<Provider>& prov, DWORD slot, ALG_ID algId, DWORD flags,
+                                SharedPkey pkey, bool hasPrivate) {
+  auto key = std::make_shared<Key>();
+  key->provider = prov;
+  key->algId = algId;
+  key->flags = flags;
+  key->keySpec = slot;
+  key->persistent = slot != 0 && !prov->verifyContext;
+  key->pkey = std::move(pkey);
+  key->hasPrivate = hasPrivate;
+  key->permissions = DefaultPermissions(flags);
+  return key;
+}
+
+std::shared_ptr<Key> NewSessionKey(const std::shared_ptr<Provider>& prov, const SymmetricAlg& alg,
+                                   std::vector<BYTE> secret, DWORD flags) {
+  auto key = std::make_shared<Key>();
+  key->provider = prov;
+  key->algId = alg.algId;
+  key->flags = flags;
+  key->secret = std::move(secret);
+  key->iv.assign(alg.blockBytes, 0);
+  key->permissions = DefaultPermissions(flags);
+  return key;
+}
+
+DWORD ReadDword(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+         (static_cast<DWORD>(p[3]) << 24);
+}
+
+// Length of the DER element at `data` (header included); 0 when malformed.
+size_t DerElementLength(const BYTE* data) {
+  if (data[0] != 0x30) return 0;
+  BYTE first = data[1];
+  if (first < 0x80) return 2 + first;
+  size_t count = first & 0x7F;
+  if (count == 0 || count > 4) return 0;
+  size_t len = 0;
+  for (size_t i = 0; i < count; ++i) len = (len << 8) | data[2 + i];
+  return 2 + count + len;
+}
+
+}  // namespace
+
+std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
+  auto key = Find<Key>(handle);
+  if (!key) {
+    SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    return nullptr;
+  }
+  if (key->provider && key->provider->released) {
+    SetLastError(static_cast<DWORD>(NTE_BAD_UID));
+    return nullptr;
+  }
+  return key;
+}
+
+std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD slot) {
+  if (slot != AT_KEYEXCHANGE && slot != AT_SIGNATURE) {
+    SetLastError(static_cast<DWORD>(NTE_NO_KEY));
+    return nullptr;
+  }
+  if (prov->verifyContext) {
+    std::lock_guard<std::mutex> lock(prov->mutex);
+    auto it = prov->ephemeralPairs.find(slot);
+    if (it == prov->ephemeralPairs.end()) {
+      SetLastError(static_cast<DWORD>(NTE_NO_KEY));
+      return nullptr;
+    }
+    auto key = NewPairKey(prov, slot, prov->ephemeralAlgs[slot], prov->ephemeralFlags[slot], it->second, true);
+    key->certificate = prov->ephemeralCerts[slot];
+    return key;
+  }
+  StoredKey stored;
+  StoreResult result = LoadKey(prov->container, slot, &stored);
+  if (result == StoreResult::kMissing) {
+    SetLastError(static_cast<DWORD>(NTE_NO_KEY));
+    return nullptr;
+  }
+  if (result != StoreResult::kOk) {
+    // The container's record exists but cannot be opened (altered, or sealed
+    // under a secret that is gone): Windows reports a damaged key set this way.
+    SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+    return nullptr;
+  }
+  auto key = NewPairKey(prov, slot, stored.algId, stored.flags, stored.pkey, true);
+  key->certificate = std::move(stored.certificate);
+  return key;
+}
+
+SharedPkey KeyPkey(HCRYPTKEY handle) {
+  auto key = Find<Key>(handle);
+  return key ? key->pkey : nullptr;
+}
+
+}  // namespace kv::platform::crypt
+
+using namespace kv::platform::crypt;
+
+extern "C" BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
+  auto prov = LiveProvider(hProv);
+  if (!prov) return FALSE;
+  if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  DWORD slot = SlotOf(Algid);
+  if (slot != 0) {
+    DWORD bits = HIWORD(dwFlags);
+    if (bits == 0) bits = kDefaultRsaBits;
+    if (bits < kMinRsaBits || bits > kMaxRsaBits || bits % 8 != 0) return Fail(NTE_BAD_FLAGS);
+    if ((dwFlags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
+    PkeyPtr generated = GenerateRsa(bits);
+    if (!generated) return Fail(NTE_FAIL);
+    SharedPkey pkey = ShareKey(generated.release());
+    DWORD flags = dwFlags & 0xFFFF;
+    ALG_ID algId = AlgOfSlot(slot);
+    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(NTE_FAIL);
+    *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
+    return TRUE;
+  }
+  const SymmetricAlg* alg = FindSymmetricAlg(Algid);
+  if (!alg) return Fail(NTE_BAD_ALGID);
+  std::vector<BYTE> secret(alg->keyBytes);
+  if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) return Fail(NTE_FAIL);
+  *phKey = AddHandle(NewSessionKey(prov, *alg, std::move(secret), dwFlags & 0xFFFF));
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
+  auto prov = LiveProvider(hProv);
+  if (!prov) return FALSE;
+  if (!phUserKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  auto key = LoadUserKey(prov, dwKeySpec);
+  if (!key) return FALSE;
+  *phUserKey = AddHandle(key);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
+  if (!RemoveHandle(hKey, HandleKind::kKey)) return Fail(NTE_BAD_KEY);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                                      BYTE* pbData, DWORD* pdwDataLen) {
+  (void)dwFlags;
+  auto key = LiveKey(hKey);
+  if (!key) return FALSE;
+  if (!pdwDataLen) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (hExpKey) {
+    // Wrapping an exported key under another key is not offered; a valid
+    // wrapping key is refused the way a provider refuses an unusable one.
+    if (!LiveKey(hExpKey)) return FALSE;
+    return Fail(NTE_BAD_KEY);
+  }
+  std::vector<BYTE> blob;
+  switch (dwBlobType) {
+    case PUBLICKEYBLOB:
+      if (!key->IsRsa()) return Fail(NTE_BAD_KEY);
+      if (!RsaToBlob(key->pkey.get(), key->algId, false, &blob)) return Fail(NTE_FAIL);
+      break;
+    case PRIVATEKEYBLOB:
+      if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_KEY);
+      if (!(key->flags & (CRYPT_EXPORTABLE | CRYPT_ARCHIVABLE))) return Fail(NTE_BAD_KEY_STATE);
+      if (!RsaToBlob(key->pkey.get(), key->algId, true, &blob)) return Fail(NTE_FAIL);
+      break;
+    case PLAINTEXTKEYBLOB: {
+      if (key->IsRsa()) return Fail(NTE_BAD_TYPE);
+      if (!(key->flags & CRYPT_EXPORTABLE)) return Fail(NTE_BAD_KEY_STATE);
+      BLOBHEADER header{PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, key->algId};
+      DWORD size = static_cast<DWORD>(key->secret.size());
+      blob.resize(sizeof(header) + sizeof(size) + key->secret.size());
+      std::memcpy(blob.data(), &header, sizeof(header));
+      std::memcpy(blob.data() + sizeof(header), &size, sizeof(size));
+      std::memcpy(blob.data() + sizeof(header) + sizeof(size), key->secret.data(), key->secret.size());
+      break;
+    }
+    default:
+      return Fail(NTE_BAD_TYPE);
+  }
+  BOOL ok = ReturnBytes(blob, pbData, pdwDataLen);
+  OPENSSL_cleanse(blob.data(), blob.size());
+  return ok;
+}
+
+extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+                                      DWORD dwFlags, HCRYPTKEY* phKey) {
+  auto prov = LiveProvider(hProv);
+  if (!prov) return FALSE;
+  if (!pbData || !phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (dwDataLen < sizeof(BLOBHEADER)) return Fail(NTE_BAD_DATA);
+  if (hPubKey && !LiveKey(hPubKey)) return FALSE;
+  BYTE type = pbData[0];
+  if (pbData[1] != CUR_BLOB_VERSION) return Fail(NTE_BAD_VER);
+  DWORD flags = dwFlags & 0xFFFF;
+  if (type == PUBLICKEYBLOB || type == PRIVATEKEYBLOB) {
+    if (hPubKey) return Fail(NTE_BAD_KEY);  // encrypted private blobs are not offered
+    ALG_ID algId = 0;
+    bool isPrivate = false;
+    DWORD error = 0;
+    PkeyPtr parsed = RsaFromBlob(pbData, dwDataLen, &algId, &isPrivate, &error);
+    if (!parsed) return Fail(error);
+    SharedPkey pkey = ShareKey(parsed.release());
+    if (!isPrivate) {
+      *phKey = AddHandle(NewPairKey(prov, 0, algId, flags, pkey, false));
+      return TRUE;
+    }
+    DWORD slot = SlotOf(algId);
+    if ((flags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
+    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(NTE_FAIL);
+    *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
+    return TRUE;
+  }
+  if (type == PLAINTEXTKEYBLOB) {
+    if (hPubKey) return Fail(NTE_BAD_KEY);
+    if (dwDataLen < sizeof(BLOBHEADER) + sizeof(DWORD)) return Fail(NTE_BAD_DATA);
+    const SymmetricAlg* alg = FindSymmetricAlg(ReadDword(pbData + 4));
+    if (!alg) return Fail(NTE_BAD_ALGID);
+    DWORD size = ReadDword(pbData + 8);
+    if (size > dwDataLen - 12 || !SymmetricKeyLengthOk(*alg, size)) return Fail(NTE_BAD_DATA);
+    std::vector<BYTE> secret(pbData + 12, pbData + 12 + size);
+    *phKey = AddHandle(NewSessionKey(prov, *alg, std::move(secret), flags));
+    return TRUE;
+  }
+  return Fail(NTE_BAD_TYPE);
+}
+
+extern "C" BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                                        DWORD dwFlags) {
+  auto key = LiveKey(hKey);
+  if (!key) return FALSE;
+  if (!pdwDataLen) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (dwFlags) return Fail(NTE_BAD_FLAGS);
+  const SymmetricAlg* alg = key->IsRsa() ? nullptr : FindSymmetricAlg(key->algId);
+  switch (dwParam) {
+    case KP_ALGID:
+      return ReturnDword(key->algId, pbData, pdwDataLen);
+    case KP_KEYLEN:
+      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->keyLenBits, pbData, pdwDataLen);
+    case KP_BLOCKLEN:
+      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->blockBytes * 8, pbData, pdwDataLen);
+    case KP_PERMISSIONS:
+      return ReturnDword(key->permissions, pbData, pdwDataLen);
+    case KP_CERTIFICATE:
+      if (!key->IsRsa()) return Fail(NTE_BAD_TYPE);
+      if (key->certificate.empty()) return Fail(NTE_NOT_FOUND);
+      return ReturnBytes(key->certificate, pbData, pdwDataLen);
+    case KP_IV:
+      if (!alg || alg->blockBytes == 0) return Fail(NTE_BAD_TYPE);
+      return ReturnBytes(key->iv, pbData, pdwDataLen);
+    case KP_MODE:
+      if (!alg || alg->blockBytes == 0) return Fail(NTE_BAD_TYPE);
+      return ReturnDword(key->mode, pbData, pdwDataLen);
+    case KP_PADDING:
+      if (!alg || alg->blockBytes == 0) return Fail(NTE_BAD_TYPE);
+      return ReturnDword(key->padding, pbData, pdwDataLen);
+    case KP_MODE_BITS:
+      if (!alg || alg->blockBytes == 0) return Fail(NTE_BAD_TYPE);
+      return ReturnDword(key->modeBits, pbData, pdwDataLen);
+    default:
+      return Fail(NTE_BAD_TYPE);
+  }
+}
+
+extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto key = LiveKey(hKey);
+  if (!key) return FALSE;
+  if (!pbData) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (dwFlags) return Fail(NTE_BAD_FLAGS);
+  const SymmetricAlg* alg = key->IsRsa() ? nullptr : FindSymmetricAlg(key->algId);
+  bool block = alg && alg->blockBytes != 0;
+  DWORD value = 0;
+  std::memcpy(&value, pbData, dwParam == KP_IV || dwParam == KP_CERTIFICATE ? 0 : sizeof(value));
+  switch (dwParam) {
+    case KP_IV:
+      if (!block) return Fail(NTE_BAD_TYPE);
+      key->iv.assign(pbData, pbData + alg->blockBytes);
+      break;
+    case KP_MODE:
+      if (!block) return Fail(NTE_BAD_TYPE);
+      if (value != CRYPT_MODE_CBC && value != CRYPT_MODE_ECB && value != CRYPT_MODE_CFB) return Fail(NTE_BAD_DATA);
+      key->mode = value;
+      break;
+    case KP_PADDING:
+      if (!block) return Fail(NTE_BAD_TYPE);
+      if (value != PKCS5_PADDING) return Fail(NTE_BAD_DATA);
+      key->padding = value;
+      break;
+    case KP_MODE_BITS:
+      if (!block) return Fail(NTE_BAD_TYPE);
+      if (value != 8) return Fail(NTE_BAD_DATA);
+      key->modeBits = value;
+      break;
+    case KP_PERMISSIONS:
+      // Permissions can only be taken away, and export never granted.
+      if (value & ~key->permissions) return Fail(NTE_BAD_DATA);
+      key->permissions = value;
+      return TRUE;
+    case KP_CERTIFICATE: {
+      if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_TYPE);
+      size_t length = DerElementLength(pbData);
+      const unsigned char* p = pbData;
+      X509* cert = length ? d2i_X509(nullptr, &p, static_cast<long>(length)) : nullptr;
+      bool matches = cert && EVP_PKEY_eq(X509_get0_pubkey(cert), key->pkey.get()) == 1;
+      X509_free(cert);
+      if (!matches) return Fail(NTE_BAD_DATA);
+      std::vector<BYTE> bytes(pbData, pbData + length);
+      if (key->persistent) {
+        if (SaveCertificate(key->provider->container, key->keySpec, bytes) != StoreResult::kOk) return Fail(NTE_FAIL);
+      } else if (key->keySpec && key->provider) {
+        std::lock_guard<std::mutex> lock(key->provider->mutex);
+        key->provider->ephemeralCerts[key->keySpec] = bytes;
+      }
+      key->certificate = std::move(bytes);
+      return TRUE;
+    }
+    default:
+      return Fail(NTE_BAD_TYPE);
+  }
+  // A changed IV or mode starts a new chain.
+  key->encryptCtx.reset();
+  key->decryptCtx.reset();
+  return TRUE;
+}

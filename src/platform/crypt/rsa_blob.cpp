@@ -1,0 +1,159 @@
+// Conversion of RSA keys between OpenSSL and the CryptoAPI key blobs.
+#include "crypt/rsa_blob.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+
+#include <cstring>
+
+namespace kv::platform::crypt {
+namespace {
+
+struct BnFree {
+  void operator()(BIGNUM* b) const { BN_clear_free(b); }
+};
+using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
+
+BnPtr GetBn(EVP_PKEY* pkey, const char* name) {
+  BIGNUM* bn = nullptr;
+  if (EVP_PKEY_get_bn_param(pkey, name, &bn) != 1) return nullptr;
+  return BnPtr(bn);
+}
+
+// Appends `bn` as `width` bytes, least significant first.
+bool AppendLe(const BIGNUM* bn, size_t width, std::vector<BYTE>* out) {
+  size_t at = out->size();
+  out->resize(at + width);
+  return BN_bn2lebinpad(bn, out->data() + at, static_cast<int>(width)) == static_cast<int>(width);
+}
+
+void AppendDword(DWORD v, std::vector<BYTE>* out) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<BYTE>(v >> (8 * i)));
+}
+
+DWORD ReadDword(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+         (static_cast<DWORD>(p[3]) << 24);
+}
+
+}  // namespace
+
+DWORD RsaBits(EVP_PKEY* pkey) {
+  if (!pkey || EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return 0;
+  return static_cast<DWORD>(EVP_PKEY_get_bits(pkey));
+}
+
+bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob) {
+  DWORD bits = RsaBits(pkey);
+  if (bits == 0) return false;
+  BnPtr n = GetBn(pkey, OSSL_PKEY_PARAM_RSA_N);
+  BnPtr e = GetBn(pkey, OSSL_PKEY_PARAM_RSA_E);
+  if (!n || !e || BN_num_bits(e.get()) > 32) return false;
+  size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
+  blob->clear();
+  blob->push_back(includePrivate ? PRIVATEKEYBLOB : PUBLICKEYBLOB);
+  blob->push_back(CUR_BLOB_VERSION);
+  blob->push_back(0);
+  blob->push_back(0);
+  AppendDword(algId, blob);
+  AppendDword(includePrivate ? RSA2_MAGIC : RSA1_MAGIC, blob);
+  AppendDword(bits, blob);
+  AppendDword(static_cast<DWORD>(BN_get_word(e.get())), blob);
+  if (!AppendLe(n.get(), full, blob)) return false;
+  if (!includePrivate) return true;
+  BnPtr p = GetBn(pkey, OSSL_PKEY_PARAM_RSA_FACTOR1);
+  BnPtr q = GetBn(pkey, OSSL_PKEY_PARAM_RSA_FACTOR2);
+  BnPtr dp = GetBn(pkey, OSSL_PKEY_PARAM_RSA_EXPONENT1);
+  BnPtr dq = GetBn(pkey, OSSL_PKEY_PARAM_RSA_EXPONENT2);
+  BnPtr qi = GetBn(pkey, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
+  BnPtr d = GetBn(pkey, OSSL_PKEY_PARAM_RSA_D);
+  bool ok = p && q && dp && dq && qi && d && AppendLe(p.get(), half, blob) && AppendLe(q.get(), half, blob) &&
+            AppendLe(dp.get(), half, blob) && AppendLe(dq.get(), half, blob) &&
+            AppendLe(qi.get(), half, blob) && AppendLe(d.get(), full, blob);
+  if (!ok) {
+    OPENSSL_cleanse(blob->data(), blob->size());
+    blob->clear();
+  }
+  return ok;
+}
+
+PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error) {
+  *error = static_cast<DWORD>(NTE_BAD_DATA);
+  if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) return nullptr;
+  BYTE type = data[0];
+  if (type != PUBLICKEYBLOB && type != PRIVATEKEYBLOB) {
+    *error = static_cast<DWORD>(NTE_BAD_TYPE);
+    return nullptr;
+  }
+  if (data[1] != CUR_BLOB_VERSION && data[1] != 3) {
+    *error = static_cast<DWORD>(NTE_BAD_VER);
+    return nullptr;
+  }
+  *algId = ReadDword(data + 4);
+  DWORD magic = ReadDword(data + 8);
+  DWORD bits = ReadDword(data + 12);
+  DWORD pubexp = ReadDword(data + 16);
+  bool priv = type == PRIVATEKEYBLOB;
+  *isPrivate = priv;
+  if (GET_ALG_TYPE(*algId) != ALG_TYPE_RSA) {
+    *error = static_cast<DWORD>(NTE_BAD_ALGID);
+    return nullptr;
+  }
+  if (magic != (priv ? RSA2_MAGIC : RSA1_MAGIC) || bits == 0 || bits > 16384 || pubexp == 0) return nullptr;
+  size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
+  size_t need = 20 + full + (priv ? 5 * half + full : 0);
+  if (size < need) return nullptr;
+  const BYTE* p = data + 20;
+  auto take = [&p](size_t width) {
+    BIGNUM* bn = BN_lebin2bn(p, static_cast<int>(width), nullptr);
+    p += width;
+    return BnPtr(bn);
+  };
+  BnPtr n = take(full);
+  BnPtr e(BN_new());
+  if (!n || !e || !BN_set_word(e.get(), pubexp) || BN_is_zero(n.get())) return nullptr;
+  BnPtr f1, f2, e1, e2, c1, d;
+  if (priv) {
+    f1 = take(half);
+    f2 = take(half);
+    e1 = take(half);
+    e2 = take(half);
+    c1 = take(half);
+    d = take(full);
+    if (!f1 || !f2 || !e1 || !e2 || !c1 || !d) return nullptr;
+    // A key whose primes do not make its modulus would sign garbage; refuse it.
+    BnPtr prod(BN_new());
+    BN_CTX* ctx = BN_CTX_new();
+    bool consistent = prod && ctx && BN_mul(prod.get(), f1.get(), f2.get(), ctx) && BN_cmp(prod.get(), n.get()) == 0;
+    BN_CTX_free(ctx);
+    if (!consistent) return nullptr;
+  }
+  OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+  if (!bld) return nullptr;
+  bool ok = OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n.get()) &&
+            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e.get());
+  if (priv) {
+    ok = ok && OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_D, d.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR1, f1.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR2, f2.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT1, e1.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT2, e2.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, c1.get());
+  }
+  OSSL_PARAM* params = ok ? OSSL_PARAM_BLD_to_param(bld) : nullptr;
+  OSSL_PARAM_BLD_free(bld);
+  if (!params) return nullptr;
+  EVP_PKEY* pkey = nullptr;
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1) {
+    EVP_PKEY_fromdata(ctx.get(), &pkey, priv ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params);
+  }
+  OSSL_PARAM_free(params);
+  if (!pkey) return nullptr;
+  *error = 0;
+  return PkeyPtr(pkey);
+}
+
+}  // namespace kv::platform::crypt

@@ -1,0 +1,39 @@
+// RSA keys in the CryptoAPI blob layouts, converted to and from OpenSSL keys.
+//
+// PUBLICKEYBLOB: BLOBHEADER, RSAPUBKEY ("RSA1", bit length, public exponent),
+// modulus. PRIVATEKEYBLOB: BLOBHEADER, RSAPUBKEY ("RSA2"), modulus, prime1,
+// prime2, exponent1, exponent2, coefficient, private exponent. Every integer
+// is least significant byte first; the modulus and private exponent take
+// bitlen/8 bytes, the other five bitlen/16 bytes.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <vector>
+
+#include "crypt/openssl_setup.h"
+
+namespace kv::platform::crypt {
+
+// Fills `blob` with the public (or, with `includePrivate`, private) blob of an
+// RSA key; false when the key is not RSA or lacks the private parts.
+bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob);
+
+// Parses a PUBLICKEYBLOB or PRIVATEKEYBLOB. On failure returns null and sets
+// *error to the CryptImportKey error (NTE_BAD_VER, NTE_BAD_DATA, NTE_BAD_TYPE...).
+PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error);
+
+// Size of the modulus in bits; 0 when not RSA.
+DWORD RsaBits(EVP_PKEY* pkey);
+
+// Big-endian bytes <-> little-endian, the order Windows returns integers in.
+inline void ReverseBytes(BYTE* data, size_t size) {
+  for (size_t i = 0, j = size; i + 1 < j; ++i, --j) {
+    BYTE t = data[i];
+    data[i] = data[j - 1];
+    data[j - 1] = t;
+  }
+}
+
+}  // namespace kv::platform::crypt

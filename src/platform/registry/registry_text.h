@@ -1,0 +1,35 @@
+// Text handling of the registry: names arrive in the ANSI code page and are
+// kept as UTF-16 (stored as UTF-8), compared case-insensitively through a
+// folded form, and split into key path components on real backslashes only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv::platform::registry {
+
+// ANSI (CP_ACP) bytes to UTF-16 and back; counts are explicit, so embedded
+// zeros pass through.
+std::u16string AnsiToWide(const char* text, size_t size);
+std::string WideToAnsi(const char16_t* text, size_t size);
+
+std::string WideToUtf8(const std::u16string& text);
+std::u16string Utf8ToWide(const std::string& text);
+
+// Upper-case form used to compare names: ASCII, Latin-1, Greek, Cyrillic and
+// full-width Latin letters fold as the system folds them; other characters
+// compare as they are.
+std::u16string FoldName(const std::u16string& name);
+
+// Splits a relative key path into its components. A leading backslash is
+// dropped, and so is a trailing one; an empty path gives no components.
+// Returns false for an empty component inside the path (two backslashes in a
+// row).
+bool SplitKeyPath(const std::u16string& path, std::vector<std::u16string>* parts);
+
+// Longest key name component Windows accepts, in characters.
+constexpr size_t kMaxKeyNameLength = 255;
+// Longest value name, in characters.
+constexpr size_t kMaxValueNameLength = 16383;
+
+}  // namespace kv::platform::registry

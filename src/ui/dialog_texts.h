@@ -1,0 +1,64 @@
+// The texts the dialogs show, as UTF-8; models convert them to the ANSI code
+// page when they build their controls (kv::Utf8ToNarrow).
+#pragma once
+
+namespace kv::ui::text {
+
+inline constexpr const char* kOk = "確定";
+inline constexpr const char* kCancel = "取消";
+inline constexpr const char* kBrowse = "瀏覽";
+inline constexpr const char* kErrorCaption = "錯誤訊息";
+
+inline constexpr const char* kPfxFileTitle = "輸入憑證檔案資訊";        // 202, 206, 207
+inline constexpr const char* kChangePasswdTitle = "變更憑證檔案密碼";   // 203
+inline constexpr const char* kPasswordTitle = "輸入憑證檔密碼";         // 205
+inline constexpr const char* kChooserTitle = "請挑選您的憑證";          // 204
+inline constexpr const char* kSignConfirmTitle = "執行簽章(Sign with this Certificate)";  // 201
+
+inline constexpr const char* kPathLabel = "憑證檔案儲存路徑 :";
+inline constexpr const char* kPasswordLabel = "輸入憑證密碼 :";
+inline constexpr const char* kOldPasswordLabel = "輸入原憑證密碼 :";
+inline constexpr const char* kNewPasswordLabel = "輸入新憑證密碼 :";
+inline constexpr const char* kConfirmNewLabel = "確認新憑證密碼 :";
+inline constexpr const char* kRangeLabelTemplate = "請設定憑證密碼(英文或數字6～10碼)";
+inline constexpr const char* kRangeLabelFormat = "請設定憑證密碼(英文或數字%d～%d碼)";
+inline constexpr const char* kExportPathLabel = "請指定您要匯出的檔案名稱及路徑：";
+inline constexpr const char* kConfirmLabel = "再次確認憑證密碼";
+inline constexpr const char* kMobilePathLabel = "指定您要匯出的檔案名稱及路徑：";
+inline constexpr const char* kMobilePasswordLabel = "設定憑證密碼,\n憑證匯出, 需驗證憑證密碼";
+
+inline constexpr const char* kFileMissingPrefix = "憑證檔(";
+inline constexpr const char* kFileMissingSuffix = ") : 錯誤或不存在";
+inline constexpr const char* kFolderBadPrefix = "憑證目錄 (";
+inline constexpr const char* kFolderBadSuffix = ") : 錯誤或沒有寫入權限";
+inline constexpr const char* kUnspecified = "未指定";
+inline constexpr const char* kPasswordMismatch = "密碼不一致";
+
+inline constexpr const char* kBrowseFileTitle = "選擇憑證檔案";
+inline constexpr const char* kBrowseFileFilter = "PFX Files (*.pfx;*.p12)|*.pfx; *.p12|All Files (*.*)|*.*||";
+inline constexpr const char* kBrowseFolderTitle = "選擇憑證檔案儲存路徑 :";
+inline constexpr const char* kDefaultPfxName = "*.pfx";
+
+inline constexpr const char* kCertGroup = "憑證";
+inline constexpr const char* kViewCert = "檢視憑證";
+inline constexpr const char* kColumnHolder = "憑證持有人";
+inline constexpr const char* kColumnSerial = "憑證序號";
+inline constexpr const char* kColumnNotBefore = "起始日";
+inline constexpr const char* kColumnNotAfter = "截止日";
+inline constexpr const char* kColumnIssuer = "憑證發行者";
+inline constexpr const char* kTempCertName = "temp.cer";
+
+inline constexpr const char* kContentGroup = "簽章內容(Plain Text tobe sign)";
+inline constexpr const char* kCertInfoGroup = "簽章憑證 (Certificate information)";
+inline constexpr const char* kSerialLabel = "憑證序號(Serial) : ";
+inline constexpr const char* kCommonNameLabel = "用戶名(CommonName) :";
+inline constexpr const char* kValidityLabel = "憑證效期(Validity):";
+inline constexpr const char* kFromLabel = "From :";
+inline constexpr const char* kToLabel = "to :";
+inline constexpr const char* kSignOk = "確定(Ok)";
+inline constexpr const char* kSignCancel = "取消(Cancel)";
+
+inline constexpr const char* kHashFileTitle = "請選擇檔案";
+inline constexpr const char* kHashFileFilter = "All Files (*.*)|*.*||";
+
+}  // namespace kv::ui::text

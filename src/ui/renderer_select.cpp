@@ -1,0 +1,138 @@
+// Which renderer shows a dialog now, and the owner-less open-file dialog.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "ui/desktop_module.h"
+#include "ui/dialog_renderer.h"
+#include "ui/script/scripted_renderer.h"
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+namespace kv::ui {
+namespace {
+
+bool EnvSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+#ifndef _WIN32
+
+std::string ToUtf8(const std::string& ansi) { return AnsiToUtf8(ansi); }
+
+std::string FromUtf8(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (wide <= 0) return {};
+  std::u16string buffer(static_cast<size_t>(wide), u'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &buffer[0], wide);
+  int bytes = WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
+  return out;
+}
+
+const KvDesktopHost kHost = {KV_DESKTOP_MODULE_ABI, &ToUtf8, &FromUtf8};
+
+// The module sits next to the library (or program) that holds this code.
+std::string ModulePath() {
+  if (const char* path = std::getenv("KORVESSA_GTK_MODULE")) {
+    if (*path) return path;
+  }
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) && info.dli_fname) {
+    std::string self = info.dli_fname;
+    size_t slash = self.rfind('/');
+    if (slash != std::string::npos) return self.substr(0, slash + 1) + "libkorvessa-gtk.so";
+  }
+  return "libkorvessa-gtk.so";
+}
+
+CDialogRenderer* LoadModule() {
+  void* module = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) module = dlopen("libkorvessa-gtk.so", RTLD_NOW | RTLD_LOCAL);
+  if (!module) return nullptr;
+  auto entry = reinterpret_cast<KvDesktopRendererEntry>(dlsym(module, KV_DESKTOP_MODULE_ENTRY));
+  CDialogRenderer* renderer = entry ? entry(&kHost) : nullptr;
+  // The toolkit cannot be unloaded safely once initialised: the module
+  // stays for the life of the process.
+  return renderer;
+}
+
+#endif
+
+}  // namespace
+
+#ifndef _WIN32
+CDialogRenderer* DesktopModuleRenderer() {
+  static CDialogRenderer* renderer = LoadModule();
+  return renderer;
+}
+#else
+CDialogRenderer* DesktopModuleRenderer() { return nullptr; }
+#endif
+
+CDialogRenderer* ActiveRenderer() {
+  if (EnvSet("KORVESSA_DIALOGS")) return CScriptedRenderer::ForScript(std::getenv("KORVESSA_DIALOGS"));
+#ifndef _WIN32
+  if (EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY")) return DesktopModuleRenderer();
+#endif
+  // Resource dialogs of the Windows build are drawn by its own renderer,
+  // which this build does not include.
+  return nullptr;
+}
+
+std::string FilterForOpenFile(const std::string& filter) {
+  std::string out;
+  size_t start = 0;
+  // "desc|pattern|...||": every '|' ends a field; the empty field ends it all.
+  while (start < filter.size()) {
+    size_t bar = filter.find('|', start);
+    if (bar == std::string::npos) bar = filter.size();
+    if (bar == start) break;
+    out.append(filter, start, bar - start);
+    out += '\0';
+    start = bar + 1;
+  }
+  out += '\0';
+  return out;
+}
+
+bool ChooseFileToOpen(const std::string& title, const std::string& filter, const std::string& initialFolder,
+                      HWND owner, DWORD flags, std::string* path) {
+  // Inside a running dialog the common dialogs already reach its renderer.
+  CDialogRenderer* renderer = nullptr;
+#ifndef _WIN32
+  if (!kv::platform::ActiveDesktop()) {
+    renderer = ActiveRenderer();
+    if (!renderer) return false;  // no desktop to show it on
+  }
+#else
+  renderer = ActiveRenderer();
+#endif
+  std::string filterList = FilterForOpenFile(filter);
+  char file[MAX_PATH * 4] = {0};
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filterList.c_str();
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = sizeof file;
+  ofn.lpstrInitialDir = initialFolder.empty() ? nullptr : initialFolder.c_str();
+  ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
+  ofn.Flags = flags;
+  if (renderer) renderer->BeginCommonDialogs();
+  BOOL chosen = GetOpenFileNameA(&ofn);
+  if (renderer) renderer->EndCommonDialogs();
+  if (!chosen || !file[0]) return false;
+  *path = file;
+  return true;
+}
+
+}  // namespace kv::ui

@@ -1,0 +1,40 @@
+// Helpers for the provider, encoding and message tests: one RSA key made by
+// OpenSSL per process (key generation is slow under the sanitizers), its
+// PRIVATEKEYBLOB built independently of the code under test, and files.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <openssl/evp.h>
+
+#include <string>
+#include <vector>
+
+namespace kv::test::crypt {
+
+// A 1024-bit key pair shared by the tests of this process (index 0 or 1).
+EVP_PKEY* SharedTestKey(int index = 0);
+
+// The key's PRIVATEKEYBLOB (or PUBLICKEYBLOB) laid out here from OpenSSL's
+// numbers, as Windows documents it.
+std::vector<BYTE> ExpectedBlob(EVP_PKEY* key, ALG_ID algId, bool includePrivate);
+
+// Big-endian bytes of an RSA component (OSSL_PKEY_PARAM_RSA_*).
+std::vector<BYTE> RsaComponent(EVP_PKEY* key, const char* name);
+
+// Imports SharedTestKey(index) into a new container `name` in `slot`.
+HCRYPTPROV ProviderWithKey(const char* name, DWORD slot, DWORD flags = CRYPT_EXPORTABLE, int index = 0);
+
+// A self-signed certificate for SharedTestKey(index), DER.
+std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName);
+
+// PEM files for the openssl command line.
+std::string WritePrivateKeyPem(EVP_PKEY* key, const std::string& path);
+std::string WriteCertPem(const std::vector<BYTE>& der, const std::string& path);
+
+std::vector<BYTE> Bytes(const std::string& s);
+std::string Hex(const std::vector<BYTE>& bytes);
+std::vector<BYTE> Reversed(std::vector<BYTE> bytes);
+
+}  // namespace kv::test::crypt
