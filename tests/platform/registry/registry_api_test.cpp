@@ -198,9 +198,9 @@ TEST_F(RegistryApi, EveryTypeRoundTripsAsGiven) {
 
 TEST_F(RegistryApi, Big5NamesWithBackslashTrailBytesStayWhole) {
   // 許 and 功 end in the byte 0x5C in code page 950.
-  std::string keyName = Ansi("許功蓋");
-  std::string valueName = Ansi("成功");
-  std::string text = Ansi("許可證");
+  std::string keyName = AnsiFromUtf8("許功蓋");
+  std::string valueName = AnsiFromUtf8("成功");
+  std::string text = AnsiFromUtf8("許可證");
   ASSERT_NE(std::string::npos, keyName.find('\\'));
   std::string path = "Software\\KvTest\\" + keyName;
 

@@ -115,7 +115,7 @@ TEST_F(RegistryProcesses, AdministrationToolWritesTheMachineHive) {
   std::vector<BYTE> level = QueryBytes(key, "Level");
   ASSERT_EQ(4u, level.size());
   EXPECT_EQ(3, level[0]);
-  EXPECT_EQ(Ansi("許功蓋"), reinterpret_cast<const char*>(QueryBytes(key, "").data()));
+  EXPECT_EQ(AnsiFromUtf8("許功蓋"), reinterpret_cast<const char*>(QueryBytes(key, "").data()));
   RegCloseKey(key);
 
   std::string out;

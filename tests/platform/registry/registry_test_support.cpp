@@ -3,7 +3,7 @@
 
 namespace kv::test {
 
-std::string Ansi(const char* utf8) {
+std::string AnsiFromUtf8(const char* utf8) {
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
   std::vector<WCHAR> wide(static_cast<size_t>(n));
   MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), n);

@@ -14,7 +14,7 @@
 namespace kv::test {
 
 // UTF-8 text (as the sources hold it) in the ANSI code page.
-std::string Ansi(const char* utf8);
+std::string AnsiFromUtf8(const char* utf8);
 
 class RegistryTest : public HomeTest {
  protected:

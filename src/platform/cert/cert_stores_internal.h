@@ -1,0 +1,16 @@
+// Store operations shared by the store, search, chain and PKCS#12 calls.
+#pragma once
+
+#include "cert/cert_object.h"
+
+namespace kv::platform::cert {
+
+// Refreshes a system store's cache from the database (no-op for memory stores).
+void ResyncStore(Store* store);
+// Properties that travel with a certificate into another store.
+PropertyMap CopyableProperties(CertObject* source);
+// Adds a certificate (or, with `link`, a link to it) under a disposition.
+BOOL AddToStoreCommon(Store* store, const std::vector<uint8_t>& encoded, PropertyMap props, CertObject* link,
+                      DWORD disposition, PCCERT_CONTEXT* out);
+
+}  // namespace kv::platform::cert

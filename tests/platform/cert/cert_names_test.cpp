@@ -1,0 +1,137 @@
+// Name rendering: CertNameToStrA and CertGetNameStringA as Windows renders
+// them, in the ANSI code page (950 here), with truncation and size queries.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/temp_home.h"
+#include "support/test_pki.h"
+
+namespace {
+
+using kv::test::CertSpec;
+using kv::test::NameEntry;
+
+const DWORD kEnc = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+const DWORD kX500 = CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG;
+
+class CertNames : public ::testing::Test {
+ protected:
+  kv::test::ScopedEnv codepage_{"KORVESSA_CODEPAGE", nullptr};  // 950
+
+  PCCERT_CONTEXT Make(const std::vector<NameEntry>& subject, const kv::test::TestCert* issuer = nullptr,
+                      const std::string& altEmail = "") {
+    CertSpec spec;
+    spec.subject = subject;
+    spec.altEmail = altEmail;
+    cert_ = kv::test::IssueCert(spec, issuer);
+    return CertCreateCertificateContext(kEnc, cert_->data(), cert_->size());
+  }
+  std::string NameToStr(CERT_NAME_BLOB* name, DWORD type, DWORD size = 512) {
+    std::string buf(size, '\x7f');
+    DWORD n = CertNameToStrA(kEnc, name, type, &buf[0], size);
+    EXPECT_GE(n, 1u);
+    return std::string(buf.c_str());
+  }
+  kv::test::CertPtr cert_;
+};
+
+TEST_F(CertNames, X500KeysInEncodedOrder) {
+  PCCERT_CONTEXT ctx = Make({{"C", "TW", V_ASN1_PRINTABLESTRING},
+                             {"S", "Taiwan"},
+                             {"L", "Taipei"},
+                             {"O", "Test Bank"},
+                             {"OU", "Retail"},
+                             {"CN", "A123456789"},
+                             {"E", "a@example.com", V_ASN1_IA5STRING},
+                             {"STREET", "Road 1"},
+                             {"SN", "Wang"},
+                             {"SERIALNUMBER", "X1", V_ASN1_PRINTABLESTRING},
+                             {"T", "Dr"},
+                             {"G", "Hsiao"},
+                             {"I", "HM"},
+                             {"DC", "example", V_ASN1_IA5STRING},
+                             {"2.5.4.15", "Private"}});
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, kX500),
+            "C=TW, S=Taiwan, L=Taipei, O=Test Bank, OU=Retail, CN=A123456789, E=a@example.com, STREET=Road 1, "
+            "SN=Wang, SERIALNUMBER=X1, T=Dr, G=Hsiao, I=HM, DC=example, OID.2.5.4.15=Private");
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, kX500 | CERT_NAME_STR_REVERSE_FLAG).substr(0, 30),
+            "OID.2.5.4.15=Private, DC=examp");
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, CERT_OID_NAME_STR).substr(0, 20), "2.5.4.6=TW, 2.5.4.8=");
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, CERT_SIMPLE_NAME_STR).substr(0, 22), "TW, Taiwan, Taipei, Te");
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, kX500 | CERT_NAME_STR_SEMICOLON_FLAG).substr(0, 16),
+            "C=TW; S=Taiwan; ");
+  CertFreeCertificateContext(ctx);
+}
+
+TEST_F(CertNames, QuotingAndMultiValuedRdn) {
+  PCCERT_CONTEXT ctx = Make({{"O", "Bank, \"Ltd\""}, {"CN", "A"}, {"OU", "B", V_ASN1_UTF8STRING, true}});
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, CERT_X500_NAME_STR), "O=\"Bank, \"\"Ltd\"\"\", CN=A + OU=B");
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, kX500), "O=Bank, \"Ltd\", CN=A + OU=B");
+  CertFreeCertificateContext(ctx);
+}
+
+TEST_F(CertNames, ChineseBmpAndUtf8ToCodePage950) {
+  PCCERT_CONTEXT ctx = Make({{"C", "TW", V_ASN1_PRINTABLESTRING},
+                             {"O", "測試憑證", V_ASN1_BMPSTRING},
+                             {"CN", "王小明", V_ASN1_UTF8STRING}});
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, kX500),
+            "C=TW, O=\xB4\xFA\xB8\xD5\xBE\xCC\xC3\xD2, CN=\xA4\xFD\xA4\x70\xA9\xFA");
+  char cn[100];
+  SetLastError(0xdeadbeef);
+  DWORD n = CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), cn, sizeof cn);
+  EXPECT_EQ(n, 7u);
+  EXPECT_STREQ(cn, "\xA4\xFD\xA4\x70\xA9\xFA");
+  // Cut to the buffer without splitting a double-byte character.
+  char small[4];
+  n = CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), small, sizeof small);
+  EXPECT_EQ(n, 3u);
+  EXPECT_STREQ(small, "\xA4\xFD");
+  CertFreeCertificateContext(ctx);
+}
+
+TEST_F(CertNames, SizeQueryAndTruncation) {
+  PCCERT_CONTEXT ctx = Make(kv::test::SimpleName("Leaf", "Bank", "TW"));
+  ASSERT_NE(ctx, nullptr);
+  const std::string full = "C=TW, O=Bank, CN=Leaf";
+  EXPECT_EQ(CertNameToStrA(kEnc, &ctx->pCertInfo->Subject, kX500, nullptr, 0), full.size() + 1);
+  char buf[8];
+  EXPECT_EQ(CertNameToStrA(kEnc, &ctx->pCertInfo->Subject, kX500, buf, sizeof buf), 8u);
+  EXPECT_STREQ(buf, "C=TW, O");
+  // Not a name: an empty string and the count 1.
+  BYTE junk[] = {0x04, 0x01, 0x00};
+  CERT_NAME_BLOB bad{sizeof junk, junk};
+  buf[0] = 'x';
+  EXPECT_EQ(CertNameToStrA(kEnc, &bad, kX500, buf, sizeof buf), 1u);
+  EXPECT_STREQ(buf, "");
+  CertFreeCertificateContext(ctx);
+}
+
+TEST_F(CertNames, GetNameStringIssuerAndDisplay) {
+  auto root = kv::test::MakeRootCa("Issuing CA");
+  PCCERT_CONTEXT ctx = Make({{"C", "TW", V_ASN1_PRINTABLESTRING}, {"O", "Only Org"}}, root.get(), "x@example.com");
+  ASSERT_NE(ctx, nullptr);
+  char buf[100];
+  EXPECT_EQ(CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG, const_cast<char*>(szOID_COMMON_NAME),
+                               buf, sizeof buf),
+            11u);
+  EXPECT_STREQ(buf, "Issuing CA");
+  // No CN in the subject: the attribute query is empty, the display name falls back to O.
+  EXPECT_EQ(CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), buf, sizeof buf),
+            1u);
+  EXPECT_STREQ(buf, "");
+  CertGetNameStringA(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buf, sizeof buf);
+  EXPECT_STREQ(buf, "Only Org");
+  CertGetNameStringA(ctx, CERT_NAME_EMAIL_TYPE, 0, nullptr, buf, sizeof buf);
+  EXPECT_STREQ(buf, "x@example.com");
+  EXPECT_EQ(CertGetNameStringA(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, nullptr, 0), 11u);
+  CertFreeCertificateContext(ctx);
+}
+
+}  // namespace
