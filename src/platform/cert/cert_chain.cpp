@@ -242,12 +242,8 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
   for (size_t i = 0; i < path.size(); ++i) {
     const CERT_INFO& info = path[i]->info;
     if (CertVerifyTimeValidity(&now, const_cast<PCERT_INFO>(&info)) != 0) errors[i] |= CERT_TRUST_IS_NOT_TIME_VALID;
-    if (i + 1 < path.size()) {
-      const CERT_INFO& up = path[i + 1]->info;
-      if (der::FileTimeToU64(info.NotBefore) < der::FileTimeToU64(up.NotBefore) ||
-          der::FileTimeToU64(info.NotAfter) > der::FileTimeToU64(up.NotAfter))
-        errors[i] |= CERT_TRUST_IS_NOT_TIME_NESTED;
-    }
+    // CERT_TRUST_IS_NOT_TIME_NESTED is never set: current Windows no longer
+    // reports it, and issuers routinely expire before what they issued.
     if (!UsageAllowed(info, usage)) errors[i] |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
     if (i > 0) {
       // An issuer must be allowed to issue certificates.

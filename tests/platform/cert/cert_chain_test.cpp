@@ -106,8 +106,7 @@ TEST_F(CertChains, TimeSignatureAndUsageErrors) {
   auto expired = kv::test::IssueCert(spec, root_.get());
   PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEnc, expired->data(), expired->size());
   PCCERT_CHAIN_CONTEXT chain = Chain(ctx);
-  // Expired, and its validity does not lie within its issuer's.
-  const DWORD expected = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
+  const DWORD expected = CERT_TRUST_IS_NOT_TIME_VALID;
   EXPECT_EQ(chain->TrustStatus.dwErrorStatus, expected);
   EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->TrustStatus.dwErrorStatus, expected);
   CertFreeCertificateChain(chain);
