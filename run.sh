@@ -46,6 +46,22 @@ cross_build() {
   cmake -S "$ROOT" -B "$ROOT/build/mingw-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
     -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
   cmake --build "$ROOT/build/mingw-$arch" -j "$JOBS"
+  check_dll_exports "$arch" "$ROOT/build/mingw-$arch"
+}
+
+# The DLL must export exactly the names of its generated korvessa.def.
+check_dll_exports() {
+  local arch=$1 dir=$2
+  local want got
+  want=$(awk '/^EXPORTS/{on=1; next} on && NF {print $1}' "$dir/korvessa.def" | sort)
+  got=$("$arch-w64-mingw32-objdump" -p "$dir/korvessa.dll" |
+    awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^\s*$/{on=0} on {print $NF}' | sort)
+  if [[ "$want" != "$got" ]]; then
+    echo "korvessa.dll ($arch) exports differ from korvessa.def:" >&2
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    return 1
+  fi
+  echo "korvessa.dll ($arch): $(echo "$want" | grep -c . || true) exports as declared"
 }
 
 cmd=${1:-}

@@ -12,7 +12,9 @@
 #include "engine/capi_engine.h"
 
 #if defined(_WIN32)
-#define KV_EXPORT(type) extern "C" __declspec(dllexport) type __stdcall
+// No dllexport: korvessa.def alone names the exports, so only the decorated
+// names appear in the export table.
+#define KV_EXPORT(type) extern "C" type __stdcall
 #else
 #define KV_EXPORT(type) extern "C" __attribute__((visibility("default"))) type
 #endif

@@ -111,7 +111,7 @@ bool CByteBuffer::EncodeBase64(const void* src, int32_t n) {
     Clear();
     return false;
   }
-  BYTE* out = AllocateStorage(static_cast<int32_t>(outSize));
+  BYTE* out = AllocateForOverwrite(static_cast<int32_t>(outSize));
   if (!out) {
     Clear();
     return false;
@@ -154,7 +154,7 @@ bool CByteBuffer::DecodeBase64(const char* text) {
     Clear();
     return false;
   }
-  BYTE* out = AllocateStorage(static_cast<int32_t>(capacity));
+  BYTE* out = AllocateForOverwrite(static_cast<int32_t>(capacity));
   if (!out) {
     Clear();
     return false;
@@ -162,11 +162,16 @@ bool CByteBuffer::DecodeBase64(const char* text) {
   const b64::DecodeKernel bulk = b64::ActiveDecodeKernel();
   size_t produced = 0;
   const char* p = begin;
-  while (p < end) {
+  while (true) {
+    // Skipped characters before a group's first symbol are passed over
+    // whichever path then decodes the group, so line breaks between groups
+    // keep the bulk path going.
+    while (p < end && IsSkipped(*p)) ++p;
+    if (p == end) break;
     const size_t consumed = bulk(p, static_cast<size_t>(end - p), out + produced);
     p += consumed;
     produced += consumed / 4 * 3;
-    if (p == end || !DecodeGroupExactly(&p, end, out, &produced)) break;
+    if (consumed == 0 && !DecodeGroupExactly(&p, end, out, &produced)) break;
   }
   if (produced == 0) {
     std::free(out);

@@ -17,6 +17,16 @@ BYTE* CByteBuffer::AllocateStorage(int32_t size) {
   return static_cast<BYTE*>(std::calloc(static_cast<size_t>(size) + 2, 1));
 }
 
+BYTE* CByteBuffer::AllocateForOverwrite(int64_t size) {
+  if (size < 0 || size > kMaxSize) return nullptr;
+  BYTE* storage = static_cast<BYTE*>(std::malloc(static_cast<size_t>(size) + 2));
+  if (storage) {
+    storage[size] = 0;
+    storage[size + 1] = 0;
+  }
+  return storage;
+}
+
 BYTE* CByteBuffer::ShrinkStorage(BYTE* storage, int32_t size) {
   // Shrinking in place never fails in practice; if it does, the larger block
   // is still valid and only the guard bytes matter.
@@ -58,7 +68,7 @@ bool CByteBuffer::Append(const void* src, int32_t n) {
   if (!src || n <= 0) return false;
   if (static_cast<int64_t>(size_) + n > kMaxSize) return false;
   const int32_t newSize = size_ + n;
-  BYTE* storage = AllocateStorage(newSize);
+  BYTE* storage = AllocateForOverwrite(newSize);
   if (!storage) return false;
   // The old storage stays alive until both copies are done: src may point
   // into it.

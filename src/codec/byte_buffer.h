@@ -68,6 +68,9 @@ class CByteBuffer {
   void Adopt(BYTE* storage, int32_t size);
 
  private:
+  // Storage for codecs that write every content byte themselves: only the
+  // guard bytes are zeroed, which spares a pass over large outputs.
+  static BYTE* AllocateForOverwrite(int64_t size);
   // Gives back the storage beyond size + 2 bytes of a buffer that was
   // allocated larger than its final content, and zeroes the guard bytes.
   static BYTE* ShrinkStorage(BYTE* storage, int32_t size);

@@ -46,7 +46,7 @@ bool CByteBuffer::EncodeHex(const void* src, int32_t n) {
     return false;
   }
   const int32_t outSize = 2 * n;
-  BYTE* out = AllocateStorage(outSize);
+  BYTE* out = AllocateForOverwrite(outSize);
   if (!out) {
     Clear();
     return false;
@@ -69,7 +69,7 @@ bool CByteBuffer::DecodeHex(const char* text) {
     return false;
   }
   const int32_t outSize = static_cast<int32_t>(length / 2);
-  BYTE* out = AllocateStorage(outSize);
+  BYTE* out = AllocateForOverwrite(outSize);
   if (!out) {
     Clear();
     return false;

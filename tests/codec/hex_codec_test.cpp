@@ -82,7 +82,7 @@ TEST(HexCodec, RoundTripOfEveryByteValue) {
   ASSERT_TRUE(hex.EncodeHex(all.data(), 256));
   ASSERT_EQ(hex.Size(), 512);
   EXPECT_EQ(std::string(hex.c_str(), 6), "000102");
-  EXPECT_EQ(std::string(hex.c_str() + 506), "FDFEFF");
+  EXPECT_EQ(std::string(hex.c_str()).substr(506), "FDFEFF");
   ASSERT_TRUE(back.DecodeHex(hex.c_str()));
   EXPECT_EQ(Content(back), all);
 }

@@ -10,3 +10,4 @@
 #include "kvwin/registry.h"
 #include "kvwin/sync.h"
 #include "kvwin/user.h"
+#include "kvwin/version.h"

@@ -273,6 +273,10 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, D
   if (rc != ERROR_SUCCESS) return rc;
   if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (!lpData && cbData) return ERROR_NOACCESS;
+  // As Windows does, string data whose size leaves out a terminator that is
+  // there in memory is stored with it. Callers on Windows live with the same
+  // look at the byte after their data.
+  if (cbData && IsStringType(dwType) && lpData[cbData - 1] && !lpData[cbData]) ++cbData;
   std::u16string name = WideName(lpValueName);
   if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   std::vector<uint8_t> stored = ToStoredForm(dwType, lpData, cbData);

@@ -142,8 +142,14 @@ TEST_F(RegistryApi, QueryFollowsTheSizeRules) {
 TEST_F(RegistryApi, StringStoredWithoutTerminatorGetsOneWhenThereIsRoom) {
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\KvTest", &key));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Bare", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3));
+  // A size that leaves out the terminator that follows the text counts it.
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Counted", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3));
   DWORD size = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Counted", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(4u, size);
+
+  const char bare[] = {'a', 'b', 'c', 'd'};
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Bare", 0, REG_SZ, reinterpret_cast<const BYTE*>(bare), 3));
   ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Bare", nullptr, nullptr, nullptr, &size));
   EXPECT_EQ(3u, size);
 

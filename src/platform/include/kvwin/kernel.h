@@ -4,6 +4,8 @@
 
 #include "kvwin/types.h"
 
+#include <cstdarg>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -133,6 +135,62 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
 // $TMPDIR or /tmp, with a trailing separator.
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
+
+// Local memory: blocks that FormatMessageA and other calls hand to callers.
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_NOCOMPACT 0x0010
+#define LMEM_NODISCARD 0x0020
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+#define LHND (LMEM_MOVEABLE | LMEM_ZEROINIT)
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+// Null on success; the block itself (with ERROR_INVALID_HANDLE) when it is
+// not a live block of LocalAlloc.
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+SIZE_T WINAPI LocalSize(HLOCAL hMem);
+LPVOID WINAPI LocalLock(HLOCAL hMem);
+BOOL WINAPI LocalUnlock(HLOCAL hMem);
+
+// System message texts (English), for Win32 errors and HRESULTs.
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                            DWORD nSize, va_list* Arguments);
+
+// Modules. Windows module names map to shared objects: "name.dll" is
+// "libname.so" (or "name.so"). "IEFrame.DLL" exists only as a built-in
+// stand-in chosen by $KORVESSA_PROTECTED_MODE ("1", "0", "noexport", "fail").
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
+// Null names the program; the path is in the ANSI code page.
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Environment, folders and the system's version. On Linux "USERPROFILE"
+// falls back to $HOME, and the system reports Windows 10.0 build 19045.
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+#define VER_SUITE_SINGLEUSERTS 0x00000100
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 
 #ifdef __cplusplus
 }

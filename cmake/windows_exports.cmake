@@ -1,0 +1,87 @@
+# Windows build of the library: the module definition file that gives the
+# flat interface its decorated export names (_Name@N, N = 4 x arguments), and
+# the version resource.
+#
+# The .def is generated at configure time from the exports actually defined
+# in src/api (KV_EXPORT(type) Name(args) and the STDAPI COM entries), so an
+# operation not built yet is simply absent. Editing a file of src/api
+# re-runs the configuration.
+
+# Number of parameters in a C parameter list text.
+function(kv_count_params params out)
+  string(STRIP "${params}" params)
+  if(params STREQUAL "" OR params STREQUAL "void")
+    set(${out} 0 PARENT_SCOPE)
+    return()
+  endif()
+  string(REGEX REPLACE "[^,]" "" commas "${params}")
+  string(LENGTH "${commas}" n)
+  math(EXPR n "${n} + 1")
+  set(${out} ${n} PARENT_SCOPE)
+endfunction()
+
+function(kv_windows_exports target)
+  file(GLOB_RECURSE api_sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/src/api/*.cpp")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${api_sources})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(x86 TRUE)
+  else()
+    set(x86 FALSE)
+  endif()
+  set(lines "")
+  set(seen "")
+  foreach(src ${api_sources})
+    file(READ "${src}" text)
+    # Flat operations: exported as _Name@N, the callee-pops convention.
+    string(REGEX MATCHALL "KV_EXPORT\\([A-Za-z_ ]+\\)[ \t\r\n]*[A-Za-z_][A-Za-z0-9_]*[ \t]*\\([^)]*\\)" found "${text}")
+    foreach(decl ${found})
+      string(REGEX REPLACE "^KV_EXPORT\\([^)]*\\)[ \t\r\n]*([A-Za-z0-9_]+)[ \t]*\\(([^)]*)\\)$" "\\1" name "${decl}")
+      string(REGEX REPLACE "^KV_EXPORT\\([^)]*\\)[ \t\r\n]*([A-Za-z0-9_]+)[ \t]*\\(([^)]*)\\)$" "\\2" params "${decl}")
+      kv_count_params("${params}" count)
+      math(EXPR bytes "${count} * 4")
+      if(name IN_LIST seen)
+        message(FATAL_ERROR "${name} is exported twice (${src})")
+      endif()
+      list(APPEND seen ${name})
+      if(x86)
+        list(APPEND lines "  _${name}@${bytes} = ${name}@${bytes}")
+      else()
+        list(APPEND lines "  _${name}@${bytes} = ${name}")
+      endif()
+    endforeach()
+    # COM server entries keep their plain names.
+    string(REGEX MATCHALL "STDAPI[ \t]+Dll[A-Za-z]+[ \t]*\\([^)]*\\)" com "${text}")
+    foreach(decl ${com})
+      string(REGEX REPLACE "^STDAPI[ \t]+(Dll[A-Za-z]+)[ \t]*\\(([^)]*)\\)$" "\\1" name "${decl}")
+      string(REGEX REPLACE "^STDAPI[ \t]+(Dll[A-Za-z]+)[ \t]*\\(([^)]*)\\)$" "\\2" params "${decl}")
+      if(name IN_LIST seen)
+        continue()
+      endif()
+      list(APPEND seen ${name})
+      kv_count_params("${params}" count)
+      math(EXPR bytes "${count} * 4")
+      if(x86)
+        list(APPEND lines "  ${name} = ${name}@${bytes} PRIVATE")
+      else()
+        list(APPEND lines "  ${name} PRIVATE")
+      endif()
+    endforeach()
+  endforeach()
+  list(SORT lines)
+  list(JOIN lines "\n" body)
+  set(def "${CMAKE_BINARY_DIR}/korvessa.def")
+  file(WRITE "${def}.new" "; Generated from src/api at configure time. Do not edit.\nLIBRARY korvessa.dll\nEXPORTS\n${body}\n")
+  file(COPY_FILE "${def}.new" "${def}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${def}.new")
+  target_sources(${target} PRIVATE "${def}")
+  # Without this the linker exports every symbol whenever the list is empty.
+  target_link_options(${target} PRIVATE "-Wl,--exclude-all-symbols")
+  list(LENGTH seen count)
+  message(STATUS "korvessa.def: ${count} exports")
+
+  set(rc "${CMAKE_SOURCE_DIR}/src/api/korvessa.rc")
+  target_sources(${target} PRIVATE "${rc}")
+  set_source_files_properties("${rc}" PROPERTIES COMPILE_DEFINITIONS
+    "KV_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};KV_VERSION_MINOR=${PROJECT_VERSION_MINOR};KV_VERSION_PATCH=${PROJECT_VERSION_PATCH};KV_VERSION_TWEAK=${PROJECT_VERSION_TWEAK}")
+  set_target_properties(${target} PROPERTIES PREFIX "")
+endfunction()
