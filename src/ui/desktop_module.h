@@ -10,6 +10,10 @@
 
 #include "ui/dialog_renderer.h"
 
+namespace kv::platform {
+class Desktop;
+}
+
 #define KV_DESKTOP_MODULE_ABI 1
 #define KV_DESKTOP_MODULE_ENTRY "KorvessaDesktopRenderer"
 
@@ -18,6 +22,8 @@ struct KvDesktopHost {
   // ANSI code page <-> UTF-8; a text that does not convert gives "".
   std::string (*ansiToUtf8)(const std::string& ansi);
   std::string (*utf8ToAnsi)(const std::string& utf8);
+  // Installs the desktop behind the common dialogs; returns the previous.
+  kv::platform::Desktop* (*swapDesktop)(kv::platform::Desktop* next);
 };
 
 // The module's entry: its renderer (owned by the module), or null when the

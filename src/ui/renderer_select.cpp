@@ -38,7 +38,7 @@ std::string FromUtf8(const std::string& utf8) {
   return out;
 }
 
-const KvDesktopHost kHost = {KV_DESKTOP_MODULE_ABI, &ToUtf8, &FromUtf8};
+const KvDesktopHost kHost = {KV_DESKTOP_MODULE_ABI, &ToUtf8, &FromUtf8, &kv::platform::SwapDesktop};
 
 // The module sits next to the library (or program) that holds this code.
 std::string ModulePath() {

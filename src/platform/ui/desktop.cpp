@@ -36,6 +36,12 @@ bool Convert(UINT from, UINT to, const std::string& in, std::string* out, bool s
 
 Desktop* ActiveDesktop() { return g_active; }
 
+Desktop* SwapDesktop(Desktop* next) {
+  Desktop* previous = g_active;
+  g_active = next;
+  return previous;
+}
+
 ScopedDesktop::ScopedDesktop(Desktop* desktop) : previous_(g_active) { g_active = desktop; }
 ScopedDesktop::~ScopedDesktop() { g_active = previous_; }
 

@@ -44,6 +44,8 @@ class Desktop {
 
 // The desktop the common dialogs use now, or null.
 Desktop* ActiveDesktop();
+// Installs `next` and returns the desktop it replaces.
+Desktop* SwapDesktop(Desktop* next);
 
 // Installs a desktop for the lifetime of the object and restores the
 // previous one afterwards.

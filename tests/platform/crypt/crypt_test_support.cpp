@@ -1,7 +1,4 @@
 // Test helpers for the crypt tests.
-#include "platform/crypt/crypt_test_support.h"
-
-#include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
@@ -11,7 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/crypt/crypt_test_support.h"
 #include "support/temp_home.h"
+
+#include <gtest/gtest.h>
 
 namespace kv::test::crypt {
 
@@ -106,6 +106,14 @@ std::string WriteCertPem(const std::vector<BYTE>& der, const std::string& path) 
   std::fclose(f);
   X509_free(cert);
   return path;
+}
+
+std::vector<BYTE> RsaPublicKeyDer(EVP_PKEY* key) {
+  unsigned char* der = nullptr;
+  int len = i2d_PublicKey(key, &der);
+  std::vector<BYTE> out(der, der + len);
+  OPENSSL_free(der);
+  return out;
 }
 
 std::vector<BYTE> Bytes(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }

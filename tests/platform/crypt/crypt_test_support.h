@@ -6,10 +6,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <openssl/evp.h>
 
 #include <string>
 #include <vector>
+
+// Declared rather than included so that tests can use every wincrypt name.
+typedef struct evp_pkey_st EVP_PKEY;
 
 namespace kv::test::crypt {
 
@@ -32,6 +34,9 @@ std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName);
 // PEM files for the openssl command line.
 std::string WritePrivateKeyPem(EVP_PKEY* key, const std::string& path);
 std::string WriteCertPem(const std::vector<BYTE>& der, const std::string& path);
+
+// DER of the key's RSAPublicKey (the bits of a SubjectPublicKeyInfo).
+std::vector<BYTE> RsaPublicKeyDer(EVP_PKEY* key);
 
 std::vector<BYTE> Bytes(const std::string& s);
 std::string Hex(const std::vector<BYTE>& bytes);

@@ -1,0 +1,64 @@
+// CDerBlob storage.
+#include "codec/der/der_blob.h"
+
+#include <cstdlib>
+#include <cstring>
+
+CDerBlob::~CDerBlob() { Clear(); }
+
+void CDerBlob::Clear() {
+  std::free(m_bytes);
+  m_bytes = nullptr;
+  m_length = 0;
+  m_capacity = 0;
+}
+
+bool CDerBlob::Reserve(DWORD needed) {
+  // `needed` excludes the trailing zero byte.
+  if (needed > kMaxLength) return false;
+  if (m_bytes != nullptr && needed < m_capacity) return true;
+  uint64_t capacity = m_capacity < 64 ? 64 : uint64_t(m_capacity) * 2;
+  if (capacity < uint64_t(needed) + 1) capacity = uint64_t(needed) + 1;
+  if (capacity > uint64_t(kMaxLength) + 1) capacity = uint64_t(kMaxLength) + 1;
+  BYTE* grown = static_cast<BYTE*>(std::calloc(size_t(capacity), 1));
+  if (grown == nullptr) return false;
+  if (m_length > 0) std::memcpy(grown, m_bytes, m_length);
+  std::free(m_bytes);
+  m_bytes = grown;
+  m_capacity = DWORD(capacity);
+  return true;
+}
+
+BYTE CDerBlob::Allocate(DWORD n) {
+  Clear();
+  if (n == 0) return 1;
+  if (!Reserve(n)) return 0;
+  m_length = n;
+  return 1;
+}
+
+BYTE CDerBlob::Assign(const void* src, int32_t n) {
+  if (src == nullptr || n < 0) return 0;
+  if (n > 0 && src >= m_bytes && src < m_bytes + m_capacity) return 0;  // would copy from freed storage
+  if (!Allocate(DWORD(n))) return 0;
+  if (n > 0) std::memcpy(m_bytes, src, size_t(n));
+  return 1;
+}
+
+BYTE CDerBlob::Append(const void* src, int32_t n) {
+  if (src == nullptr || n <= 0) return 0;
+  if (uint64_t(m_length) + uint64_t(n) > kMaxLength) return 0;
+  const BYTE* from = static_cast<const BYTE*>(src);
+  // Appending a blob's own bytes: keep them valid across the reallocation.
+  if (m_bytes != nullptr && from >= m_bytes && from < m_bytes + m_capacity) {
+    const size_t offset = size_t(from - m_bytes);
+    if (!Reserve(m_length + DWORD(n))) return 0;
+    from = m_bytes + offset;
+  } else if (!Reserve(m_length + DWORD(n))) {
+    return 0;
+  }
+  std::memmove(m_bytes + m_length, from, size_t(n));
+  m_length += DWORD(n);
+  m_bytes[m_length] = 0;
+  return 1;
+}

@@ -1,0 +1,599 @@
+// CryptEncodeObject / CryptDecodeObject for the structures the engine uses
+// (X509_NAME, RSA_CSP_PUBLICKEYBLOB, X509_PUBLIC_KEY_INFO,
+// X509_CERT_REQUEST_TO_BE_SIGNED), CryptExportPublicKeyInfo and
+// CryptSignAndEncodeCertificate for PKCS#10 requests.
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "crypt/crypt_objects.h"
+#include "crypt/der_build.h"
+#include "crypt/out_buffer.h"
+#include "crypt/rsa_blob.h"
+
+namespace kv::platform::crypt {
+namespace {
+
+// Value types of CERT_RDN_ATTR (dwValueType & 0xFF).
+enum RdnType : DWORD {
+  kAny = 0,
+  kEncodedBlob = 1,
+  kOctet = 2,
+  kNumeric = 3,
+  kPrintable = 4,
+  kTeletex = 5,
+  kVideotex = 6,
+  kIa5 = 7,
+  kGraphic = 8,
+  kVisible = 9,
+  kGeneral = 10,
+  kUniversal = 11,
+  kBmp = 12,
+  kUtf8 = 13,
+};
+
+constexpr char kRsaOid[] = "1.2.840.113549.1.1.1";
+
+bool IsAsnEncoding(DWORD type) { return (type & 0xFFFF) == X509_ASN_ENCODING; }
+
+// Which structure a lpszStructType names; OID texts are not offered.
+ULONG_PTR StructId(LPCSTR type) {
+  ULONG_PTR id = reinterpret_cast<ULONG_PTR>(type);
+  return id <= 0xFFFF ? id : 0;
+}
+
+// The code units of a wide value: cbData bytes, or up to the terminator when 0.
+std::u16string WideValue(const CERT_RDN_VALUE_BLOB& value) {
+  const auto* p = reinterpret_cast<const char16_t*>(value.pbData);
+  if (!p) return {};
+  if (value.cbData) return std::u16string(p, value.cbData / 2);
+  return std::u16string(p);
+}
+
+Bytes NarrowValue(const CERT_RDN_VALUE_BLOB& value) {
+  if (!value.pbData) return {};
+  if (value.cbData) return Bytes(value.pbData, value.pbData + value.cbData);
+  return Bytes(value.pbData, value.pbData + std::strlen(reinterpret_cast<const char*>(value.pbData)));
+}
+
+Bytes Utf8Of(const std::u16string& wide) {
+  Bytes out;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t cp = wide[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<BYTE>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<BYTE>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<BYTE>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<BYTE>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// The DER of one attribute value as Windows writes it for X509_NAME.
+bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
+  static const BYTE kStringTags[] = {0, 0, 0x04, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19, 0x1A, 0x1B};
+  DWORD type = attr.dwValueType & 0xFF;
+  switch (type) {
+    case kEncodedBlob:
+      if (!attr.Value.cbData || !attr.Value.pbData) break;
+      *out = Bytes(attr.Value.pbData, attr.Value.pbData + attr.Value.cbData);
+      return true;
+    case kOctet:
+    case kNumeric:
+    case kPrintable:
+    case kTeletex:
+    case kVideotex:
+    case kIa5:
+    case kGraphic:
+    case kVisible:
+    case kGeneral:
+      *out = DerElement(kStringTags[type], NarrowValue(attr.Value));
+      return true;
+    case kUniversal: {
+      Bytes be;
+      const BYTE* p = attr.Value.pbData;
+      for (DWORD i = 0; p && i + 4 <= attr.Value.cbData; i += 4) {
+        uint32_t c;
+        std::memcpy(&c, p + i, 4);
+        be.insert(be.end(), {static_cast<BYTE>(c >> 24), static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8),
+                             static_cast<BYTE>(c)});
+      }
+      *out = DerElement(0x1C, be);
+      return true;
+    }
+    case kBmp: {
+      Bytes be;
+      for (char16_t c : WideValue(attr.Value)) {
+        be.push_back(static_cast<BYTE>(c >> 8));
+        be.push_back(static_cast<BYTE>(c & 0xFF));
+      }
+      *out = DerElement(0x1E, be);
+      return true;
+    }
+    case kUtf8:
+      *out = DerElement(0x0C, Utf8Of(WideValue(attr.Value)));
+      return true;
+    default:
+      break;
+  }
+  *error = static_cast<DWORD>(CRYPT_E_ASN1_CHOICE);
+  return false;
+}
+
+// DER SET OF: the elements sorted by their encodings.
+Bytes DerSetOf(std::vector<Bytes> elements) {
+  std::sort(elements.begin(), elements.end());
+  Bytes content;
+  for (const Bytes& e : elements) content.insert(content.end(), e.begin(), e.end());
+  return DerElement(0x31, content);
+}
+
+bool EncodeName(const CERT_NAME_INFO& info, Bytes* out, DWORD* error) {
+  Bytes rdns;
+  for (DWORD i = 0; i < info.cRDN; ++i) {
+    const CERT_RDN& rdn = info.rgRDN[i];
+    std::vector<Bytes> attrs;
+    for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
+      const CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
+      Bytes oid, value;
+      if (!DerOid(attr.pszObjId, &oid)) {
+        *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+        return false;
+      }
+      if (!EncodeNameValue(attr, &value, error)) return false;
+      attrs.push_back(DerSequence({oid, value}));
+    }
+    Bytes set = DerSetOf(std::move(attrs));
+    rdns.insert(rdns.end(), set.begin(), set.end());
+  }
+  *out = DerElement(0x30, rdns);
+  return true;
+}
+
+bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, Bytes* out, DWORD* error) {
+  Bytes oid;
+  if (!DerOid(alg.pszObjId, &oid)) {
+    *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+    return false;
+  }
+  Bytes params;
+  if (alg.Parameters.cbData && alg.Parameters.pbData) {
+    params.assign(alg.Parameters.pbData, alg.Parameters.pbData + alg.Parameters.cbData);
+  } else if (nullWhenEmpty) {
+    params = DerNull();
+  }
+  *out = DerSequence({oid, params});
+  return true;
+}
+
+bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Bytes* out, DWORD* error) {
+  Bytes alg;
+  if (!EncodeAlgorithm(info.Algorithm, false, &alg, error)) return false;
+  Bytes bits = {static_cast<BYTE>(info.PublicKey.cUnusedBits & 7)};
+  if (info.PublicKey.cbData) bits.insert(bits.end(), info.PublicKey.pbData, info.PublicKey.pbData + info.PublicKey.cbData);
+  *out = DerSequence({alg, DerElement(0x03, bits)});
+  return true;
+}
+
+bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, Bytes* out, DWORD* error) {
+  if (!info.Subject.cbData || !info.Subject.pbData) {
+    *error = static_cast<DWORD>(E_INVALIDARG);
+    return false;
+  }
+  Bytes subject(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData);
+  Bytes spki;
+  if (!EncodePublicKeyInfo(info.SubjectPublicKeyInfo, &spki, error)) return false;
+  std::vector<Bytes> attributes;
+  for (DWORD i = 0; i < info.cAttribute; ++i) {
+    const CRYPT_ATTRIBUTE& attr = info.rgAttribute[i];
+    Bytes oid;
+    if (!DerOid(attr.pszObjId, &oid)) {
+      *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+      return false;
+    }
+    std::vector<Bytes> values;
+    for (DWORD j = 0; j < attr.cValue; ++j) {
+      values.emplace_back(attr.rgValue[j].pbData, attr.rgValue[j].pbData + attr.rgValue[j].cbData);
+    }
+    attributes.push_back(DerSequence({oid, DerSetOf(std::move(values))}));
+  }
+  Bytes attrSet = DerSetOf(std::move(attributes));
+  attrSet[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute, always present
+  *out = DerSequence({DerSmallInteger(info.dwVersion), subject, spki, attrSet});
+  return true;
+}
+
+// RSAPublicKey DER from a PUBLICKEYBLOB.
+bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
+  const auto* header = reinterpret_cast<const BLOBHEADER*>(blob);
+  RSAPUBKEY rsa;
+  std::memcpy(&rsa, blob + sizeof(BLOBHEADER), sizeof(rsa));
+  if ((header->bType != PUBLICKEYBLOB && header->bType != PRIVATEKEYBLOB) ||
+      (rsa.magic != RSA1_MAGIC && rsa.magic != RSA2_MAGIC) || rsa.bitlen == 0) {
+    *error = static_cast<DWORD>(E_INVALIDARG);
+    return false;
+  }
+  Bytes modulus(blob + 20, blob + 20 + (rsa.bitlen + 7) / 8);
+  std::reverse(modulus.begin(), modulus.end());
+  BYTE e[4] = {static_cast<BYTE>(rsa.pubexp >> 24), static_cast<BYTE>(rsa.pubexp >> 16),
+               static_cast<BYTE>(rsa.pubexp >> 8), static_cast<BYTE>(rsa.pubexp)};
+  *out = DerSequence({DerUnsignedInteger(modulus.data(), modulus.size()), DerUnsignedInteger(e, 4)});
+  return true;
+}
+
+// Error for a DER element that failed to parse: truncated data is
+// CRYPT_E_ASN1_EOD, a wrong tag CRYPT_E_ASN1_BADTAG.
+DWORD ParseError(DerSpan at, BYTE expectedTag) {
+  if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
+  if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
+  return static_cast<DWORD>(at.Next(nullptr, nullptr) ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_EOD);
+}
+
+// INTEGER content as an unsigned magnitude (leading zero dropped).
+DerSpan Magnitude(DerSpan integer) {
+  const BYTE* p = integer.data();
+  size_t n = integer.size();
+  while (n > 1 && p[0] == 0) {
+    ++p;
+    --n;
+  }
+  return DerSpan(p, n);
+}
+
+bool DecodeRsaPublicKey(DerSpan in, Bytes* blob, DWORD* error) {
+  DerSpan seq, n, e;
+  DerSpan probe = in;
+  if (!probe.Expect(0x30, &seq)) {
+    *error = ParseError(in, 0x30);
+    return false;
+  }
+  DerSpan inner = seq;
+  if (!inner.Expect(0x02, &n)) {
+    *error = ParseError(seq, 0x02);
+    return false;
+  }
+  DerSpan rest = inner;
+  if (!inner.Expect(0x02, &e)) {
+    *error = ParseError(rest, 0x02);
+    return false;
+  }
+  DerSpan mod = Magnitude(n), exp = Magnitude(e);
+  if (mod.empty() || exp.size() > 4 || (n.size() && (n.data()[0] & 0x80))) {
+    *error = static_cast<DWORD>(exp.size() > 4 ? CRYPT_E_ASN1_LARGE : CRYPT_E_ASN1_CORRUPT);
+    return false;
+  }
+  DWORD pubexp = 0;
+  for (size_t i = 0; i < exp.size(); ++i) pubexp = (pubexp << 8) | exp.data()[i];
+  DWORD bitlen = static_cast<DWORD>(mod.size() * 8);
+  blob->assign(20, 0);
+  BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, CALG_RSA_KEYX};
+  RSAPUBKEY rsa{RSA1_MAGIC, bitlen, pubexp};
+  std::memcpy(blob->data(), &header, sizeof(header));
+  std::memcpy(blob->data() + 8, &rsa, sizeof(rsa));
+  for (size_t i = mod.size(); i > 0; --i) blob->push_back(mod.data()[i - 1]);
+  return true;
+}
+
+// Lays out variable-sized output: a fixed structure first, then its pieces,
+// each aligned to pointer size, all inside the caller's single buffer.
+class Layout {
+ public:
+  explicit Layout(size_t head) : size_(Align(head)) {}
+  size_t Add(size_t bytes) {
+    size_t at = size_;
+    size_ = Align(size_ + bytes);
+    return at;
+  }
+  size_t size() const { return size_; }
+
+ private:
+  static size_t Align(size_t n) { return (n + sizeof(void*) - 1) & ~(sizeof(void*) - 1); }
+  size_t size_;
+};
+
+struct DecodedAttr {
+  std::string oid;
+  DWORD type;
+  Bytes value;
+};
+
+bool DecodeNameValue(BYTE tag, DerSpan content, DerSpan whole, DecodedAttr* attr) {
+  const BYTE* p = content.data();
+  size_t n = content.size();
+  switch (tag) {
+    case 0x04: attr->type = kOctet; break;
+    case 0x12: attr->type = kNumeric; break;
+    case 0x13: attr->type = kPrintable; break;
+    case 0x14: attr->type = kTeletex; break;
+    case 0x15: attr->type = kVideotex; break;
+    case 0x16: attr->type = kIa5; break;
+    case 0x19: attr->type = kGraphic; break;
+    case 0x1A: attr->type = kVisible; break;
+    case 0x1B: attr->type = kGeneral; break;
+    case 0x1E: {  // BMPString: to host-order WCHARs
+      if (n % 2) return false;
+      attr->type = kBmp;
+      for (size_t i = 0; i < n; i += 2) {
+        char16_t c = static_cast<char16_t>((p[i] << 8) | p[i + 1]);
+        const BYTE* b = reinterpret_cast<const BYTE*>(&c);
+        attr->value.insert(attr->value.end(), b, b + 2);
+      }
+      return true;
+    }
+    case 0x1C: {  // UniversalString: to host-order 32-bit characters
+      if (n % 4) return false;
+      attr->type = kUniversal;
+      for (size_t i = 0; i < n; i += 4) {
+        uint32_t c = (uint32_t(p[i]) << 24) | (uint32_t(p[i + 1]) << 16) | (uint32_t(p[i + 2]) << 8) | p[i + 3];
+        const BYTE* b = reinterpret_cast<const BYTE*>(&c);
+        attr->value.insert(attr->value.end(), b, b + 4);
+      }
+      return true;
+    }
+    case 0x0C: {  // UTF8String: to WCHARs
+      attr->type = kUtf8;
+      std::u16string wide;
+      for (size_t i = 0; i < n;) {
+        uint32_t cp = p[i];
+        size_t extra = cp < 0x80 ? 0 : (cp >> 5) == 6 ? 1 : (cp >> 4) == 14 ? 2 : (cp >> 3) == 30 ? 3 : 9;
+        if (extra == 9 || i + extra >= n + (extra ? 0 : 1)) {
+          if (extra == 9 || i + extra > n - 1 + 1) return false;
+        }
+        if (i + extra >= n && extra) return false;
+        cp &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
+        for (size_t k = 1; k <= extra; ++k) {
+          if ((p[i + k] & 0xC0) != 0x80) return false;
+          cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        i += extra + 1;
+        if (cp >= 0x10000) {
+          cp -= 0x10000;
+          wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+          wide.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+          wide.push_back(static_cast<char16_t>(cp));
+        }
+      }
+      const BYTE* b = reinterpret_cast<const BYTE*>(wide.data());
+      attr->value.assign(b, b + wide.size() * 2);
+      return true;
+    }
+    default:
+      attr->type = kEncodedBlob;
+      attr->value = whole.ToBytes();
+      return true;
+  }
+  attr->value.assign(p, p + n);
+  return true;
+}
+
+BOOL DecodeName(DerSpan in, void* out, DWORD* pcb) {
+  DerSpan seq, probe = in;
+  if (!probe.Expect(0x30, &seq)) return Fail(ParseError(in, 0x30));
+  std::vector<std::vector<DecodedAttr>> rdns;
+  while (!seq.empty()) {
+    DerSpan set, before = seq;
+    if (!seq.Expect(0x31, &set)) return Fail(ParseError(before, 0x31));
+    std::vector<DecodedAttr> attrs;
+    while (!set.empty()) {
+      DerSpan atv, oid, beforeAtv = set;
+      if (!set.Expect(0x30, &atv)) return Fail(ParseError(beforeAtv, 0x30));
+      DerSpan beforeOid = atv;
+      if (!atv.Expect(0x06, &oid)) return Fail(ParseError(beforeOid, 0x06));
+      DecodedAttr attr;
+      attr.oid = OidText(oid);
+      if (attr.oid.empty()) return Fail(CRYPT_E_ASN1_CORRUPT);
+      BYTE tag = 0;
+      DerSpan content, whole;
+      if (!atv.Next(&tag, &content, &whole)) return Fail(CRYPT_E_ASN1_EOD);
+      if (!DecodeNameValue(tag, content, whole, &attr)) return Fail(CRYPT_E_ASN1_CORRUPT);
+      attrs.push_back(std::move(attr));
+    }
+    rdns.push_back(std::move(attrs));
+  }
+  Layout layout(sizeof(CERT_NAME_INFO));
+  size_t rdnAt = layout.Add(rdns.size() * sizeof(CERT_RDN));
+  std::vector<size_t> attrAt, oidAt, valueAt;
+  for (const auto& attrs : rdns) attrAt.push_back(layout.Add(attrs.size() * sizeof(CERT_RDN_ATTR)));
+  for (const auto& attrs : rdns) {
+    for (const auto& a : attrs) {
+      oidAt.push_back(layout.Add(a.oid.size() + 1));
+      valueAt.push_back(layout.Add(a.value.size() + 2));  // zero terminator for string readers
+    }
+  }
+  if (!pcb) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (!out) {
+    *pcb = static_cast<DWORD>(layout.size());
+    return TRUE;
+  }
+  if (*pcb < layout.size()) {
+    *pcb = static_cast<DWORD>(layout.size());
+    return Fail(static_cast<DWORD>(ERROR_MORE_DATA));
+  }
+  BYTE* base = static_cast<BYTE*>(out);
+  std::memset(base, 0, layout.size());
+  auto* info = reinterpret_cast<CERT_NAME_INFO*>(base);
+  info->cRDN = static_cast<DWORD>(rdns.size());
+  info->rgRDN = rdns.empty() ? nullptr : reinterpret_cast<CERT_RDN*>(base + rdnAt);
+  size_t k = 0;
+  for (size_t i = 0; i < rdns.size(); ++i) {
+    CERT_RDN& rdn = info->rgRDN[i];
+    rdn.cRDNAttr = static_cast<DWORD>(rdns[i].size());
+    rdn.rgRDNAttr = reinterpret_cast<CERT_RDN_ATTR*>(base + attrAt[i]);
+    for (size_t j = 0; j < rdns[i].size(); ++j, ++k) {
+      const DecodedAttr& a = rdns[i][j];
+      CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
+      attr.pszObjId = reinterpret_cast<LPSTR>(base + oidAt[k]);
+      std::memcpy(attr.pszObjId, a.oid.c_str(), a.oid.size() + 1);
+      attr.dwValueType = a.type;
+      attr.Value.cbData = static_cast<DWORD>(a.value.size());
+      attr.Value.pbData = base + valueAt[k];
+      if (!a.value.empty()) std::memcpy(attr.Value.pbData, a.value.data(), a.value.size());
+    }
+  }
+  *pcb = static_cast<DWORD>(layout.size());
+  return TRUE;
+}
+
+// The RSAPublicKey DER of a key.
+bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
+  std::vector<BYTE> blob;
+  DWORD error = 0;
+  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) && EncodeRsaPublicBlob(blob.data(), out, &error);
+}
+
+ALG_ID HashOfSignatureOid(const char* oid) {
+  if (!oid) return 0;
+  std::string s(oid);
+  if (s == "1.2.840.113549.1.1.4") return CALG_MD5;
+  if (s == "1.2.840.113549.1.1.5" || s == "1.3.14.3.2.29") return CALG_SHA1;
+  if (s == "1.2.840.113549.1.1.11") return CALG_SHA_256;
+  if (s == "1.2.840.113549.1.1.12") return CALG_SHA_384;
+  if (s == "1.2.840.113549.1.1.13") return CALG_SHA_512;
+  return 0;
+}
+
+}  // namespace
+}  // namespace kv::platform::crypt
+
+using namespace kv::platform::crypt;
+
+extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+                                         BYTE* pbEncoded, DWORD* pcbEncoded) {
+  if (!pcbEncoded) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ULONG_PTR id = StructId(lpszStructType);
+  if (id != 4 && id != 7 && id != 8 && id != 19) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (!pvStructInfo) return Fail(static_cast<DWORD>(E_INVALIDARG));
+  Bytes der;
+  DWORD error = 0;
+  bool ok = false;
+  switch (id) {
+    case 4:
+      ok = EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &der, &error);
+      break;
+    case 7:
+      ok = EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), &der, &error);
+      break;
+    case 8:
+      ok = EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), &der, &error);
+      break;
+    case 19:
+      ok = EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), &der, &error);
+      break;
+  }
+  if (!ok) return Fail(error);
+  return ReturnBytes(der, pbEncoded, pcbEncoded);
+}
+
+extern "C" BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+                                         DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo) {
+  (void)dwFlags;
+  if (!pcbStructInfo) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ULONG_PTR id = StructId(lpszStructType);
+  if (id != 7 && id != 19) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (!pbEncoded || !cbEncoded) return Fail(CRYPT_E_ASN1_EOD);
+  DerSpan in(pbEncoded, cbEncoded);
+  if (id == 7) return DecodeName(in, pvStructInfo, pcbStructInfo);
+  Bytes blob;
+  DWORD error = 0;
+  if (!DecodeRsaPublicKey(in, &blob, &error)) return Fail(error);
+  return ReturnBytes(blob, static_cast<BYTE*>(pvStructInfo), pcbStructInfo);
+}
+
+extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
+                                                DWORD dwKeySpec, DWORD dwCertEncodingType,
+                                                PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo) {
+  auto prov = LiveProvider(hCryptProvOrNCryptKey);
+  if (!prov) return FALSE;
+  if (!pcbInfo) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  auto key = LoadUserKey(prov, dwKeySpec);
+  if (!key) return FALSE;
+  Bytes rsaKey;
+  if (!RsaPublicKeyDer(key->pkey.get(), &rsaKey)) return Fail(NTE_FAIL);
+  Bytes params = DerNull();
+  Layout layout(sizeof(CERT_PUBLIC_KEY_INFO));
+  size_t oidAt = layout.Add(sizeof(kRsaOid));
+  size_t paramsAt = layout.Add(params.size());
+  size_t keyAt = layout.Add(rsaKey.size());
+  if (!pInfo) {
+    *pcbInfo = static_cast<DWORD>(layout.size());
+    return TRUE;
+  }
+  if (*pcbInfo < layout.size()) {
+    *pcbInfo = static_cast<DWORD>(layout.size());
+    return Fail(static_cast<DWORD>(ERROR_MORE_DATA));
+  }
+  BYTE* base = reinterpret_cast<BYTE*>(pInfo);
+  std::memset(base, 0, layout.size());
+  pInfo->Algorithm.pszObjId = reinterpret_cast<LPSTR>(base + oidAt);
+  std::memcpy(pInfo->Algorithm.pszObjId, kRsaOid, sizeof(kRsaOid));
+  pInfo->Algorithm.Parameters.cbData = static_cast<DWORD>(params.size());
+  pInfo->Algorithm.Parameters.pbData = base + paramsAt;
+  std::memcpy(base + paramsAt, params.data(), params.size());
+  pInfo->PublicKey.cbData = static_cast<DWORD>(rsaKey.size());
+  pInfo->PublicKey.pbData = base + keyAt;
+  pInfo->PublicKey.cUnusedBits = 0;
+  std::memcpy(base + keyAt, rsaKey.data(), rsaKey.size());
+  *pcbInfo = static_cast<DWORD>(layout.size());
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
+                                                     DWORD dwKeySpec, DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                                     const void* pvStructInfo,
+                                                     PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
+                                                     const void* pvHashAuxInfo, BYTE* pbEncoded, DWORD* pcbEncoded) {
+  (void)pvHashAuxInfo;
+  if (!pcbEncoded) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (StructId(lpszStructType) != 4) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (!pvStructInfo || !pSignatureAlgorithm) return Fail(static_cast<DWORD>(E_INVALIDARG));
+  if (!LiveProvider(hCryptProvOrNCryptKey)) return FALSE;
+  ALG_ID hashAlg = HashOfSignatureOid(pSignatureAlgorithm->pszObjId);
+  if (!hashAlg) return Fail(NTE_BAD_ALGID);
+  Bytes tbs, algorithm;
+  DWORD error = 0;
+  if (!EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &tbs, &error) ||
+      !EncodeAlgorithm(*pSignatureAlgorithm, true, &algorithm, &error)) {
+    return Fail(error);
+  }
+  // The provider signs: its errors (no key, bad algorithm) are the caller's.
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(hCryptProvOrNCryptKey, hashAlg, 0, 0, &hash)) return FALSE;
+  DWORD sigLen = 0;
+  Bytes signature;
+  bool ok = CryptHashData(hash, tbs.data(), static_cast<DWORD>(tbs.size()), 0) &&
+            CryptSignHashA(hash, dwKeySpec, nullptr, 0, nullptr, &sigLen);
+  if (ok) {
+    signature.resize(sigLen);
+    ok = CryptSignHashA(hash, dwKeySpec, nullptr, 0, signature.data(), &sigLen);
+  }
+  DWORD savedError = GetLastError();
+  CryptDestroyHash(hash);
+  if (!ok) return Fail(savedError);
+  signature.resize(sigLen);
+  std::reverse(signature.begin(), signature.end());
+  Bytes bits = {0};
+  bits.insert(bits.end(), signature.begin(), signature.end());
+  Bytes request = DerSequence({tbs, algorithm, DerElement(0x03, bits)});
+  return ReturnBytes(request, pbEncoded, pcbEncoded);
+}

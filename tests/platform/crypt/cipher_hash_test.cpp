@@ -1,0 +1,370 @@
+// Session-key encryption, hashes and signatures of the provider, checked
+// against published vectors and against OpenSSL.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/crypt/crypt_test_support.h"
+#include "support/temp_home.h"
+
+namespace {
+
+using kv::test::crypt::Bytes;
+using kv::test::crypt::Hex;
+using kv::test::crypt::Reversed;
+using kv::test::crypt::SharedTestKey;
+
+std::vector<BYTE> FromHex(const std::string& hex) {
+  std::vector<BYTE> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::vector<BYTE> PlainKeyBlob(ALG_ID alg, const std::vector<BYTE>& key) {
+  std::vector<BYTE> blob = {PLAINTEXTKEYBLOB, 2, 0, 0};
+  for (int i = 0; i < 4; ++i) blob.push_back(static_cast<BYTE>(alg >> (8 * i)));
+  DWORD size = static_cast<DWORD>(key.size());
+  for (int i = 0; i < 4; ++i) blob.push_back(static_cast<BYTE>(size >> (8 * i)));
+  blob.insert(blob.end(), key.begin(), key.end());
+  return blob;
+}
+
+class CipherTest : public kv::test::HomeTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CryptAcquireContextA(&prov_, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  }
+  void TearDown() override { CryptReleaseContext(prov_, 0); }
+  HCRYPTKEY Import(ALG_ID alg, const std::string& keyHex, const std::string& ivHex, DWORD mode = CRYPT_MODE_CBC) {
+    std::vector<BYTE> blob = PlainKeyBlob(alg, FromHex(keyHex));
+    HCRYPTKEY key = 0;
+    EXPECT_TRUE(CryptImportKey(prov_, blob.data(), (DWORD)blob.size(), 0, 0, &key));
+    std::vector<BYTE> iv = FromHex(ivHex);
+    EXPECT_TRUE(CryptSetKeyParam(key, KP_IV, iv.data(), 0));
+    EXPECT_TRUE(CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&mode), 0));
+    return key;
+  }
+  // Encrypts the way the symmetric operation does: full blocks not final,
+  // then the rest with final = TRUE.
+  std::vector<BYTE> EncryptBlockwise(HCRYPTKEY key, const std::vector<BYTE>& plain) {
+    std::vector<BYTE> out;
+    size_t full = plain.size() / 8 * 8;
+    for (size_t at = 0; at < full; at += 8) {
+      BYTE block[8];
+      std::memcpy(block, plain.data() + at, 8);
+      DWORD len = 8;
+      EXPECT_TRUE(CryptEncrypt(key, 0, FALSE, 0, block, &len, 8));
+      out.insert(out.end(), block, block + len);
+    }
+    BYTE last[8] = {};
+    DWORD len = static_cast<DWORD>(plain.size() - full);
+    std::memcpy(last, plain.data() + full, len);
+    EXPECT_TRUE(CryptEncrypt(key, 0, TRUE, 0, last, &len, 8));
+    EXPECT_EQ(len, 8u);
+    out.insert(out.end(), last, last + len);
+    return out;
+  }
+  HCRYPTPROV prov_ = 0;
+};
+
+// FIPS 81, appendix C (CBC example).
+TEST_F(CipherTest, DesCbcMatchesFips81) {
+  HCRYPTKEY key = Import(CALG_DES, "0123456789abcdef", "1234567890abcdef");
+  std::vector<BYTE> data = Bytes("Now is the time for all ");
+  DWORD len = (DWORD)data.size();
+  ASSERT_TRUE(CryptEncrypt(key, 0, FALSE, 0, data.data(), &len, len));
+  EXPECT_EQ(Hex(data), "E5C7CDDE872BF27C43E934008C389C0F683788499A7C05F6");
+  // Chaining carries into the next call; the final call adds a block of 08s.
+  BYTE pad[8];
+  len = 0;
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, pad, &len, sizeof(pad)));
+  EXPECT_EQ(len, 8u);
+  // Decrypting the whole thing in one final call gives the text back.
+  data.insert(data.end(), pad, pad + 8);
+  len = (DWORD)data.size();
+  ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &len));
+  EXPECT_EQ(len, 24u);
+  EXPECT_EQ(std::string(data.begin(), data.begin() + len), "Now is the time for all ");
+  CryptDestroyKey(key);
+}
+
+TEST_F(CipherTest, TripleDesAgreesWithOpenssl) {
+  const std::string key3 = "0123456789abcdeffedcba987654321089abcdef01234567";
+  const std::string key2 = "0123456789abcdeffedcba9876543210";
+  const std::string iv = "0011223344556677";
+  std::vector<BYTE> plain = Bytes("Seventeen bytes!!");
+  std::string plainPath = home_.path() + "/plain.bin";
+  kv::test::WriteFile(plainPath, std::string(plain.begin(), plain.end()));
+  struct {
+    ALG_ID alg;
+    std::string key, cipher;
+  } cases[] = {{CALG_3DES, key3, "des-ede3-cbc"}, {CALG_3DES_112, key2, "des-ede-cbc"}};
+  for (const auto& c : cases) {
+    HCRYPTKEY key = Import(c.alg, c.key, iv);
+    std::vector<BYTE> ours = EncryptBlockwise(key, plain);
+    EXPECT_EQ(ours.size(), 24u);
+    std::string theirs;
+    ASSERT_EQ(kv::test::RunCommand("openssl enc -" + c.cipher + " -K " + c.key + " -iv " + iv + " -in " + plainPath, &theirs), 0);
+    EXPECT_EQ(Hex(ours), Hex(Bytes(theirs))) << c.cipher;
+
+    // Decrypt block by block, the last block final.
+    std::vector<BYTE> back;
+    for (size_t at = 0; at < ours.size(); at += 8) {
+      BYTE block[8];
+      std::memcpy(block, ours.data() + at, 8);
+      DWORD len = 8;
+      ASSERT_TRUE(CryptDecrypt(key, 0, at + 8 == ours.size(), 0, block, &len));
+      back.insert(back.end(), block, block + len);
+    }
+    EXPECT_EQ(back, plain);
+    CryptDestroyKey(key);
+  }
+}
+
+TEST_F(CipherTest, EcbAndBufferRules) {
+  HCRYPTKEY key = Import(CALG_DES, "0123456789abcdef", "0000000000000000", CRYPT_MODE_ECB);
+  DWORD mode = 0, len = sizeof(mode);
+  ASSERT_TRUE(CryptGetKeyParam(key, KP_MODE, reinterpret_cast<BYTE*>(&mode), &len, 0));
+  EXPECT_EQ(mode, (DWORD)CRYPT_MODE_ECB);
+  // FIPS 81 ECB example, first block.
+  std::vector<BYTE> block = Bytes("Now is t");
+  len = 8;
+  ASSERT_TRUE(CryptEncrypt(key, 0, FALSE, 0, block.data(), &len, 8));
+  EXPECT_EQ(Hex(block), "3FA40E8A984D4815");
+
+  // Size query: a final call on 8 bytes needs 16.
+  len = 8;
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &len, 0));
+  EXPECT_EQ(len, 16u);
+  BYTE buf[16] = {};
+  len = 8;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, buf, &len, 8));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+  EXPECT_EQ(len, 16u);
+  len = 5;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptEncrypt(key, 0, FALSE, 0, buf, &len, 16));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+  len = 5;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptDecrypt(key, 0, TRUE, 0, buf, &len));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+
+  DWORD badMode = CRYPT_MODE_OFB;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&badMode), 0));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+  DWORD keyLen = 0;
+  len = sizeof(keyLen);
+  ASSERT_TRUE(CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&keyLen), &len, 0));
+  EXPECT_EQ(keyLen, 64u);
+  CryptDestroyKey(key);
+}
+
+TEST_F(CipherTest, WrongKeyOrDamagedPaddingIsBadData) {
+  HCRYPTKEY right = Import(CALG_3DES, "0123456789abcdeffedcba987654321089abcdef01234567", "0000000000000000");
+  std::vector<BYTE> cipher = EncryptBlockwise(right, Bytes("secret text"));
+  HCRYPTKEY wrong = Import(CALG_3DES, "1123456789abcdeffedcba987654321089abcdef01234567", "0000000000000000");
+  std::vector<BYTE> copy = cipher;
+  DWORD len = (DWORD)copy.size();
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptDecrypt(wrong, 0, TRUE, 0, copy.data(), &len));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+  // The failed final call resets the chain: the right key still works.
+  copy = cipher;
+  len = (DWORD)copy.size();
+  ASSERT_TRUE(CryptDecrypt(right, 0, TRUE, 0, copy.data(), &len));
+  EXPECT_EQ(std::string(copy.begin(), copy.begin() + len), "secret text");
+  CryptDestroyKey(right);
+  CryptDestroyKey(wrong);
+
+  std::vector<BYTE> blob = PlainKeyBlob(CALG_DES, FromHex("0123456789abcdef01"));
+  HCRYPTKEY key = 0;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptImportKey(prov_, blob.data(), (DWORD)blob.size(), 0, 0, &key));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+  blob = PlainKeyBlob(0x6699, FromHex("0123456789abcdef"));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptImportKey(prov_, blob.data(), (DWORD)blob.size(), 0, 0, &key));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_ALGID);
+}
+
+TEST_F(CipherTest, RsaKeyExchangeIsLittleEndianPkcs1) {
+  std::vector<BYTE> pub = kv::test::crypt::ExpectedBlob(SharedTestKey(), CALG_RSA_KEYX, false);
+  HCRYPTKEY key = 0;
+  ASSERT_TRUE(CryptImportKey(prov_, pub.data(), (DWORD)pub.size(), 0, 0, &key));
+  std::vector<BYTE> data(128, 0);
+  std::memcpy(data.data(), "session key", 11);
+  DWORD len = 11;
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &len, 0));
+  EXPECT_EQ(len, 128u);
+  len = 11;
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &len, 128));
+  ASSERT_EQ(len, 128u);
+  std::vector<BYTE> be = Reversed(data);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(SharedTestKey(), nullptr);
+  BYTE out[128];
+  size_t outLen = sizeof(out);
+  ASSERT_EQ(EVP_PKEY_decrypt_init(ctx), 1);
+  ASSERT_EQ(EVP_PKEY_decrypt(ctx, out, &outLen, be.data(), be.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), outLen), "session key");
+  CryptDestroyKey(key);
+
+  std::vector<BYTE> priv = kv::test::crypt::ExpectedBlob(SharedTestKey(), CALG_RSA_KEYX, true);
+  ASSERT_TRUE(CryptImportKey(prov_, priv.data(), (DWORD)priv.size(), 0, 0, &key));
+  len = 128;
+  ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &len));
+  EXPECT_EQ(std::string(data.begin(), data.begin() + len), "session key");
+  CryptDestroyKey(key);
+}
+
+class HashTest : public kv::test::HomeTest {};
+
+TEST_F(HashTest, DigestsAndParameters) {
+  HCRYPTPROV full = 0, aes = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&full, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(CryptAcquireContextA(&aes, nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+  struct {
+    HCRYPTPROV prov;
+    ALG_ID alg;
+    const char* digest;  // of "abc": RFC 1321, FIPS 180-4
+  } cases[] = {
+      {full, CALG_MD5, "900150983CD24FB0D6963F7D28E17F72"},
+      {full, CALG_SHA1, "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+      {full, CALG_SSL3_SHAMD5, "900150983CD24FB0D6963F7D28E17F72A9993E364706816ABA3E25717850C26C9CD0D89D"},
+      {aes, CALG_SHA_256, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+      {aes, CALG_SHA_384,
+       "CB00753F45A35E8BB5A03D699AC65007272C32AB0EDED1631A8B605A43FF5BED8086072BA1E7CC2358BAECA134C825A7"},
+      {aes, CALG_SHA_512,
+       "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A2192992A274FC1A836BA3C23A3FEEBBD"
+       "454D4423643CE80E2A9AC94FA54CA49F"},
+  };
+  for (const auto& c : cases) {
+    HCRYPTHASH hash = 0;
+    ASSERT_TRUE(CryptCreateHash(c.prov, c.alg, 0, 0, &hash));
+    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("ab"), 2, 0));
+    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("c"), 1, 0));
+    DWORD size = 0, len = sizeof(size);
+    ASSERT_TRUE(CryptGetHashParam(hash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &len, 0));
+    EXPECT_EQ(size * 2, strlen(c.digest));
+    ALG_ID alg = 0;
+    len = sizeof(alg);
+    ASSERT_TRUE(CryptGetHashParam(hash, HP_ALGID, reinterpret_cast<BYTE*>(&alg), &len, 0));
+    EXPECT_EQ(alg, c.alg);
+    len = 0;
+    ASSERT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, nullptr, &len, 0));
+    EXPECT_EQ(len, size);
+    std::vector<BYTE> value(len);
+    len = 4;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CryptGetHashParam(hash, HP_HASHVAL, value.data(), &len, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(len, size);
+    ASSERT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, value.data(), &len, 0));
+    EXPECT_EQ(Hex(value), c.digest);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CryptHashData(hash, reinterpret_cast<const BYTE*>("d"), 1, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_HASH_STATE);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+  }
+  // The plain RSA provider type has no SHA-2, as on Windows.
+  HCRYPTHASH hash = 0;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptCreateHash(full, CALG_SHA_256, 0, 0, &hash));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_ALGID);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptCreateHash(full, CALG_SHA1, 0, 1, &hash));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_FLAGS);
+  CryptReleaseContext(full, 0);
+  CryptReleaseContext(aes, 0);
+}
+
+std::vector<BYTE> OpensslSign(EVP_PKEY* key, const EVP_MD* md, const std::vector<BYTE>& digest) {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+  std::vector<BYTE> sig(512);
+  size_t len = sig.size();
+  EVP_PKEY_sign_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  if (md) EVP_PKEY_CTX_set_signature_md(ctx, md);
+  EXPECT_EQ(EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  sig.resize(len);
+  return sig;
+}
+
+TEST_F(HashTest, SignaturesAreLittleEndianPkcs1) {
+  HCRYPTPROV prov = kv::test::crypt::ProviderWithKey("signer", AT_SIGNATURE);
+  std::vector<BYTE> message = Bytes("message to sign");
+  HCRYPTHASH hash = 0;
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash));
+  ASSERT_TRUE(CryptHashData(hash, message.data(), (DWORD)message.size(), 0));
+  DWORD len = 0;
+  ASSERT_TRUE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, nullptr, &len));
+  EXPECT_EQ(len, 128u);
+  std::vector<BYTE> sig(len);
+  len = 64;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, sig.data(), &len));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+  EXPECT_EQ(len, 128u);
+  ASSERT_TRUE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, sig.data(), &len));
+
+  // The openssl command line verifies the reversed signature.
+  std::string dir = home_.path();
+  kv::test::WriteFile(dir + "/msg", std::string(message.begin(), message.end()));
+  std::vector<BYTE> be = Reversed(sig);
+  kv::test::WriteFile(dir + "/sig", std::string(be.begin(), be.end()));
+  kv::test::crypt::WritePrivateKeyPem(SharedTestKey(), dir + "/key.pem");
+  std::string out;
+  EXPECT_EQ(kv::test::RunCommand("openssl dgst -sha1 -prverify " + dir + "/key.pem -signature " + dir + "/sig " + dir +
+                                     "/msg",
+                                 &out),
+            0)
+      << out;
+
+  HCRYPTKEY pub = 0;
+  ASSERT_TRUE(CryptGetUserKey(prov, AT_SIGNATURE, &pub));
+  EXPECT_TRUE(CryptVerifySignatureA(hash, sig.data(), len, pub, nullptr, 0));
+  sig[5] ^= 1;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptVerifySignatureA(hash, sig.data(), len, pub, nullptr, 0));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_SIGNATURE);
+  CryptDestroyHash(hash);
+
+  // A value set with HP_HASHVAL is signed as given, with its DigestInfo, or
+  // bare for the SSL3 MD5+SHA-1 hash.
+  std::vector<BYTE> md5(16, 0x5A), shamd5(36, 0xA5);
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_MD5, 0, 0, &hash));
+  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, md5.data(), 0));
+  len = 128;
+  ASSERT_TRUE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, sig.data(), &len));
+  EXPECT_EQ(Reversed(sig), OpensslSign(SharedTestKey(), EVP_md5(), md5));
+  CryptDestroyHash(hash);
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_SSL3_SHAMD5, 0, 0, &hash));
+  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, shamd5.data(), 0));
+  len = 128;
+  ASSERT_TRUE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, sig.data(), &len));
+  EXPECT_EQ(Reversed(sig), OpensslSign(SharedTestKey(), nullptr, shamd5));
+
+  // The container has no exchange key.
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &len));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_NO_KEY);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignHashA(hash, 7, nullptr, 0, nullptr, &len));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_ALGID);
+  CryptDestroyHash(hash);
+  CryptDestroyKey(pub);
+  CryptReleaseContext(prov, 0);
+}
+
+}  // namespace
