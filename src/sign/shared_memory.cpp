@@ -71,6 +71,12 @@ cSharedMemory::cSharedMemory(const std::string& name, DWORD size) {
     BuildSecurity(&sa, &sd, &acl);
     secured = acl != nullptr;
   }
+  if (size < kHeaderSize) {
+    // Too small for the header: Windows refuses a zero-sized section too.
+    if (acl) HeapFree(GetProcessHeap(), 0, acl);
+    Fail(ERROR_INVALID_PARAMETER);
+    return;
+  }
   m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, secured ? &sa : nullptr, PAGE_READWRITE, 0, size,
                                  name.c_str());
   DWORD error = GetLastError();
@@ -85,15 +91,30 @@ cSharedMemory::cSharedMemory(const std::string& name, DWORD size) {
     Fail(GetLastError());
     return;
   }
+  // What is really mapped bounds every access: an area made smaller by
+  // another process, or a header it scribbled on, must not send us past it.
+  MEMORY_BASIC_INFORMATION region = {};
+  DWORD mapped = size;
+  if (VirtualQuery(m_view, &region, sizeof region) == sizeof region && region.RegionSize < mapped)
+    mapped = static_cast<DWORD>(region.RegionSize);
+  if (mapped < kHeaderSize) {
+    Fail(ERROR_INVALID_DATA);
+    return;
+  }
   m_writerLock = CreateMutexA(nullptr, FALSE, (name + "_Lock").c_str());
-  if (m_created) {
-    std::memset(m_view, 0, size);
-    StoreDword(m_view + 4, size);
-    m_areaSize = size;
-  } else {
-    // The header's size is another process's word: never beyond our mapping.
-    m_areaSize = LoadDword(m_view + 4);
-    if (m_areaSize > size || m_areaSize < kHeaderSize) m_areaSize = size;
+  {
+    // Under the lock, so an opener never sees a half-made area and the
+    // creator's zeroing cannot wipe an entry an opener has just added.
+    Lock lock(m_writerLock);
+    if (m_created) {
+      std::memset(m_view, 0, mapped);
+      StoreDword(m_view + 4, mapped);
+      m_areaSize = mapped;
+    } else {
+      // The header's size is another process's word: never beyond our mapping.
+      m_areaSize = LoadDword(m_view + 4);
+      if (m_areaSize > mapped || m_areaSize < kHeaderSize) m_areaSize = mapped;
+    }
   }
   m_name = name;
   m_ready = true;
@@ -169,6 +190,7 @@ BYTE cSharedMemory::Add(const std::string& key, const void* data, DWORD length) 
   if (!data) return Fail(ERROR_INVALID_PARAMETER);
   {
     Lock lock(m_writerLock);
+    if (!lock.Held()) return Fail(ERROR_TIMEOUT);
     if (LoadDword(m_view) == 0) std::memset(m_view + kHeaderSize, 0, m_areaSize - kHeaderSize);
     Entry entry;
     DWORD end = 0;
@@ -198,6 +220,7 @@ BYTE cSharedMemory::Update(const std::string& key, const void* data, DWORD lengt
   if (!data) return Fail(ERROR_INVALID_PARAMETER);
   {
     Lock lock(m_writerLock);
+    if (!lock.Held()) return Fail(ERROR_TIMEOUT);
     Entry entry;
     if (!Walk(&wide, &entry, nullptr) || entry.offset == 0) return Fail(ERROR_FILE_NOT_FOUND);
     if (length > entry.valueLength) return Fail(ERROR_NOT_ENOUGH_MEMORY);
@@ -248,6 +271,7 @@ BYTE cSharedMemory::Remove(const std::string& key) {
   if (!KeyToWide(key, &wide)) return Fail(ERROR_FILE_NOT_FOUND);
   {
     Lock lock(m_writerLock);
+    if (!lock.Held()) return Fail(ERROR_TIMEOUT);
     if (LoadDword(m_view) == 0) return Fail(ERROR_FILE_NOT_FOUND);
     Entry entry;
     DWORD end = 0;

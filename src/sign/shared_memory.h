@@ -56,17 +56,25 @@ class cSharedMemory {
   void Signal(const std::string& eventName);
   void BuildSecurity(SECURITY_ATTRIBUTES* sa, SECURITY_DESCRIPTOR* sd, PACL* acl);
 
-  // Holds the area's writer lock for one operation.
+  // Holds the area's writer lock for one operation. Writers give up (and
+  // fail with ERROR_TIMEOUT) rather than write unserialised when another
+  // process keeps the lock for seconds; readers go on, their walks are
+  // bounded anyway.
   class Lock {
    public:
     explicit Lock(HANDLE mutex) : m_mutex(mutex) {
-      if (m_mutex) WaitForSingleObject(m_mutex, 5000);
+      m_held = !m_mutex || WaitForSingleObject(m_mutex, 5000) == WAIT_OBJECT_0;
     }
     ~Lock() {
-      if (m_mutex) ReleaseMutex(m_mutex);
+      if (m_mutex && m_held) ReleaseMutex(m_mutex);
     }
+    bool Held() const { return m_held; }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
    private:
     HANDLE m_mutex;
+    bool m_held = false;
   };
 
   std::string m_name;

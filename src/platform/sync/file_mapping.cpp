@@ -7,7 +7,10 @@
 // creator decides under an exclusive lock on byte 1 whether any other process
 // still holds byte 0. fcntl locks vanish with their process, so a crash
 // cannot leave stale content alive. Within one process the holds of one name
-// are counted in memory (fcntl does not report a process its own locks).
+// are counted in memory (fcntl does not report a process its own locks). The
+// last holder of all unlinks the memory object, so nothing it held (a cached
+// password, say) outlives the processes that used it. A forked child takes
+// its own holds on the sections it inherits.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -20,6 +23,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+
+#include <pthread.h>
 
 #include "kernel/handle_table.h"
 #include "sync/named_objects.h"
@@ -49,10 +55,15 @@ bool OtherProcessHolds(int fd) {
   return fl.l_type != F_UNLCK;
 }
 
-// Guards the holds and views of this process. A hold is only ever destroyed
-// outside it (the destructor takes it), so closing a lock file cannot race a
-// new hold of the same name, whose fcntl lock the close would also drop.
-std::mutex g_lock;
+// Guards the holds and views of this process. Recursive because a hold that
+// Acquire gives up on is destroyed while Acquire still has it.
+std::recursive_mutex g_lock;
+
+struct SectionHold;
+std::map<std::string, std::weak_ptr<SectionHold>>& Holds() {
+  static auto* holds = new std::map<std::string, std::weak_ptr<SectionHold>>;
+  return *holds;
+}
 
 // This process's hold on one named section.
 struct SectionHold {
@@ -61,16 +72,47 @@ struct SectionHold {
   int lockFd = -1;
   int shmFd = -1;
   uint64_t size = 0;
-  ~SectionHold() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    if (shmFd >= 0) close(shmFd);
-    if (lockFd >= 0) close(lockFd);  // releases the shared lock
-  }
+  bool holding = false;  // the shared lock on byte 0 was taken
+  ~SectionHold();
 };
-std::map<std::string, std::weak_ptr<SectionHold>>& Holds() {
-  static auto* holds = new std::map<std::string, std::weak_ptr<SectionHold>>;
-  return *holds;
+
+SectionHold::~SectionHold() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  // A newer hold of the same name may have been made while this one was on
+  // its way out; closing our descriptor drops the process's fcntl locks on
+  // the file, theirs included, so it takes its lock again.
+  std::shared_ptr<SectionHold> successor;
+  auto it = Holds().find(name);
+  if (it != Holds().end()) {
+    successor = it->second.lock();
+    if (!successor) Holds().erase(it);
+  }
+  if (holding && !successor && lockFd >= 0) {
+    // Last holder of this process: if no other process holds the section
+    // either, its memory goes now.
+    LockByte(lockFd, F_UNLCK, 0, false);
+    if (LockByte(lockFd, F_WRLCK, 1, true) && !OtherProcessHolds(lockFd)) shm_unlink(shmName.c_str());
+  }
+  if (shmFd >= 0) close(shmFd);
+  if (lockFd >= 0) close(lockFd);
+  if (successor && successor.get() != this && successor->holding) LockByte(successor->lockFd, F_RDLCK, 0, false);
 }
+
+// fork: the child inherits the holds' descriptors but not their fcntl locks,
+// so it takes them again; the lock keeps other threads out meanwhile.
+void PrepareFork() { g_lock.lock(); }
+void ParentAfterFork() { g_lock.unlock(); }
+void ChildAfterFork() {
+  for (auto& entry : Holds()) {
+    if (auto hold = entry.second.lock()) {
+      if (hold->holding) LockByte(hold->lockFd, F_RDLCK, 0, false);
+    }
+  }
+  // The owner recorded in the lock is the parent's thread, which the child
+  // cannot unlock as: it starts from a new, free lock instead.
+  new (&g_lock) std::recursive_mutex;
+}
+const bool g_forkHandlers = pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork) == 0;
 
 struct View {
   std::shared_ptr<SectionHold> hold;
@@ -102,7 +144,8 @@ DWORD ErrnoToWin32(int e) {
 
 // Opens (create = false) or creates-or-opens the section `name`.
 std::shared_ptr<SectionHold> Acquire(const std::string& name, bool create, uint64_t size, bool* existed) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  (void)g_forkHandlers;
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
   if (auto held = Holds()[name].lock()) {
     *existed = true;
     return held;
@@ -147,7 +190,7 @@ std::shared_ptr<SectionHold> Acquire(const std::string& name, bool create, uint6
       hold->size = static_cast<uint64_t>(st.st_size);
     }
   }
-  if (ok) ok = LockByte(hold->lockFd, F_RDLCK, 0, true);
+  if (ok) ok = hold->holding = LockByte(hold->lockFd, F_RDLCK, 0, true);
   LockByte(hold->lockFd, F_UNLCK, 1, false);
   if (!ok) return nullptr;
   *existed = !fresh;
@@ -227,7 +270,7 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  std::lock_guard<std::mutex> guard(kv::platform::sync::g_lock);
+  std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
   kv::platform::sync::Views()[p] = kv::platform::sync::View{mapping->hold, length};
   return p;
 }
@@ -235,7 +278,7 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
 extern "C" BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress) {
   kv::platform::sync::View view;
   {
-    std::lock_guard<std::mutex> guard(kv::platform::sync::g_lock);
+    std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
     auto& views = kv::platform::sync::Views();
     auto it = views.find(lpBaseAddress);
     if (it == views.end()) {
@@ -247,4 +290,38 @@ extern "C" BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress) {
   }
   munmap(const_cast<void*>(lpBaseAddress), view.length);
   return TRUE;
+}
+
+extern "C" SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
+  if (!lpBuffer || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) {
+    SetLastError(ERROR_BAD_LENGTH);
+    return 0;
+  }
+  // Only the views of file mappings are known here.
+  std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
+  auto& views = kv::platform::sync::Views();
+  auto it = views.upper_bound(lpAddress);
+  if (it == views.begin()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  --it;
+  const auto* base = static_cast<const BYTE*>(it->first);
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t mapped = (it->second.length + page - 1) / page * page;
+  const auto* address = static_cast<const BYTE*>(lpAddress);
+  if (address >= base + mapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const size_t pageStart = static_cast<size_t>(address - base) / page * page;
+  *lpBuffer = MEMORY_BASIC_INFORMATION{};
+  lpBuffer->BaseAddress = const_cast<BYTE*>(base + pageStart);
+  lpBuffer->AllocationBase = const_cast<BYTE*>(base);
+  lpBuffer->AllocationProtect = PAGE_READWRITE;
+  lpBuffer->RegionSize = mapped - pageStart;
+  lpBuffer->State = MEM_COMMIT;
+  lpBuffer->Protect = PAGE_READWRITE;
+  lpBuffer->Type = MEM_MAPPED;
+  return sizeof(MEMORY_BASIC_INFORMATION);
 }

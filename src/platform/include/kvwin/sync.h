@@ -65,6 +65,20 @@ typedef void* PSECURITY_DESCRIPTOR;
 #define SE_DACL_DEFAULTED 0x0008
 
 #define GENERIC_ALL 0x10000000L
+
+// VirtualQuery answers for the views of file mappings.
+typedef struct _MEMORY_BASIC_INFORMATION {
+  PVOID BaseAddress;
+  PVOID AllocationBase;
+  DWORD AllocationProtect;
+  WORD PartitionId;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+#define MEM_COMMIT 0x00001000
+#define MEM_MAPPED 0x00040000
 #define HEAP_ZERO_MEMORY 0x00000008
 
 #ifdef __cplusplus
@@ -77,6 +91,7 @@ HANDLE WINAPI OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCST
 LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                             DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
 BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
+SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength);
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                            LPCSTR lpName);

@@ -1,0 +1,281 @@
+// Named file mappings: the Windows results and last errors of each call,
+// Windows lifetime across processes (last holder gone -> next creator starts
+// zeroed, a crashed holder keeps nothing alive), and owner-only access.
+#include <windows.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/sync/sync_test_support.h"
+#include "sync/named_objects.h"
+
+namespace {
+
+using kv::test::RunInChild;
+using kv::test::UniqueName;
+
+constexpr DWORD kSize = 8192;
+
+HANDLE Create(const std::string& name, DWORD size = kSize) {
+  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
+}
+
+BYTE* Map(HANDLE mapping) {
+  return static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+}
+
+bool AllZero(const BYTE* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i]) return false;
+  return true;
+}
+
+std::string ShmPath(const std::string& name) { return "/dev/shm" + kv::platform::sync::ShmName("section", name); }
+
+TEST(FileMapping, SecondCreateReturnsTheExistingSectionWithAlreadyExists) {
+  const std::string name = UniqueName("area");
+  SetLastError(0xdeadbeef);
+  HANDLE first = Create(name);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+
+  SetLastError(0xdeadbeef);
+  HANDLE second = Create(name, 2 * kSize);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_NE(second, first);
+
+  BYTE* a = Map(first);
+  BYTE* b = Map(second);
+  ASSERT_TRUE(a && b);
+  a[100] = 0x5A;
+  EXPECT_EQ(b[100], 0x5A) << "both handles name one section";
+  // The existing section keeps its size whatever the second caller asked.
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_EQ(VirtualQuery(b, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.RegionSize, kSize);
+  EXPECT_EQ(info.AllocationBase, b);
+
+  EXPECT_TRUE(UnmapViewOfFile(a));
+  EXPECT_TRUE(UnmapViewOfFile(b));
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_TRUE(CloseHandle(second));
+}
+
+TEST(FileMapping, OpenOfAMissingNameFailsWithFileNotFound) {
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, UniqueName("missing").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  // Creating with size 0 only opens: a missing name is a bad parameter.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Create(UniqueName("missing"), 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // Only paging-file sections are served.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, kSize, UniqueName("file").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(FileMapping, BadHandlesAndAddressesAreRefused) {
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(nullptr, FILE_MAP_READ, 0, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(reinterpret_cast<HANDLE>(0x4321), FILE_MAP_READ, 0, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // A handle of another kind is not a mapping.
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(event, FILE_MAP_READ, 0, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseHandle(event);
+
+  HANDLE mapping = Create(UniqueName("area"));
+  ASSERT_NE(mapping, nullptr);
+  EXPECT_TRUE(CloseHandle(mapping));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CloseHandle(mapping));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  int local = 0;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(UnmapViewOfFile(&local));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+}
+
+TEST(FileMapping, ViewsOutsideTheSectionAreRefused) {
+  HANDLE mapping = Create(UniqueName("area"));
+  ASSERT_NE(mapping, nullptr);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 100, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kSize + 1), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  BYTE* view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(UnmapViewOfFile(view)) << "a view is unmapped once";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+  CloseHandle(mapping);
+}
+
+TEST(FileMapping, LastHolderClosingLetsTheNextCreatorStartZeroed) {
+  const std::string name = UniqueName("area");
+  HANDLE mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  BYTE* view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  std::memset(view, 0xA5, kSize);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  EXPECT_TRUE(CloseHandle(mapping));
+
+  // Nothing of it is left behind for other processes to find.
+  struct stat st;
+  EXPECT_NE(stat(ShmPath(name).c_str(), &st), 0);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  SetLastError(0xdeadbeef);
+  mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  EXPECT_EQ(GetLastError(), 0u) << "a new section, not the old one";
+  view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(AllZero(view, kSize));
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
+TEST(FileMapping, AViewKeepsTheSectionAliveAfterItsHandleCloses) {
+  const std::string name = UniqueName("area");
+  HANDLE mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  BYTE* view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  view[7] = 42;
+  EXPECT_TRUE(CloseHandle(mapping));
+
+  SetLastError(0xdeadbeef);
+  HANDLE again = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+  ASSERT_NE(again, nullptr);
+  BYTE* second = Map(again);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second[7], 42);
+  UnmapViewOfFile(second);
+  CloseHandle(again);
+  EXPECT_EQ(view[7], 42) << "the first view still works";
+  UnmapViewOfFile(view);
+}
+
+TEST(FileMapping, ACrashedHolderKeepsNoStaleContentAlive) {
+  const std::string name = UniqueName("area");
+  for (int how = 0; how < 2; ++how) {
+    int code = RunInChild([&] {
+      HANDLE mapping = Create(name);
+      BYTE* view = mapping ? Map(mapping) : nullptr;
+      if (!view) return 1;
+      std::memset(view, 0x77, kSize);
+      if (how == 1) raise(SIGKILL);
+      return 0;  // _exit: no cleanup at all
+    });
+    EXPECT_EQ(code, how == 0 ? 0 : -1);
+
+    SetLastError(0xdeadbeef);
+    HANDLE mapping = Create(name);
+    ASSERT_NE(mapping, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    BYTE* view = Map(mapping);
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(AllZero(view, kSize)) << "crash by " << (how ? "SIGKILL" : "_exit");
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+  }
+}
+
+TEST(FileMapping, ProcessesShareTheSectionAndAForkedChildHoldsItToo) {
+  const std::string name = UniqueName("area");
+  HANDLE mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  BYTE* view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  view[0] = 'P';
+
+  // A child that opens the name sees the parent's bytes, and the parent its.
+  int code = RunInChild([&] {
+    HANDLE open = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    BYTE* v = open ? Map(open) : nullptr;
+    if (!v || v[0] != 'P') return 1;
+    v[1] = 'C';
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(view[1], 'C');
+
+  // The child still holds what it inherited after the parent lets go.
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    char c;
+    if (read(toChild[0], &c, 1) != 1) _exit(2);
+    view[2] = 'K';
+    if (write(toParent[1], "x", 1) != 1) _exit(3);
+    if (read(toChild[0], &c, 1) != 1) _exit(4);
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  EXPECT_TRUE(CloseHandle(mapping));
+  char c;
+  ASSERT_EQ(write(toChild[1], "x", 1), 1);
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  SetLastError(0xdeadbeef);
+  mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  view = Map(mapping);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], 'P');
+  EXPECT_EQ(view[2], 'K');
+  ASSERT_EQ(write(toChild[1], "x", 1), 1);
+  EXPECT_EQ(kv::test::WaitChild(child), 0);
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
+TEST(FileMapping, ObjectsArePrivateToTheirUser) {
+  const std::string name = UniqueName("area");
+  HANDLE mapping = Create(name);
+  ASSERT_NE(mapping, nullptr);
+  struct stat st;
+  ASSERT_EQ(stat(ShmPath(name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_uid, getuid());
+  const std::string folder = kv::platform::sync::LockFolder();
+  ASSERT_FALSE(folder.empty());
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  CloseHandle(mapping);
+}
+
+}  // namespace
