@@ -95,8 +95,11 @@ cSharedMemory::cSharedMemory(const std::string& name, DWORD size) {
   // another process, or a header it scribbled on, must not send us past it.
   MEMORY_BASIC_INFORMATION region = {};
   DWORD mapped = size;
-  if (VirtualQuery(m_view, &region, sizeof region) == sizeof region && region.RegionSize < mapped)
-    mapped = static_cast<DWORD>(region.RegionSize);
+  if (VirtualQuery(m_view, &region, sizeof region) == sizeof region) {
+    const SIZE_T real = region.RegionSize < 0xFFFFFFFFu ? region.RegionSize : 0xFFFFFFFFu;
+    // The creator's size is its own; an opener's is whatever the creator made.
+    if (!m_created || real < mapped) mapped = static_cast<DWORD>(real);
+  }
   if (mapped < kHeaderSize) {
     Fail(ERROR_INVALID_DATA);
     return;

@@ -251,7 +251,8 @@ TEST_F(SharedAreaTest, ACorruptedAreaIsSurvived) {
   const std::vector<BYTE> good(v, v + kArea);
 
   // A count that runs past the entries.
-  v[0] = 200;
+  v[0] = 0x2C;  // 300 entries of at least 84 bytes cannot fit
+  v[1] = 0x01;
   expectNothingWorks("count");
   // A length that runs past the area, on the second entry and on the first.
   std::memcpy(v, good.data(), kArea);
