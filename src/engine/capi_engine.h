@@ -23,6 +23,8 @@ class CCertFinder;
 // Defaults of the dialogs' password length range.
 inline constexpr LONG kDefaultPwdMinLen = 0;
 inline constexpr LONG kDefaultPwdMaxLen = 16;
+// What GetPortEx answers, whatever the engine's state.
+inline constexpr LONG kPortExValue = 65537;
 
 class CCapiEngine {
  public:
@@ -106,6 +108,33 @@ class CCapiEngine {
   BSTR GetIECertNotAfter(LONG dwIndex);
   BSTR GetIECertFinger(LONG dwIndex);
   LONG DeleteIECert(LONG dwIndex);
+
+  // --- entry and failure rules every operation follows ---
+  // Clears the result code at the start of an operation; the platform number
+  // of an earlier failure stays readable.
+  void ResetError() { m_errorCode = ERR_SUCCESS; }
+  // Clears both the result code and the platform number.
+  void ResetErrors() {
+    m_errorCode = ERR_SUCCESS;
+    m_capiError = 0;
+  }
+  // In a browser protected-mode process the operations that touch the
+  // system refuse: this sets 1500 and answers true, and the caller returns
+  // its empty result at once.
+  bool RefuseInProtectedMode();
+  // Records a failure whose cause is the platform call just made: its last
+  // error is taken before anything else can overwrite it.
+  void FailWithLastError(ErrorCode code) {
+    m_capiError = GetLastError();
+    m_errorCode = code;
+  }
+  // Records a failure with the platform number an object kept from its own
+  // failing call.
+  void FailWithPlatformError(ErrorCode code, DWORD platformError) {
+    m_capiError = platformError;
+    m_errorCode = code;
+  }
+  void Fail(ErrorCode code) { m_errorCode = code; }
 
   // Members, in declaration order. Members of subsystems that are not built
   // yet arrive with them (the request manager of the provider and request

@@ -264,6 +264,14 @@ TEST_F(Files, BeyondFourGibibytes) {
   EXPECT_EQ(SetFilePointer(h, -1, &moveHigh, FILE_BEGIN), INVALID_SET_FILE_POINTER);
   EXPECT_EQ(moveHigh, 0);
   EXPECT_EQ(GetLastError(), 0u);
+  // A size whose low half is all ones is a size, not the failure value.
+  move.QuadPart = 0xFFFFFFFFLL;
+  ASSERT_TRUE(SetFilePointerEx(h, move, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(h));
+  SetLastError(kUntouched);
+  EXPECT_EQ(GetFileSize(h, &high), INVALID_FILE_SIZE);
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));
   CloseHandle(h);
   EXPECT_FALSE(PathFileExistsA(name.c_str())) << "FILE_FLAG_DELETE_ON_CLOSE";
 }

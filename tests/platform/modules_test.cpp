@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/version_record.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -214,6 +215,22 @@ TEST(VersionRecord, FilesWithoutARecord) {
   kv::test::WriteFile(home.path() + "/cut.dll", image.substr(0, at + 60));
   EXPECT_EQ(FileVersion(home.path() + "/cut.dll", &error), "<none>");
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+}
+
+TEST(VersionRecord, EveryTruncationIsRefused) {
+  const uint8_t* record = kv::platform::EmbeddedVersionRecord();
+  size_t size = kv::platform::EmbeddedVersionRecordSize();
+  std::vector<uint8_t> image(16, 0xAA);
+  image.insert(image.end(), record, record + size);
+  size_t offset = 0, length = 0;
+  ASSERT_TRUE(kv::platform::FindVersionRecord(image.data(), image.size(), &offset, &length));
+  EXPECT_EQ(offset, 16u);
+  EXPECT_EQ(length, size);
+  for (size_t cut = 0; cut < image.size(); ++cut)
+    EXPECT_FALSE(kv::platform::FindVersionRecord(image.data(), cut, &offset, &length)) << cut;
+  // A broken signature makes the block no record at all.
+  image[16 + 40] ^= 1;
+  EXPECT_FALSE(kv::platform::FindVersionRecord(image.data(), image.size(), &offset, &length));
 }
 
 TEST(VersionRecord, StringsTranslationAndMissingKeys) {

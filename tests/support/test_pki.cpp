@@ -6,12 +6,13 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
-#include <openssl/provider.h>
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
 #include <cstring>
 #include <stdexcept>
+
+#include "cert/pfx_providers.h"
 
 namespace kv::test {
 
@@ -199,12 +200,9 @@ CertPtr MakeEndEntity(const std::string& cn, const TestCert& issuer, int keyUsag
 }
 
 void LoadLegacyProvider() {
-  static bool loaded = [] {
-    OSSL_PROVIDER_load(nullptr, "legacy");
-    OSSL_PROVIDER_load(nullptr, "default");
-    return true;
-  }();
-  (void)loaded;
+  // One loading for the whole process, shared with the provider calls: a
+  // second explicit load would hold references nobody releases.
+  kv::platform::cert::EnsurePfxAlgorithms();
 }
 
 std::vector<uint8_t> MakePkcs12(const TestCert& leaf, const std::vector<const TestCert*>& chain,

@@ -58,6 +58,8 @@ DWORD BadHandleError(HandleKind kind) {
       return static_cast<DWORD>(NTE_BAD_KEY);
     case HandleKind::kHash:
       return static_cast<DWORD>(NTE_BAD_HASH);
+    case HandleKind::kMessage:
+      return ERROR_INVALID_HANDLE;
   }
   return ERROR_INVALID_HANDLE;
 }

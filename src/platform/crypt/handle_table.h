@@ -10,7 +10,7 @@
 
 namespace kv::platform::crypt {
 
-enum class HandleKind { kProvider, kKey, kHash };
+enum class HandleKind { kProvider, kKey, kHash, kMessage };
 
 class HandleObject {
  public:
@@ -37,7 +37,8 @@ std::shared_ptr<T> Find(ULONG_PTR handle) {
 }
 
 // The error Windows gives for a bad handle of each kind: NTE_BAD_UID for a
-// provider, NTE_BAD_KEY for a key, NTE_BAD_HASH for a hash.
+// provider, NTE_BAD_KEY for a key, NTE_BAD_HASH for a hash, and
+// ERROR_INVALID_HANDLE for a message.
 DWORD BadHandleError(HandleKind kind);
 
 }  // namespace kv::platform::crypt

@@ -40,10 +40,11 @@ bool HasInserts(const std::string& text) {
 extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId,
                                        LPSTR lpBuffer, DWORD nSize, va_list*) {
   constexpr DWORD kKnown = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                           FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY |
-                           FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  // Only the system's table is kept here; strings and other modules' tables
-  // are not.
+                           FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
+                           FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  // Only the system's table is kept here: no module carries a message table
+  // of its own, so a module search falls through to the system as on
+  // Windows, and strings as sources are not offered.
   if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || (dwFlags & ~kKnown)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

@@ -7,12 +7,15 @@
 extern "C" {
 #endif
 
-BSTR WINAPI SysAllocString(const OLECHAR* psz);
-BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
-BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
-void WINAPI SysFreeString(BSTR bstrString);
-UINT WINAPI SysStringLen(BSTR pbstr);
-UINT WINAPI SysStringByteLen(BSTR bstr);
+// The library exports these so that hosts free its results with them.
+#define KV_STRING_API __attribute__((visibility("default")))
+
+KV_STRING_API BSTR WINAPI SysAllocString(const OLECHAR* psz);
+KV_STRING_API BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+KV_STRING_API BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
+KV_STRING_API void WINAPI SysFreeString(BSTR bstrString);
+KV_STRING_API UINT WINAPI SysStringLen(BSTR pbstr);
+KV_STRING_API UINT WINAPI SysStringByteLen(BSTR bstr);
 
 #ifdef __cplusplus
 }

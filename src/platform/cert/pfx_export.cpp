@@ -1,0 +1,199 @@
+// PFXExportCertStore: the certificates of a store, with their private keys
+// when asked, as a PKCS#12 image in the layout Windows writes: certificates
+// and shrouded keys under PBE-SHA1-3DES, a SHA-1 MAC, local key identifiers
+// pairing each key with its certificate.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <vector>
+
+#include "cert/cert_object.h"
+#include "cert/cert_stores_internal.h"
+#include "cert/pfx_internal.h"
+#include "cert/pfx_providers.h"
+#include "crypt/openssl_setup.h"
+#include "crypt/rsa_blob.h"
+
+using namespace kv::platform::cert;
+namespace crypt = kv::platform::crypt;
+
+namespace {
+
+const int kIterations = 2000;
+
+enum class KeyOutcome { kFound, kNoKey, kNotExportable };
+
+// The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID.
+KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, crypt::PkeyPtr* out) {
+  DWORD size = 0;
+  if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return KeyOutcome::kNoKey;
+  std::vector<BYTE> block(size);
+  if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, block.data(), &size))
+    return KeyOutcome::kNoKey;
+  auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(block.data());
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
+                            info->dwFlags & CRYPT_MACHINE_KEYSET))
+    return KeyOutcome::kNoKey;
+  HCRYPTKEY key = 0;
+  KeyOutcome outcome = KeyOutcome::kNoKey;
+  if (CryptGetUserKey(prov, info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE, &key)) {
+    DWORD len = 0;
+    std::vector<BYTE> blob;
+    outcome = KeyOutcome::kNotExportable;
+    if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &len)) {
+      blob.resize(len);
+      if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &len)) {
+        ALG_ID alg = 0;
+        bool isPrivate = false;
+        DWORD error = 0;
+        crypt::PkeyPtr pkey = crypt::RsaFromBlob(blob.data(), len, &alg, &isPrivate, &error);
+        if (pkey && isPrivate) {
+          *out = std::move(pkey);
+          outcome = KeyOutcome::kFound;
+        }
+      }
+      OPENSSL_cleanse(blob.data(), blob.size());
+    }
+    CryptDestroyKey(key);
+  }
+  CryptReleaseContext(prov, 0);
+  return outcome;
+}
+
+struct X509Free {
+  void operator()(X509* x) const { X509_free(x); }
+};
+
+bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint8_t>* image, HRESULT* hr) {
+  STACK_OF(PKCS12_SAFEBAG)* certBags = sk_PKCS12_SAFEBAG_new_null();
+  STACK_OF(PKCS12_SAFEBAG)* keyBags = sk_PKCS12_SAFEBAG_new_null();
+  STACK_OF(PKCS7)* safes = nullptr;
+  PKCS12* p12 = nullptr;
+  bool ok = certBags && keyBags;
+  *hr = NTE_NO_MEMORY;
+  uint32_t keyIndex = 0;
+  std::vector<CertObject*> entries = store->entries;
+  for (CertObject* entry : entries) AddRef(entry);
+  for (size_t i = 0; ok && i < entries.size(); ++i) {
+    CertObject* owner = PropertyOwner(entries[i]);
+    const unsigned char* p = owner->encoded.data();
+    std::unique_ptr<X509, X509Free> x509(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
+    if (!x509) {
+      *hr = CRYPT_E_BAD_ENCODE;
+      ok = false;
+      break;
+    }
+    crypt::PkeyPtr key;
+    if (flags & EXPORT_PRIVATE_KEYS) {
+      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &key);
+      if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
+        *hr = NTE_NO_KEY;
+        ok = false;
+        break;
+      }
+      if (outcome == KeyOutcome::kNotExportable && (flags & REPORT_NOT_ABLE_TO_EXPORT_PRIVATE_KEY)) {
+        *hr = NTE_BAD_KEY;
+        ok = false;
+        break;
+      }
+    }
+    PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&certBags, x509.get());
+    if (!certBag) {
+      ok = false;
+      break;
+    }
+    auto friendly = owner->props.find(CERT_FRIENDLY_NAME_PROP_ID);
+    if (friendly != owner->props.end() && friendly->second.size() >= 2) {
+      // BMPString is big-endian; the property holds little-endian UTF-16 with a terminator.
+      std::vector<unsigned char> bmp;
+      for (size_t k = 0; k + 1 < friendly->second.size(); k += 2) {
+        if (friendly->second[k] == 0 && friendly->second[k + 1] == 0) break;
+        bmp.push_back(friendly->second[k + 1]);
+        bmp.push_back(friendly->second[k]);
+      }
+      if (!bmp.empty()) PKCS12_add_friendlyname_uni(certBag, bmp.data(), static_cast<int>(bmp.size()));
+    }
+    if (key) {
+      ++keyIndex;
+      unsigned char id[4] = {static_cast<unsigned char>(keyIndex), static_cast<unsigned char>(keyIndex >> 8),
+                             static_cast<unsigned char>(keyIndex >> 16), static_cast<unsigned char>(keyIndex >> 24)};
+      PKCS12_SAFEBAG* keyBag =
+          PKCS12_add_key(&keyBags, key.get(), 0, kIterations, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data());
+      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !PKCS12_add_localkeyid(certBag, id, sizeof id)) {
+        ok = false;
+        break;
+      }
+    }
+  }
+  for (CertObject* entry : entries) Release(entry);
+  if (ok) {
+    ok = PKCS12_add_safe(&safes, certBags, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, kIterations, pw.data()) &&
+         (sk_PKCS12_SAFEBAG_num(keyBags) == 0 || PKCS12_add_safe(&safes, keyBags, -1, 0, nullptr));
+    if (!safes) safes = sk_PKCS7_new_null();
+    p12 = ok && safes ? PKCS12_add_safes(safes, 0) : nullptr;
+    ok = p12 && PKCS12_set_mac(p12, pw.data(), pw.isNull ? 0 : -1, nullptr, 0, kIterations, EVP_sha1()) == 1;
+    if (ok) {
+      int n = i2d_PKCS12(p12, nullptr);
+      ok = n > 0;
+      if (ok) {
+        image->resize(static_cast<size_t>(n));
+        unsigned char* out = image->data();
+        i2d_PKCS12(p12, &out);
+      }
+    }
+  }
+  sk_PKCS12_SAFEBAG_pop_free(certBags, PKCS12_SAFEBAG_free);
+  sk_PKCS12_SAFEBAG_pop_free(keyBags, PKCS12_SAFEBAG_free);
+  sk_PKCS7_pop_free(safes, PKCS7_free);
+  PKCS12_free(p12);
+  ERR_clear_error();
+  return ok;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword,
+                                          DWORD dwFlags) {
+  if (!pPFX) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  EnsurePfxAlgorithms();
+  std::lock_guard<std::recursive_mutex> lock(ModelLock());
+  Store* store = LookupStore(hStore);
+  if (!store) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  PfxPassword pw;
+  if (!pw.FromWide(szPassword)) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  ResyncStore(store);
+  std::vector<uint8_t> image;
+  HRESULT hr = 0;
+  if (!BuildPfx(store, pw, dwFlags, &image, &hr)) {
+    SetLastError(static_cast<DWORD>(hr));
+    return FALSE;
+  }
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!pPFX->pbData) {
+    pPFX->cbData = size;
+    return TRUE;
+  }
+  if (pPFX->cbData < size) {
+    pPFX->cbData = size;
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+  }
+  memcpy(pPFX->pbData, image.data(), size);
+  pPFX->cbData = size;
+  return TRUE;
+}

@@ -1,0 +1,390 @@
+// PKCS#12 (PFX) reading: PFXIsPFXBlob, PFXVerifyPassword and
+// PFXImportCertStore. Private keys go into new key containers of the
+// provider calls, named uniquely; only RSA keys are accepted.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
+#include <openssl/rand.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cert/cert_object.h"
+#include "cert/pfx_internal.h"
+#include "cert/pfx_providers.h"
+#include "crypt/openssl_setup.h"
+#include "crypt/rsa_blob.h"
+
+namespace kv::platform::cert {
+
+bool PfxPassword::FromWide(LPCWSTR password) {
+  isNull = password == nullptr;
+  utf8.clear();
+  if (isNull) return true;
+  int n = WideCharToMultiByte(CP_UTF8, 0, password, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  utf8.resize(static_cast<size_t>(n));
+  WideCharToMultiByte(CP_UTF8, 0, password, -1, &utf8[0], n, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(n - 1));
+  return true;
+}
+
+PfxPassword PfxPassword::Latin1Variant() const {
+  // Older writers turned each byte of the text into one BMP character; the
+  // UTF-8 form of those characters reproduces that key.
+  PfxPassword other = *this;
+  other.utf8.clear();
+  for (unsigned char c : utf8) {
+    if (c < 0x80) {
+      other.utf8.push_back(static_cast<char>(c));
+    } else {
+      other.utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      other.utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return other;
+}
+
+bool PfxPassword::HasNonAscii() const {
+  for (unsigned char c : utf8)
+    if (c >= 0x80) return true;
+  return false;
+}
+
+Pkcs12Ptr ParsePfx(const CRYPT_DATA_BLOB* blob) {
+  if (!blob || !blob->pbData || blob->cbData == 0 || blob->cbData > 0x7FFFFFFF) return nullptr;
+  EnsurePfxAlgorithms();
+  const unsigned char* p = blob->pbData;
+  Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(blob->cbData)));
+  ERR_clear_error();
+  return p12;
+}
+
+namespace {
+
+struct X509Free {
+  void operator()(X509* x) const { X509_free(x); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+struct CertItem {
+  X509Ptr cert;
+  std::string localKeyId;
+  std::string friendlyName;
+};
+
+struct KeyItem {
+  crypt::PkeyPtr key;
+  std::string localKeyId;
+  bool used = false;
+};
+
+struct Contents {
+  std::vector<CertItem> certs;
+  std::vector<KeyItem> keys;
+};
+
+std::string LocalKeyId(const PKCS12_SAFEBAG* bag) {
+  const ASN1_TYPE* attr = PKCS12_SAFEBAG_get0_attr(bag, NID_localKeyID);
+  if (!attr || attr->type != V_ASN1_OCTET_STRING) return std::string();
+  const ASN1_OCTET_STRING* s = attr->value.octet_string;
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)), static_cast<size_t>(ASN1_STRING_length(s)));
+}
+
+// An OpenSSL failure while decrypting: a missing algorithm or a wrong password.
+HRESULT DecryptError() {
+  unsigned long e;
+  HRESULT hr = ERROR_INVALID_PASSWORD;
+  while ((e = ERR_get_error()) != 0) {
+    int reason = ERR_GET_REASON(e);
+    if (reason == ERR_R_UNSUPPORTED || reason == EVP_R_UNSUPPORTED_CIPHER ||
+        reason == EVP_R_UNKNOWN_CIPHER || reason == EVP_R_UNSUPPORTED_ALGORITHM ||
+        reason == EVP_R_UNSUPPORTED_KEY_DERIVATION_FUNCTION || reason == EVP_R_UNKNOWN_PBE_ALGORITHM ||
+        reason == EVP_R_UNSUPPORTED_PRF || reason == EVP_R_UNSUPPORTED_KEYLENGTH ||
+        reason == ERR_R_FETCH_FAILED)
+      hr = NTE_BAD_ALGID;
+  }
+  return hr;
+}
+
+bool ReadBags(const STACK_OF(PKCS12_SAFEBAG)* bags, const PfxPassword& pw, Contents* out, HRESULT* hr, int depth) {
+  if (depth > 4) {
+    *hr = CRYPT_E_BAD_ENCODE;
+    return false;
+  }
+  for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+    const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+    switch (PKCS12_SAFEBAG_get_nid(bag)) {
+      case NID_keyBag:
+      case NID_pkcs8ShroudedKeyBag: {
+        EVP_PKEY* key = nullptr;
+        if (PKCS12_SAFEBAG_get_nid(bag) == NID_keyBag) {
+          const PKCS8_PRIV_KEY_INFO* plain = PKCS12_SAFEBAG_get0_p8inf(bag);
+          key = plain ? EVP_PKCS82PKEY(plain) : nullptr;
+        } else {
+          PKCS8_PRIV_KEY_INFO* p8 = PKCS12_decrypt_skey(bag, pw.data(), pw.length());
+          if (!p8) {
+            *hr = DecryptError();
+            return false;
+          }
+          key = EVP_PKCS82PKEY(p8);
+          PKCS8_PRIV_KEY_INFO_free(p8);
+        }
+        if (!key) {
+          ERR_clear_error();
+          *hr = NTE_BAD_ALGID;
+          return false;
+        }
+        KeyItem item;
+        item.key.reset(key);
+        item.localKeyId = LocalKeyId(bag);
+        // Only RSA keys fit the provider's key containers.
+        if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
+          *hr = NTE_BAD_ALGID;
+          return false;
+        }
+        out->keys.push_back(std::move(item));
+        break;
+      }
+      case NID_certBag: {
+        if (PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate) break;
+        X509* x = PKCS12_SAFEBAG_get1_cert(bag);
+        if (!x) {
+          ERR_clear_error();
+          *hr = CRYPT_E_BAD_ENCODE;
+          return false;
+        }
+        CertItem item;
+        item.cert.reset(x);
+        item.localKeyId = LocalKeyId(bag);
+        if (char* name = PKCS12_get_friendlyname(const_cast<PKCS12_SAFEBAG*>(bag))) {
+          item.friendlyName = name;
+          OPENSSL_free(name);
+        }
+        out->certs.push_back(std::move(item));
+        break;
+      }
+      case NID_safeContentsBag:
+        if (!ReadBags(PKCS12_SAFEBAG_get0_safes(bag), pw, out, hr, depth + 1)) return false;
+        break;
+      default:
+        break;  // CRL and secret bags carry nothing a store holds
+    }
+  }
+  return true;
+}
+
+bool ReadContents(PKCS12* p12, const PfxPassword& pw, Contents* out, HRESULT* hr) {
+  STACK_OF(PKCS7)* safes = PKCS12_unpack_authsafes(p12);
+  if (!safes) {
+    ERR_clear_error();
+    *hr = CRYPT_E_BAD_ENCODE;
+    return false;
+  }
+  bool ok = true;
+  for (int i = 0; ok && i < sk_PKCS7_num(safes); ++i) {
+    PKCS7* p7 = sk_PKCS7_value(safes, i);
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    int nid = OBJ_obj2nid(p7->type);
+    if (nid == NID_pkcs7_data) {
+      bags = PKCS12_unpack_p7data(p7);
+      if (!bags) {
+        ERR_clear_error();
+        *hr = CRYPT_E_BAD_ENCODE;
+        ok = false;
+      }
+    } else if (nid == NID_pkcs7_encrypted) {
+      bags = PKCS12_unpack_p7encdata(p7, pw.data(), pw.length());
+      if (!bags) {
+        *hr = DecryptError();
+        ok = false;
+      }
+    } else {
+      continue;
+    }
+    if (ok) ok = ReadBags(bags, pw, out, hr, 0);
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+  }
+  sk_PKCS7_pop_free(safes, PKCS7_free);
+  ERR_clear_error();
+  return ok;
+}
+
+std::string NewContainerName() {
+  unsigned char r[16];
+  if (RAND_bytes(r, sizeof r) != 1) return std::string();
+  r[6] = (r[6] & 0x0F) | 0x40;
+  r[8] = (r[8] & 0x3F) | 0x80;
+  char text[40];
+  snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", r[0], r[1],
+           r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13], r[14], r[15]);
+  return text;
+}
+
+std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+std::u16string Utf8ToWide(const std::string& utf8) {
+  std::u16string out;
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return out;
+  out.resize(static_cast<size_t>(n));
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+  return out;
+}
+
+// Creates a container holding `key` as its exchange key; the name on success.
+bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) {
+  std::vector<BYTE> blob;
+  if (!crypt::RsaToBlob(key, CALG_RSA_KEYX, true, &blob)) {
+    *hr = NTE_BAD_KEY;
+    return false;
+  }
+  std::string name = NewContainerName();
+  HCRYPTPROV prov = 0;
+  DWORD machine = flags & CRYPT_MACHINE_KEYSET;
+  if (name.empty() || !CryptAcquireContextA(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                            CRYPT_NEWKEYSET | machine)) {
+    *hr = static_cast<HRESULT>(GetLastError());
+    OPENSSL_cleanse(blob.data(), blob.size());
+    return false;
+  }
+  HCRYPTKEY handle = 0;
+  BOOL ok = CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0,
+                           flags & (CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED), &handle);
+  DWORD error = GetLastError();
+  OPENSSL_cleanse(blob.data(), blob.size());
+  if (handle) CryptDestroyKey(handle);
+  CryptReleaseContext(prov, 0);
+  if (!ok) {
+    HCRYPTPROV gone = 0;
+    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET | machine);
+    *hr = static_cast<HRESULT>(error);
+    return false;
+  }
+  *container = name;
+  return true;
+}
+
+void DeleteContainers(const std::vector<std::string>& names, DWORD flags) {
+  for (const std::string& name : names) {
+    HCRYPTPROV gone = 0;
+    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                         CRYPT_DELETEKEYSET | (flags & CRYPT_MACHINE_KEYSET));
+  }
+}
+
+}  // namespace
+
+bool VerifyPfxMac(PKCS12* p12, const PfxPassword& pw, PfxPassword* used) {
+  if (!PKCS12_mac_present(p12)) {
+    *used = pw;
+    return true;
+  }
+  bool ok = PKCS12_verify_mac(p12, pw.data(), pw.length()) == 1;
+  if (ok) *used = pw;
+  if (!ok && pw.HasNonAscii()) {
+    PfxPassword other = pw.Latin1Variant();
+    ok = PKCS12_verify_mac(p12, other.data(), other.length()) == 1;
+    if (ok) *used = other;
+  }
+  ERR_clear_error();
+  return ok;
+}
+
+}  // namespace kv::platform::cert
+
+using namespace kv::platform::cert;
+
+extern "C" BOOL WINAPI PFXIsPFXBlob(CRYPT_DATA_BLOB* pPFX) { return ParsePfx(pPFX) ? TRUE : FALSE; }
+
+extern "C" BOOL WINAPI PFXVerifyPassword(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags) {
+  (void)dwFlags;
+  Pkcs12Ptr p12 = ParsePfx(pPFX);
+  if (!p12) {
+    SetLastError(static_cast<DWORD>(CRYPT_E_BAD_ENCODE));
+    return FALSE;
+  }
+  PfxPassword pw, used;
+  if (!pw.FromWide(szPassword) || !VerifyPfxMac(p12.get(), pw, &used)) {
+    SetLastError(ERROR_INVALID_PASSWORD);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags) {
+  Pkcs12Ptr p12 = ParsePfx(pPFX);
+  if (!p12) {
+    SetLastError(static_cast<DWORD>(CRYPT_E_BAD_ENCODE));
+    return nullptr;
+  }
+  PfxPassword pw, used;
+  if (!pw.FromWide(szPassword) || !VerifyPfxMac(p12.get(), pw, &used)) {
+    SetLastError(ERROR_INVALID_PASSWORD);
+    return nullptr;
+  }
+  Contents contents;
+  HRESULT hr = 0;
+  if (!ReadContents(p12.get(), used, &contents, &hr)) {
+    SetLastError(static_cast<DWORD>(hr));
+    return nullptr;
+  }
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, nullptr);
+  if (!store) return nullptr;
+  std::vector<std::string> created;
+  auto fail = [&](HRESULT error) -> HCERTSTORE {
+    CertCloseStore(store, 0);
+    DeleteContainers(created, dwFlags);
+    SetLastError(static_cast<DWORD>(error));
+    return nullptr;
+  };
+  for (CertItem& item : contents.certs) {
+    KeyItem* key = nullptr;
+    if (!item.localKeyId.empty())
+      for (KeyItem& k : contents.keys)
+        if (!k.used && k.localKeyId == item.localKeyId) key = &k;
+    if (!key)
+      for (KeyItem& k : contents.keys)
+        if (!k.used && X509_check_private_key(item.cert.get(), k.key.get()) == 1) key = &k;
+    ERR_clear_error();
+    unsigned char* der = nullptr;
+    int n = i2d_X509(item.cert.get(), &der);
+    if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
+    PCCERT_CONTEXT ctx = nullptr;
+    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(n),
+                                                  CERT_STORE_ADD_ALWAYS, &ctx);
+    OPENSSL_free(der);
+    if (!added) return fail(static_cast<HRESULT>(GetLastError()));
+    if (!item.friendlyName.empty()) {
+      std::u16string name = Utf8ToWide(item.friendlyName);
+      CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * sizeof(WCHAR)),
+                           reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
+      CertSetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob);
+    }
+    if (key && !(dwFlags & PKCS12_NO_PERSIST_KEY)) {
+      std::string container;
+      if (!ImportKey(key->key.get(), dwFlags, &container, &hr)) {
+        CertFreeCertificateContext(ctx);
+        return fail(hr);
+      }
+      key->used = true;
+      created.push_back(container);
+      std::u16string wideContainer = Widen(container);
+      std::u16string wideProvider = Widen(MS_ENHANCED_PROV_A);
+      CRYPT_KEY_PROV_INFO info{};
+      info.pwszContainerName = const_cast<LPWSTR>(wideContainer.c_str());
+      info.pwszProvName = const_cast<LPWSTR>(wideProvider.c_str());
+      info.dwProvType = PROV_RSA_FULL;
+      info.dwFlags = dwFlags & CRYPT_MACHINE_KEYSET;
+      info.dwKeySpec = AT_KEYEXCHANGE;
+      CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+    }
+    CertFreeCertificateContext(ctx);
+  }
+  return store;
+}

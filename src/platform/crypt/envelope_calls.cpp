@@ -1,0 +1,304 @@
+// CryptEncryptMessage and CryptDecryptMessage: PKCS#7 EnvelopedData with RSA
+// key transport (issuer and serial number recipients) and DES-CBC, RC4,
+// triple-DES-CBC or AES-CBC content encryption.
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "crypt/crypt_objects.h"
+#include "crypt/der_build.h"
+#include "crypt/out_buffer.h"
+#include "crypt/pkcs7_parse.h"
+
+namespace kv::platform::crypt {
+namespace {
+
+constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr char kDataOid[] = "1.2.840.113549.1.7.1";
+constexpr char kEnvelopedOid[] = "1.2.840.113549.1.7.3";
+
+struct ContentAlg {
+  const char* oid;
+  size_t keyBytes;
+  size_t ivBytes;  // 0: stream cipher, parameters an empty OCTET STRING
+  const EVP_CIPHER* (*cipher)();
+};
+
+const ContentAlg kContentAlgs[] = {
+    {"1.3.14.3.2.7", 8, 8, EVP_des_cbc},
+    {"1.2.840.113549.3.7", 24, 8, EVP_des_ede3_cbc},
+    {"1.2.840.113549.3.4", 16, 0, EVP_rc4},
+    {"2.16.840.1.101.3.4.1.2", 16, 16, EVP_aes_128_cbc},
+    {"2.16.840.1.101.3.4.1.22", 24, 16, EVP_aes_192_cbc},
+    {"2.16.840.1.101.3.4.1.42", 32, 16, EVP_aes_256_cbc},
+};
+
+const ContentAlg* FindContentAlg(const std::string& oid) {
+  for (const ContentAlg& a : kContentAlgs) {
+    if (oid == a.oid) return &a;
+  }
+  return nullptr;
+}
+
+// DES keys carry odd parity in every byte, as the providers generate them.
+void SetOddParity(Bytes* key) {
+  for (BYTE& b : *key) {
+    BYTE v = b & 0xFE;
+    int ones = 0;
+    for (int i = 1; i < 8; ++i) ones += (v >> i) & 1;
+    b = static_cast<BYTE>(v | ((ones % 2 == 0) ? 1 : 0));
+  }
+}
+
+bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool encrypt, const BYTE* in,
+               size_t inLen, Bytes* out) {
+  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, encrypt ? 1 : 0) != 1 ||
+      EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1 ||
+      EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0) != 1) {
+    return false;
+  }
+  out->assign(inLen + 32, 0);
+  int len1 = 0, len2 = 0;
+  if (EVP_CipherUpdate(ctx.get(), out->data(), &len1, in, static_cast<int>(inLen)) != 1 ||
+      EVP_CipherFinal_ex(ctx.get(), out->data() + len1, &len2) != 1) {
+    return false;
+  }
+  out->resize(static_cast<size_t>(len1 + len2));
+  return true;
+}
+
+// Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded.
+bool IssuerAndSerial(const BYTE* cert, size_t size, Bytes* out) {
+  DerSpan in(cert, size), certSeq, tbs, serial, sigAlg, issuer, unused;
+  if (!in.Expect(0x30, &certSeq) || !certSeq.Expect(0x30, &tbs)) return false;
+  if (tbs.PeekTag() == 0xA0 && !tbs.Next(nullptr, nullptr)) return false;
+  DerSpan serialWhole, issuerWhole;
+  if (!tbs.Expect(0x02, &serial, &serialWhole) || !tbs.Expect(0x30, &sigAlg) ||
+      !tbs.Expect(0x30, &issuer, &issuerWhole)) {
+    return false;
+  }
+  *out = DerSequence({issuerWhole.ToBytes(), serialWhole.ToBytes()});
+  return true;
+}
+
+BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
+                   DWORD plainLen, Bytes* message) {
+  const ContentAlg* alg = para.ContentEncryptionAlgorithm.pszObjId
+                              ? FindContentAlg(para.ContentEncryptionAlgorithm.pszObjId)
+                              : nullptr;
+  if (!alg) return Fail(CRYPT_E_UNKNOWN_ALGO);
+  EnsureLegacyCiphers();
+  Bytes key(alg->keyBytes), iv(alg->ivBytes);
+  if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1 ||
+      (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)) {
+    return Fail(NTE_FAIL);
+  }
+  if (alg->ivBytes == 8) SetOddParity(&key);
+
+  Bytes recipients, rsaOid, dataOid, envelopedOid, contentOid;
+  DerOid(kRsaEncryption, &rsaOid);
+  DerOid(kDataOid, &dataOid);
+  DerOid(kEnvelopedOid, &envelopedOid);
+  DerOid(alg->oid, &contentOid);
+  for (DWORD i = 0; i < count; ++i) {
+    PCCERT_CONTEXT cert = certs[i];
+    if (!cert || !cert->pbCertEncoded) return Fail(static_cast<DWORD>(E_INVALIDARG));
+    Bytes issuerSerial;
+    if (!IssuerAndSerial(cert->pbCertEncoded, cert->cbCertEncoded, &issuerSerial)) return Fail(CRYPT_E_ASN1_BADTAG);
+    const unsigned char* p = cert->pbCertEncoded;
+    X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert->cbCertEncoded));
+    EVP_PKEY* pub = x509 ? X509_get0_pubkey(x509) : nullptr;
+    if (!pub || EVP_PKEY_get_base_id(pub) != EVP_PKEY_RSA) {
+      X509_free(x509);
+      return Fail(NTE_BAD_ALGID);
+    }
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub, nullptr));
+    Bytes wrapped(static_cast<size_t>(EVP_PKEY_get_size(pub)));
+    size_t wrappedLen = wrapped.size();
+    bool ok = ctx && EVP_PKEY_encrypt_init(ctx.get()) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+              EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &wrappedLen, key.data(), key.size()) == 1;
+    X509_free(x509);
+    if (!ok) return Fail(NTE_FAIL);
+    wrapped.resize(wrappedLen);
+    Bytes info = DerSequence({DerSmallInteger(0), issuerSerial, DerSequence({rsaOid, DerNull()}),
+                              DerElement(0x04, wrapped)});
+    recipients.insert(recipients.end(), info.begin(), info.end());
+  }
+  Bytes encrypted;
+  if (!RunCipher(alg->cipher(), key, iv, true, plain, plainLen, &encrypted)) return Fail(NTE_FAIL);
+  OPENSSL_cleanse(key.data(), key.size());
+  Bytes contentAlg = DerSequence({contentOid, DerElement(0x04, iv)});
+  Bytes encryptedContentInfo = DerSequence({dataOid, contentAlg, DerElement(0x80, encrypted)});
+  Bytes enveloped = DerSequence({DerSmallInteger(0), DerElement(0x31, recipients), encryptedContentInfo});
+  *message = DerSequence({envelopedOid, DerElement(0xA0, enveloped)});
+  return TRUE;
+}
+
+bool SameIssuerAndSerial(PCCERT_CONTEXT cert, const PKCS7_ISSUER_AND_SERIAL* id) {
+  const unsigned char* p = cert->pbCertEncoded;
+  X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert->cbCertEncoded));
+  bool same = x509 && X509_NAME_cmp(X509_get_issuer_name(x509), id->issuer) == 0 &&
+              ASN1_INTEGER_cmp(X509_get0_serialNumber(x509), id->serial) == 0;
+  X509_free(x509);
+  return same;
+}
+
+// The first certificate in the stores that names this recipient; null when none.
+PCCERT_CONTEXT FindRecipient(const CRYPT_DECRYPT_MESSAGE_PARA& para, const PKCS7_ISSUER_AND_SERIAL* id) {
+  for (DWORD s = 0; s < para.cCertStore; ++s) {
+    PCCERT_CONTEXT cert = nullptr;
+    while ((cert = CertEnumCertificatesInStore(para.rghCertStore[s], cert)) != nullptr) {
+      if (SameIssuerAndSerial(cert, id)) return cert;
+    }
+  }
+  return nullptr;
+}
+
+// Unwraps the content key with the recipient's exchange key, through the
+// provider as Windows does.
+BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, const ASN1_OCTET_STRING* wrapped, Bytes* key) {
+  // The key exchange needs an exchange key; a signature-only key is refused.
+  if (keySpec != AT_KEYEXCHANGE) return Fail(NTE_BAD_KEY);
+  HCRYPTKEY exchange = 0;
+  if (!CryptGetUserKey(prov, keySpec, &exchange)) return FALSE;
+  Bytes data(wrapped->data, wrapped->data + wrapped->length);
+  std::reverse(data.begin(), data.end());
+  DWORD len = static_cast<DWORD>(data.size());
+  BOOL ok = CryptDecrypt(exchange, 0, TRUE, 0, data.data(), &len);
+  DWORD error = GetLastError();
+  CryptDestroyKey(exchange);
+  if (!ok) return Fail(error);
+  key->assign(data.begin(), data.begin() + len);
+  OPENSSL_cleanse(data.data(), data.size());
+  return TRUE;
+}
+
+BOOL DecryptContent(const PKCS7_ENC_CONTENT* content, Bytes key, Bytes* plain) {
+  char oid[128];
+  int n = OBJ_obj2txt(oid, sizeof(oid), content->algorithm->algorithm, 1);
+  const ContentAlg* alg = n > 0 && n < static_cast<int>(sizeof(oid)) ? FindContentAlg(oid) : nullptr;
+  if (!alg) return Fail(NTE_BAD_ALGID);
+  EnsureLegacyCiphers();
+  const ASN1_TYPE* params = content->algorithm->parameter;
+  Bytes iv;
+  if (alg->ivBytes) {
+    if (!params || params->type != V_ASN1_OCTET_STRING ||
+        params->value.octet_string->length != static_cast<int>(alg->ivBytes)) {
+      return Fail(NTE_BAD_DATA);
+    }
+    iv.assign(params->value.octet_string->data, params->value.octet_string->data + alg->ivBytes);
+    if (key.size() != alg->keyBytes) return Fail(NTE_BAD_DATA);
+  } else if (params && params->type == V_ASN1_OCTET_STRING) {
+    // A salted RC4 key: the salt follows the exchanged key bytes.
+    key.insert(key.end(), params->value.octet_string->data,
+               params->value.octet_string->data + params->value.octet_string->length);
+  }
+  if (key.empty() || key.size() > 64) return Fail(NTE_BAD_DATA);
+  const ASN1_OCTET_STRING* data = content->enc_data;
+  if (!data) return Fail(CRYPT_E_ASN1_CORRUPT);
+  bool ok = RunCipher(alg->cipher(), key, iv, false, data->data, static_cast<size_t>(data->length), plain);
+  OPENSSL_cleanse(key.data(), key.size());
+  if (!ok) return Fail(NTE_BAD_DATA);
+  return TRUE;
+}
+
+}  // namespace
+}  // namespace kv::platform::crypt
+
+using namespace kv::platform::crypt;
+
+extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
+                                           PCCERT_CONTEXT rgpRecipientCert[], const BYTE* pbToBeEncrypted,
+                                           DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob, DWORD* pcbEncryptedBlob) {
+  if (!pEncryptPara || pEncryptPara->cbSize != sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) || !pcbEncryptedBlob ||
+      !(pEncryptPara->dwMsgEncodingType & PKCS_7_ASN_ENCODING) || (cRecipientCert && !rgpRecipientCert) ||
+      (cbToBeEncrypted && !pbToBeEncrypted)) {
+    if (pcbEncryptedBlob) *pcbEncryptedBlob = 0;
+    return Fail(static_cast<DWORD>(E_INVALIDARG));
+  }
+  if (pEncryptPara->dwInnerContentType != 0 && pEncryptPara->dwInnerContentType != CMSG_DATA) {
+    return Fail(CRYPT_E_INVALID_MSG_TYPE);
+  }
+  Bytes message;
+  if (!BuildEnvelope(*pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted, cbToBeEncrypted, &message)) {
+    *pcbEncryptedBlob = 0;
+    return FALSE;
+  }
+  return ReturnBytes(message, pbEncryptedBlob, pcbEncryptedBlob);
+}
+
+extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara, const BYTE* pbEncryptedBlob,
+                                           DWORD cbEncryptedBlob, BYTE* pbDecrypted, DWORD* pcbDecrypted,
+                                           PCCERT_CONTEXT* ppXchgCert) {
+  if (ppXchgCert) *ppXchgCert = nullptr;
+  // Callers built against headers without dwFlags pass the shorter size.
+  constexpr DWORD kShortSize = offsetof(CRYPT_DECRYPT_MESSAGE_PARA, dwFlags);
+  if (!pDecryptPara || (pDecryptPara->cbSize != sizeof(CRYPT_DECRYPT_MESSAGE_PARA) &&
+                        pDecryptPara->cbSize != kShortSize) ||
+      !(pDecryptPara->dwMsgAndCertEncodingType & PKCS_7_ASN_ENCODING) ||
+      (pDecryptPara->cCertStore && !pDecryptPara->rghCertStore) || !pbEncryptedBlob || !pcbDecrypted) {
+    if (pcbDecrypted) *pcbDecrypted = 0;
+    return Fail(static_cast<DWORD>(E_INVALIDARG));
+  }
+  DWORD error = 0;
+  Pkcs7Ptr p7 = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob, &error);
+  if (!p7) {
+    *pcbDecrypted = 0;
+    return Fail(error);
+  }
+  if (OBJ_obj2nid(p7->type) != NID_pkcs7_enveloped || !p7->d.enveloped) {
+    *pcbDecrypted = 0;
+    return Fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+  }
+  PKCS7_ENVELOPE* env = p7->d.enveloped;
+  Bytes key;
+  PCCERT_CONTEXT used = nullptr;
+  bool unwrapped = false;
+  DWORD keyError = static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT);
+  for (int i = 0; !unwrapped && i < sk_PKCS7_RECIP_INFO_num(env->recipientinfo); ++i) {
+    PKCS7_RECIP_INFO* ri = sk_PKCS7_RECIP_INFO_value(env->recipientinfo, i);
+    if (!ri->issuer_and_serial || OBJ_obj2nid(ri->key_enc_algor->algorithm) != NID_rsaEncryption) continue;
+    PCCERT_CONTEXT cert = FindRecipient(*pDecryptPara, ri->issuer_and_serial);
+    if (!cert) continue;
+    HCRYPTPROV prov = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec, &callerFree)) {
+      CertFreeCertificateContext(cert);
+      continue;  // a certificate without a usable key is no decryption certificate
+    }
+    unwrapped = UnwrapKey(prov, keySpec, ri->enc_key, &key);
+    if (!unwrapped) keyError = GetLastError();
+    if (callerFree) CryptReleaseContext(prov, 0);
+    if (unwrapped) {
+      used = cert;
+    } else {
+      CertFreeCertificateContext(cert);
+    }
+  }
+  if (!unwrapped) {
+    *pcbDecrypted = 0;
+    return Fail(keyError);
+  }
+  Bytes plain;
+  BOOL ok = DecryptContent(env->enc_data, std::move(key), &plain);
+  if (ok) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
+  else *pcbDecrypted = 0;
+  if (!plain.empty()) OPENSSL_cleanse(plain.data(), plain.size());
+  if (ok && ppXchgCert) {
+    *ppXchgCert = used;
+  } else {
+    DWORD saved = GetLastError();
+    CertFreeCertificateContext(used);
+    SetLastError(saved);
+  }
+  return ok;
+}

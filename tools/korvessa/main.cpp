@@ -1,0 +1,328 @@
+// korvessa: the command-line host of the engine library. One call per run
+// (`korvessa OPERATION [ARG ...]`), a stream of JSON calls in one engine
+// (`korvessa --batch`), or the list of operations (`korvessa --help`).
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "korvessa/json.h"
+#include "korvessa/library.h"
+#include "korvessa/operations.h"
+#include "korvessa/utf.h"
+
+namespace korvessa {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitEngineError = 1;
+constexpr int kExitUsage = 2;
+
+// Longest batch line kept; longer lines are skipped and reported.
+constexpr size_t kMaxLineBytes = 64u << 20;
+
+void PrintUsage(FILE* to) {
+  std::fputs(
+      "usage: korvessa OPERATION [ARG ...]   call one operation and print its result\n"
+      "       korvessa --batch               run JSON lines {\"call\": NAME, \"args\": [...]} from stdin\n"
+      "       korvessa --help                list the operations and whether this build has them\n",
+      to);
+}
+
+std::string Signature(const OperationSpec& op) {
+  std::string text = op.method;
+  text += "(";
+  for (size_t i = 0; i < op.ParamCount(); ++i) {
+    if (i) text += ", ";
+    text += TypeName(op.params[i].type);
+    text += " ";
+    text += op.params[i].name;
+  }
+  text += ") -> ";
+  text += TypeName(op.result);
+  return text;
+}
+
+int ShowHelp() {
+  PrintUsage(stdout);
+  EngineLibrary library;
+  std::string loadError;
+  bool loaded = library.Load(&loadError);
+  std::printf("\nOperations (slot, dispatch id, signature, availability):\n");
+  for (size_t i = 0; i < OperationCount(); ++i) {
+    const OperationSpec& op = Operations()[i];
+    bool available = loaded && library.Available(op);
+    std::string name = Signature(op);
+    if (std::string(op.method) != op.exportName) name += "  [export " + std::string(op.exportName) + "]";
+    std::printf("  %2d %3d  %-70s %s\n", op.slot, op.dispid, name.c_str(),
+                available ? "available" : "not available in this build");
+  }
+  if (!loaded) std::printf("\n%s\n", loadError.c_str());
+  std::printf(
+      "\nString arguments are UTF-8; integer arguments decimal or 0x hexadecimal.\n"
+      "Environment: KORVESSA_HOME, KORVESSA_CODEPAGE, KORVESSA_PROTECTED_MODE, KORVESSA_DIALOGS,\n"
+      "KORVESSA_DIALOG_LOG, KORVESSA_LIBRARY (the engine library to load).\n");
+  return kExitOk;
+}
+
+// A 32-bit argument: decimal (-2147483648 to 4294967295) or 0x hexadecimal
+// up to 0xFFFFFFFF; values above 0x7FFFFFFF keep their bits (flags).
+bool ParseLong(const std::string& text, int32_t* out) {
+  if (text.empty()) return false;
+  size_t i = 0;
+  bool negative = false;
+  uint64_t value = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    i = 2;
+    if (text.size() - i > 8) {
+      // Allow leading zeros beyond eight digits.
+      while (i < text.size() - 8 && text[i] == '0') ++i;
+      if (text.size() - i > 8) return false;
+    }
+    for (; i < text.size(); ++i) {
+      char c = text[i];
+      int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+      if (d < 0) return false;
+      value = (value << 4) | static_cast<unsigned>(d);
+    }
+    *out = static_cast<int32_t>(static_cast<uint32_t>(value));
+    return true;
+  }
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i >= text.size()) return false;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  if (negative) {
+    if (value > 0x80000000ull) return false;
+    *out = static_cast<int32_t>(-static_cast<int64_t>(value));
+  } else {
+    *out = static_cast<int32_t>(static_cast<uint32_t>(value));
+  }
+  return true;
+}
+
+bool IntegerFitsArgument(int64_t v) { return v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX); }
+
+// --- one call -------------------------------------------------------------
+
+int RunOne(const std::string& name, int argc, char** argv) {
+  const OperationSpec* op = FindOperation(name);
+  if (!op) {
+    std::fprintf(stderr, "korvessa: unknown operation '%s' (see korvessa --help)\n", name.c_str());
+    return kExitUsage;
+  }
+  size_t expected = op->ParamCount();
+  if (static_cast<size_t>(argc) != expected) {
+    std::fprintf(stderr, "korvessa: %s takes %zu argument%s, %d given: %s\n", op->method, expected,
+                 expected == 1 ? "" : "s", argc, Signature(*op).c_str());
+    return kExitUsage;
+  }
+  std::vector<Argument> args(expected);
+  for (size_t i = 0; i < expected; ++i) {
+    args[i].type = op->params[i].type;
+    std::string text = argv[i];
+    if (args[i].type == ParamType::kString) {
+      if (!Utf8ToUtf16(text, &args[i].text)) {
+        std::fprintf(stderr, "korvessa: argument %zu (%s) is not valid UTF-8\n", i + 1, op->params[i].name);
+        return kExitUsage;
+      }
+    } else if (!ParseLong(text, &args[i].number)) {
+      std::fprintf(stderr, "korvessa: argument %zu (%s) must be a 32-bit integer (decimal or 0x hex), not '%s'\n",
+                   i + 1, op->params[i].name, text.c_str());
+      return kExitUsage;
+    }
+  }
+
+  EngineLibrary library;
+  std::string loadError;
+  if (!library.Load(&loadError)) {
+    std::fprintf(stderr, "korvessa: %s\n", loadError.c_str());
+    return kExitUsage;
+  }
+  if (!library.Available(*op)) {
+    std::fprintf(stderr, "korvessa: %s is not available in this build\n", op->method);
+    return kExitUsage;
+  }
+
+  CallResult result = library.Call(*op, args);
+  std::string out =
+      result.type == ResultType::kString ? Utf16ToUtf8(result.text) : std::to_string(result.number);
+  out += "\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+
+  if (library.ErrorCode() != 0) {
+    std::string message = Utf16ToUtf8(library.ErrorMessage()) + "\n";
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    return kExitEngineError;
+  }
+  return kExitOk;
+}
+
+// --- batch ----------------------------------------------------------------
+
+// Reads one line without its end; false at the end of input. A line longer
+// than kMaxLineBytes is consumed whole and flagged.
+bool ReadLine(FILE* in, std::string* line, bool* tooLong) {
+  line->clear();
+  *tooLong = false;
+  int c;
+  bool any = false;
+  while ((c = std::getc(in)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (line->size() < kMaxLineBytes)
+      line->push_back(static_cast<char>(c));
+    else
+      *tooLong = true;
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return any;
+}
+
+bool IsBlank(const std::string& line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+std::string InvalidLine(size_t lineNumber, const std::string* call, const std::string& why) {
+  std::string out = "{";
+  if (call) {
+    out += "\"call\": ";
+    AppendJsonString(*call, &out);
+    out += ", ";
+  }
+  out += "\"invalid\": ";
+  AppendJsonString(why, &out);
+  out += ", \"line\": " + std::to_string(lineNumber) + "}";
+  return out;
+}
+
+std::string RunBatchLine(const EngineLibrary& library, const std::string& line, size_t lineNumber) {
+  JsonValue request;
+  std::string parseError;
+  if (!ParseJson(line, &request, &parseError)) return InvalidLine(lineNumber, nullptr, "bad JSON: " + parseError);
+  if (request.kind != JsonValue::Kind::kObject)
+    return InvalidLine(lineNumber, nullptr, "a call must be a JSON object");
+  if (request.Count("call") != 1 || request.Count("args") > 1)
+    return InvalidLine(lineNumber, nullptr, "a call needs exactly one \"call\" and at most one \"args\"");
+
+  const JsonValue* callValue = request.Find("call");
+  if (callValue->kind != JsonValue::Kind::kString)
+    return InvalidLine(lineNumber, nullptr, "\"call\" must be a string");
+  std::string name = Utf16ToUtf8(callValue->string);
+  const OperationSpec* op = FindOperation(name);
+  if (!op) return InvalidLine(lineNumber, &name, "unknown operation");
+  std::string method = op->method;
+
+  static const JsonValue kNoArgs = [] {
+    JsonValue v;
+    v.kind = JsonValue::Kind::kArray;
+    return v;
+  }();
+  const JsonValue* argsValue = request.Find("args");
+  if (!argsValue) argsValue = &kNoArgs;
+  if (argsValue->kind != JsonValue::Kind::kArray) return InvalidLine(lineNumber, &method, "\"args\" must be an array");
+
+  size_t expected = op->ParamCount();
+  if (argsValue->array.size() != expected)
+    return InvalidLine(lineNumber, &method,
+                       "takes " + std::to_string(expected) + " argument" + (expected == 1 ? "" : "s") + ", " +
+                           std::to_string(argsValue->array.size()) + " given: " + Signature(*op));
+
+  std::vector<Argument> args(expected);
+  for (size_t i = 0; i < expected; ++i) {
+    const JsonValue& given = argsValue->array[i];
+    const std::string which = "argument " + std::to_string(i + 1) + " (" + op->params[i].name + ")";
+    args[i].type = op->params[i].type;
+    if (args[i].type == ParamType::kString) {
+      if (given.kind != JsonValue::Kind::kString) return InvalidLine(lineNumber, &method, which + " must be a string");
+      // The exports take zero-terminated strings: a NUL would silently cut
+      // the text short.
+      if (given.string.find(u'\0') != std::u16string::npos)
+        return InvalidLine(lineNumber, &method, which + " contains a NUL character");
+      args[i].text = given.string;
+    } else {
+      if (given.kind != JsonValue::Kind::kNumber || !given.isInteger || !IntegerFitsArgument(given.integer))
+        return InvalidLine(lineNumber, &method, which + " must be an integer from -2147483648 to 4294967295");
+      args[i].number = static_cast<int32_t>(static_cast<uint32_t>(given.integer & 0xFFFFFFFF));
+    }
+  }
+
+  if (!library.Available(*op)) return InvalidLine(lineNumber, &method, "not available in this build");
+
+  CallResult result = library.Call(*op, args);
+  std::string out = "{\"call\": ";
+  AppendJsonString(method, &out);
+  out += ", \"result\": ";
+  if (result.type == ResultType::kString)
+    AppendJsonString(result.text, &out);
+  else
+    out += std::to_string(result.number);
+  out += ", \"error\": " + std::to_string(library.ErrorCode());
+  out += ", \"capiError\": " + std::to_string(library.CapiError());
+  out += ", \"message\": ";
+  AppendJsonString(library.ErrorMessage(), &out);
+  out += "}";
+  return out;
+}
+
+int RunBatch() {
+  EngineLibrary library;
+  std::string loadError;
+  if (!library.Load(&loadError)) {
+    std::fprintf(stderr, "korvessa: %s\n", loadError.c_str());
+    return kExitUsage;
+  }
+  std::string line;
+  bool tooLong = false;
+  size_t lineNumber = 0;
+  while (ReadLine(stdin, &line, &tooLong)) {
+    ++lineNumber;
+    std::string out;
+    if (tooLong)
+      out = InvalidLine(lineNumber, nullptr, "line longer than " + std::to_string(kMaxLineBytes) + " bytes");
+    else if (IsBlank(line))
+      continue;
+    else
+      out = RunBatchLine(library, line, lineNumber);
+    out += "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace korvessa
+
+int main(int argc, char** argv) {
+  using namespace korvessa;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  std::string first = argv[1];
+  if (first == "--help" || first == "-h") return ShowHelp();
+  if (first == "--batch") {
+    if (argc != 2) {
+      std::fprintf(stderr, "korvessa: --batch takes no arguments; the calls come on standard input\n");
+      return kExitUsage;
+    }
+    return RunBatch();
+  }
+  if (!first.empty() && first[0] == '-') {
+    std::fprintf(stderr, "korvessa: unknown option '%s'\n", first.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  return RunOne(first, argc - 2, argv + 2);
+}
