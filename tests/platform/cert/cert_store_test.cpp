@@ -275,7 +275,9 @@ TEST_F(CertStores, PropertiesPersistAcrossProcesses) {
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    // A new process sees the certificate and its properties.
+    // A new process sees the certificate and its properties; the changed
+    // spelling of the same folder makes it open a connection of its own.
+    setenv("KORVESSA_HOME", (home_.path() + "/.").c_str(), 1);
     HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
     PCCERT_CONTEXT ctx = CertEnumCertificatesInStore(my, nullptr);
     bool ok = ctx && Friendly(ctx) == u"persisted";
