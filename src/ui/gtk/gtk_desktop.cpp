@@ -25,8 +25,16 @@ std::string CaseFoldPattern(const std::string& pattern) {
 }
 
 GtkWidget* Chooser(const std::string& title, GtkWindow* parent, GtkFileChooserAction action, const char* accept) {
-  return gtk_file_chooser_dialog_new(title.c_str(), parent, action, "_Cancel", GTK_RESPONSE_CANCEL, accept,
-                                     GTK_RESPONSE_ACCEPT, nullptr);
+  // The title sits in a header bar, so it shows with or without a window
+  // manager.
+  GtkWidget* chooser = GTK_WIDGET(g_object_new(GTK_TYPE_FILE_CHOOSER_DIALOG, "title", title.c_str(), "action", action,
+                                               "use-header-bar", TRUE, nullptr));
+  gtk_dialog_add_buttons(GTK_DIALOG(chooser), "_Cancel", GTK_RESPONSE_CANCEL, accept, GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  if (parent) gtk_window_set_transient_for(GTK_WINDOW(chooser), parent);
+  gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  gtk_window_set_default_size(GTK_WINDOW(chooser), 760, 520);
+  return chooser;
 }
 
 bool ChosenPath(GtkWidget* chooser, std::string* path) {

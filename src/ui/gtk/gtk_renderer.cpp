@@ -94,6 +94,15 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
   return TRUE;  // the renderer destroys the window itself
 }
 
+// Enter in a path box confirms the dialog, as in the other platform's
+// multi-line edits, instead of breaking the path in two.
+gboolean OnTextKey(GtkWidget* view, GdkEventKey* event, gpointer) {
+  if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter) return FALSE;
+  GtkWidget* top = gtk_widget_get_toplevel(view);
+  if (GTK_IS_WINDOW(top)) gtk_window_activate_default(GTK_WINDOW(top));
+  return TRUE;
+}
+
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   if (event->keyval != GDK_KEY_Escape) return FALSE;
   Binding* b = static_cast<Binding*>(data);
@@ -178,6 +187,7 @@ void GtkRenderer::Build(Session& s) {
           gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), !c.readOnly);
           GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
           gtk_text_buffer_set_text(buffer, ForDisplay(text).c_str(), -1);
+          g_signal_connect(view, "key-press-event", G_CALLBACK(OnTextKey), nullptr);
           g_signal_connect_data(buffer, "changed", G_CALLBACK(OnBufferChanged), Bind(this, &s, c.id), FreeBinding,
                                 GConnectFlags(0));
           widget = gtk_scrolled_window_new(nullptr, nullptr);

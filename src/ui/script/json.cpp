@@ -139,10 +139,10 @@ class Parser {
         case 'r': *out += '\r'; break;
         case 't': *out += '\t'; break;
         case 'u': {
-          unsigned long cp;
+          unsigned long cp = 0;
           if (!Hex4(&cp)) return false;
           if (cp >= 0xD800 && cp <= 0xDBFF) {
-            unsigned long low;
+            unsigned long low = 0;
             if (pos_ + 2 > s_.size() || s_[pos_] != '\\' || s_[pos_ + 1] != 'u') return Fail("lone surrogate");
             pos_ += 2;
             if (!Hex4(&low)) return false;
