@@ -349,19 +349,18 @@ bool DecodeNameValue(BYTE tag, DerSpan content, DerSpan whole, DecodedAttr* attr
     case 0x0C: {  // UTF8String: to WCHARs
       attr->type = kUtf8;
       std::u16string wide;
-      for (size_t i = 0; i < n;) {
-        uint32_t cp = p[i];
-        size_t extra = cp < 0x80 ? 0 : (cp >> 5) == 6 ? 1 : (cp >> 4) == 14 ? 2 : (cp >> 3) == 30 ? 3 : 9;
-        if (extra == 9 || i + extra >= n + (extra ? 0 : 1)) {
-          if (extra == 9 || i + extra > n - 1 + 1) return false;
-        }
-        if (i + extra >= n && extra) return false;
-        cp &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
+      size_t i = 0;
+      while (i < n) {
+        BYTE lead = p[i];
+        size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 4;
+        if (extra == 4 || i + extra >= n) return false;
+        uint32_t cp = extra == 0 ? lead : extra == 1 ? (lead & 0x1Fu) : extra == 2 ? (lead & 0x0Fu) : (lead & 0x07u);
         for (size_t k = 1; k <= extra; ++k) {
           if ((p[i + k] & 0xC0) != 0x80) return false;
-          cp = (cp << 6) | (p[i + k] & 0x3F);
+          cp = (cp << 6) | (p[i + k] & 0x3Fu);
         }
         i += extra + 1;
+        if (cp > 0x10FFFF) return false;
         if (cp >= 0x10000) {
           cp -= 0x10000;
           wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));

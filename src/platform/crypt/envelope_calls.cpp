@@ -76,7 +76,7 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
 
 // Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded.
 bool IssuerAndSerial(const BYTE* cert, size_t size, Bytes* out) {
-  DerSpan in(cert, size), certSeq, tbs, serial, sigAlg, issuer, unused;
+  DerSpan in(cert, size), certSeq, tbs, serial, sigAlg, issuer;
   if (!in.Expect(0x30, &certSeq) || !certSeq.Expect(0x30, &tbs)) return false;
   if (tbs.PeekTag() == 0xA0 && !tbs.Next(nullptr, nullptr)) return false;
   DerSpan serialWhole, issuerWhole;

@@ -188,3 +188,23 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EncodeTest, NameDecodingSurvivesEveryTruncation) {
+  char cn[] = "Truncated Name";
+  const char16_t ou[] = u"\u55ae\u4f4d";
+  CERT_RDN_ATTR attrs[] = {{const_cast<LPSTR>("2.5.4.3"), 4, {0, reinterpret_cast<BYTE*>(cn)}},
+                           {const_cast<LPSTR>("2.5.4.11"), 13, {4, reinterpret_cast<BYTE*>(const_cast<char16_t*>(ou))}}};
+  CERT_RDN rdns[] = {{1, &attrs[0]}, {1, &attrs[1]}};
+  CERT_NAME_INFO info = {2, rdns};
+  std::vector<BYTE> der = Encode(X509_NAME, &info);
+  for (DWORD cut = 0; cut < der.size(); ++cut) {
+    DWORD size = 0;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CryptDecodeObject(kEnc, X509_NAME, der.data(), cut, 0, nullptr, &size)) << cut;
+    EXPECT_NE(GetLastError(), 0xdeadbeefu) << cut;
+  }
+}
+
+}  // namespace

@@ -409,3 +409,55 @@ TEST_F(KeyContainerTest, DatabaseIsPrivateAndHoldsNoPlainKey) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyContainerTest, CertificateIsStoredWithTheKey) {
+  HCRYPTPROV prov = ProviderWithKey("with-cert", AT_KEYEXCHANGE);
+  HCRYPTKEY key = 0;
+  ASSERT_TRUE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+  DWORD size = 0;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &size, 0));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_NOT_FOUND);
+  // Another key's certificate is refused.
+  std::vector<BYTE> foreign = kv::test::crypt::SelfSignedCert(SharedTestKey(1), "Other");
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, foreign.data(), 0));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_DATA);
+  std::vector<BYTE> cert = kv::test::crypt::SelfSignedCert(SharedTestKey(0), "Owner");
+  ASSERT_TRUE(CryptSetKeyParam(key, KP_CERTIFICATE, cert.data(), 0));
+  CryptDestroyKey(key);
+  CryptReleaseContext(prov, 0);
+
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "with-cert", MS_ENHANCED_PROV_A, PROV_RSA_FULL, 0));
+  ASSERT_TRUE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+  size = 0;
+  ASSERT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &size, 0));
+  std::vector<BYTE> back(size);
+  ASSERT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, back.data(), &size, 0));
+  EXPECT_EQ(back, cert);
+  CryptDestroyKey(key);
+  CryptReleaseContext(prov, 0);
+}
+
+TEST_F(KeyContainerTest, UserProtectedKeysNeedAnInteractiveContext) {
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "quiet", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET | CRYPT_SILENT));
+  HCRYPTKEY key = 0;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptGenKey(prov, AT_SIGNATURE, (512u << 16) | CRYPT_USER_PROTECTED, &key));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_SILENT_CONTEXT);
+  CryptReleaseContext(prov, 0);
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "quiet", MS_ENHANCED_PROV_A, PROV_RSA_FULL, 0));
+  ASSERT_TRUE(CryptGenKey(prov, AT_SIGNATURE, (512u << 16) | CRYPT_USER_PROTECTED | CRYPT_EXPORTABLE, &key));
+  CryptDestroyKey(key);
+  // The flags persist with the key.
+  ASSERT_TRUE(CryptGetUserKey(prov, AT_SIGNATURE, &key));
+  DWORD size = 0;
+  EXPECT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+  CryptDestroyKey(key);
+  CryptReleaseContext(prov, 0);
+}
+
+}  // namespace
