@@ -5,7 +5,10 @@
 #include <memory>
 #include <new>
 
+#include <commdlg.h>
+
 #include "engine/text.h"
+#include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
 #include "ui/pfx_dialogs.h"
 
@@ -111,6 +114,15 @@ ErrorCode ConfirmSignature(const std::string& content, const std::string& serial
   dialog->m_notBefore = notBefore;
   dialog->m_notAfter = notAfter;
   return Run(*dialog);
+}
+
+ErrorCode AskFileToHash(std::string* path) {
+  std::string chosen;
+  if (!ChooseFileToOpen(kv::Utf8ToNarrow(text::kHashFileTitle), text::kHashFileFilter, std::string(), nullptr,
+                        OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOVALIDATE, &chosen, "*.*"))
+    return ERR_USER_CANCEL;
+  *path = chosen;
+  return ERR_SUCCESS;
 }
 
 }  // namespace kv::ui

@@ -37,4 +37,9 @@ ErrorCode ChooseCertificate(const std::vector<CertChooserRow>& candidates, int* 
 ErrorCode ConfirmSignature(const std::string& content, const std::string& serial, const std::string& commonName,
                            const std::string& notBefore, const std::string& notAfter);
 
+// The open-file dialog of HashFile (no owner, title "請選擇檔案", every
+// file): 0 with the chosen full path; 5070 for anything else, including a
+// dialog that cannot be shown.
+ErrorCode AskFileToHash(std::string* path);
+
 }  // namespace kv::ui

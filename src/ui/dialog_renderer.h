@@ -31,7 +31,7 @@ CDialogRenderer* ActiveRenderer();
 // true with the chosen full path (ANSI); false when the user cancelled or
 // no dialog could be shown. `filter` is in the "desc|pattern|...||" form.
 bool ChooseFileToOpen(const std::string& title, const std::string& filter, const std::string& initialFolder,
-                      HWND owner, DWORD flags, std::string* path);
+                      HWND owner, DWORD flags, std::string* path, const char* defaultExtension = nullptr);
 
 // "desc|pattern|desc|pattern||" as the "desc\0pattern\0...\0\0" list the
 // open-file dialog takes.

@@ -105,7 +105,7 @@ std::string FilterForOpenFile(const std::string& filter) {
 }
 
 bool ChooseFileToOpen(const std::string& title, const std::string& filter, const std::string& initialFolder,
-                      HWND owner, DWORD flags, std::string* path) {
+                      HWND owner, DWORD flags, std::string* path, const char* defaultExtension) {
   // Inside a running dialog the common dialogs already reach its renderer.
   CDialogRenderer* renderer = nullptr;
 #ifndef _WIN32
@@ -127,6 +127,7 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filter, const
   ofn.lpstrInitialDir = initialFolder.empty() ? nullptr : initialFolder.c_str();
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.Flags = flags;
+  ofn.lpstrDefExt = defaultExtension;
   if (renderer) renderer->BeginCommonDialogs();
   BOOL chosen = GetOpenFileNameA(&ofn);
   if (renderer) renderer->EndCommonDialogs();

@@ -208,3 +208,29 @@ TEST(DialogScriptJson, ParsesAndQuotes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScriptedDialogs, FileToHash) {
+  ScriptedDialogs run(R"([{"dialog": "open-file", "browse": "/data/a.bin"}, {"dialog": 202, "press": 1}])");
+  std::string path;
+  ASSERT_EQ(ERR_SUCCESS, kv::ui::AskFileToHash(&path));
+  EXPECT_EQ("/data/a.bin", path);
+  // The next answer is for another dialog: the file dialog is cancelled.
+  EXPECT_EQ(ERR_USER_CANCEL, kv::ui::AskFileToHash(&path));
+  std::vector<Value> shown = run.Events("dialog");
+  ASSERT_EQ(2u, shown.size());
+  EXPECT_EQ("請選擇檔案", Str(shown[0], "title"));
+  EXPECT_EQ("other-dialog", Str(run.Events("closed")[1], "reason"));
+}
+
+TEST(ScriptedDialogs, FileToHashWithoutAnyDesktop) {
+  ScopedEnv script("KORVESSA_DIALOGS", nullptr);
+  ScopedEnv display("DISPLAY", nullptr);
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+  std::string path = "unchanged";
+  EXPECT_EQ(ERR_USER_CANCEL, kv::ui::AskFileToHash(&path));
+  EXPECT_EQ("unchanged", path);
+}
+
+}  // namespace
