@@ -5,6 +5,7 @@
 #include "kvwin/types.h"
 #include "kvwin/errors.h"
 #include "kvwin/kernel.h"
+#include "kvwin/time.h"
 #include "kvwin/oleauto.h"
 #include "kvwin/registry.h"
 #include "kvwin/sync.h"

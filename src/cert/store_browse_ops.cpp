@@ -1,0 +1,93 @@
+// Personal store browsing: GetIECertCount takes a snapshot of "MY"; the
+// indexed getters and DeleteIECert address it from 1.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstring>
+#include <functional>
+
+#include "cert/cert_info.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+
+namespace {
+
+HCERTSTORE OpenPersonalStore() {
+  static const WCHAR kMy[] = {'M', 'Y', 0};
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, kCertEncoding, 0, CERT_SYSTEM_STORE_CURRENT_USER, kMy);
+}
+
+}  // namespace
+
+LONG CCapiEngine::GetIECertCount() {
+  if (m_ieProtectedMode) {
+    m_errorCode = ERR_IE_PROTECTED_MODE;
+    return 0;
+  }
+  m_ieCerts.clear();
+  m_errorCode = ERR_SUCCESS;
+  HCERTSTORE store = OpenPersonalStore();
+  if (!store) return 0;
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
+    m_ieCerts.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+  CertCloseStore(store, 0);
+  return static_cast<LONG>(m_ieCerts.size());
+}
+
+// Reads one field of the snapshot's certificate at `index` (1-based).
+static BSTR SnapshotField(CCapiEngine& engine, LONG index, const std::function<std::string(const CCertInfo&)>& field) {
+  if (engine.m_ieProtectedMode) {
+    engine.m_errorCode = ERR_IE_PROTECTED_MODE;
+    return kv::NarrowToBstr("");
+  }
+  if (index < 1 || static_cast<size_t>(index) > engine.m_ieCerts.size()) return kv::NarrowToBstr("");
+  const std::vector<BYTE>& der = engine.m_ieCerts[static_cast<size_t>(index) - 1];
+  PCCERT_CONTEXT context = CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size()));
+  if (!context) return kv::NarrowToBstr("");
+  std::string text;
+  {
+    CCertInfo info(context);
+    text = field(info);
+  }
+  CertFreeCertificateContext(context);
+  return kv::NarrowToBstr(text);
+}
+
+BSTR CCapiEngine::GetIECertSerial(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetSerial); }
+BSTR CCapiEngine::GetIECertCommonName(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetSubjectCN); }
+BSTR CCapiEngine::GetIECertSubject(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetSubject); }
+BSTR CCapiEngine::GetIECertIssuer(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetIssuer); }
+BSTR CCapiEngine::GetIECertNotBefore(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetNotBefore); }
+BSTR CCapiEngine::GetIECertNotAfter(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetNotAfter); }
+BSTR CCapiEngine::GetIECertFinger(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetFingerprint); }
+
+LONG CCapiEngine::DeleteIECert(LONG index) {
+  m_errorCode = ERR_SUCCESS;
+  if (m_ieProtectedMode) return m_errorCode = ERR_IE_PROTECTED_MODE;
+  ErrorCode result = ERR_CERT_NOT_FOUND;
+  if (index < 1 || static_cast<size_t>(index) > m_ieCerts.size()) return m_errorCode = result;
+  const std::vector<BYTE> listed = m_ieCerts[static_cast<size_t>(index) - 1];
+  PCCERT_CONTEXT probe = CertCreateCertificateContext(kCertEncoding, listed.data(), static_cast<DWORD>(listed.size()));
+  if (!probe) return m_errorCode = result;
+  HCERTSTORE store = OpenPersonalStore();
+  if (store) {
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+      if (context->cbCertEncoded != listed.size() ||
+          std::memcmp(context->pbCertEncoded, listed.data(), listed.size()) != 0)
+        continue;
+      // Deleting frees the context, which also ends the enumeration.
+      if (CertDeleteCertificateFromStore(context)) {
+        result = ERR_SUCCESS;
+        m_ieCerts.clear();
+      } else {
+        m_capiError = GetLastError();
+      }
+      break;
+    }
+    CertCloseStore(store, 0);
+  }
+  CertFreeCertificateContext(probe);
+  return m_errorCode = result;
+}
