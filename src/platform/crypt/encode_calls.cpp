@@ -185,8 +185,9 @@ bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, 
 bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Bytes* out, DWORD* error) {
   Bytes alg;
   if (!EncodeAlgorithm(info.Algorithm, false, &alg, error)) return false;
-  Bytes bits = {static_cast<BYTE>(info.PublicKey.cUnusedBits & 7)};
-  if (info.PublicKey.cbData) bits.insert(bits.end(), info.PublicKey.pbData, info.PublicKey.pbData + info.PublicKey.cbData);
+  Bytes bits(1 + info.PublicKey.cbData, 0);
+  bits[0] = static_cast<BYTE>(info.PublicKey.cUnusedBits & 7);
+  if (info.PublicKey.cbData) std::memcpy(bits.data() + 1, info.PublicKey.pbData, info.PublicKey.cbData);
   *out = DerSequence({alg, DerElement(0x03, bits)});
   return true;
 }
@@ -591,8 +592,8 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   if (!ok) return Fail(savedError);
   signature.resize(sigLen);
   std::reverse(signature.begin(), signature.end());
-  Bytes bits = {0};
-  bits.insert(bits.end(), signature.begin(), signature.end());
+  Bytes bits(1 + signature.size(), 0);  // no unused bits
+  std::copy(signature.begin(), signature.end(), bits.begin() + 1);
   Bytes request = DerSequence({tbs, algorithm, DerElement(0x03, bits)});
   return ReturnBytes(request, pbEncoded, pcbEncoded);
 }

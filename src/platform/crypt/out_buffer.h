@@ -26,7 +26,7 @@ inline BOOL ReturnBytes(const void* data, size_t size, BYTE* out, DWORD* pcbOut)
     SetLastError(ERROR_MORE_DATA);
     return FALSE;
   }
-  if (out && needed) std::memcpy(out, data, needed);
+  if (out && needed && data) std::memcpy(out, data, needed);
   *pcbOut = needed;
   return TRUE;
 }
