@@ -5,7 +5,10 @@
 // module keeps the baseline instruction set; used only when the CPU says so.
 #include "codec/base64_kernels.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+// Not with GCC for Windows: it cannot align the stack to 32 bytes and may
+// spill 256-bit registers with aligned moves, which faults.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && \
+    !(defined(_WIN32) && !defined(__clang__))
 #define KV_BASE64_AVX2 1
 #include <immintrin.h>
 #endif

@@ -233,6 +233,19 @@ TEST_P(Base64Codec, MatchesTheModelOnNoisyTexts) {
   }
 }
 
+// A dispatch that silently never picks AVX2 would go unnoticed otherwise.
+TEST(Base64Kernels, Avx2IsUsedWhereTheCpuHasIt) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this CPU";
+  EXPECT_NE(b64::EncodeAvx2(), nullptr);
+  EXPECT_NE(b64::DecodeAvx2(), nullptr);
+  EXPECT_EQ(b64::ActiveDecodeKernel(), b64::DecodeAvx2());
+  EXPECT_EQ(b64::ActiveEncodeKernel(), b64::EncodeAvx2());
+#else
+  GTEST_SKIP() << "AVX2 kernels are built for x86-64 only here";
+#endif
+}
+
 // The bulk kernels on their own, for every character value at every position
 // of a block long enough for the AVX2 path: they must take exactly the groups
 // of pure alphabet characters and decode them as the model does.

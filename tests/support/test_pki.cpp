@@ -129,7 +129,8 @@ std::vector<NameEntry> SimpleName(const std::string& cn, const std::string& o, c
 }
 
 CertPtr IssueCert(const CertSpec& spec, const TestCert* issuer) {
-  EVP_PKEY* key = NewRsaKey(spec.keyBits);
+  EVP_PKEY* key = spec.ecKey ? EVP_EC_gen("P-256") : NewRsaKey(spec.keyBits);
+  Check(key != nullptr, "key generation");
   X509* x = X509_new();
   Check(X509_set_version(x, spec.version == 1 ? X509_VERSION_1 : X509_VERSION_3) == 1, "version");
   BIGNUM* bn = BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr);

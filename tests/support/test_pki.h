@@ -31,6 +31,7 @@ struct CertSpec {
   time_t notBefore = 0;                  // 0: one day ago
   time_t notAfter = 0;                   // 0: one year from now
   int keyBits = 1024;
+  bool ecKey = false;                    // a P-256 key instead of RSA
   const EVP_MD* digest = nullptr;        // null: SHA-256
   std::string altEmail;                  // subjectAltName rfc822Name when not empty
 };

@@ -173,6 +173,17 @@ extern "C" BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertCon
     SetLastError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_CANTWRITE)));
     return FALSE;
   }
+  if (dwPropId == CERT_KEY_CONTEXT_PROP_ID || dwPropId == CERT_KEY_PROV_HANDLE_PROP_ID) {
+    auto old = owner->props.find(dwPropId);
+    if (old != owner->props.end() && (remove || old->second != value)) {
+      // The handle being replaced belongs to the context: release it, unless the new value keeps it.
+      bool sameHandle = false;
+      if (!remove && dwPropId == CERT_KEY_CONTEXT_PROP_ID && old->second.size() == value.size())
+        sameHandle = reinterpret_cast<const CERT_KEY_CONTEXT*>(old->second.data())->hCryptProv ==
+                     reinterpret_cast<const CERT_KEY_CONTEXT*>(value.data())->hCryptProv;
+      if (!sameHandle) ReleaseProviderHandle(owner->props, dwPropId);
+    }
+  }
   if (remove)
     owner->props.erase(dwPropId);
   else

@@ -149,6 +149,7 @@ bool DecodeInto(CertObject* object, HRESULT* error) {
 
 void Destroy(CertObject* object) {
   LiveContexts().erase(object);
+  ReleaseProviderProperties(object->props);
   CertObject* target = object->linkTarget;
   delete object;
   if (target) Release(target);
@@ -166,6 +167,27 @@ void DestroyStore(Store* store) {
 }
 
 }  // namespace
+
+void ReleaseProviderHandle(const PropertyMap& props, DWORD propId) {
+  auto found = props.find(propId);
+  if (found == props.end()) return;
+  HCRYPTPROV prov = 0;
+  if (propId == CERT_KEY_CONTEXT_PROP_ID && found->second.size() >= sizeof(CERT_KEY_CONTEXT))
+    prov = reinterpret_cast<const CERT_KEY_CONTEXT*>(found->second.data())->hCryptProv;
+  else if (propId == CERT_KEY_PROV_HANDLE_PROP_ID && found->second.size() >= sizeof(HCRYPTPROV))
+    memcpy(&prov, found->second.data(), sizeof prov);
+  if (!prov) return;
+  // A provider handle kept on a context belongs to it, as on Windows; the
+  // caller's last error survives a handle it had already released itself.
+  DWORD saved = GetLastError();
+  CryptReleaseContext(prov, 0);
+  SetLastError(saved);
+}
+
+void ReleaseProviderProperties(const PropertyMap& props) {
+  ReleaseProviderHandle(props, CERT_KEY_CONTEXT_PROP_ID);
+  ReleaseProviderHandle(props, CERT_KEY_PROV_HANDLE_PROP_ID);
+}
 
 std::recursive_mutex& ModelLock() {
   static auto* lock = new std::recursive_mutex();

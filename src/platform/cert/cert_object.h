@@ -78,6 +78,11 @@ void AttachToStore(Store* store, CertObject* object);
 // Takes an object out of its store's list; destroyed if nobody holds it.
 void DetachFromStore(CertObject* object);
 
+// Releases the provider handle a CERT_KEY_CONTEXT_PROP_ID or
+// CERT_KEY_PROV_HANDLE_PROP_ID property owns (no-op when absent).
+void ReleaseProviderHandle(const PropertyMap& props, DWORD propId);
+void ReleaseProviderProperties(const PropertyMap& props);
+
 // Properties of an object, following links.
 CertObject* PropertyOwner(CertObject* object);
 

@@ -218,6 +218,28 @@ TEST(CertContext, KeyProvInfoInOneBlock) {
   CertFreeCertificateContext(ctx);
 }
 
+TEST(CertContext, KeyContextOwnsItsProvider) {
+  kv::test::ScopedHome home;
+  auto cert = kv::test::MakeRootCa("R");
+  PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEnc, cert->data(), cert->size());
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  CERT_KEY_CONTEXT key{sizeof(CERT_KEY_CONTEXT), prov, AT_KEYEXCHANGE};
+  ASSERT_TRUE(CertSetCertificateContextProperty(ctx, CERT_KEY_CONTEXT_PROP_ID, 0, &key));
+  PCCERT_CONTEXT dup = CertDuplicateCertificateContext(ctx);
+  CertFreeCertificateContext(ctx);
+  // Still held through the duplicate: the handle works.
+  BYTE random[4];
+  EXPECT_TRUE(CryptGenRandom(prov, sizeof random, random));
+  SetLastError(0x1234);
+  CertFreeCertificateContext(dup);
+  EXPECT_EQ(GetLastError(), 0x1234u);
+  // The final free released it.
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptReleaseContext(prov, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+}
+
 TEST(CertContext, TimeValidityAndComparison) {
   CertSpec spec;
   spec.subject = kv::test::SimpleName("T");

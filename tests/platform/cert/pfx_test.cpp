@@ -236,6 +236,20 @@ TEST_F(Pfx, ExportReportsMissingKeys) {
   CertCloseStore(store, 0);
 }
 
+TEST_F(Pfx, NonRsaKeysAreRefused) {
+  kv::test::CertSpec spec;
+  spec.subject = kv::test::SimpleName("EC User");
+  spec.ecKey = true;
+  auto ec = kv::test::IssueCert(spec);
+  auto image = kv::test::MakePkcs12(*ec, {});
+  CRYPT_DATA_BLOB blob = Blob(image);
+  EXPECT_TRUE(PFXIsPFXBlob(&blob));
+  EXPECT_TRUE(PFXVerifyPassword(&blob, u"1234", 0));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(PFXImportCertStore(&blob, u"1234", 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+}
+
 std::string PasswordFor(const std::string& dir, const std::string& name, bool* isNull) {
   *isNull = false;
   auto fromFile = [&](const char* file) { return kv::test::ReadFile(dir + "/" + file); };

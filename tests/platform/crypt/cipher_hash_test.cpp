@@ -368,3 +368,47 @@ TEST_F(HashTest, SignaturesAreLittleEndianPkcs1) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HashTest, OpensslSignaturesVerifyHere) {
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+  std::vector<BYTE> pub = kv::test::crypt::ExpectedBlob(SharedTestKey(1), CALG_RSA_SIGN, false);
+  HCRYPTKEY key = 0;
+  ASSERT_TRUE(CryptImportKey(prov, pub.data(), (DWORD)pub.size(), 0, 0, &key));
+  std::string dir = home_.path();
+  kv::test::WriteFile(dir + "/data", "signed by openssl");
+  kv::test::crypt::WritePrivateKeyPem(SharedTestKey(1), dir + "/key.pem");
+  std::string sig;
+  ASSERT_EQ(kv::test::RunCommand("openssl dgst -sha256 -sign " + dir + "/key.pem " + dir + "/data", &sig), 0);
+  std::vector<BYTE> le = Reversed(Bytes(sig));
+  HCRYPTHASH hash = 0;
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash));
+  ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("signed by openssl"), 17, 0));
+  EXPECT_TRUE(CryptVerifySignatureA(hash, le.data(), (DWORD)le.size(), key, nullptr, 0));
+  // The same signature read in the wrong byte order does not verify.
+  std::vector<BYTE> be = Bytes(sig);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptVerifySignatureA(hash, be.data(), (DWORD)be.size(), key, nullptr, 0));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_SIGNATURE);
+  CryptDestroyHash(hash);
+
+  // CRYPT_NOHASHOID signs the bare value.
+  std::vector<BYTE> priv = kv::test::crypt::ExpectedBlob(SharedTestKey(1), CALG_RSA_SIGN, true);
+  HCRYPTKEY pair = 0;
+  ASSERT_TRUE(CryptImportKey(prov, priv.data(), (DWORD)priv.size(), 0, 0, &pair));
+  std::vector<BYTE> value(20, 0x11), out(128);
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash));
+  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, value.data(), 0));
+  DWORD len = 128;
+  ASSERT_TRUE(CryptSignHashA(hash, AT_SIGNATURE, nullptr, CRYPT_NOHASHOID, out.data(), &len));
+  EXPECT_EQ(Reversed(out), OpensslSign(SharedTestKey(1), nullptr, value));
+  EXPECT_TRUE(CryptVerifySignatureA(hash, out.data(), len, pair, nullptr, CRYPT_NOHASHOID));
+  CryptDestroyHash(hash);
+  CryptDestroyKey(pair);
+  CryptDestroyKey(key);
+  CryptReleaseContext(prov, 0);
+}
+
+}  // namespace
