@@ -3,6 +3,9 @@
 // operation shares: the protected-mode refusal and the error state.
 #include "engine/capi_engine.h"
 
+#include "cert/cert_finder.h"
+#include "sign/shared_memory.h"
+
 #include <string>
 #include <vector>
 
@@ -89,9 +92,14 @@ CCapiEngine::CCapiEngine()
 
 CCapiEngine::~CCapiEngine() {
   // The signer cache and the store snapshot go first; the other members
-  // follow in reverse order of declaration. The signer's store and provider
-  // handle belong to the signer reset, not to the destructor.
+  // follow in reverse order of declaration. The signer's store is closed too,
+  // so an engine that goes away does not leak it; its provider handle is
+  // cached by the certificate context and goes with it.
+  delete m_signerCache;
+  m_signerCache = nullptr;
   m_ieCerts.clear();
+  delete m_signerStore;
+  m_signerStore = nullptr;
 }
 
 bool CCapiEngine::RefuseInProtectedMode() {

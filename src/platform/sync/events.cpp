@@ -1,0 +1,202 @@
+// Named events and mutexes of the stand-in, and WaitForSingleObject.
+//
+// An event's state is one word in a per-user shared-memory object, so every
+// process of the user that opens the name sees SetEvent and ResetEvent. A
+// mutex is an flock on a per-user lock file: the lock goes with its holder,
+// so a crashed owner never leaves it taken (flock cannot tell that case apart,
+// so the next wait reports WAIT_OBJECT_0 rather than WAIT_ABANDONED). Waits
+// poll: nothing in the component waits long.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "kernel/handle_table.h"
+#include "sync/named_objects.h"
+
+namespace {
+
+using kv::platform::HandleKind;
+using kv::platform::KernelObject;
+
+class EventObject : public KernelObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::Event;
+  EventObject() : KernelObject(kKind) {}
+  ~EventObject() override {
+    if (state && state != &local) munmap(state, sizeof(std::atomic<uint32_t>));
+  }
+  std::atomic<uint32_t> local{0};
+  std::atomic<uint32_t>* state = &local;  // bit 0: signalled
+  bool manualReset = true;
+};
+
+class MutexObject : public KernelObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::Mutex;
+  MutexObject() : KernelObject(kKind) {}
+  ~MutexObject() override {
+    if (fd >= 0) close(fd);
+  }
+  int fd = -1;
+  std::mutex guard;
+  std::thread::id owner;
+  int recursion = 0;
+};
+
+// Maps the event word of `name`; `existed` tells whether it was there before.
+std::atomic<uint32_t>* MapEventWord(const std::string& name, bool create, bool* existed) {
+  std::string shm = kv::platform::sync::ShmName("event", name);
+  *existed = false;
+  int fd = -1;
+  if (create) {
+    fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 && ftruncate(fd, sizeof(std::atomic<uint32_t>)) != 0) {
+      close(fd);
+      return nullptr;
+    }
+    if (fd < 0 && errno != EEXIST) return nullptr;
+  }
+  if (fd < 0) {
+    fd = shm_open(shm.c_str(), O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    *existed = true;
+  }
+  void* p = mmap(nullptr, sizeof(std::atomic<uint32_t>), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  return p == MAP_FAILED ? nullptr : static_cast<std::atomic<uint32_t>*>(p);
+}
+
+HANDLE MakeEvent(BOOL manualReset, BOOL initialState, LPCSTR name, bool create) {
+  auto event = std::make_shared<EventObject>();
+  event->manualReset = manualReset != FALSE;
+  bool existed = false;
+  if (name && *name) {
+    event->state = MapEventWord(name, create, &existed);
+    if (!event->state) {
+      SetLastError(create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+  }
+  if (!existed && initialState) event->state->store(1);
+  HANDLE h = kv::platform::RegisterHandle(event);
+  if (h) SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+}  // namespace
+
+extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  return MakeEvent(bManualReset, bInitialState, lpName, true);
+}
+
+extern "C" HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR lpName) {
+  if (!lpName || !*lpName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return MakeEvent(TRUE, FALSE, lpName, false);
+}
+
+extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
+  auto event = kv::platform::LookupHandle<EventObject>(hEvent);
+  if (!event) return FALSE;
+  event->state->store(1);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
+  auto event = kv::platform::LookupHandle<EventObject>(hEvent);
+  if (!event) return FALSE;
+  event->state->store(0);
+  return TRUE;
+}
+
+extern "C" HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
+  auto mutex = std::make_shared<MutexObject>();
+  bool existed = false;
+  std::string folder = kv::platform::sync::LockFolder();
+  if (folder.empty()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  std::string name = lpName && *lpName ? lpName : "anonymous." + std::to_string(getpid()) + "." +
+                                                        std::to_string(reinterpret_cast<uintptr_t>(mutex.get()));
+  std::string path = folder + "/mutex." + kv::platform::sync::ObjectId(name) + ".lock";
+  mutex->fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (mutex->fd < 0 && errno == EEXIST) {
+    existed = true;
+    mutex->fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  }
+  if (mutex->fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  HANDLE h = kv::platform::RegisterHandle(mutex);
+  if (!h) return nullptr;
+  if (bInitialOwner) WaitForSingleObject(h, INFINITE);
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+extern "C" BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+  auto mutex = kv::platform::LookupHandle<MutexObject>(hMutex);
+  if (!mutex) return FALSE;
+  std::lock_guard<std::mutex> guard(mutex->guard);
+  if (mutex->recursion == 0 || mutex->owner != std::this_thread::get_id()) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  if (--mutex->recursion == 0) {
+    mutex->owner = std::thread::id();
+    flock(mutex->fd, LOCK_UN);
+  }
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(dwMilliseconds == INFINITE ? 0 : dwMilliseconds);
+  auto expired = [&] { return dwMilliseconds != INFINITE && Clock::now() >= deadline; };
+
+  if (auto event = std::static_pointer_cast<EventObject>(kv::platform::LookupHandle(hHandle, HandleKind::Event))) {
+    for (;;) {
+      uint32_t s = event->state->load();
+      if (s & 1) {
+        if (!event->manualReset && !event->state->compare_exchange_strong(s, 0)) continue;
+        return WAIT_OBJECT_0;
+      }
+      if (expired()) return WAIT_TIMEOUT;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  if (auto mutex = std::static_pointer_cast<MutexObject>(kv::platform::LookupHandle(hHandle, HandleKind::Mutex))) {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> guard(mutex->guard);
+        if (mutex->recursion > 0 && mutex->owner == std::this_thread::get_id()) {
+          ++mutex->recursion;
+          return WAIT_OBJECT_0;
+        }
+        if (mutex->recursion == 0 && flock(mutex->fd, LOCK_EX | LOCK_NB) == 0) {
+          mutex->owner = std::this_thread::get_id();
+          mutex->recursion = 1;
+          return WAIT_OBJECT_0;
+        }
+      }
+      if (expired()) return WAIT_TIMEOUT;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return WAIT_FAILED;
+}

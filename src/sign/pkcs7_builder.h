@@ -1,0 +1,52 @@
+// The PKCS#7 (RFC 2315) SignedData message the engine assembles itself with
+// its DER codec: one SignerInfo with issuer and serial copied from the signer
+// certificate's own encoding, optional authenticated attributes, the content
+// attached or detached, and the certificates field.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "codec/byte_buffer.h"
+#include "codec/der/der_blob.h"
+#include "engine/error_codes.h"
+
+namespace kv::sign {
+
+struct Pkcs7Failure {
+  ErrorCode code = ERR_SUCCESS;
+  DWORD step = 0;  // for ERR_ASN1_ENCODE: the number of the failing step
+};
+
+class CPkcs7Builder {
+ public:
+  // Reads the signer certificate and prepares the SignerInfo: version,
+  // issuer and serial, digest algorithm, the three attributes when asked,
+  // signature algorithm. Computes the value to sign.
+  Pkcs7Failure Prepare(const BYTE* certDer, int32_t certLength, const CByteBuffer& contentDigest, bool md5,
+                       bool withAttributes);
+  // What the private key signs: the content digest, or the digest of the
+  // attributes encoded as a SET OF.
+  const CByteBuffer& ValueToSign() const { return m_valueToSign; }
+
+  // Adds one certificate to the certificates field (in order).
+  bool AddCertificate(const BYTE* der, DWORD length);
+  void OmitCertificates() { m_withCertificates = false; }
+
+  // Completes the message with the signature (most significant byte first)
+  // and returns it as one line of Base64.
+  Pkcs7Failure Finish(const CByteBuffer& signature, const CByteBuffer& content, bool detached, std::string* base64);
+
+ private:
+  bool m_md5 = false;
+  bool m_withAttributes = false;
+  bool m_withCertificates = true;
+  CDerBlob m_issuer;      // issuer Name content, as in the certificate
+  CDerBlob m_serial;      // serialNumber INTEGER content, as in the certificate
+  CDerBlob m_attributes;  // the three Attribute SEQUENCEs, concatenated
+  CDerBlob m_certificates;
+  CByteBuffer m_valueToSign;
+};
+
+}  // namespace kv::sign

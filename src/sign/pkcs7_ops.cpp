@@ -1,0 +1,119 @@
+// SignPkcs7: a PKCS#7 SignedData message over a text, signed with the chosen
+// signer's key, with no certificate, the signer's, or its chain.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "codec/digests.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "sign/pkcs7_builder.h"
+#include "sign/signing_session.h"
+
+namespace {
+
+constexpr LONG kNoCertificates = 0x100;
+constexpr LONG kWithChain = 0x200;
+constexpr LONG kDetached = 0x400;
+constexpr LONG kDigestMd5 = 0x1000;
+constexpr LONG kWithAttributes = 0x2000;
+
+// Whether a chain's trust status is good enough to ship: time problems and an
+// untrusted root are tolerated, revocation, bad signatures and wrong usages
+// are not, whatever else is set alongside them.
+bool IsAcceptableChain(DWORD status) {
+  const DWORD fatal = CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+  if (status == 0) return true;
+  if (status & fatal) return false;
+  return (status & (CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_IS_UNTRUSTED_ROOT)) != 0;
+}
+
+ErrorCode AddChain(CCapiEngine& engine, PCCERT_CONTEXT cert, kv::sign::CPkcs7Builder& builder) {
+  CERT_CHAIN_PARA para = {};
+  para.cbSize = sizeof para;
+  para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(nullptr, cert, nullptr, nullptr, &para, 0, nullptr, &chain)) {
+    engine.m_capiError = GetLastError();
+    return ERR_NO_CHAIN;
+  }
+  ErrorCode code = ERR_SUCCESS;
+  if (!IsAcceptableChain(chain->TrustStatus.dwErrorStatus) || chain->cChain == 0) {
+    code = ERR_NO_CHAIN;
+  } else {
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    for (DWORD i = 0; i < simple->cElement && code == ERR_SUCCESS; ++i) {
+      PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
+      if (!builder.AddCertificate(element->pbCertEncoded, element->cbCertEncoded)) {
+        code = ERR_ASN1_ENCODE;
+        engine.m_capiError = 53;
+      }
+    }
+  }
+  CertFreeCertificateChain(chain);
+  return code;
+}
+
+ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, LONG flags, std::string* out) {
+  ErrorCode code = session.Open(ERR_SIGN);
+  if (code == ERR_SUCCESS) code = session.Confirm();
+  if (code != ERR_SUCCESS) return code;
+
+  CByteBuffer content;
+  session.ContentBytes(&content);
+  const bool md5 = (flags & kDigestMd5) != 0;
+  CMd5Digest md5Digest;
+  CSha1Digest sha1Digest;
+  CByteBuffer& digest = md5 ? static_cast<CByteBuffer&>(md5Digest) : static_cast<CByteBuffer&>(sha1Digest);
+  if (md5)
+    md5Digest.Compute(content.Data(), content.Size());
+  else
+    sha1Digest.Compute(content.Data(), content.Size());
+
+  kv::sign::CPkcs7Builder builder;
+  const CByteBuffer& signer = engine.m_signerCert;
+  kv::sign::Pkcs7Failure failure = builder.Prepare(signer.Data(), signer.Size(), digest, md5, flags & kWithAttributes);
+  if (failure.code != ERR_SUCCESS) {
+    if (failure.code == ERR_ASN1_ENCODE) engine.m_capiError = failure.step;
+    return failure.code;
+  }
+
+  code = session.AcquireKey();
+  if (code != ERR_SUCCESS) return code;
+  CByteBuffer signature;
+  code = session.SignHashValue(md5 ? CALG_MD5 : CALG_SHA1, builder.ValueToSign().Data(), &signature);
+  if (code != ERR_SUCCESS) return code;
+  CByteBuffer encryptedDigest;
+  if (!encryptedDigest.AssignReversed(signature.Data(), signature.Size())) {
+    engine.m_capiError = 22;
+    return ERR_ASN1_ENCODE;
+  }
+
+  if (flags & kNoCertificates) {
+    builder.OmitCertificates();
+  } else if (flags & kWithChain) {
+    code = AddChain(engine, session.Certificate(), builder);
+    if (code != ERR_SUCCESS) return code;
+  } else if (!builder.AddCertificate(signer.Data(), static_cast<DWORD>(signer.Size()))) {
+    engine.m_capiError = 54;
+    return ERR_ASN1_ENCODE;
+  }
+
+  failure = builder.Finish(encryptedDigest, content, (flags & kDetached) != 0, out);
+  if (failure.code != ERR_SUCCESS) {
+    if (failure.code == ERR_ASN1_ENCODE) engine.m_capiError = failure.step;
+    return failure.code;
+  }
+  engine.ResetErrors();
+  return ERR_SUCCESS;
+}
+
+}  // namespace
+
+BSTR CCapiEngine::SignPkcs7(BSTR strContent, LONG dwFlags) {
+  kv::sign::SigningSession session(*this, strContent, dwFlags);
+  std::string result;
+  ErrorCode code = SignPkcs7Text(*this, session, dwFlags, &result);
+  m_errorCode = code;
+  if (code != ERR_SUCCESS) result.clear();
+  return kv::NarrowToBstr(result);
+}

@@ -1,0 +1,271 @@
+// Signer selection: the personal store route with the chooser policy, the
+// PFX route with its dialog rules, and the cached signer of SelectSignerEx2.
+#include <shlwapi.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <memory>
+
+#include "cert/cert_finder.h"
+#include "cert/cert_info.h"
+#include "cert/pfx_file.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "sign/compare_date.h"
+#include "sign/signer_cache.h"
+#include "sign/signer_record.h"
+#include "ui/dialog_launch.h"
+
+namespace {
+
+using kv::sign::JoinPfxPath;
+
+enum class Variant { Basic, Ex, Ex2 };
+
+struct SelectionRequest {
+  Variant variant = Variant::Basic;
+  std::string filter;
+  std::string pfxPath;
+  std::string pfxName;
+  std::string password;
+  std::string compareDate;
+  LONG port = 0;
+  LONG flags = 0;
+  LONG keyUsage = 0;
+};
+
+constexpr LONG kChooserPolicyMask = 0x3;
+constexpr LONG kAlwaysChoose = 1;
+constexpr LONG kTakeBest = 2;
+constexpr LONG kSourceStoreBit = 0x100;
+constexpr LONG kSourcePfxBit = 0x200;
+constexpr LONG kDefaultSourceMask = 3;
+
+class Selection {
+ public:
+  Selection(CCapiEngine& engine, SelectionRequest& request) : e_(engine), r_(request) {}
+  ErrorCode Run();
+
+ private:
+  bool TryCachedSigner();
+  // Returns true when the operation ends (a signer was chosen or the route
+  // ended it); `code` holds the store route's code either way.
+  bool StoreRoute(ErrorCode* code);
+  ErrorCode PfxRoute(ErrorCode storeCode, LONG mask);
+  ErrorCode AccessDeniedOr(ErrorCode code) const {
+    return e_.m_capiError == static_cast<DWORD>(NTE_PERM) ? ERR_ACCESS_DENIED : code;
+  }
+  std::vector<CertChooserRow> ChooserRows(const CCertContextList& list) const;
+
+  CCapiEngine& e_;
+  SelectionRequest& r_;
+  FILETIME compareTime_ = {};
+  bool haveCompareTime_ = false;
+};
+
+bool Selection::TryCachedSigner() {
+  CSignerCache cache(e_);
+  CByteBuffer cachedBytes;
+  if (!cache.ReadBytes(kSignerCertBytesKey, cachedBytes)) return false;
+  LONG media = cache.ReadInt(kSignerMediaKey);
+  std::string hash = cache.ReadString(kSignerCertHashKey);
+  std::string password, path, name;
+
+  std::unique_ptr<CCertFinder> store;
+  if (media == kv::sign::kSourceStore) {
+    store = std::make_unique<CCertFinder>();
+    if (store->OpenMyStore() != ERR_SUCCESS) return false;
+  } else {
+    password = cache.ReadString(kSignerCertPasswdKey);
+    path = cache.ReadString(kSignerCertFilePathKey);
+    name = cache.ReadString(kSignerCertFileNameKey);
+    std::string full = JoinPfxPath(path, name);
+    if (!PathFileExistsA(full.c_str())) return false;
+    auto pfx = std::make_unique<CPfxFile>();
+    if (pfx->Load(full, password, 1) != ERR_SUCCESS) return false;
+    store = std::move(pfx);
+  }
+
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(store->Store(), context)) != nullptr) {
+    if (CCertInfo(context).GetFingerprint() != hash) continue;
+    e_.ResetErrors();
+    e_.m_signerSource = media;
+    e_.m_signerFingerprint = hash;
+    e_.m_signerPfxPassword = password;
+    e_.m_signerPfxPath = path;
+    e_.m_signerPfxName = name;
+    e_.m_signerCert.Clear();
+    bool stored = e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded));
+    CertFreeCertificateContext(context);
+    return stored;
+  }
+  return false;
+}
+
+std::vector<CertChooserRow> Selection::ChooserRows(const CCertContextList& list) const {
+  std::vector<CertChooserRow> rows;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    CCertInfo info(list[i]);
+    rows.push_back(kv::ui::MakeChooserRow(info.GetSubjectCN(), info.GetSubject(), info.GetSerial(),
+                                          info.GetNotBeforeDate(), info.GetNotAfterDate(), info.GetIssuerCN(),
+                                          info.GetIssuer(), list[i]->pbCertEncoded, list[i]->cbCertEncoded));
+  }
+  return rows;
+}
+
+bool Selection::StoreRoute(ErrorCode* code) {
+  CCertFinder finder;
+  *code = finder.OpenMyStore();
+  if (*code != ERR_SUCCESS) {
+    e_.m_capiError = finder.LastError();
+    return false;
+  }
+  CCertContextList results;
+  CertSearchRequest search;
+  search.results = &results;
+  search.filter = r_.filter;
+  search.flags = r_.flags;
+  search.requiredKeyUsage = r_.keyUsage;
+  search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
+  *code = finder.Find(search);
+  e_.m_capiError = finder.LastError();
+  if (*code != ERR_SUCCESS || results.Empty()) return false;
+
+  LONG policy = r_.flags & kChooserPolicyMask;
+  int chosen = -1;
+  if (policy == kTakeBest || (policy != kAlwaysChoose && results.Count() == 1)) {
+    chosen = 0;
+  } else if (kv::ui::ChooseCertificate(ChooserRows(results), &chosen) != ERR_SUCCESS ||
+             chosen < 0 || static_cast<size_t>(chosen) >= results.Count()) {
+    // Cancelling the chooser is not an error: the PFX route may follow.
+    *code = ERR_SUCCESS;
+    return false;
+  }
+  e_.m_signerSource = kv::sign::kSourceStore;
+  if (!kv::sign::RecordSignerCertificate(e_, results[static_cast<size_t>(chosen)])) {
+    kv::sign::ResetSignerRecord(e_);
+    *code = ERR_MEM_ALLOC;
+    return true;
+  }
+  if (r_.variant == Variant::Ex2) CSignerCache(e_).SaveSigner();
+  return true;
+}
+
+ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
+  if (e_.m_capiError == static_cast<DWORD>(NTE_PERM)) return ERR_ACCESS_DENIED;
+
+  std::string folder = r_.variant == Variant::Basic ? std::string() : r_.pfxPath;
+  std::string name = r_.variant == Variant::Basic ? std::string() : r_.pfxName;
+  std::string password = r_.variant == Variant::Ex ? r_.password : std::string();
+  bool fileExists = false;
+  if (r_.variant != Variant::Basic && !folder.empty() && !name.empty())
+    fileExists = PathFileExistsA(JoinPfxPath(folder, name).c_str()) != FALSE;
+  if (!(mask & 2) && !fileExists) return AccessDeniedOr(storeCode);
+
+  bool ask = r_.variant != Variant::Ex || !fileExists || password.empty();
+  if (ask) {
+    ErrorCode asked = kv::ui::AskPfxFile(folder, name, password, e_.m_pwdMinLen, e_.m_pwdMaxLen);
+    if (asked != ERR_SUCCESS) return asked;
+  }
+  std::string full = JoinPfxPath(folder, name);
+
+  CPfxFile pfx;
+  ErrorCode code = pfx.Load(full, password, 1);
+  e_.m_capiError = pfx.LastError();
+  if (code != ERR_SUCCESS) return AccessDeniedOr(code);
+
+  CCertContextList results;
+  CertSearchRequest search;
+  search.results = &results;
+  search.filter = r_.filter;
+  search.flags = r_.flags;
+  search.requiredKeyUsage = r_.keyUsage;
+  search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
+  code = pfx.Find(search);
+  e_.m_capiError = pfx.LastError();
+  if (code != ERR_SUCCESS) return code;
+  if (results.Empty()) return ERR_CERT_NOT_FOUND;
+
+  e_.m_signerSource = kv::sign::kSourcePfx;
+  e_.m_signerPfxPath = folder;
+  e_.m_signerPfxName = name;
+  e_.m_signerPfxPassword = password;
+  if (!kv::sign::RecordSignerCertificate(e_, results[0])) {
+    kv::sign::ResetSignerRecord(e_);
+    return ERR_MEM_ALLOC;
+  }
+  if (r_.variant == Variant::Ex2) {
+    e_.ResetErrors();
+    CSignerCache(e_).SaveSigner();
+  }
+  return AccessDeniedOr(ERR_SUCCESS);
+}
+
+ErrorCode Selection::Run() {
+  e_.ResetErrors();
+  kv::sign::ResetSignerRecord(e_);
+  if (e_.m_ieProtectedMode) return ERR_IE_PROTECTED_MODE;
+  if (r_.variant == Variant::Ex2) CSignerCache(e_).Area();
+
+  if (r_.variant != Variant::Basic && !r_.compareDate.empty()) {
+    if (!kv::sign::ParseCompareDate(r_.compareDate, &compareTime_)) return ERR_BAD_PARAM;
+    haveCompareTime_ = true;
+    r_.flags |= kFindCheckValidity;
+  }
+
+  if (r_.variant == Variant::Ex2 && r_.port > 0 && TryCachedSigner()) return ERR_SUCCESS;
+
+  LONG mask = (r_.flags & (kSourceStoreBit | kSourcePfxBit)) ? (r_.flags >> 8) & 3 : kDefaultSourceMask;
+  ErrorCode storeCode = ERR_SUCCESS;
+  if ((mask & 1) && StoreRoute(&storeCode)) return storeCode;
+  return PfxRoute(storeCode, mask);
+}
+
+LONG RunSelection(CCapiEngine& engine, SelectionRequest& request) {
+  ErrorCode code = Selection(engine, request).Run();
+  engine.m_errorCode = code;
+  return code;
+}
+
+}  // namespace
+
+LONG CCapiEngine::SelectSigner(BSTR certFilter, LONG dwFlags, LONG dwKeyUsage) {
+  SelectionRequest request;
+  request.variant = Variant::Basic;
+  request.filter = kv::TakeNarrow(certFilter);
+  request.flags = dwFlags;
+  request.keyUsage = dwKeyUsage;
+  return RunSelection(*this, request);
+}
+
+LONG CCapiEngine::SelectSignerEx(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd,
+                                 BSTR strCompareDate, LONG dwFlags, LONG dwKeyUsage) {
+  SelectionRequest request;
+  request.variant = Variant::Ex;
+  request.filter = kv::TakeNarrow(certFilter);
+  request.pfxPath = kv::TakeNarrow(strPfxPath);
+  request.pfxName = kv::TakeNarrow(strPfxName);
+  request.password = kv::TakeNarrow(strPasswd);
+  request.compareDate = kv::TakeNarrow(strCompareDate);
+  request.flags = dwFlags;
+  request.keyUsage = dwKeyUsage;
+  return RunSelection(*this, request);
+}
+
+LONG CCapiEngine::SelectSignerEx2(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, LONG dwPort,
+                                  BSTR strCompareDate, LONG dwFlags, LONG dwKeyUsage) {
+  SelectionRequest request;
+  request.variant = Variant::Ex2;
+  request.filter = kv::TakeNarrow(certFilter);
+  request.pfxPath = kv::TakeNarrow(strPfxPath);
+  request.pfxName = kv::TakeNarrow(strPfxName);
+  request.compareDate = kv::TakeNarrow(strCompareDate);
+  request.port = dwPort;
+  request.flags = dwFlags;
+  request.keyUsage = dwKeyUsage;
+  return RunSelection(*this, request);
+}
+
+BSTR CCapiEngine::GetSignerPfxFilePath() { return kv::NarrowToBstr(m_signerPfxPath); }
+BSTR CCapiEngine::GetSignerPfxFileName() { return kv::NarrowToBstr(m_signerPfxName); }

@@ -1,0 +1,75 @@
+// The signer entries of the shared area: saving the engine's record and the
+// typed readers.
+#include "sign/signer_cache.h"
+
+#include <new>
+#include <vector>
+
+#include "engine/capi_engine.h"
+#include "sign/shared_memory.h"
+
+cSharedMemory* CSignerCache::Area() {
+  if (!m_engine.m_signerCache)
+    m_engine.m_signerCache = new (std::nothrow) cSharedMemory(kSignerAreaName, kSignerAreaSize);
+  return m_engine.m_signerCache;
+}
+
+void CSignerCache::SaveSigner() {
+  cSharedMemory* area = Area();
+  if (!area) return;
+  if (area->Exists(kSignerMediaKey))
+    area->UpdateInt(kSignerMediaKey, m_engine.m_signerSource);
+  else
+    area->AddInt(kSignerMediaKey, m_engine.m_signerSource);
+
+  // A certificate longer than the cached one cannot be updated in place;
+  // re-adding it keeps the bytes and the hash of one signer together.
+  const CByteBuffer& cert = m_engine.m_signerCert;
+  const DWORD certLength = cert.Size() > 0 ? static_cast<DWORD>(cert.Size()) : 0;
+  if (area->Exists(kSignerCertBytesKey) && !area->Update(kSignerCertBytesKey, cert.Data(), certLength)) {
+    area->Remove(kSignerCertBytesKey);
+    area->Add(kSignerCertBytesKey, cert.Data(), certLength);
+  } else if (!area->Exists(kSignerCertBytesKey)) {
+    area->Add(kSignerCertBytesKey, cert.Data(), certLength);
+  }
+  WriteString(kSignerCertHashKey, m_engine.m_signerFingerprint);
+  WriteString(kSignerCertPasswdKey, m_engine.m_signerPfxPassword);
+  WriteString(kSignerCertFilePathKey, m_engine.m_signerPfxPath);
+  WriteString(kSignerCertFileNameKey, m_engine.m_signerPfxName);
+}
+
+LONG CSignerCache::ReadInt(const std::string& key) {
+  cSharedMemory* area = m_engine.m_signerCache;
+  return area ? area->ReadInt(key, -1) : -1;
+}
+
+std::string CSignerCache::ReadString(const std::string& key) {
+  cSharedMemory* area = m_engine.m_signerCache;
+  if (!area) return {};
+  DWORD length = 0;
+  if (!area->Read(key, nullptr, &length)) return {};
+  std::vector<char> buffer(length + 2, '\0');
+  if (!area->Read(key, buffer.data(), &length)) return {};
+  return std::string(buffer.data());
+}
+
+bool CSignerCache::ReadBytes(const std::string& key, CByteBuffer& out) {
+  out.Clear();
+  cSharedMemory* area = m_engine.m_signerCache;
+  if (!area) return false;
+  DWORD length = 0;
+  if (!area->Read(key, nullptr, &length) || length == 0) return false;
+  if (!out.Allocate(static_cast<int32_t>(length))) return false;
+  if (!area->Read(key, out.Data(), &length)) {
+    out.Clear();
+    return false;
+  }
+  return true;
+}
+
+void CSignerCache::WriteString(const std::string& key, const std::string& value) {
+  cSharedMemory* area = Area();
+  if (!area) return;
+  if (area->Exists(key)) area->Remove(key);
+  if (!value.empty()) area->Add(key, value.data(), static_cast<DWORD>(value.size()));
+}

@@ -1,0 +1,143 @@
+// Shared preparation of PKCS#1 and PKCS#7 signing.
+#include "sign/signing_session.h"
+
+#include <shlwapi.h>
+
+#include "cert/cert_info.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "sign/signer_cache.h"
+#include "sign/signer_record.h"
+#include "ui/dialog_launch.h"
+
+namespace kv::sign {
+
+SigningSession::SigningSession(CCapiEngine& engine, BSTR content, LONG flags)
+    : m_engine(engine), m_content(content), m_flags(flags) {
+  if (content) m_narrow = WideToNarrow(content, static_cast<int>(SysStringLen(content)));
+}
+
+SigningSession::~SigningSession() {
+  if (m_cert) CertFreeCertificateContext(m_cert);
+  SysFreeString(m_content);
+}
+
+ErrorCode SigningSession::OpenStore() {
+  CCapiEngine& e = m_engine;
+  if (e.m_signerSource == kSourceStore) {
+    if (!e.m_signerStore) {
+      e.m_signerStore = new CCertFinder();
+      ErrorCode code = e.m_signerStore->OpenMyStore();
+      if (code != ERR_SUCCESS) {
+        e.m_capiError = e.m_signerStore->LastError();
+        return code;
+      }
+    }
+    m_finder = e.m_signerStore;
+    return ERR_SUCCESS;
+  }
+  if (e.m_signerSource == kSourcePfx) {
+    std::string full = JoinPfxPath(e.m_signerPfxPath, e.m_signerPfxName);
+    if (!PathFileExistsA(full.c_str())) return ERR_CERT_FILE_READ;
+    // Another process may have changed this file's password through the cache.
+    CSignerCache cache(e);
+    if (cache.ReadInt(kSignerMediaKey) == kSourcePfx) {
+      std::string password = cache.ReadString(kSignerCertPasswdKey);
+      std::string cachedFull =
+          JoinPfxPath(cache.ReadString(kSignerCertFilePathKey), cache.ReadString(kSignerCertFileNameKey));
+      if (EqualsNoCase(cachedFull, full)) e.m_signerPfxPassword = password;
+    }
+    ErrorCode code = m_pfx.Load(full, e.m_signerPfxPassword, 1);
+    if (code != ERR_SUCCESS) {
+      e.m_capiError = m_pfx.LastError();
+      return code;
+    }
+    m_finder = &m_pfx;
+    return ERR_SUCCESS;
+  }
+  return ERR_NO_SIGNER;
+}
+
+ErrorCode SigningSession::Open(ErrorCode noKeyInfoCode) {
+  CCapiEngine& e = m_engine;
+  e.ResetErrors();
+  if (m_narrow.empty()) return ERR_BAD_PARAM;
+  if (e.m_ieProtectedMode) return ERR_IE_PROTECTED_MODE;
+  if (e.m_signerFingerprint.empty() || e.m_signerCert.Empty()) return ERR_NO_SIGNER;
+  ErrorCode code = OpenStore();
+  if (code != ERR_SUCCESS) return code;
+  if (!m_finder->Store()) return ERR_NO_SIGNER;
+
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(m_finder->Store(), context)) != nullptr) {
+    if (CCertInfo(context).GetFingerprint() == e.m_signerFingerprint) {
+      m_cert = context;  // the enumeration stops here; the session frees it
+      break;
+    }
+  }
+  if (!m_cert) return ERR_NO_SIGNER;
+  m_keyInfo = m_finder->GetKeyProvInfo(m_cert);
+  e.m_capiError = m_finder->LastError();
+  if (!m_keyInfo) return noKeyInfoCode;
+  return ERR_SUCCESS;
+}
+
+ErrorCode SigningSession::AcquireKey() {
+  CCapiEngine& e = m_engine;
+  HCRYPTPROV prov = 0;
+  DWORD keySpec = 0;
+  BOOL callerFree = FALSE;
+  BOOL ok = CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
+                                              &callerFree);
+  e.m_capiError = GetLastError();
+  if (!ok) return IsPlatformProvider(m_keyInfo->pwszProvName) ? ERR_MY_STORE_DENIED : ERR_IC_CARD_NOT_READY;
+  e.m_signerProv = prov;
+  return ERR_SUCCESS;
+}
+
+ErrorCode SigningSession::Confirm() {
+  if (!(m_flags & kConfirm)) return ERR_SUCCESS;
+  CCertInfo info(m_cert);
+  ErrorCode code = kv::ui::ConfirmSignature(m_narrow, info.GetSerial(), info.GetSubjectCN(), info.GetNotBefore(),
+                                            info.GetNotAfter());
+  if (code == ERR_SUCCESS || code == ERR_MEM_ALLOC) return code;
+  return ERR_USER_CANCEL;
+}
+
+bool SigningSession::ContentBytes(CByteBuffer* out) const {
+  out->Clear();
+  if (m_flags & kContentAnsi) {
+    size_t end = m_narrow.find('\0');
+    std::string text = m_narrow.substr(0, end);
+    return out->Append(text.data(), static_cast<int32_t>(text.size()));
+  }
+  return out->Append(m_content, static_cast<int32_t>(SysStringByteLen(m_content)));
+}
+
+ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature) {
+  CCapiEngine& e = m_engine;
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(e.m_signerProv, algorithm, 0, 0, &hash)) {
+    e.m_capiError = GetLastError();
+    return ERR_SIGN;
+  }
+  ErrorCode code = ERR_SUCCESS;
+  DWORD size = 0;
+  if (!CryptSetHashParam(hash, HP_HASHVAL, value, 0) ||
+      !CryptSignHashA(hash, m_keyInfo->dwKeySpec, nullptr, 0, nullptr, &size) || size == 0 ||
+      !signature->Allocate(static_cast<int32_t>(size))) {
+    e.m_capiError = GetLastError();
+    code = ERR_SIGN;
+  } else if (!CryptSignHashA(hash, m_keyInfo->dwKeySpec, nullptr, 0, signature->Data(), &size)) {
+    e.m_capiError = GetLastError();
+    code = ERR_SIGN;
+    // The key is not usable any more: forget it and the store it came from.
+    e.m_signerProv = 0;
+    delete e.m_signerStore;
+    e.m_signerStore = nullptr;
+  }
+  CryptDestroyHash(hash);
+  return code;
+}
+
+}  // namespace kv::sign

@@ -1,0 +1,62 @@
+// The preparation both signing operations share: the content check, the
+// signer's store or PFX (with a newer password from the signer cache), the
+// certificate found by thumbprint, its key-provider information, the private
+// key and the confirmation dialog.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+#include "cert/cert_finder.h"
+#include "cert/pfx_file.h"
+#include "codec/byte_buffer.h"
+#include "engine/error_codes.h"
+
+class CCapiEngine;
+
+namespace kv::sign {
+
+// Content flag: sign the text in the ANSI code page instead of UTF-16LE.
+inline constexpr LONG kContentAnsi = 0x800;
+// Show the signing confirmation first.
+inline constexpr LONG kConfirm = 0x8000;
+
+class SigningSession {
+ public:
+  SigningSession(CCapiEngine& engine, BSTR content, LONG flags);
+  ~SigningSession();
+  SigningSession(const SigningSession&) = delete;
+  SigningSession& operator=(const SigningSession&) = delete;
+
+  // Content check, protected mode, signer, store or PFX, certificate by
+  // thumbprint, key-provider information (missing: `noKeyInfoCode`).
+  ErrorCode Open(ErrorCode noKeyInfoCode);
+  // The private key into the engine's m_signerProv (5206 / 5225 on failure).
+  ErrorCode AcquireKey();
+  // The confirmation dialog when the flags ask for it.
+  ErrorCode Confirm();
+  // The bytes to sign: UTF-16LE code units, or the ANSI text up to its first NUL.
+  bool ContentBytes(CByteBuffer* out) const;
+  // CryptCreateHash / HP_HASHVAL / CryptSignHashA twice; the signature as the
+  // platform returns it (least significant byte first).
+  ErrorCode SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature);
+
+  PCCERT_CONTEXT Certificate() const { return m_cert; }
+  const std::string& NarrowContent() const { return m_narrow; }
+
+ private:
+  ErrorCode OpenStore();
+
+  CCapiEngine& m_engine;
+  BSTR m_content;
+  LONG m_flags;
+  std::string m_narrow;
+  CPfxFile m_pfx;
+  CCertFinder* m_finder = nullptr;  // the engine's store or m_pfx
+  PCCERT_CONTEXT m_cert = nullptr;
+  KeyProvInfoPtr m_keyInfo;
+};
+
+}  // namespace kv::sign
