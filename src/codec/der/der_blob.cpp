@@ -48,15 +48,13 @@ BYTE CDerBlob::Assign(const void* src, int32_t n) {
 BYTE CDerBlob::Append(const void* src, int32_t n) {
   if (src == nullptr || n <= 0) return 0;
   if (uint64_t(m_length) + uint64_t(n) > kMaxLength) return 0;
-  const BYTE* from = static_cast<const BYTE*>(src);
-  // Appending a blob's own bytes: keep them valid across the reallocation.
-  if (m_bytes != nullptr && from >= m_bytes && from < m_bytes + m_capacity) {
-    const size_t offset = size_t(from - m_bytes);
-    if (!Reserve(m_length + DWORD(n))) return 0;
-    from = m_bytes + offset;
-  } else if (!Reserve(m_length + DWORD(n))) {
-    return 0;
-  }
+  // Appending a blob's own bytes: find them again after the reallocation.
+  const uintptr_t base = reinterpret_cast<uintptr_t>(m_bytes);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(src);
+  const bool inside = m_bytes != nullptr && at >= base && at < base + m_capacity;
+  const size_t offset = inside ? size_t(at - base) : 0;
+  if (!Reserve(m_length + DWORD(n))) return 0;
+  const BYTE* from = inside ? m_bytes + offset : static_cast<const BYTE*>(src);
   std::memmove(m_bytes + m_length, from, size_t(n));
   m_length += DWORD(n);
   m_bytes[m_length] = 0;
