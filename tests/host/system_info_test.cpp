@@ -64,6 +64,7 @@ class SystemInfo : public HomeTest {
 };
 
 TEST_F(SystemInfo, MacAddressesAreTheKernelsInterfaces) {
+  if (!std::filesystem::exists("/sys/class/net")) GTEST_SKIP() << "no /sys/class/net to compare with";
   engine_.m_errorCode = ERR_GENERAL;
   engine_.m_capiError = 5;
   std::string expected = ExpectedMacText();
