@@ -11,7 +11,7 @@ trap 'rm -rf "$KORVESSA_HOME"' EXIT
 
 section() { printf '\n--- %s\n' "$*"; }
 show() {
-  printf '$ korvessa %s\n' "$*"
+  printf '$ korvessa'; printf ' %q' "$@"; printf '\n'
   local status=0
   "$KORVESSA" "$@" || status=$?
   [[ $status -eq 0 ]] || printf '(exit status %d)\n' "$status"
@@ -34,6 +34,23 @@ section "Engine: the same in one engine, as JSON lines"
 {"call": "GetPortEx", "args": []}
 {"call": "GetPortEx", "args": [1]}
 {"call": "NoSuchOperation"}
+JSON
+
+section "Engine: a failure keeps its code and message until the next operation"
+show RegReadHKCU ""
+"$KORVESSA" --batch <<'JSON'
+{"call": "RegReadHKCU", "args": [""]}
+{"call": "GetErrorCode", "args": []}
+{"call": "GetErrorMsg", "args": []}
+{"call": "GetCapiErrorMsg", "args": []}
+{"call": "GetVersion", "args": []}
+{"call": "GetErrorCode", "args": []}
+JSON
+
+section "Engine: a browser protected-mode process refuses system operations (1500); hashing still works"
+KORVESSA_PROTECTED_MODE=1 "$KORVESSA" --batch <<'JSON'
+{"call": "GetMacAddress", "args": []}
+{"call": "Hash", "args": ["abc", 17]}
 JSON
 
 section "Operations in this build"
