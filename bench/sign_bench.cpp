@@ -32,6 +32,20 @@ BSTR Ascii(const std::string& text) {
   return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
 }
 
+X509* MakeCert(const char* cn, long serial, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
+  X509* cert = X509_new();
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+  X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
+  X509_set_pubkey(cert, key);
+  X509_sign(cert, issuerKey, EVP_sha256());
+  return cert;
+}
+
 // One signer for the whole run, in a PFX file and in the personal store of a
 // throw-away home.
 struct Fixture {
@@ -45,18 +59,13 @@ struct Fixture {
     folder = mkdtemp(pattern);
     setenv("KORVESSA_HOME", folder.c_str(), 1);
     setenv("KORVESSA_SIGNER_AREA", ("Korvessa Bench " + std::to_string(getpid())).c_str(), 1);
+    // Selection skips self-signed certificates: the signer has its own issuer.
+    EVP_PKEY* rootKey = EVP_RSA_gen(2048);
+    X509* root = MakeCert("Bench Root", 1, rootKey, nullptr, rootKey);
     key = EVP_RSA_gen(2048);
-    cert = X509_new();
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 0x1234);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Bench Signer"), -1,
-                               -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509_set_pubkey(cert, key);
-    X509_sign(cert, key, EVP_sha256());
+    cert = MakeCert("Bench Signer", 0x1234, key, root, rootKey);
+    X509_free(root);
+    EVP_PKEY_free(rootKey);
 
     PKCS12* p12 = PKCS12_create(kPassword, nullptr, key, cert, nullptr, NID_pbe_WithSHA1And3_Key_TripleDES_CBC,
                                 NID_pbe_WithSHA1And3_Key_TripleDES_CBC, 2048, 2048, 0);
