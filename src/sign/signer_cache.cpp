@@ -2,15 +2,27 @@
 // typed readers.
 #include "sign/signer_cache.h"
 
+#include <cstdlib>
 #include <new>
 #include <vector>
 
 #include "engine/capi_engine.h"
 #include "sign/shared_memory.h"
 
+namespace {
+
+// Tests running in parallel processes each pick their own area through
+// KORVESSA_SIGNER_AREA; every real host shares the fixed name.
+const char* SignerAreaName() {
+  const char* name = std::getenv("KORVESSA_SIGNER_AREA");
+  return name && *name ? name : kSignerAreaName;
+}
+
+}  // namespace
+
 cSharedMemory* CSignerCache::Area() {
   if (!m_engine.m_signerCache)
-    m_engine.m_signerCache = new (std::nothrow) cSharedMemory(kSignerAreaName, kSignerAreaSize);
+    m_engine.m_signerCache = new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize);
   return m_engine.m_signerCache;
 }
 
