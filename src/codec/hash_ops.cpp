@@ -13,6 +13,7 @@
 #include "codec/digests.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "ui/dialog_launch.h"
 
 namespace {
 
@@ -27,16 +28,6 @@ CDigestBuffer& ChooseDigest(LONG flags, CMd5Digest& md5, CSha1Digest& sha1, CSha
     case kv::digest::Algorithm::kSha1: break;
   }
   return sha1;
-}
-
-// Lets the user pick the file to digest when the caller named none. Returns 0
-// with the chosen full path, or ERR_USER_CANCEL when no file was confirmed.
-// The open-file dialog (title "請選擇檔案", filter "All Files (*.*)|*.*||",
-// flags 0x106, default extension "*.*") belongs to the dialogs; until it is
-// wired here no file can be confirmed.
-ErrorCode AskForFileToHash(std::string* path) {
-  path->clear();
-  return ERR_USER_CANCEL;
 }
 
 }  // namespace
@@ -79,7 +70,8 @@ BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
   std::string result;
   do {
     if (path.empty()) {
-      const ErrorCode chosen = AskForFileToHash(&path);
+      // No path: the user picks the file in the open-file dialog.
+      const ErrorCode chosen = kv::ui::AskFileToHash(&path);
       if (chosen != ERR_SUCCESS) {
         m_errorCode = chosen;
         break;
