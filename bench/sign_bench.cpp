@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -87,6 +88,13 @@ struct Fixture {
     CertCloseStore(pfx, 0);
     OPENSSL_free(der);
     PKCS12_free(p12);
+  }
+
+  ~Fixture() {
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
   }
 };
 
