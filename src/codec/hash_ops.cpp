@@ -13,6 +13,7 @@
 #include "codec/digests.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "ui/dialog_launch.h"
 
 namespace {
 
@@ -30,13 +31,11 @@ CDigestBuffer& ChooseDigest(LONG flags, CMd5Digest& md5, CSha1Digest& sha1, CSha
 }
 
 // Lets the user pick the file to digest when the caller named none. Returns 0
-// with the chosen full path, or ERR_USER_CANCEL when no file was confirmed.
-// The open-file dialog (title "請選擇檔案", filter "All Files (*.*)|*.*||",
-// flags 0x106, default extension "*.*") belongs to the dialogs; until it is
-// wired here no file can be confirmed.
+// with the chosen full path, or ERR_USER_CANCEL when no file was confirmed,
+// also when no dialog can be shown (HashFile has no other failure for it).
 ErrorCode AskForFileToHash(std::string* path) {
   path->clear();
-  return ERR_USER_CANCEL;
+  return kv::ui::AskFileToHash(path);
 }
 
 }  // namespace

@@ -107,7 +107,10 @@ TEST_F(HashOps, FileErrors) {
   EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
   EXPECT_EQ(HashFile(home_.path(), 0), "");  // a folder exists but cannot be read as a file
   EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
-  // No path and no confirmed choice in the file dialog.
+  // No path and no confirmed choice in the file dialog (none can be shown).
+  kv::test::ScopedEnv noScript("KORVESSA_DIALOGS", nullptr);
+  kv::test::ScopedEnv noDisplay("DISPLAY", nullptr);
+  kv::test::ScopedEnv noWayland("WAYLAND_DISPLAY", nullptr);
   EXPECT_EQ(HashFile("", 0), "");
   EXPECT_EQ(engine_.m_errorCode, ERR_USER_CANCEL);
   EXPECT_EQ(Take(engine_.HashFile(nullptr, 0)), "");
