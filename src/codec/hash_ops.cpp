@@ -30,14 +30,6 @@ CDigestBuffer& ChooseDigest(LONG flags, CMd5Digest& md5, CSha1Digest& sha1, CSha
   return sha1;
 }
 
-// Lets the user pick the file to digest when the caller named none. Returns 0
-// with the chosen full path, or ERR_USER_CANCEL when no file was confirmed,
-// also when no dialog can be shown (HashFile has no other failure for it).
-ErrorCode AskForFileToHash(std::string* path) {
-  path->clear();
-  return kv::ui::AskFileToHash(path);
-}
-
 }  // namespace
 
 BSTR CCapiEngine::Hash(BSTR strPlainText, LONG dwFlags) {
@@ -78,7 +70,8 @@ BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
   std::string result;
   do {
     if (path.empty()) {
-      const ErrorCode chosen = AskForFileToHash(&path);
+      // No path: the user picks the file in the open-file dialog.
+      const ErrorCode chosen = kv::ui::AskFileToHash(&path);
       if (chosen != ERR_SUCCESS) {
         m_errorCode = chosen;
         break;

@@ -17,6 +17,7 @@
 #include "engine/capi_engine.h"
 #include "engine/text.h"
 #include "support/temp_home.h"
+#include "ui/dialog_test_support.h"
 
 namespace {
 
@@ -107,14 +108,19 @@ TEST_F(HashOps, FileErrors) {
   EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
   EXPECT_EQ(HashFile(home_.path(), 0), "");  // a folder exists but cannot be read as a file
   EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
-  // No path and no confirmed choice in the file dialog (none can be shown).
-  kv::test::ScopedEnv noScript("KORVESSA_DIALOGS", nullptr);
-  kv::test::ScopedEnv noDisplay("DISPLAY", nullptr);
-  kv::test::ScopedEnv noWayland("WAYLAND_DISPLAY", nullptr);
-  EXPECT_EQ(HashFile("", 0), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_USER_CANCEL);
+}
+
+TEST_F(HashOps, EmptyPathAsksForTheFile) {
+  kv::test::WriteFile(FilePath("picked.txt"), "abc");
+  // The user picks a file, then cancels the next dialog (answered for another one).
+  kv::test::ScriptedDialogs dialogs(R"([{"dialog": "open-file", "browse": ")" + FilePath("picked.txt") +
+                                    R"("}, {"dialog": 202, "press": 1}])");
+  EXPECT_EQ(HashFile("", 1), "900150983CD24FB0D6963F7D28E17F72");
+  EXPECT_EQ(engine_.m_errorCode, 0);
   EXPECT_EQ(Take(engine_.HashFile(nullptr, 0)), "");
   EXPECT_EQ(engine_.m_errorCode, ERR_USER_CANCEL);
+  const auto shown = dialogs.Events("dialog");
+  ASSERT_EQ(shown.size(), 2u);
 }
 
 // A file beyond 4 GiB, made sparse so it costs no disk space: its length does

@@ -226,6 +226,8 @@ TEST_F(SignPkcs7Test, AuthenticatedAttributesInOrder) {
   std::vector<uint8_t> octets = {0x04, 0x10};
   octets.insert(octets.end(), md5Digest.begin(), md5Digest.end());
   EXPECT_EQ(1u, CountBytes(md5Der, octets));
+  CmsResult md5Result = VerifyCms(md5, *root_, nullptr, {signer_.get()});
+  EXPECT_TRUE(md5Result.verified) << md5Result.error;
 }
 
 TEST_F(SignPkcs7Test, Md5AndNoCertificates) {
@@ -241,6 +243,8 @@ TEST_F(SignPkcs7Test, Md5AndNoCertificates) {
   std::string md5 = Sign(kText, 0x1000 | 0x100);
   std::vector<uint8_t> der = FromBase64(md5);
   EXPECT_EQ(2u, CountBytes(der, {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x04}));
+  CmsResult verified = VerifyCms(md5, *root_, nullptr, {signer_.get()});
+  EXPECT_TRUE(verified.verified) << verified.error;
   // The signature is a PKCS#1 MD5 signature of the content.
   cms = Parse(der);
   ASSERT_NE(cms, nullptr);
@@ -335,6 +339,34 @@ TEST_F(SigningTest, NewerCachedPasswordForTheSameFileIgnoringCase) {
     EXPECT_EQ("5678", engine_.m_signerPfxPassword);
     EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
   }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kv::test;
+
+// An expired signer still ships its chain: time problems are tolerated.
+TEST_F(SigningTest, Pkcs7ChainOfExpiredSignerIsAccepted) {
+  CertSpec spec;
+  spec.subject = SimpleName("Expired Signer");
+  spec.keyUsage = 0xC0;
+  spec.notBefore = UtcTime(2020, 1, 1);
+  spec.notAfter = UtcTime(2021, 1, 1);
+  CertPtr expired = IssueCert(spec, root_.get());
+  WritePfx("expired.pfx", *expired, {root_.get()});
+  ASSERT_EQ(0, SelectPfx(engine_, "expired.pfx"));
+  std::string text = TakeText(engine_.SignPkcs7(Utf8Bstr("late"), 0x200));
+  ASSERT_EQ(0, engine_.m_errorCode);
+  std::vector<uint8_t> der = FromBase64(text);
+  const unsigned char* p = der.data();
+  CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(der.size()));
+  ASSERT_NE(cms, nullptr);
+  STACK_OF(X509)* certs = CMS_get1_certs(cms);
+  EXPECT_EQ(2, sk_X509_num(certs));
+  sk_X509_pop_free(certs, X509_free);
+  CMS_ContentInfo_free(cms);
 }
 
 }  // namespace
