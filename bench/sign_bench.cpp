@@ -58,7 +58,7 @@ struct Fixture {
     char pattern[] = "/tmp/korvessa-bench-XXXXXX";
     folder = mkdtemp(pattern);
     setenv("KORVESSA_HOME", folder.c_str(), 1);
-    setenv("KORVESSA_SIGNER_AREA", ("Korvessa Bench " + std::to_string(getpid())).c_str(), 1);
+    setenv("KORVESSA_SIGNER_AREA", "Korvessa Bench", 1);
     // Selection skips self-signed certificates: the signer has its own issuer.
     EVP_PKEY* rootKey = EVP_RSA_gen(2048);
     X509* root = MakeCert("Bench Root", 1, rootKey, nullptr, rootKey);

@@ -7,10 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 
 #include "engine/text.h"
 
@@ -40,9 +37,13 @@ std::u16string Utf8ToUtf16(const std::string& s) {
   return out;
 }
 
-std::string UniqueAreaName() {
-  static std::atomic<int> counter{0};
-  return "Korvessa Test " + std::to_string(getpid()) + "-" + std::to_string(counter++);
+// One area per test, named after it: parallel test processes run different
+// tests, and a name that stays the same from run to run leaves no growing
+// trail of shared-memory objects behind.
+std::string TestAreaName() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!info) return "Korvessa Test";
+  return std::string("Korvessa Test ") + info->test_suite_name() + "." + info->name();
 }
 
 }  // namespace
@@ -149,7 +150,7 @@ size_t CountBytes(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& n
 }
 
 SigningTest::SigningTest()
-    : areaName_(UniqueAreaName()),
+    : areaName_(TestAreaName()),
       area_("KORVESSA_SIGNER_AREA", areaName_.c_str()),
       noScript_("KORVESSA_DIALOGS", nullptr),
       noDisplay_("DISPLAY", nullptr),
