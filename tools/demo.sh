@@ -11,7 +11,7 @@ trap 'rm -rf "$KORVESSA_HOME"' EXIT
 
 section() { printf '\n--- %s\n' "$*"; }
 show() {
-  printf '$ korvessa %s\n' "$*"
+  printf '$ korvessa'; printf ' %q' "$@"; printf '\n'
   local status=0
   "$KORVESSA" "$@" || status=$?
   [[ $status -eq 0 ]] || printf '(exit status %d)\n' "$status"
@@ -36,5 +36,117 @@ section "Engine: the same in one engine, as JSON lines"
 {"call": "NoSuchOperation"}
 JSON
 
+section "Engine: a failure keeps its code and message until the next operation"
+show RegReadHKCU ""
+"$KORVESSA" --batch <<'JSON'
+{"call": "RegReadHKCU", "args": [""]}
+{"call": "GetErrorCode", "args": []}
+{"call": "GetErrorMsg", "args": []}
+{"call": "GetCapiErrorMsg", "args": []}
+{"call": "GetVersion", "args": []}
+{"call": "GetErrorCode", "args": []}
+JSON
+
+section "Engine: a browser protected-mode process refuses system operations (1500); hashing still works"
+KORVESSA_PROTECTED_MODE=1 "$KORVESSA" --batch <<'JSON'
+{"call": "GetMacAddress", "args": []}
+{"call": "Hash", "args": ["abc", 17]}
+JSON
+
 section "Operations in this build"
 "$KORVESSA" --help | grep -c ' available$' | xargs printf '%s of 63 operations available\n'
+
+section "Signing: a PFX signer made with OpenSSL, signatures checked by OpenSSL"
+WORK="$KORVESSA_HOME/signing-demo"
+mkdir -p "$WORK"
+FAILED=0
+step() { printf '  %-58s %s\n' "$1" "$2"; }
+check() {  # check LABEL COMMAND...: runs an OpenSSL check and reports it
+  local label=$1
+  shift
+  if "$@" >"$WORK/check.log" 2>&1; then
+    step "$label" "OK"
+  else
+    step "$label" "FAILED"
+    sed 's/^/    /' "$WORK/check.log"
+    FAILED=1
+  fi
+}
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/C=TW/O=Korvessa Demo/CN=Demo Root CA" \
+  -keyout "$WORK/root.key" -out "$WORK/root.pem" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/C=TW/O=Korvessa Demo/CN=Demo Signer" \
+  -keyout "$WORK/signer.key" -out "$WORK/signer.csr" 2>/dev/null
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n' >"$WORK/signer.ext"
+openssl x509 -req -in "$WORK/signer.csr" -CA "$WORK/root.pem" -CAkey "$WORK/root.key" -set_serial 0x1001 \
+  -days 30 -extfile "$WORK/signer.ext" -out "$WORK/signer.pem" 2>/dev/null
+PFX_DIR="$WORK/pfx"
+mkdir -p "$PFX_DIR"
+openssl pkcs12 -export -inkey "$WORK/signer.key" -in "$WORK/signer.pem" -certfile "$WORK/root.pem" \
+  -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -passout pass:demo1234 -out "$PFX_DIR/signer.pfx"
+openssl x509 -in "$WORK/signer.pem" -pubkey -noout >"$WORK/signer.pub"
+step "root CA, signer certificate and signer.pfx (openssl)" "made"
+
+TEXT="委託買進台積電 1000 股，價格 600 元"
+printf '%s' "$TEXT" | iconv -f UTF-8 -t UTF-16LE >"$WORK/content.utf16"
+printf '%s' "$TEXT" | iconv -f UTF-8 -t BIG5 >"$WORK/content.big5"
+printf 'Text to sign: %s\n' "$TEXT"
+
+# One engine for the whole run: the signer chosen first is used by every signing.
+jq -cn --arg dir "$PFX_DIR" --arg text "$TEXT" '
+  {call: "SelectSignerEx", args: ["", $dir, "signer.pfx", "demo1234", "", 512, 0]},
+  {call: "GetSignerPfxFileName", args: []},
+  {call: "SignPkcs1", args: [$text, 256]},
+  {call: "SignPkcs1", args: [$text, 2304]},
+  {call: "SignPkcs7", args: [$text, 0]},
+  {call: "SignPkcs7", args: [$text, 1024]},
+  {call: "SignPkcs7", args: [$text, 8192]},
+  {call: "SignPkcs7", args: [$text, 512]},
+  {call: "SignPkcs7", args: [$text, 2048]}' >"$WORK/calls.jsonl"
+"$KORVESSA" --batch <"$WORK/calls.jsonl" >"$WORK/results.jsonl" || true
+result() { sed -n "${1}p" "$WORK/results.jsonl" | jq -r '.result'; }
+errcode() { sed -n "${1}p" "$WORK/results.jsonl" | jq -r '.error'; }
+
+step "SelectSignerEx(pfx folder, signer.pfx, password, flags 0x200)" "result $(result 1), file $(result 2)"
+[[ "$(result 1)" == 0 ]] || FAILED=1
+
+save() { result "$1" | openssl base64 -d -A >"$WORK/$2"; }
+save 3 pkcs1.sig
+save 4 pkcs1-big5.sig
+check "PKCS#1 SHA-1, UTF-16LE content (openssl dgst -verify)" \
+  openssl dgst -sha1 -verify "$WORK/signer.pub" -signature "$WORK/pkcs1.sig" "$WORK/content.utf16"
+check "PKCS#1 SHA-1, code page 950 content (openssl dgst -verify)" \
+  openssl dgst -sha1 -verify "$WORK/signer.pub" -signature "$WORK/pkcs1-big5.sig" "$WORK/content.big5"
+
+verify_attached() {  # DER EXPECTED-CONTENT
+  openssl cms -verify -binary -inform DER -in "$WORK/$1" -CAfile "$WORK/root.pem" -out "$WORK/$1.out" &&
+    cmp "$WORK/$1.out" "$2"
+}
+save 5 attached.p7
+save 6 detached.p7
+save 7 attributes.p7
+save 8 chain.p7
+save 9 big5.p7
+check "PKCS#7 attached (openssl cms -verify, content compared)" verify_attached attached.p7 "$WORK/content.utf16"
+check "PKCS#7 detached (openssl cms -verify -content)" \
+  openssl cms -verify -binary -inform DER -in "$WORK/detached.p7" -content "$WORK/content.utf16" \
+  -CAfile "$WORK/root.pem" -out /dev/null
+check "PKCS#7 with signed attributes (openssl cms -verify)" verify_attached attributes.p7 "$WORK/content.utf16"
+check "PKCS#7 signed attributes: contentType, signingTime, messageDigest" \
+  bash -c "openssl cms -cmsout -print -inform DER -in '$WORK/attributes.p7' |
+           grep -o 'object: \\(contentType\\|signingTime\\|messageDigest\\)' | tr '\n' ' ' |
+           grep -qx 'object: contentType object: signingTime object: messageDigest '"
+check "PKCS#7 with the chain (openssl cms -verify)" verify_attached chain.p7 "$WORK/content.utf16"
+check "PKCS#7 chain carries signer and root" \
+  bash -c "[[ \$(openssl pkcs7 -inform DER -in '$WORK/chain.p7' -print_certs | grep -c '^subject=') == 2 ]]"
+check "PKCS#7 code page 950 content (openssl cms -verify)" verify_attached big5.p7 "$WORK/content.big5"
+for n in 3 4 5 6 7 8 9; do
+  [[ "$(errcode $n)" == 0 ]] || { step "call $n" "error $(errcode $n)"; FAILED=1; }
+done
+
+if [[ $FAILED -ne 0 ]]; then
+  printf '\nSigning demo: a verification FAILED\n'
+  exit 1
+fi
+printf '\nSigning demo: every signature verified by OpenSSL\n'

@@ -9,14 +9,20 @@
 #include "engine/capi_engine.h"
 #include "sign/shared_memory.h"
 
+namespace {
+
+// Tests running in parallel processes each pick their own area through
+// KORVESSA_SIGNER_AREA; every real host shares the fixed name.
+const char* SignerAreaName() {
+  const char* name = std::getenv("KORVESSA_SIGNER_AREA");
+  return name && *name ? name : kSignerAreaName;
+}
+
+}  // namespace
+
 cSharedMemory* CSignerCache::Area() {
-  if (!m_engine.m_signerCache) {
-    // KORVESSA_SIGNER_AREA names a private area instead of the user's shared
-    // one: tests running side by side use it so they do not share a signer.
-    const char* name = std::getenv("KORVESSA_SIGNER_AREA");
-    m_engine.m_signerCache =
-        new (std::nothrow) cSharedMemory(name && *name ? name : kSignerAreaName, kSignerAreaSize);
-  }
+  if (!m_engine.m_signerCache)
+    m_engine.m_signerCache = new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize);
   return m_engine.m_signerCache;
 }
 

@@ -88,6 +88,29 @@ TEST_F(Host, UsageMistakesExitWithTwo) {
   EXPECT_EQ(badUtf8.status, 2);
   EXPECT_EQ(Call("").status, 2);
   EXPECT_EQ(Call("--bogus").status, 2);
+  EXPECT_EQ(Call("--batch extra").status, 2);
+}
+
+TEST_F(Host, UnusableLibraryIsReportedNotCalled) {
+  HostRun missing = Call("GetPortEx", "", "KORVESSA_LIBRARY='" + home_.path() + "/absent.so'");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(missing.out.empty());
+  EXPECT_NE(missing.err.find("cannot load the engine library"), std::string::npos) << missing.err;
+
+  // A loadable library that is not the engine (no string calls to free
+  // results with) is refused as well.
+  HostRun foreign = Call("GetPortEx", "", "KORVESSA_LIBRARY=libm.so.6");
+  EXPECT_EQ(foreign.status, 2);
+  EXPECT_NE(foreign.err.find("does not export SysFreeString"), std::string::npos) << foreign.err;
+
+  HostRun batch = Call("--batch", "{\"call\": \"GetPortEx\"}\n", "KORVESSA_LIBRARY='" + home_.path() + "/absent.so'");
+  EXPECT_EQ(batch.status, 2);
+  EXPECT_TRUE(batch.out.empty());
+
+  HostRun help = Call("--help", "", "KORVESSA_LIBRARY='" + home_.path() + "/absent.so'");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.find(" available\n"), std::string::npos) << "nothing is available without the library";
+  EXPECT_NE(help.out.find("cannot load the engine library"), std::string::npos);
 }
 
 TEST_F(Host, HelpListsEveryOperation) {

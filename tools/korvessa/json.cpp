@@ -188,7 +188,7 @@ class Parser {
           case 'u': {
             // A pair written as two escapes joins into one character; a lone
             // half stays as it is, as UTF-16 allows.
-            char16_t unit;
+            char16_t unit = 0;
             if (!ParseHex4(&unit)) return false;
             out->push_back(unit);
             break;
@@ -319,7 +319,7 @@ void AppendJsonString(const std::u16string& text, std::string* out) {
 
 void AppendJsonString(const std::string& utf8, std::string* out) {
   std::u16string wide;
-  if (!Utf8ToUtf16(utf8, &wide)) wide.assign(u"\uFFFD");
+  if (!Utf8ToUtf16(utf8, &wide)) wide = std::u16string(1, u'\uFFFD');
   AppendJsonString(wide, out);
 }
 

@@ -39,7 +39,7 @@ BYTE CDerBlob::Allocate(DWORD n) {
 
 BYTE CDerBlob::Assign(const void* src, int32_t n) {
   if (src == nullptr || n < 0) return 0;
-  if (n > 0 && src >= m_bytes && src < m_bytes + m_capacity) return 0;  // would copy from freed storage
+  if (n > 0 && Holds(src)) return 0;  // would copy from freed storage
   if (!Allocate(DWORD(n))) return 0;
   if (n > 0) std::memcpy(m_bytes, src, size_t(n));
   return 1;
@@ -48,17 +48,18 @@ BYTE CDerBlob::Assign(const void* src, int32_t n) {
 BYTE CDerBlob::Append(const void* src, int32_t n) {
   if (src == nullptr || n <= 0) return 0;
   if (uint64_t(m_length) + uint64_t(n) > kMaxLength) return 0;
-  const BYTE* from = static_cast<const BYTE*>(src);
   // Appending a blob's own bytes: keep them valid across the reallocation.
-  if (m_bytes != nullptr && from >= m_bytes && from < m_bytes + m_capacity) {
-    const size_t offset = size_t(from - m_bytes);
-    if (!Reserve(m_length + DWORD(n))) return 0;
-    from = m_bytes + offset;
-  } else if (!Reserve(m_length + DWORD(n))) {
-    return 0;
-  }
+  const bool own = Holds(src);
+  const size_t offset = own ? size_t(reinterpret_cast<uintptr_t>(src) - reinterpret_cast<uintptr_t>(m_bytes)) : 0;
+  if (!Reserve(m_length + DWORD(n))) return 0;
+  const BYTE* from = own ? m_bytes + offset : static_cast<const BYTE*>(src);
   std::memmove(m_bytes + m_length, from, size_t(n));
   m_length += DWORD(n);
   m_bytes[m_length] = 0;
   return 1;
+}
+
+bool CDerBlob::Holds(const void* p) const {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(p), begin = reinterpret_cast<uintptr_t>(m_bytes);
+  return m_bytes != nullptr && at >= begin && at < begin + m_capacity;
 }

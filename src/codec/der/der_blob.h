@@ -32,6 +32,7 @@ class CDerBlob {
 
  private:
   [[nodiscard]] bool Reserve(DWORD needed);
+  bool Holds(const void* p) const;
 
   BYTE* m_bytes = nullptr;
   DWORD m_length = 0;

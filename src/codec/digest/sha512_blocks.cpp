@@ -103,6 +103,7 @@ __attribute__((target("bmi2"))) void Sha512BlocksBmi2(uint64_t state[8], const u
 
     KV_S512_EIGHT(0, KV_S512_LOADED);
     KV_S512_EIGHT(8, KV_S512_LOADED);
+#pragma GCC unroll 4
     for (int t = 16; t < 80; t += 16) {
       KV_S512_EIGHT(t, KV_S512_W);
       KV_S512_EIGHT(t + 8, KV_S512_W);

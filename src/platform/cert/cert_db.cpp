@@ -23,6 +23,14 @@ const char kSchema[] =
 
 UserDatabase& Db() { return UserDatabase::Instance(); }
 
+// Commits made by this process; other processes' commits show in PRAGMA data_version.
+uint64_t g_localWrites = 0;
+
+bool Committed(bool ok) {
+  if (ok) ++g_localWrites;
+  return ok;
+}
+
 bool IsPredefined(const std::string& name) {
   auto eq = [&](const char* s) { return strcasecmp(name.c_str(), s) == 0; };
   return eq("MY") || eq("ROOT") || eq("CA") || eq("TRUST") || eq("DISALLOWED");
@@ -85,22 +93,22 @@ bool StoreExists(DWORD location, const std::string& name, bool* exists) {
 
 bool CreateStoreRecord(DWORD location, const std::string& name) {
   if (!EnsureCertSchema()) return false;
-  return Db().Transaction([&](sqlite3* db) {
+  return Committed(Db().Transaction([&](sqlite3* db) {
     Statement put(db, "INSERT OR IGNORE INTO cert_stores(location, name) VALUES(?,?)");
     put.Bind(1, static_cast<int64_t>(location)).Bind(2, name);
     return put.Step() == SQLITE_DONE;
-  });
+  }));
 }
 
 bool DeleteStoreRecord(DWORD location, const std::string& name) {
   if (!EnsureCertSchema()) return false;
-  return Db().Transaction([&](sqlite3* db) {
+  return Committed(Db().Transaction([&](sqlite3* db) {
     Statement certs(db, "DELETE FROM cert_certificates WHERE location = ? AND store = ?");
     certs.Bind(1, static_cast<int64_t>(location)).Bind(2, name);
     Statement store(db, "DELETE FROM cert_stores WHERE location = ? AND name = ?");
     store.Bind(1, static_cast<int64_t>(location)).Bind(2, name);
     return certs.Step() == SQLITE_DONE && store.Step() == SQLITE_DONE;
-  });
+  }));
 }
 
 bool LoadStore(DWORD location, const std::string& name, std::vector<StoredCert>* out) {
@@ -177,17 +185,17 @@ bool AddToStore(DWORD location, const std::string& name, const std::vector<uint8
     }
   });
   if (!ok && *hr == 0) *hr = HRESULT_FROM_WIN32(ERROR_CANTWRITE);
-  return ok;
+  return Committed(ok);
 }
 
 bool DeleteStoredCert(int64_t id) {
   if (!EnsureCertSchema()) return false;
-  return Db().Transaction([&](sqlite3* db) { return DeleteRow(db, id); });
+  return Committed(Db().Transaction([&](sqlite3* db) { return DeleteRow(db, id); }));
 }
 
 bool WriteStoredProperty(int64_t id, DWORD propId, const std::vector<uint8_t>* value) {
   if (!EnsureCertSchema()) return false;
-  return Db().Transaction([&](sqlite3* db) {
+  return Committed(Db().Transaction([&](sqlite3* db) {
     if (!value) {
       Statement del(db, "DELETE FROM cert_properties WHERE cert_id = ? AND prop_id = ?");
       del.Bind(1, id).Bind(2, static_cast<int64_t>(propId));
@@ -202,7 +210,16 @@ bool WriteStoredProperty(int64_t id, DWORD propId, const std::vector<uint8_t>* v
     Statement put(db, "INSERT OR REPLACE INTO cert_properties(cert_id, prop_id, value) VALUES(?,?,?)");
     put.Bind(1, id).Bind(2, static_cast<int64_t>(propId)).BindBlob(3, value->data(), value->size());
     return put.Step() == SQLITE_DONE;
-  });
+  }));
+}
+
+bool CertTablesVersion(std::string* version) {
+  if (!EnsureCertSchema()) return false;
+  std::lock_guard<std::recursive_mutex> lock(Db().Mutex());
+  Statement pragma(Db().Connection(), "PRAGMA data_version");
+  if (pragma.Step() != SQLITE_ROW) return false;
+  *version = KorvessaHome() + "|" + std::to_string(pragma.ColumnInt(0)) + "|" + std::to_string(g_localWrites);
+  return true;
 }
 
 }  // namespace kv::platform::cert

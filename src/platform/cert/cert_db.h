@@ -40,6 +40,11 @@ bool LoadStore(DWORD location, const std::string& name, std::vector<StoredCert>*
 bool AddToStore(DWORD location, const std::string& name, const std::vector<uint8_t>& der,
                 const PropertyMap& props, DWORD disposition, int64_t* resultId, HRESULT* hr);
 
+// Identifies the state of the certificate tables as this process last saw
+// them: it changes whenever this process or another one commits a change.
+// False when the database cannot be read.
+bool CertTablesVersion(std::string* version);
+
 bool DeleteStoredCert(int64_t id);
 // Writes (value non-null) or removes one property of a stored certificate.
 bool WriteStoredProperty(int64_t id, DWORD propId, const std::vector<uint8_t>* value);

@@ -36,10 +36,15 @@ bool Matches(CertObject* entry, DWORD findType, const void* para) {
     case CERT_FIND_SHA1_HASH:
     case CERT_FIND_MD5_HASH: {
       auto* blob = static_cast<const CRYPT_HASH_BLOB*>(para);
-      auto stored = owner->props.find(findType == CERT_FIND_SHA1_HASH ? CERT_SHA1_HASH_PROP_ID : CERT_MD5_HASH_PROP_ID);
-      std::vector<uint8_t> hash = stored != owner->props.end() ? stored->second
-                                  : findType == CERT_FIND_SHA1_HASH ? Sha1Of(owner->encoded)
-                                                                    : Md5Of(owner->encoded);
+      DWORD propId = findType == CERT_FIND_SHA1_HASH ? CERT_SHA1_HASH_PROP_ID : CERT_MD5_HASH_PROP_ID;
+      auto stored = owner->props.find(propId);
+      if (stored == owner->props.end()) {
+        // Kept like the property read does, so later searches compare at once.
+        stored = owner->props
+                     .emplace(propId, propId == CERT_SHA1_HASH_PROP_ID ? Sha1Of(owner->encoded) : Md5Of(owner->encoded))
+                     .first;
+      }
+      const std::vector<uint8_t>& hash = stored->second;
       return blob->cbData == hash.size() && (hash.empty() || memcmp(blob->pbData, hash.data(), hash.size()) == 0);
     }
     case CERT_FIND_EXISTING: {

@@ -47,6 +47,7 @@ struct Store {
   DWORD location = 0;  // system stores: CERT_SYSTEM_STORE_*_ID
   std::string name;    // system stores: the name as opened
   std::vector<CertObject*> entries;  // insertion order
+  std::string syncedVersion;         // system stores: CertTablesVersion at the last refresh
   uint64_t nextSeq = 1;
 };
 

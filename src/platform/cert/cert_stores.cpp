@@ -16,8 +16,13 @@ namespace kv::platform::cert {
 
 void ResyncStore(Store* store) {
   if (store->kind != StoreKind::kSystem) return;
+  // Nothing committed since the last refresh: the cache is current.
+  std::string version;
+  bool versioned = CertTablesVersion(&version);
+  if (versioned && version == store->syncedVersion) return;
   std::vector<StoredCert> rows;
   if (!LoadStore(store->location, store->name, &rows)) return;  // keep the cache on a database error
+  store->syncedVersion = versioned ? version : std::string();
   std::map<int64_t, CertObject*> cached;
   for (CertObject* entry : store->entries) cached[entry->rowId] = entry;
   std::vector<CertObject*> next;

@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include "crypt/key_sealer.h"
+#include "crypt/text_convert.h"
 #include "database/user_database.h"
 
 namespace kv::platform::crypt {
@@ -52,31 +53,8 @@ std::string Binding(const ContainerName& name, DWORD keySpec) {
 ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   ContainerName name;
   name.machine = machine;
-  std::string utf8;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t cp = wide[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      utf8.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      utf8.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      utf8.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      utf8.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      utf8.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      utf8.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  name.display = utf8;
-  name.lookup = utf8;
+  name.display = WideToUtf8(wide);
+  name.lookup = name.display;
   for (char& c : name.lookup) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }

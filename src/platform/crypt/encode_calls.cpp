@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypt/text_convert.h"
 #include "crypt/crypt_objects.h"
 #include "crypt/der_build.h"
 #include "crypt/out_buffer.h"
@@ -59,30 +60,8 @@ Bytes NarrowValue(const CERT_RDN_VALUE_BLOB& value) {
 }
 
 Bytes Utf8Of(const std::u16string& wide) {
-  Bytes out;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t cp = wide[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<BYTE>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<BYTE>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<BYTE>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<BYTE>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<BYTE>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<BYTE>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
+  std::string utf8 = WideToUtf8(wide);
+  return Bytes(utf8.begin(), utf8.end());
 }
 
 // The DER of one attribute value as Windows writes it for X509_NAME.

@@ -110,7 +110,7 @@ extern "C" BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft)
 }
 
 extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME st) {
-  FILETIME now;
+  FILETIME now = {};
   GetSystemTimeAsFileTime(&now);
   FileTimeToSystemTime(&now, st);
 }
@@ -147,9 +147,9 @@ extern "C" BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* local, LPFILETIME
 }
 
 extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME st) {
-  FILETIME now, local;
+  FILETIME now = {}, local = {};
   GetSystemTimeAsFileTime(&now);
-  FileTimeToLocalFileTime(&now, &local);
+  if (!FileTimeToLocalFileTime(&now, &local)) local = now;
   FileTimeToSystemTime(&local, st);
 }
 

@@ -68,10 +68,11 @@ extern "C" SIZE_T WINAPI LocalSize(HLOCAL hMem) {
 }
 
 extern "C" LPVOID WINAPI LocalLock(HLOCAL hMem) {
-  if (!LocalSize(hMem) && GetLastError() == ERROR_INVALID_HANDLE) {
-    Blocks& b = TheBlocks();
-    std::lock_guard<std::mutex> guard(b.lock);
-    if (!b.sizes.count(hMem)) return nullptr;
+  Blocks& b = TheBlocks();
+  std::lock_guard<std::mutex> guard(b.lock);
+  if (!b.sizes.count(hMem)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
   }
   return hMem;
 }

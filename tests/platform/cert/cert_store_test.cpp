@@ -205,6 +205,57 @@ TEST_F(CertStores, OpenFlagsAndBadHandles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(CertStores, TwoHandlesOfOneSystemStoreStayInStep) {
+  HCERTSTORE a = CertOpenSystemStoreA(0, "MY");
+  HCERTSTORE b = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"my");
+  PCCERT_CONTEXT added = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(a, kEnc, Certs()[1]->data(), Certs()[1]->size(), CERT_STORE_ADD_NEW,
+                                               &added));
+  // The other handle sees the addition when its next walk starts, and ADD_NEW
+  // there finds the existing certificate in the database.
+  EXPECT_EQ(Subjects(b), (std::vector<std::string>{"User 0"}));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(b, kEnc, Certs()[1]->data(), Certs()[1]->size(), CERT_STORE_ADD_NEW,
+                                                nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_EXISTS));
+  SetFriendly(added, u"from a");
+  PCCERT_CONTEXT seen = CertEnumCertificatesInStore(b, nullptr);
+  ASSERT_NE(seen, nullptr);
+  EXPECT_EQ(Friendly(seen), u"from a");
+  ASSERT_TRUE(CertDeleteCertificateFromStore(seen));
+  EXPECT_TRUE(Subjects(a).empty());
+  // The context handed out before the deletion stays readable.
+  EXPECT_EQ(added->cbCertEncoded, Certs()[1]->size());
+  CertFreeCertificateContext(added);
+  CertCloseStore(a, 0);
+  CertCloseStore(b, 0);
+}
+
+TEST_F(CertStores, CreateNewAndDeleteFlags) {
+  const DWORD user = CERT_SYSTEM_STORE_CURRENT_USER;
+  HCERTSTORE made = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, user | CERT_STORE_CREATE_NEW_FLAG, "Extra");
+  ASSERT_NE(made, nullptr);
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(made, kEnc, Certs()[1]->data(), Certs()[1]->size(),
+                                               CERT_STORE_ADD_ALWAYS, nullptr));
+  CertCloseStore(made, 0);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, user | CERT_STORE_CREATE_NEW_FLAG, "EXTRA"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, user | CERT_STORE_DELETE_FLAG, "Extra"), nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  HCERTSTORE again = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, user, "Extra");
+  EXPECT_TRUE(Subjects(again).empty());
+  CertCloseStore(again, 0);
+  // Bad DER into a store reports the decoder's error.
+  const BYTE junk[] = {0x30, 0x82, 0x01};
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(again = CertOpenSystemStoreA(0, "MY"), kEnc, junk, sizeof junk,
+                                                CERT_STORE_ADD_ALWAYS, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+  CertCloseStore(again, 0);
+}
+
 TEST_F(CertStores, PropertiesPersistAcrossProcesses) {
   {
     HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
@@ -224,7 +275,9 @@ TEST_F(CertStores, PropertiesPersistAcrossProcesses) {
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    // A new process sees the certificate and its properties.
+    // A new process sees the certificate and its properties; the changed
+    // spelling of the same folder makes it open a connection of its own.
+    setenv("KORVESSA_HOME", (home_.path() + "/.").c_str(), 1);
     HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
     PCCERT_CONTEXT ctx = CertEnumCertificatesInStore(my, nullptr);
     bool ok = ctx && Friendly(ctx) == u"persisted";

@@ -125,6 +125,7 @@ std::string SysfsForm(const BYTE* bytes, UINT length) {
 }
 
 TEST(GetAdaptersInfo, MatchesTheKernelsInterfaceList) {
+  if (!std::filesystem::exists("/sys/class/net")) GTEST_SKIP() << "no /sys/class/net to compare with";
   std::vector<KernelInterface> kernel = KernelInterfaces();
   ULONG size = 0;
   SetLastError(0xdeadbeef);
