@@ -228,42 +228,40 @@ LONG RunSelection(CCapiEngine& engine, SelectionRequest& request) {
   return code;
 }
 
+// Takes the operation's text arguments (each freed here) into a request.
+SelectionRequest MakeRequest(Variant variant, BSTR filter, BSTR pfxPath, BSTR pfxName, BSTR compareDate,
+                             LONG flags, LONG keyUsage) {
+  SelectionRequest request;
+  request.variant = variant;
+  request.filter = kv::TakeNarrow(filter);
+  request.pfxPath = kv::TakeNarrow(pfxPath);
+  request.pfxName = kv::TakeNarrow(pfxName);
+  request.compareDate = kv::TakeNarrow(compareDate);
+  request.flags = flags;
+  request.keyUsage = keyUsage;
+  return request;
+}
+
 }  // namespace
 
 LONG CCapiEngine::SelectSigner(BSTR certFilter, LONG dwFlags, LONG dwKeyUsage) {
-  SelectionRequest request;
-  request.variant = Variant::Basic;
-  request.filter = kv::TakeNarrow(certFilter);
-  request.flags = dwFlags;
-  request.keyUsage = dwKeyUsage;
+  SelectionRequest request = MakeRequest(Variant::Basic, certFilter, nullptr, nullptr, nullptr, dwFlags, dwKeyUsage);
   return RunSelection(*this, request);
 }
 
 LONG CCapiEngine::SelectSignerEx(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd,
                                  BSTR strCompareDate, LONG dwFlags, LONG dwKeyUsage) {
-  SelectionRequest request;
-  request.variant = Variant::Ex;
-  request.filter = kv::TakeNarrow(certFilter);
-  request.pfxPath = kv::TakeNarrow(strPfxPath);
-  request.pfxName = kv::TakeNarrow(strPfxName);
+  SelectionRequest request =
+      MakeRequest(Variant::Ex, certFilter, strPfxPath, strPfxName, strCompareDate, dwFlags, dwKeyUsage);
   request.password = kv::TakeNarrow(strPasswd);
-  request.compareDate = kv::TakeNarrow(strCompareDate);
-  request.flags = dwFlags;
-  request.keyUsage = dwKeyUsage;
   return RunSelection(*this, request);
 }
 
 LONG CCapiEngine::SelectSignerEx2(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, LONG dwPort,
                                   BSTR strCompareDate, LONG dwFlags, LONG dwKeyUsage) {
-  SelectionRequest request;
-  request.variant = Variant::Ex2;
-  request.filter = kv::TakeNarrow(certFilter);
-  request.pfxPath = kv::TakeNarrow(strPfxPath);
-  request.pfxName = kv::TakeNarrow(strPfxName);
-  request.compareDate = kv::TakeNarrow(strCompareDate);
+  SelectionRequest request =
+      MakeRequest(Variant::Ex2, certFilter, strPfxPath, strPfxName, strCompareDate, dwFlags, dwKeyUsage);
   request.port = dwPort;
-  request.flags = dwFlags;
-  request.keyUsage = dwKeyUsage;
   return RunSelection(*this, request);
 }
 

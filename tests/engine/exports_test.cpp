@@ -12,29 +12,14 @@
 
 #include "api/export_door.h"
 #include "engine/text.h"
+#include "support/library_exports.h"
 
 namespace {
 
-// The library stays loaded for the whole test run, as it would in a host.
-void* Library() {
-  static void* handle = dlopen(KV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  return handle;
-}
+using kv::test::Export;
+using kv::test::Library;
 
-template <typename F>
-F Export(const char* name) {
-  return reinterpret_cast<F>(dlsym(Library(), name));
-}
-
-std::u16string TakeFromLibrary(BSTR text) {
-  auto freeString = Export<void (*)(BSTR)>("SysFreeString");
-  auto length = Export<UINT (*)(BSTR)>("SysStringLen");
-  EXPECT_NE(text, nullptr);
-  if (!text || !freeString || !length) return {};
-  std::u16string out(reinterpret_cast<const char16_t*>(text), length(text));
-  freeString(text);
-  return out;
-}
+std::u16string TakeFromLibrary(BSTR text) { return kv::test::TakeLibraryString(text); }
 
 class Exports : public ::testing::Test {
  protected:

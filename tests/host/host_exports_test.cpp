@@ -9,30 +9,13 @@
 
 #include <string>
 
+#include "support/library_exports.h"
 #include "support/temp_home.h"
 
 namespace kv::test {
 namespace {
 
-void* Library() {
-  static void* handle = dlopen(KV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  return handle;
-}
-
-template <typename F>
-F Export(const char* name) {
-  return reinterpret_cast<F>(dlsym(Library(), name));
-}
-
-std::u16string Take(BSTR text) {
-  auto freeString = Export<void (*)(BSTR)>("SysFreeString");
-  auto length = Export<UINT (*)(BSTR)>("SysStringLen");
-  EXPECT_NE(nullptr, text);
-  if (!text || !freeString || !length) return {};
-  std::u16string out(reinterpret_cast<const char16_t*>(text), length(text));
-  freeString(text);
-  return out;
-}
+std::u16string Take(BSTR text) { return TakeLibraryString(text); }
 
 class HostExports : public HomeTest {
  protected:
