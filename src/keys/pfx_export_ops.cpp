@@ -34,9 +34,11 @@ bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
   return a->cbCertEncoded == b->cbCertEncoded && memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0;
 }
 
-// Adds the chain of `leaf` (the leaf included) to `target` as links when it
-// builds and is trusted; returns the links added. An untrusted chain is not
-// an error: the file then holds the certificate alone.
+// Adds the chain of `leaf` to `target` as links when it builds and is
+// trusted; returns the links added. The leaf itself is already in `target`
+// with its key: linking it again would put the certificate (and its key)
+// into the file twice. An untrusted chain is not an error: the file then
+// holds the certificate alone.
 int AddTrustedChain(PCCERT_CONTEXT leaf, HCERTSTORE personal, HCERTSTORE target) {
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof para;
@@ -45,9 +47,11 @@ int AddTrustedChain(PCCERT_CONTEXT leaf, HCERTSTORE personal, HCERTSTORE target)
   int added = 0;
   if (chain->TrustStatus.dwErrorStatus == 0 && chain->cChain > 0) {
     PCERT_SIMPLE_CHAIN simple = chain->rgpChain[0];
-    for (DWORD i = 0; i < simple->cElement; ++i)
-      if (CertAddCertificateLinkToStore(target, simple->rgpElement[i]->pCertContext, CERT_STORE_ADD_ALWAYS, nullptr))
-        ++added;
+    for (DWORD i = 0; i < simple->cElement; ++i) {
+      PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
+      if (SameEncoding(element, leaf)) continue;
+      if (CertAddCertificateLinkToStore(target, element, CERT_STORE_ADD_ALWAYS, nullptr)) ++added;
+    }
   }
   CertFreeCertificateChain(chain);
   return added;

@@ -65,6 +65,7 @@ TEST_F(PfxExportTest, ChainWhenTrustedCertificateAloneOtherwise) {
   };
   EXPECT_TRUE(has(*intermediate));
   EXPECT_TRUE(has(*root_));
+  EXPECT_EQ(2u, chained.otherDers.size());
   std::string out;
   EXPECT_EQ(0, OpenSslPkcs12(Path("chain.pfx"), "pw", true, &out)) << out;
 }
