@@ -19,6 +19,7 @@ constexpr int32_t kFixedSize = 4 + 4 + 4 + 3 * 4 + kThumbprintSize + 2 * kTimeSi
 // BLOBHEADER (8) and RSAPUBKEY (magic, bit length, public exponent).
 constexpr int32_t kBlobHeaderSize = 20;
 constexpr DWORD kMaxModulusBits = 16384;
+constexpr DWORD kRsaPrivateMagic = 0x32415352;  // "RSA2" of an RSAPUBKEY in a private-key blob
 
 DWORD ReadLe32(const BYTE* p) {
   return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
@@ -87,7 +88,7 @@ bool LayOutMobileKeyRecord(PCCERT_CONTEXT certificate, const CByteBuffer& blob, 
   const DWORD exponent = ReadLe32(b + 16);
   // The blob must be a whole RSA private key of a modulus length the record
   // can carry: a short or foreign blob would be read past its end.
-  if (b[0] != PRIVATEKEYBLOB || ReadLe32(b + 8) != RSA2_MAGIC || bits == 0 || bits % 16 != 0 ||
+  if (b[0] != PRIVATEKEYBLOB || ReadLe32(b + 8) != kRsaPrivateMagic || bits == 0 || bits % 16 != 0 ||
       bits > kMaxModulusBits)
     return false;
   const size_t full = bits / 8, half = bits / 16;

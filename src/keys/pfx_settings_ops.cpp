@@ -1,6 +1,8 @@
 // The small PFX operations: the password length range the dialogs enforce,
 // the default name of exported files, and where the last import and export
 // went.
+#include <utility>
+
 #include "engine/capi_engine.h"
 #include "engine/text.h"
 
