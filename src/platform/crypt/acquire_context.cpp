@@ -71,7 +71,7 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
     if (action == CRYPT_DELETEKEYSET) {
       result = DeleteContainer(prov->container);
       if (result == StoreResult::kMissing) return Fail(NTE_BAD_KEYSET);
-      if (result != StoreResult::kOk) return Fail(NTE_FAIL);
+      if (result != StoreResult::kOk) return Fail(StoreError());
       *phProv = 0;
       return TRUE;
     }
@@ -82,7 +82,7 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
       result = ContainerExists(prov->container);
       if (result == StoreResult::kMissing) return Fail(NTE_BAD_KEYSET);
     }
-    if (result != StoreResult::kOk) return Fail(NTE_FAIL);
+    if (result != StoreResult::kOk) return Fail(StoreError());
   }
   *phProv = AddHandle(prov);
   return TRUE;
