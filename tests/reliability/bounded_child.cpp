@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace kv::test {
 
 std::string RunBounded(const std::function<std::string()>& body, int seconds) {
   int fds[2];
   if (pipe(fds) != 0) return "<pipe>";
+  std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0) return "<fork>";
   if (pid == 0) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <string>
 
 #include "support/temp_home.h"
@@ -68,6 +69,7 @@ TEST_F(ViewerFile, RefusesAFolderPlantedAsLink) {
 
 TEST_F(ViewerFile, RemovedWhenTheProcessEnds) {
   std::string expected = Private() + "/temp.cer";
+  std::fflush(nullptr);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {

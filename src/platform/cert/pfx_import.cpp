@@ -269,21 +269,13 @@ bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) 
   std::string name = NewContainerName();
   HCRYPTPROV prov = 0;
   DWORD machine = flags & CRYPT_MACHINE_KEYSET;
-  if (name.empty() || !CryptAcquireContextA(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                                            CRYPT_NEWKEYSET | machine)) {
-    *hr = static_cast<HRESULT>(GetLastError());
-    OPENSSL_cleanse(blob.data(), blob.size());
-    return false;
-  }
   // Temporary until a certificate kept in a persistent store refers to it:
   // should this process die before its store is closed, the next opening of
   // the key store removes the key.
-  if (crypt::MarkTemporary(crypt::MakeContainerName(Widen(name), machine != 0)) != crypt::StoreResult::kOk) {
-    *hr = static_cast<HRESULT>(crypt::StoreError());
+  if (name.empty() || !crypt::AcquireNewTemporaryContainer(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                                            CRYPT_NEWKEYSET | machine)) {
+    *hr = static_cast<HRESULT>(GetLastError());
     OPENSSL_cleanse(blob.data(), blob.size());
-    CryptReleaseContext(prov, 0);
-    HCRYPTPROV gone = 0;
-    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET | machine);
     return false;
   }
   HCRYPTKEY handle = 0;

@@ -139,26 +139,6 @@ DWORD StoreError() {
 
 void NoteStoreError(DWORD error) { t_storeError = error; }
 
-StoreResult MarkTemporary(const ContainerName& name) {
-  BeginCall();
-  if (!OpenDb()) return StoreResult::kError;
-  StoreResult result = StoreResult::kError;
-  UserDatabase::Instance().Transaction([&](sqlite3* db) {
-    int64_t id = ContainerId(db, name);
-    if (id < 0) return false;
-    if (id == 0) {
-      result = StoreResult::kMissing;
-      return false;
-    }
-    Statement st(db, "INSERT OR REPLACE INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)");
-    st.Bind(1, id).Bind(2, static_cast<int64_t>(getpid())).Bind(3, std::max<int64_t>(ProcessStart(getpid()), 0));
-    if (st.Step() != SQLITE_DONE) return false;
-    result = StoreResult::kOk;
-    return true;
-  });
-  return result;
-}
-
 int SweepAbandonedContainers() {
   UserDatabase& users = UserDatabase::Instance();
   std::lock_guard<std::recursive_mutex> lock(users.Mutex());
@@ -211,7 +191,7 @@ ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   return name;
 }
 
-StoreResult CreateContainer(const ContainerName& name) {
+StoreResult CreateContainer(const ContainerName& name, bool temporary) {
   BeginCall();
   if (!OpenDb()) return StoreResult::kError;
   StoreResult result = StoreResult::kError;
@@ -225,6 +205,13 @@ StoreResult CreateContainer(const ContainerName& name) {
     Statement st(db, "INSERT INTO crypt_containers (name, lookup, machine) VALUES (?1, ?2, ?3)");
     st.Bind(1, name.display).Bind(2, name.lookup).Bind(3, name.machine ? 1 : 0);
     if (st.Step() != SQLITE_DONE) return false;
+    if (temporary) {
+      Statement mark(db, "INSERT INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)");
+      mark.Bind(1, sqlite3_last_insert_rowid(db))
+          .Bind(2, static_cast<int64_t>(getpid()))
+          .Bind(3, std::max<int64_t>(ProcessStart(getpid()), 0));
+      if (mark.Step() != SQLITE_DONE) return false;
+    }
     result = StoreResult::kOk;
     return true;
   });

@@ -38,12 +38,17 @@ ContainerName MakeContainerName(const std::u16string& wide, bool machine);
 DWORD StoreError();
 void NoteStoreError(DWORD error);
 
-StoreResult CreateContainer(const ContainerName& name);
-// Marks the container as temporary, owned by this process.
-StoreResult MarkTemporary(const ContainerName& name);
+// `temporary`: marked in the same transaction as temporary, owned by this
+// process, so no crash can leave it unmarked.
+StoreResult CreateContainer(const ContainerName& name, bool temporary = false);
 // Deletes the temporary containers whose owner is gone; returns how many.
 // Runs by itself once per process and database when the store first opens.
 int SweepAbandonedContainers();
+
+// CryptAcquireContextA with CRYPT_NEWKEYSET for a container made temporary
+// at creation (the PFX import's).
+BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR provider, DWORD provType,
+                                  DWORD flags);
 StoreResult ContainerExists(const ContainerName& name);
 // Removes the container and every key and certificate in it.
 StoreResult DeleteContainer(const ContainerName& name);

@@ -51,8 +51,10 @@ DWORD Win32ErrorFromSqlite(sqlite3* db, int rc) {
       return ERROR_ACCESS_DENIED;
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN:
+      // On a read-only file system the errno of SQLite's last attempt may be
+      // that of a fallback (the log file it could not create is "missing").
+      if (system == EROFS || OnReadOnlyFileSystem(db)) return ERROR_WRITE_PROTECT;
       if (system != 0) return Win32ErrorFromErrno(system);
-      if (OnReadOnlyFileSystem(db)) return ERROR_WRITE_PROTECT;
       return (rc & 0xFF) == SQLITE_CANTOPEN ? static_cast<DWORD>(ERROR_OPEN_FAILED) : ERROR_GEN_FAILURE;
     default: return ERROR_GEN_FAILURE;
   }
@@ -174,7 +176,9 @@ UserDatabase& UserDatabase::Instance() {
 UserDatabase::~UserDatabase() { CloseLocked(); }
 
 void UserDatabase::CloseLocked() {
-  if (db_) sqlite3_close_v2(db_);
+  // A forked child must not close its parent's connection: closing would
+  // checkpoint and remove the log the parent still writes to.
+  if (db_ && opener_ == getpid()) sqlite3_close_v2(db_);
   db_ = nullptr;
   damaged_ = nullptr;
   schemas_.clear();
@@ -192,13 +196,16 @@ void UserDatabase::CloseAtExit() {
   if (db_ && opener_ == getpid()) CloseLocked();
 }
 
-bool UserDatabase::IntegrityHolds(sqlite3* db) {
+int UserDatabase::CheckIntegrity(sqlite3* db) {
   // Cheap enough once per process: structure only, no index cross-checks.
   Statement check(db, "PRAGMA quick_check(1)");
   int rc = check.Step();
-  if (rc == SQLITE_ROW && check.ColumnText(0) == "ok") return true;
-  if (rc == SQLITE_ROW) NoteDatabaseError(ERROR_FILE_CORRUPT);
-  return false;
+  if (rc == SQLITE_ROW && check.ColumnText(0) == "ok") return 1;
+  if (rc == SQLITE_ROW || LastDatabaseError() == ERROR_FILE_CORRUPT) {
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
+    return 0;
+  }
+  return -1;
 }
 
 sqlite3* UserDatabase::Connection() {
@@ -232,8 +239,16 @@ sqlite3* UserDatabase::Connection() {
   // The journal mode is the first read of the file: a file that is not a
   // database at all fails here.
   rc = Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
-  if ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB || !IntegrityHolds(db)) {
-    if (LastDatabaseError() == 0) NoteDatabaseError(ERROR_FILE_CORRUPT);
+  bool corrupt = (rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB;
+  int integrity = corrupt ? 0 : rc == SQLITE_OK ? CheckIntegrity(db) : -1;
+  if (integrity < 0) {
+    // Not readable now (a read-only file system, no permission...): the
+    // failure is recorded and the next call tries again.
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  if (integrity == 0) {
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
     // Kept open but marked, so the check is not repeated on every call.
     damaged_ = db;
   }

@@ -109,7 +109,8 @@ class UserDatabase {
   UserDatabase() = default;
   ~UserDatabase();
   void CloseLocked();
-  bool IntegrityHolds(sqlite3* db);
+  // 1 sound, 0 damaged, -1 could not be checked.
+  int CheckIntegrity(sqlite3* db);
 
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;

@@ -178,6 +178,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
   if (fd < 0) {
     int err = errno;
     DWORD code = err == EEXIST ? static_cast<DWORD>(ERROR_FILE_EXISTS) : kv::platform::PathErrorFromErrno(err, path);
+    // ENXIO: a FIFO opened for writing with no reader, or a device without
+    // its driver; neither is a file.
+    if (err == ENXIO) code = ERROR_NOT_SUPPORTED;
     SetLastError(code);
     return INVALID_HANDLE_VALUE;
   }
