@@ -2,6 +2,7 @@
 // PKCS#7 bundle go to "ROOT" (self-issued) or "CA" (certificate signers);
 // the user certificate is matched to its PendingRequest record by public
 // key, bound to that key container and added to "MY".
+#include <windows.h>
 #include <wincrypt.h>
 
 #include <vector>

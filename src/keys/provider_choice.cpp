@@ -1,6 +1,7 @@
 // The request manager's construction and settings: the installed RSA
 // providers, the provider new keys are generated in, key size, key flags,
 // key slot and the records' registry folder.
+#include <windows.h>
 #include <wincrypt.h>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // shown as 4-2-2-2-6 bytes in "%02X" groups.
 #include "keys/request_container_name.h"
 
+#include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 // Key pairs and requests: one request (CreateRequest) or a signature and an
 // exchange key (CreateRequestPair), each key in its own new container,
 // checked for weakness, with its PendingRequest record.
+#include <windows.h>
 #include <wincrypt.h>
 
 #include <vector>
