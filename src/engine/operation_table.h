@@ -52,15 +52,15 @@ KV_OPERATION(KV_BUILT,   20,  31, BSTR, HashFile,                HashFile,
              KV_PARAMS(BSTR, strFileName, LONG, dwFlags))
 
 // --- requests (40-45) ---
-KV_OPERATION(KV_PLANNED, 21,  40, LONG, SetProviderName,         SetProviderName,
+KV_OPERATION(KV_BUILT,   21,  40, LONG, SetProviderName,         SetProviderName,
              KV_PARAMS(BSTR, strProviderName))
-KV_OPERATION(KV_PLANNED, 22,  41, BSTR, CreatePKCS10,            CreatePKCS10,
+KV_OPERATION(KV_BUILT,   22,  41, BSTR, CreatePKCS10,            CreatePKCS10,
              KV_PARAMS(BSTR, commonName, LONG, keyBits, LONG, genKeyFlags))
-KV_OPERATION(KV_PLANNED, 23,  42, LONG, CreatePKCS10Pair,        CreatePKCS10Pair,
+KV_OPERATION(KV_BUILT,   23,  42, LONG, CreatePKCS10Pair,        CreatePKCS10Pair,
              KV_PARAMS(BSTR, commonName, LONG, keyBits, LONG, genKeyFlags))
-KV_OPERATION(KV_PLANNED, 24,  43, BSTR, GetCsrForSign,           GetCsrForSign,          KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 25,  44, BSTR, GetCsrForEncrypt,        GetCsrForEncrypt,       KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 26,  45, LONG, AcceptPKCS7,             AcceptPKCS7,            KV_PARAMS(BSTR, strPkcs7))
+KV_OPERATION(KV_BUILT,   24,  43, BSTR, GetCsrForSign,           GetCsrForSign,          KV_PARAMS())
+KV_OPERATION(KV_BUILT,   25,  44, BSTR, GetCsrForEncrypt,        GetCsrForEncrypt,       KV_PARAMS())
+KV_OPERATION(KV_BUILT,   26,  45, LONG, AcceptPKCS7,             AcceptPKCS7,            KV_PARAMS(BSTR, strPkcs7))
 
 // --- PFX files (50-64) ---
 KV_OPERATION(KV_BUILT,   27,  50, LONG, SetDefaultPfxFileName,   SetDefaultPfxFileName,  KV_PARAMS(BSTR, strPrefix))
