@@ -270,3 +270,54 @@ if [[ $FAILED -ne 0 ]]; then
   exit 1
 fi
 printf '\nSigning demo: every signature verified by OpenSSL\n'
+
+section "Encryption: hex-key DES/3DES and certificate envelopes, checked by OpenSSL"
+CWORK="$KORVESSA_HOME/crypt-demo"
+mkdir -p "$CWORK/pfx"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/C=TW/O=Korvessa Demo/CN=Demo Recipient" \
+  -keyout "$CWORK/recipient.key" -out "$CWORK/recipient.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$CWORK/recipient.key" -in "$CWORK/recipient.pem" \
+  -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -passout pass:demo1234 -out "$CWORK/pfx/recipient.pfx"
+RECIPIENT_B64="$(openssl x509 -in "$CWORK/recipient.pem" -outform DER | openssl base64 -A)"
+KEY3="0123456789ABCDEFFEDCBA987654321089ABCDEF01234567"
+printf '%s' "$TEXT" | iconv -f UTF-8 -t UTF-16LE >"$CWORK/plain.utf16"
+printf 'Text to encrypt: %s\n' "$TEXT"
+
+jq -cn --arg text "$TEXT" --arg key "$KEY3" --arg cert "$RECIPIENT_B64" '
+  {call: "SymEncrypt", args: [$text, $key, 0, 0]},
+  {call: "SymEncrypt", args: [$text, $key, 0, 0]},
+  {call: "CertEncryptPkcs7", args: [$text, $cert, 0, 0]},
+  {call: "CertEncryptPkcs7", args: [$text, $cert, 2, 0]}' >"$CWORK/calls.jsonl"
+"$KORVESSA" --batch <"$CWORK/calls.jsonl" >"$CWORK/results.jsonl" || true
+cresult() { sed -n "${1}p" "$CWORK/results.jsonl" | jq -r '.result'; }
+
+SYM="$(cresult 1)"
+EXPECTED="$(openssl enc -des-ede3-cbc -K "$KEY3" -iv 0000000000000000 -in "$CWORK/plain.utf16" | openssl base64 -A)"
+check "SymEncrypt 3DES equals openssl enc -des-ede3-cbc (zero IV)" test "$SYM" = "$EXPECTED"
+check "SymEncrypt is deterministic (same text, same key, same output)" test "$SYM" = "$(cresult 2)"
+show SymDecrypt "$SYM" "$KEY3" 0 0
+show SymDecrypt "$SYM" "21${KEY3:2}" 0 0   # another key: 9005
+cresult 3 | openssl base64 -d -A >"$CWORK/env-3des.p7"
+cresult 4 | openssl base64 -d -A >"$CWORK/env-rc4.p7"
+for alg in 3des rc4; do
+  check "CertEncryptPkcs7 $alg opens with openssl cms -decrypt" bash -c "
+    openssl cms -decrypt -binary -inform DER -provider legacy -provider default -in '$CWORK/env-$alg.p7' \
+      -recip '$CWORK/recipient.pem' -inkey '$CWORK/recipient.key' -out '$CWORK/env-$alg.out' &&
+    cmp '$CWORK/env-$alg.out' '$CWORK/plain.utf16'"
+done
+
+# An AES envelope made by OpenSSL, opened with the key of a PFX file that the
+# (scripted) dialog points to, since the personal store holds none.
+openssl cms -encrypt -binary -aes256 -outform DER -in "$CWORK/plain.utf16" -out "$CWORK/openssl.p7" \
+  "$CWORK/recipient.pem"
+jq -cn --arg path "$CWORK/pfx/recipient.pfx" \
+  '[{dialog: 202, set: {"302": $path, "303": "demo1234"}, press: 1}]' >"$CWORK/dialogs.json"
+OPENED="$(printf '%s\n' "$(jq -cn --arg m "$(openssl base64 -A -in "$CWORK/openssl.p7")" \
+  '{call: "CertDecryptPkcs7", args: [$m, 0]}')" |
+  KORVESSA_DIALOGS="$CWORK/dialogs.json" "$KORVESSA" --batch | jq -r '.result')"
+check "openssl cms -encrypt -aes256 opened through the PFX dialog" test "$OPENED" = "$TEXT"
+if [[ $FAILED -ne 0 ]]; then
+  printf '\nEncryption demo: a check FAILED\n'
+  exit 1
+fi
+printf '\nEncryption demo: every result checked by OpenSSL\n'

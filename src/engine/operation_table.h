@@ -115,13 +115,13 @@ KV_OPERATION(KV_BUILT,   55,  87, BSTR, GetCertFinger,           GetCertFinger, 
 KV_OPERATION(KV_BUILT,   56,  88, LONG, GetCertKeyUsage,         GetCertKeyUsage,        KV_PARAMS())
 
 // --- encryption (90-93) ---
-KV_OPERATION(KV_PLANNED, 57,  90, BSTR, SymEncrypt,              SymEncrypt,
+KV_OPERATION(KV_BUILT,   57,  90, BSTR, SymEncrypt,              SymEncrypt,
              KV_PARAMS(BSTR, strPlainText, BSTR, strPasswdHex, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 58,  91, BSTR, SymDecrypt,              SymDecrypt,
+KV_OPERATION(KV_BUILT,   58,  91, BSTR, SymDecrypt,              SymDecrypt,
              KV_PARAMS(BSTR, strCipher, BSTR, strPasswdHex, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 59,  92, BSTR, CertEncryptPkcs7,        CertEncryptPkcs7,
+KV_OPERATION(KV_BUILT,   59,  92, BSTR, CertEncryptPkcs7,        CertEncryptPkcs7,
              KV_PARAMS(BSTR, strPlainText, BSTR, strCertB64, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 60,  93, BSTR, CertDecryptPkcs7,        CertDecryptPkcs7,
+KV_OPERATION(KV_BUILT,   60,  93, BSTR, CertDecryptPkcs7,        CertDecryptPkcs7,
              KV_PARAMS(BSTR, strCipher, LONG, dwFlags))
 
 // --- personal store (101-109) ---
