@@ -242,7 +242,7 @@ TEST_F(ObjectLifetime, AMutexComingAndGoingStillSerialises) {
   auto* counter = reinterpret_cast<volatile DWORD*>(Map(section));
   ASSERT_NE(counter, nullptr);
   constexpr int kProcesses = 3;
-  constexpr int kRounds = 100;
+  constexpr int kRounds = 300;
   fflush(nullptr);
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
@@ -255,6 +255,7 @@ TEST_F(ObjectLifetime, AMutexComingAndGoingStillSerialises) {
         usleep(20);  // widen the window a split mutex would leave open
         *counter = seen + 1;
         if (!ReleaseMutex(m) || !CloseHandle(m)) _exit(2);
+        usleep(static_cast<useconds_t>(round % 7) * 30);  // let the mutex lapse now and then
       }
       _exit(0);
     }
