@@ -2,11 +2,11 @@
 // viewing, and the signing confirmation's fields.
 #include "ui/cert_dialogs.h"
 
-#include <shellapi.h>
 #include <windows.h>
 
 #include "codec/byte_buffer.h"
 #include "engine/text.h"
+#include "ui/common_dialogs.h"
 #include "ui/dialog_texts.h"
 
 namespace t = kv::ui::text;
@@ -86,7 +86,7 @@ void CCertChooserDlg::ViewCertificate(int index) {
   if (path.empty() || der.empty() || !bytes.Append(der.data(), static_cast<int32_t>(der.size())) ||
       !bytes.SaveToFile(path))
     return;
-  ShellExecuteA(m_hWnd, "open", path.c_str(), nullptr, "", SW_SHOWDEFAULT);
+  kv::ui::OpenDocument(m_hWnd, path);
 }
 
 // --- 201 -------------------------------------------------------------------
