@@ -93,6 +93,11 @@ void CheckPfxFileDialog(Library& k, Report& r) {
                HWND box = WaitForWindow(L"錯誤訊息");
                if (r.Check(box != nullptr, "missing PFX file: error box")) {
                  Screenshot(box, L"202-missing-file");
+                 HWND label = FindWindowExW(box, nullptr, L"Static", nullptr);
+                 wchar_t text[512] = {0};
+                 // The icon is the first static; the text follows it.
+                 while (label && !GetWindowTextW(label, text, 512)) label = FindWindowExW(box, label, L"Static", nullptr);
+                 r.Equal(text, L"憑證檔(" + missing + L") : 錯誤或不存在", "missing PFX file: message names the path");
                  PostMessageW(box, WM_COMMAND, IDOK, 0);
                  WaitGone(box);
                }

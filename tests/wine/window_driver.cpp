@@ -87,7 +87,13 @@ bool Screenshot(HWND window, const std::wstring& name) {
   return WritePng(OutputPath(L"wine-shots\\" + name + L".png"), width, height, rgb);
 }
 
-void TypeInto(HWND dialog, int id, const std::wstring& text) { SetDlgItemTextW(dialog, id, text.c_str()); }
+// As typing: a multi-line edit reports no change for WM_SETTEXT, so the
+// whole text is selected and replaced, which every edit reports.
+void TypeInto(HWND dialog, int id, const std::wstring& text) {
+  HWND edit = GetDlgItem(dialog, id);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
 
 bool Click(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);

@@ -17,7 +17,7 @@ HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs = 10000);
 bool WaitGone(HWND window, DWORD timeoutMs = 10000);
 // Saves the screen area of the window as <output folder>\wine-shots\name.png.
 bool Screenshot(HWND window, const std::wstring& name);
-// Sets an edit's text (the dialog sees the change as typing).
+// Replaces an edit's text as typing would.
 void TypeInto(HWND dialog, int id, const std::wstring& text);
 // Presses a button; false when it is disabled (nothing is pressed).
 bool Click(HWND dialog, int id);
