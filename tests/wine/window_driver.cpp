@@ -55,6 +55,9 @@ bool WaitGone(HWND window, DWORD timeoutMs) {
 }
 
 bool Screenshot(HWND window, const std::wstring& name) {
+  // What was just typed is painted by the dialog's own thread.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+  Sleep(300);
   RECT r;
   if (!GetWindowRect(window, &r)) return false;
   int width = r.right - r.left, height = r.bottom - r.top;
