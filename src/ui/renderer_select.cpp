@@ -4,22 +4,25 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ui/desktop_module.h"
 #include "ui/dialog_renderer.h"
+#include "engine/text.h"
 #include "ui/script/scripted_renderer.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
+#else
+#include "ui/win32/win32_renderer.h"
 #endif
 
 namespace kv::ui {
 namespace {
 
-bool EnvSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
+#ifndef _WIN32
+bool EnvSet(const char* name) { return !EnvironmentValue(name).empty(); }
+#endif
 
 #ifndef _WIN32
 
@@ -69,6 +72,27 @@ CDialogRenderer* LoadModule() {
 
 }  // namespace
 
+std::string EnvironmentValue(const char* name) {
+#ifdef _WIN32
+  char small[512];
+  DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
+  if (n == 0) return {};
+  if (n < sizeof small) return std::string(small, n);
+  std::string value(n, '\0');
+  n = GetEnvironmentVariableA(name, &value[0], n);
+  value.resize(n < value.size() ? n : value.size());
+  return value;
+#else
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+#endif
+}
+
+CScriptedRenderer* ScriptedRenderer() {
+  std::string script = EnvironmentValue("KORVESSA_DIALOGS");
+  return script.empty() ? nullptr : CScriptedRenderer::ForScript(script);
+}
+
 #ifndef _WIN32
 CDialogRenderer* DesktopModuleRenderer() {
   static CDialogRenderer* renderer = LoadModule();
@@ -79,13 +103,13 @@ CDialogRenderer* DesktopModuleRenderer() { return nullptr; }
 #endif
 
 CDialogRenderer* ActiveRenderer() {
-  if (EnvSet("KORVESSA_DIALOGS")) return CScriptedRenderer::ForScript(std::getenv("KORVESSA_DIALOGS"));
+  if (CScriptedRenderer* script = ScriptedRenderer()) return script;
 #ifndef _WIN32
   if (EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY")) return DesktopModuleRenderer();
-#endif
-  // Resource dialogs of the Windows build are drawn by its own renderer,
-  // which this build does not include.
   return nullptr;
+#else
+  return Win32Renderer();
+#endif
 }
 
 std::string FilterForOpenFile(const std::string& filter) {
@@ -114,6 +138,21 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filter, const
     if (!renderer) return false;  // no desktop to show it on
   }
 #else
+  // A scripted run answers from its script; no window is shown.
+  if (CScriptedRenderer* script = ScriptedRenderer()) {
+    std::vector<std::string> descriptions;
+    for (size_t start = 0, field = 0; start < filter.size(); ++field) {
+      size_t bar = filter.find('|', start);
+      if (bar == std::string::npos) bar = filter.size();
+      if (bar == start) break;
+      if (field % 2 == 0) descriptions.push_back(AnsiToUtf8(filter.substr(start, bar - start)));
+      start = bar + 1;
+    }
+    std::string chosen;
+    if (!script->AskOpenFile(AnsiToUtf8(title), descriptions, &chosen)) return false;
+    *path = kv::Utf8ToNarrow(chosen.c_str());
+    return !path->empty();
+  }
   renderer = ActiveRenderer();
 #endif
   std::string filterList = FilterForOpenFile(filter);

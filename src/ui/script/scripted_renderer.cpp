@@ -7,6 +7,7 @@
 
 #include "engine/text.h"
 #include "ui/dialog_model.h"
+#include "ui/dialog_renderer.h"
 
 using kv::json::Quote;
 using kv::json::Value;
@@ -149,9 +150,9 @@ void CScriptedRenderer::Load(const std::string& path, const std::string& content
 }
 
 void CScriptedRenderer::Log(const std::string& line) {
-  const char* path = std::getenv("KORVESSA_DIALOG_LOG");
-  if (!path || !*path) return;
-  FILE* f = std::fopen(path, "ab");
+  std::string path = kv::ui::EnvironmentValue("KORVESSA_DIALOG_LOG");
+  if (path.empty()) return;
+  FILE* f = std::fopen(path.c_str(), "ab");
   if (!f) return;
   std::fputs(line.c_str(), f);
   std::fputc('\n', f);
