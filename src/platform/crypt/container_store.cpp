@@ -5,7 +5,8 @@
 #include <openssl/x509.h>
 
 #include "crypt/key_sealer.h"
-#include "crypt/text_convert.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "database/user_database.h"
 
 namespace kv::platform::crypt {
@@ -53,7 +54,7 @@ std::string Binding(const ContainerName& name, DWORD keySpec) {
 ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   ContainerName name;
   name.machine = machine;
-  name.display = WideToUtf8(wide);
+  name.display = kv::Utf16ToUtf8(wide);
   name.lookup = name.display;
   for (char& c : name.lookup) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypt/text_convert.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "crypt/crypt_objects.h"
 #include "crypt/der_build.h"
 #include "crypt/out_buffer.h"
@@ -60,7 +61,7 @@ Bytes NarrowValue(const CERT_RDN_VALUE_BLOB& value) {
 }
 
 Bytes Utf8Of(const std::u16string& wide) {
-  std::string utf8 = WideToUtf8(wide);
+  std::string utf8 = kv::Utf16ToUtf8(wide);
   return Bytes(utf8.begin(), utf8.end());
 }
 
@@ -329,26 +330,7 @@ bool DecodeNameValue(BYTE tag, DerSpan content, DerSpan whole, DecodedAttr* attr
     case 0x0C: {  // UTF8String: to WCHARs
       attr->type = kUtf8;
       std::u16string wide;
-      size_t i = 0;
-      while (i < n) {
-        BYTE lead = p[i];
-        size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 4;
-        if (extra == 4 || i + extra >= n) return false;
-        uint32_t cp = extra == 0 ? lead : extra == 1 ? (lead & 0x1Fu) : extra == 2 ? (lead & 0x0Fu) : (lead & 0x07u);
-        for (size_t k = 1; k <= extra; ++k) {
-          if ((p[i + k] & 0xC0) != 0x80) return false;
-          cp = (cp << 6) | (p[i + k] & 0x3Fu);
-        }
-        i += extra + 1;
-        if (cp > 0x10FFFF) return false;
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-          wide.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-          wide.push_back(static_cast<char16_t>(cp));
-        }
-      }
+      if (!kv::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), &wide)) return false;
       const BYTE* b = reinterpret_cast<const BYTE*>(wide.data());
       attr->value.assign(b, b + wide.size() * 2);
       return true;
