@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "cert/cert_object.h"
-#include "cert/der_span.h"
+#include "der/der_span.h"
 #include "kvcommon/utf.h"
 
 namespace kv::platform::cert {
