@@ -3,6 +3,8 @@
 #   ./run.sh demo   install what is missing, build, run the main job end to end
 #   ./run.sh test   install what is missing, build twice (optimised and
 #                   sanitised), run every test, cross-build the Windows DLL
+#   ./run.sh bench  build optimised, run the benchmarks, print each one's
+#                   ratio against its OpenSSL counterpart
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 ROOT=$PWD
@@ -10,10 +12,13 @@ JOBS=${JOBS:-$(nproc)}
 
 log() { printf '\n== %s\n' "$*"; }
 
+# install_deps COMMAND: the packages of tools/setup/apt-packages.txt that
+# COMMAND needs ("demo" packages are needed by every command).
 install_deps() {
-  local missing=()
-  while read -r pkg; do
+  local want=$1 missing=()
+  while read -r pkg uses; do
     [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+    [[ -z "$uses" || " $uses " == *" demo "* || " $uses " == *" $want "* ]] || continue
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done < tools/setup/apt-packages.txt
   if ((${#missing[@]})); then
@@ -25,7 +30,9 @@ install_deps() {
   fi
 }
 
-# build NAME [cmake options...]
+# build NAME [cmake options...]: every command states the options it needs,
+# so a folder configured by another command (the cache keeps options) is
+# brought back to what this one expects.
 build() {
   local name=$1; shift
   local dir="$ROOT/build/$name"
@@ -36,7 +43,7 @@ build() {
 run_tests() {
   local name=$1
   log "tests ($name)"
-  (cd "$ROOT/build/$name" && ctest --output-on-failure -j "$JOBS" --timeout 900)
+  (cd "$ROOT/build/$name" && ctest --output-on-failure --no-tests=error -j "$JOBS" --timeout 900)
 }
 
 cross_build() {
@@ -67,26 +74,34 @@ check_dll_exports() {
 cmd=${1:-}
 case "$cmd" in
   demo)
-    install_deps
+    install_deps demo
     log "build (release)"
-    build release -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF
+    build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF
     log "demo"
     KV_BUILD="$ROOT/build/release" bash tools/demo.sh
     ;;
   test)
-    install_deps
+    install_deps test
     log "build (release)"
-    build release -DCMAKE_BUILD_TYPE=Release
+    build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=ON
     run_tests release
     log "build (address and undefined-behaviour sanitizers)"
-    build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_BENCH=OFF
+    build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
     log "all done"
     ;;
+  bench)
+    install_deps bench
+    log "build (release)"
+    build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=ON
+    log "benchmarks (CPU time; ratio = OpenSSL's time / ours, above 1 is faster)"
+    shift
+    bash tools/bench_table.sh "$ROOT/build/release/korvessa_bench" "$@"
+    ;;
   *)
-    echo "usage: ./run.sh demo | ./run.sh test" >&2
+    echo "usage: ./run.sh demo | ./run.sh test | ./run.sh bench [benchmark flags]" >&2
     exit 2
     ;;
 esac

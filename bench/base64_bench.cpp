@@ -97,13 +97,13 @@ void BM_Decode_OpenSSL(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kSize);
 }
 
-BENCHMARK(BM_Encode_Ours);
-BENCHMARK(BM_Encode_OursScalar);
-BENCHMARK(BM_Encode_OpenSSL);
-BENCHMARK(BM_Decode_Ours);
-BENCHMARK(BM_Decode_OursScalar);
-BENCHMARK(BM_Decode_OpenSSL);
-BENCHMARK(BM_Decode_OursArmoured);
-BENCHMARK(BM_Decode_OursArmouredScalar);
+BENCHMARK(BM_Encode_Ours)->Name("Base64Encode/Ours");
+BENCHMARK(BM_Encode_OursScalar)->Name("Base64Encode/OursScalar");
+BENCHMARK(BM_Encode_OpenSSL)->Name("Base64Encode/OpenSSL");
+BENCHMARK(BM_Decode_Ours)->Name("Base64Decode/Ours");
+BENCHMARK(BM_Decode_OursScalar)->Name("Base64Decode/OursScalar");
+BENCHMARK(BM_Decode_OpenSSL)->Name("Base64Decode/OpenSSL");
+BENCHMARK(BM_Decode_OursArmoured)->Name("Base64Decode/OursArmoured");
+BENCHMARK(BM_Decode_OursArmouredScalar)->Name("Base64Decode/OursArmouredScalar");
 
 }  // namespace

@@ -70,7 +70,7 @@ void CreateContext(benchmark::State& state) {
     CertFreeCertificateContext(ctx);
   }
 }
-BENCHMARK(CreateContext)->Unit(benchmark::kMicrosecond);
+BENCHMARK(CreateContext)->Name("CreateContext/Ours")->Unit(benchmark::kMicrosecond);
 
 void SubjectToString(benchmark::State& state) {
   const Made& m = Sample();
@@ -81,7 +81,7 @@ void SubjectToString(benchmark::State& state) {
                                             CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, text, sizeof text));
   CertFreeCertificateContext(ctx);
 }
-BENCHMARK(SubjectToString)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SubjectToString)->Name("SubjectToString/Ours")->Unit(benchmark::kMicrosecond);
 
 void FindByThumbprintInMy(benchmark::State& state) {
   UseTemporaryHome();
@@ -105,7 +105,7 @@ void FindByThumbprintInMy(benchmark::State& state) {
   }
   CertCloseStore(my, 0);
 }
-BENCHMARK(FindByThumbprintInMy)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FindByThumbprintInMy)->Name("FindByThumbprintInMy/Ours")->Unit(benchmark::kMicrosecond);
 
 void SelfSignedChain(benchmark::State& state) {
   UseTemporaryHome();
@@ -121,7 +121,7 @@ void SelfSignedChain(benchmark::State& state) {
   }
   CertFreeCertificateContext(ctx);
 }
-BENCHMARK(SelfSignedChain)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SelfSignedChain)->Name("SelfSignedChain/Ours")->Unit(benchmark::kMicrosecond);
 
 void ImportPfx(benchmark::State& state) {
   UseTemporaryHome();
@@ -150,6 +150,6 @@ void ImportPfx(benchmark::State& state) {
     CertCloseStore(store, 0);
   }
 }
-BENCHMARK(ImportPfx)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportPfx)->Name("ImportPfx/Ours")->Unit(benchmark::kMillisecond);
 
 }  // namespace

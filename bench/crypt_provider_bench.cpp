@@ -34,7 +34,7 @@ void SignSha1Value(benchmark::State& state) {
   CryptDestroyKey(key);
   CryptReleaseContext(prov, 0);
 }
-BENCHMARK(SignSha1Value)->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SignSha1Value)->Name("ProviderSignSha1/Ours")->Arg(1024)->Arg(2048)->Unit(benchmark::kMicrosecond);
 
 void TripleDesBlockwise(benchmark::State& state) {
   HCRYPTPROV prov = VerifyContext();
@@ -56,6 +56,6 @@ void TripleDesBlockwise(benchmark::State& state) {
   CryptDestroyKey(key);
   CryptReleaseContext(prov, 0);
 }
-BENCHMARK(TripleDesBlockwise)->Arg(4096)->Unit(benchmark::kMicrosecond);
+BENCHMARK(TripleDesBlockwise)->Name("ProviderTripleDes/Ours")->Arg(4096)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

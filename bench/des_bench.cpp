@@ -51,7 +51,7 @@ void OpenSslTripleDesCbc(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
 }
 
-BENCHMARK(OursTripleDesCbc)->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslTripleDesCbc)->Unit(benchmark::kMillisecond);
+BENCHMARK(OursTripleDesCbc)->Name("TripleDesCbc/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(OpenSslTripleDesCbc)->Name("TripleDesCbc/OpenSSL")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -54,16 +54,16 @@ void OpenSsl(benchmark::State& state, const EVP_MD* md) {
 using kv::digest::Algorithm;
 using kv::digest::Implementation;
 
-BENCHMARK_CAPTURE(Ours, Md5, Algorithm::kMd5, Implementation::kAuto)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSsl, Md5, EVP_md5())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha1, Algorithm::kSha1, Implementation::kAuto)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha1Portable, Algorithm::kSha1, Implementation::kPortable)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSsl, Sha1, EVP_sha1())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha256, Algorithm::kSha256, Implementation::kAuto)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha256Portable, Algorithm::kSha256, Implementation::kPortable)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSsl, Sha256, EVP_sha256())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha512, Algorithm::kSha512, Implementation::kAuto)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, Sha512Portable, Algorithm::kSha512, Implementation::kPortable)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSsl, Sha512, EVP_sha512())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Md5, Algorithm::kMd5, Implementation::kAuto)->Name("Md5/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSsl, Md5, EVP_md5())->Name("Md5/OpenSSL")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha1, Algorithm::kSha1, Implementation::kAuto)->Name("Sha1/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha1Portable, Algorithm::kSha1, Implementation::kPortable)->Name("Sha1/OursPortable")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSsl, Sha1, EVP_sha1())->Name("Sha1/OpenSSL")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha256, Algorithm::kSha256, Implementation::kAuto)->Name("Sha256/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha256Portable, Algorithm::kSha256, Implementation::kPortable)->Name("Sha256/OursPortable")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSsl, Sha256, EVP_sha256())->Name("Sha256/OpenSSL")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha512, Algorithm::kSha512, Implementation::kAuto)->Name("Sha512/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours, Sha512Portable, Algorithm::kSha512, Implementation::kPortable)->Name("Sha512/OursPortable")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSsl, Sha512, EVP_sha512())->Name("Sha512/OpenSSL")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -206,9 +206,55 @@ void LoadLegacyProvider() {
   kv::platform::EnsureLegacyProviders();
 }
 
+namespace {
+
+// A PKCS#12 image assembled bag by bag, so the certificate bag's attributes
+// carry bytes the test chose.
+PKCS12* AssemblePkcs12(const TestCert& leaf, const std::vector<const TestCert*>& chain, const Pkcs12Spec& spec) {
+  STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+  PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&bags, leaf.x509());
+  Check(certBag != nullptr, "PKCS12_add_cert");
+  const unsigned char keyId[] = {0x01, 0x02, 0x03, 0x04};
+  Check(PKCS12_add_localkeyid(certBag, const_cast<unsigned char*>(keyId), sizeof keyId) == 1, "localKeyID");
+  Check(PKCS12_add1_attr_by_NID(certBag, NID_friendlyName, V_ASN1_BMPSTRING, spec.friendlyNameBmp.data(),
+                                static_cast<int>(spec.friendlyNameBmp.size())) == 1,
+        "friendlyName");
+  for (const TestCert* c : chain) Check(PKCS12_add_cert(&bags, c->x509()) != nullptr, "PKCS12_add_cert");
+  PKCS12_SAFEBAG* keyBag = PKCS12_add_key(&bags, leaf.key(), 0, spec.iterations, spec.keyPbe, spec.password);
+  Check(keyBag != nullptr, "PKCS12_add_key");
+  Check(PKCS12_add_localkeyid(keyBag, const_cast<unsigned char*>(keyId), sizeof keyId) == 1, "localKeyID");
+  STACK_OF(PKCS7)* safes = nullptr;
+  Check(PKCS12_add_safe(&safes, bags, -1, 0, nullptr) == 1, "PKCS12_add_safe");
+  sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+  PKCS12* p12 = PKCS12_add_safes(safes, 0);
+  sk_PKCS7_pop_free(safes, PKCS7_free);
+  Check(p12 != nullptr, "PKCS12_add_safes");
+  return p12;
+}
+
+// The DER image of `p12`, which is freed.
+std::vector<uint8_t> Serialize(PKCS12* p12) {
+  int n = i2d_PKCS12(p12, nullptr);
+  std::vector<uint8_t> out(static_cast<size_t>(n));
+  unsigned char* p = out.data();
+  i2d_PKCS12(p12, &p);
+  PKCS12_free(p12);
+  return out;
+}
+
+}  // namespace
+
 std::vector<uint8_t> MakePkcs12(const TestCert& leaf, const std::vector<const TestCert*>& chain,
                                 const Pkcs12Spec& spec) {
   LoadLegacyProvider();
+  if (!spec.friendlyNameBmp.empty()) {
+    PKCS12* p12 = AssemblePkcs12(leaf, chain, spec);
+    int passLen = spec.password ? static_cast<int>(strlen(spec.password)) : -1;
+    Check(PKCS12_set_mac(p12, spec.password, passLen, nullptr, 0, spec.macIterations > 0 ? spec.macIterations : 1,
+                         spec.macDigest ? spec.macDigest : EVP_sha1()) == 1,
+          "PKCS12_set_mac");
+    return Serialize(p12);
+  }
   STACK_OF(X509)* ca = sk_X509_new_null();
   for (const TestCert* c : chain) sk_X509_push(ca, c->x509());
   PKCS12* p12 = PKCS12_create(spec.password, spec.friendlyName.empty() ? nullptr : spec.friendlyName.c_str(),
@@ -221,12 +267,7 @@ std::vector<uint8_t> MakePkcs12(const TestCert& leaf, const std::vector<const Te
                          spec.macDigest ? spec.macDigest : EVP_sha1()) == 1,
           "PKCS12_set_mac");
   }
-  int n = i2d_PKCS12(p12, nullptr);
-  std::vector<uint8_t> out(static_cast<size_t>(n));
-  unsigned char* p = out.data();
-  i2d_PKCS12(p12, &p);
-  PKCS12_free(p12);
-  return out;
+  return Serialize(p12);
 }
 
 bool ParsePkcs12(const std::vector<uint8_t>& image, const char* password, EVP_PKEY** key, X509** cert,

@@ -78,6 +78,11 @@ struct Pkcs12Spec {
   int macIterations = 2048;  // 0: no MAC
   const EVP_MD* macDigest = nullptr;  // null: SHA-1
   std::string friendlyName;
+  // When set, the certificate bag's friendlyName attribute holds exactly these
+  // BMPString bytes (UTF-16, most significant byte first), written here rather
+  // than by the library's text conversion; the bags are then unencrypted
+  // apart from the shrouded key.
+  std::vector<uint8_t> friendlyNameBmp;
 };
 
 // A PKCS#12 image of `leaf` with its key and the `chain` certificates (keys not included).

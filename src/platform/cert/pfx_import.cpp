@@ -71,7 +71,7 @@ namespace {
 struct CertItem {
   X509Ptr cert;
   std::string localKeyId;
-  std::string friendlyName;
+  std::u16string friendlyName;
 };
 
 struct KeyItem {
@@ -85,11 +85,44 @@ struct Contents {
   std::vector<KeyItem> keys;
 };
 
+// The first value of the bag attribute `nid` when it has the ASN.1 type
+// `type`. The value's bytes are taken as they stand in the file: no text
+// conversion of the library's sits between the file and the property.
+const ASN1_STRING* BagAttribute(const PKCS12_SAFEBAG* bag, int nid, int type) {
+  const STACK_OF(X509_ATTRIBUTE)* attrs = PKCS12_SAFEBAG_get0_attrs(bag);
+  for (int i = 0; i < sk_X509_ATTRIBUTE_num(attrs); ++i) {
+    X509_ATTRIBUTE* attr = sk_X509_ATTRIBUTE_value(attrs, i);
+    if (OBJ_obj2nid(X509_ATTRIBUTE_get0_object(attr)) != nid) continue;
+    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attr, 0);
+    if (!value || value->type != type) return nullptr;
+    return value->value.asn1_string;
+  }
+  return nullptr;
+}
+
 std::string LocalKeyId(const PKCS12_SAFEBAG* bag) {
-  const ASN1_TYPE* attr = PKCS12_SAFEBAG_get0_attr(bag, NID_localKeyID);
-  if (!attr || attr->type != V_ASN1_OCTET_STRING) return std::string();
-  const ASN1_OCTET_STRING* s = attr->value.octet_string;
+  const ASN1_STRING* s = BagAttribute(bag, NID_localKeyID, V_ASN1_OCTET_STRING);
+  if (!s) return std::string();
   return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)), static_cast<size_t>(ASN1_STRING_length(s)));
+}
+
+// The friendlyName attribute is a BMPString: UTF-16 code units, most
+// significant byte first. They become the property's code units one for one,
+// so surrogate pairs (characters beyond the BMP, as Windows writes them) and
+// every CJK character arrive unchanged.
+std::u16string FriendlyName(const PKCS12_SAFEBAG* bag) {
+  std::u16string name;
+  const ASN1_STRING* s = BagAttribute(bag, NID_friendlyName, V_ASN1_BMPSTRING);
+  if (!s) return name;
+  const unsigned char* p = ASN1_STRING_get0_data(s);
+  size_t n = static_cast<size_t>(ASN1_STRING_length(s));
+  name.reserve(n / 2);
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    char16_t unit = static_cast<char16_t>((p[i] << 8) | p[i + 1]);
+    if (unit == 0) break;  // a terminator some writers include
+    name.push_back(unit);
+  }
+  return name;
 }
 
 // An OpenSSL failure while decrypting: a missing algorithm or a wrong password.
@@ -158,10 +191,7 @@ bool ReadBags(const STACK_OF(PKCS12_SAFEBAG)* bags, const PfxPassword& pw, Conte
         CertItem item;
         item.cert.reset(x);
         item.localKeyId = LocalKeyId(bag);
-        if (char* name = PKCS12_get_friendlyname(const_cast<PKCS12_SAFEBAG*>(bag))) {
-          item.friendlyName = name;
-          OPENSSL_free(name);
-        }
+        item.friendlyName = FriendlyName(bag);
         out->certs.push_back(std::move(item));
         break;
       }
@@ -223,15 +253,6 @@ std::string NewContainerName() {
 }
 
 std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-std::u16string Utf8ToWide(const std::string& utf8) {
-  std::u16string out;
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (n <= 0) return out;
-  out.resize(static_cast<size_t>(n));
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-  return out;
-}
 
 // Creates a container holding `key` as its exchange key; the name on success.
 bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) {
@@ -358,7 +379,7 @@ extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR s
     OPENSSL_free(der);
     if (!added) return fail(static_cast<HRESULT>(GetLastError()));
     if (!item.friendlyName.empty()) {
-      std::u16string name = Utf8ToWide(item.friendlyName);
+      const std::u16string& name = item.friendlyName;
       CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * sizeof(WCHAR)),
                            reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
       CertSetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob);

@@ -212,6 +212,42 @@ TEST_F(Pfx, ModernAesFilesAndChineseFriendlyName) {
   CertCloseStore(store, 0);
 }
 
+// The friendly name as the file's own BMPString bytes: CJK text and a
+// character beyond the BMP (U+20BB7, written as the surrogate pair D842 DFB7)
+// reach the property unchanged.
+TEST_F(Pfx, FriendlyNameIsReadFromTheBmpStringBytes) {
+  struct Case {
+    std::vector<uint8_t> bmp;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {{0x73, 0x8B, 0x5C, 0x0F, 0x66, 0x0E}, u"\u738B\u5C0F\u660E"},
+      {{0x00, 0x41, 0xD8, 0x42, 0xDF, 0xB7, 0x54, 0x09}, u"A\U00020BB7\u5409"},
+      {{0x5C, 0x0F, 0x00, 0x00}, u"\u5C0F"},  // a trailing terminator is not part of the name
+  };
+  for (const Case& c : cases) {
+    Pkcs12Spec spec;
+    spec.friendlyNameBmp = c.bmp;
+    auto image = kv::test::MakePkcs12(*leaf_, {root_.get()}, spec);
+    CRYPT_DATA_BLOB blob = Blob(image);
+    HCERTSTORE store = PFXImportCertStore(&blob, u"1234", 0);
+    ASSERT_NE(store, nullptr);
+    PCCERT_CONTEXT ctx = nullptr;
+    bool found = false;
+    while ((ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
+      DWORD size = 0;
+      if (!CertGetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) continue;
+      std::vector<WCHAR> name(size / sizeof(WCHAR));
+      ASSERT_TRUE(CertGetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, name.data(), &size));
+      EXPECT_EQ(std::u16string(name.data()), c.expected);
+      EXPECT_TRUE(HasKey(ctx));
+      found = true;
+    }
+    EXPECT_TRUE(found);
+    CertCloseStore(store, 0);
+  }
+}
+
 TEST_F(Pfx, ExportReportsMissingKeys) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, kEnc, 0, 0, nullptr);
   CertAddEncodedCertificateToStore(store, kEnc, leaf_->data(), leaf_->size(), CERT_STORE_ADD_ALWAYS, nullptr);

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs the benchmark binary and prints one table: each benchmark's CPU time
+# and, where its group has an OpenSSL counterpart, the ratio against it.
+#
+# Benchmarks are named "Group/Variant[/args]"; the variant "OpenSSL" is the
+# counterpart every other variant of the same group and arguments is measured
+# against. Ratio = OpenSSL's time / ours: above 1 we are faster.
+#
+#   tools/bench_table.sh BENCH_BINARY [google-benchmark flags...]
+set -euo pipefail
+bin=$1; shift
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+"$bin" --benchmark_format=console --benchmark_out="$out" --benchmark_out_format=json "$@" >&2
+jq -r '
+  def ns: .cpu_time * ({"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[.time_unit]);
+  def parts: .name | split("/");
+  def key: (parts) as $p | ([$p[0]] + $p[2:]) | join("/");
+  [.benchmarks[] | select(.run_type == "iteration" and (.error_occurred | not))] as $runs
+  | ($runs | map(select((parts)[1] == "OpenSSL") | {(key): ns}) | add // {}) as $base
+  | ["benchmark", "cpu time", "vs OpenSSL"],
+    ($runs[] | [.name,
+                (ns | if . >= 1e6 then "\(. / 1e6 * 100 | round / 100) ms"
+                      elif . >= 1e3 then "\(. / 1e3 * 100 | round / 100) us"
+                      else "\(. * 100 | round / 100) ns" end),
+                (if (parts)[1] == "OpenSSL" then "1 (baseline)"
+                 elif $base[key] then "\($base[key] / ns * 100 | round / 100)x"
+                 else "-" end)])
+  | @tsv' "$out" | while IFS=$'\t' read -r name time ratio; do
+    printf '%-44s %12s  %s\n' "$name" "$time" "$ratio"
+  done
