@@ -48,36 +48,39 @@ size_t Utf8SequenceLength(std::string_view bytes) {
   return Decode(bytes, &ignored);
 }
 
-bool Utf8ToUtf16(std::string_view utf8, std::u16string* out) {
-  std::u16string result;
-  result.reserve(utf8.size());
+namespace {
+
+// Decodes all of `utf8`; a byte that does not start a well-formed sequence
+// becomes U+FFFD when `replace`, else ends the decoding with false.
+bool DecodeAll(std::string_view utf8, bool replace, std::u16string* out) {
+  out->reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
-    char32_t cp;
-    const size_t n = Decode(utf8.substr(i), &cp);
-    if (n == 0) return false;
-    AppendUtf16(cp, &result);
+    char32_t cp = 0xFFFD;
+    size_t n = Decode(utf8.substr(i), &cp);
+    if (n == 0) {
+      if (!replace) return false;
+      cp = 0xFFFD;
+      n = 1;
+    }
+    AppendUtf16(cp, out);
     i += n;
   }
+  return true;
+}
+
+}  // namespace
+
+bool Utf8ToUtf16(std::string_view utf8, std::u16string* out) {
+  std::u16string result;
+  if (!DecodeAll(utf8, false, &result)) return false;
   out->swap(result);
   return true;
 }
 
 std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
   std::u16string result;
-  result.reserve(utf8.size());
-  size_t i = 0;
-  while (i < utf8.size()) {
-    char32_t cp;
-    const size_t n = Decode(utf8.substr(i), &cp);
-    if (n == 0) {
-      result.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    AppendUtf16(cp, &result);
-    i += n;
-  }
+  DecodeAll(utf8, true, &result);
   return result;
 }
 
