@@ -2,10 +2,11 @@
 # flat interface its decorated export names (_Name@N, N = 4 x arguments), and
 # the version resource.
 #
-# The .def is generated at configure time from the exports actually defined
-# in src/api (KV_EXPORT(type) Name(args) and the STDAPI COM entries), so an
-# operation not built yet is simply absent. Editing a file of src/api
-# re-runs the configuration.
+# The .def is written at configure time from the KV_BUILT lines of
+# src/engine/operation_table.h, the list src/api/exports.cpp expands, so
+# the two cannot disagree and a planned operation is simply absent. COM
+# server entries (STDAPI DllName(...) in src/api) keep their plain names.
+# Editing the table or a file of src/api re-runs the configuration.
 
 # Number of parameters in a C parameter list text.
 function(kv_count_params params out)
@@ -20,9 +21,45 @@ function(kv_count_params params out)
   set(${out} ${n} PARENT_SCOPE)
 endfunction()
 
+# "Name;bytes" pairs of the built operations' exports.
+function(kv_table_exports table out)
+  file(READ "${table}" text)
+  # Comments would only get in the way of the line pattern.
+  string(REGEX REPLACE "//[^\n]*" "" text "${text}")
+  set(id "[A-Za-z_][A-Za-z0-9_]*")
+  set(sp "[ \t\r\n]*")
+  string(REGEX MATCHALL "KV_OPERATION\\([^()]*KV_PARAMS\\([^()]*\\)${sp}\\)" lines "${text}")
+  set(found "")
+  set(count 0)
+  foreach(line ${lines})
+    set(shape "^KV_OPERATION\\(${sp}(KV_[A-Z]+)${sp},${sp}[0-9]+${sp},${sp}[0-9]+${sp},${sp}(BSTR|LONG)${sp},${sp}(${id})${sp},${sp}(${id})${sp},${sp}KV_PARAMS\\(([^)]*)\\)${sp}\\)$")
+    if(NOT line MATCHES "${shape}")
+      message(FATAL_ERROR "operation_table.h: cannot read the line\n${line}")
+    endif()
+    set(built "${CMAKE_MATCH_1}")
+    set(exportName "${CMAKE_MATCH_4}")
+    set(params "${CMAKE_MATCH_5}")
+    math(EXPR count "${count} + 1")
+    if(built STREQUAL "KV_PLANNED")
+      continue()
+    elseif(NOT built STREQUAL "KV_BUILT")
+      message(FATAL_ERROR "operation_table.h: ${exportName} is marked ${built}")
+    endif()
+    # The table lists types and names: two words per parameter.
+    kv_count_params("${params}" words)
+    math(EXPR bytes "${words} / 2 * 4")
+    list(APPEND found "${exportName};${bytes}")
+  endforeach()
+  if(NOT count EQUAL 63)
+    message(FATAL_ERROR "operation_table.h: read ${count} operations, expected 63")
+  endif()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
 function(kv_windows_exports target)
+  set(table "${CMAKE_SOURCE_DIR}/src/engine/operation_table.h")
   file(GLOB_RECURSE api_sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/src/api/*.cpp")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${api_sources})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${table}" ${api_sources})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(x86 TRUE)
   else()
@@ -30,26 +67,30 @@ function(kv_windows_exports target)
   endif()
   set(lines "")
   set(seen "")
+
+  # Flat operations: exported as _Name@N, the callee-pops convention.
+  kv_table_exports("${table}" exports)
+  list(LENGTH exports n)
+  set(i 0)
+  while(i LESS n)
+    list(GET exports ${i} name)
+    math(EXPR i "${i} + 1")
+    list(GET exports ${i} bytes)
+    math(EXPR i "${i} + 1")
+    if(name IN_LIST seen)
+      message(FATAL_ERROR "operation_table.h: ${name} is exported twice")
+    endif()
+    list(APPEND seen ${name})
+    if(x86)
+      list(APPEND lines "  _${name}@${bytes} = ${name}@${bytes}")
+    else()
+      list(APPEND lines "  _${name}@${bytes} = ${name}")
+    endif()
+  endwhile()
+
+  # COM server entries keep their plain names.
   foreach(src ${api_sources})
     file(READ "${src}" text)
-    # Flat operations: exported as _Name@N, the callee-pops convention.
-    string(REGEX MATCHALL "KV_EXPORT\\([A-Za-z_ ]+\\)[ \t\r\n]*[A-Za-z_][A-Za-z0-9_]*[ \t]*\\([^)]*\\)" found "${text}")
-    foreach(decl ${found})
-      string(REGEX REPLACE "^KV_EXPORT\\([^)]*\\)[ \t\r\n]*([A-Za-z0-9_]+)[ \t]*\\(([^)]*)\\)$" "\\1" name "${decl}")
-      string(REGEX REPLACE "^KV_EXPORT\\([^)]*\\)[ \t\r\n]*([A-Za-z0-9_]+)[ \t]*\\(([^)]*)\\)$" "\\2" params "${decl}")
-      kv_count_params("${params}" count)
-      math(EXPR bytes "${count} * 4")
-      if(name IN_LIST seen)
-        message(FATAL_ERROR "${name} is exported twice (${src})")
-      endif()
-      list(APPEND seen ${name})
-      if(x86)
-        list(APPEND lines "  _${name}@${bytes} = ${name}@${bytes}")
-      else()
-        list(APPEND lines "  _${name}@${bytes} = ${name}")
-      endif()
-    endforeach()
-    # COM server entries keep their plain names.
     string(REGEX MATCHALL "STDAPI[ \t]+Dll[A-Za-z]+[ \t]*\\([^)]*\\)" com "${text}")
     foreach(decl ${com})
       string(REGEX REPLACE "^STDAPI[ \t]+(Dll[A-Za-z]+)[ \t]*\\(([^)]*)\\)$" "\\1" name "${decl}")
@@ -67,10 +108,11 @@ function(kv_windows_exports target)
       endif()
     endforeach()
   endforeach()
+
   list(SORT lines)
   list(JOIN lines "\n" body)
   set(def "${CMAKE_BINARY_DIR}/korvessa.def")
-  file(WRITE "${def}.new" "; Generated from src/api at configure time. Do not edit.\nLIBRARY korvessa.dll\nEXPORTS\n${body}\n")
+  file(WRITE "${def}.new" "; Generated from src/engine/operation_table.h at configure time. Do not edit.\nLIBRARY korvessa.dll\nEXPORTS\n${body}\n")
   file(COPY_FILE "${def}.new" "${def}" ONLY_IF_DIFFERENT)
   file(REMOVE "${def}.new")
   target_sources(${target} PRIVATE "${def}")

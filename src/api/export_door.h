@@ -2,9 +2,10 @@
 // copy of each caller string (null stays null, which the engine reads as an
 // empty string) and return the engine's result unchanged.
 //
-// An operation is exported as `KV_EXPORT(ResultType) Name(args...)` in the
-// exports file of its subsystem; the Windows build gives the same functions
-// __stdcall and the decorated names (_Name@N) through korvessa.def.
+// api/exports.cpp defines one `KV_EXPORT(ResultType) Name(args...)` per built
+// line of engine/operation_table.h; the Windows build gives the functions
+// __stdcall and the decorated names (_Name@N) through korvessa.def, which
+// cmake/windows_exports.cmake writes from the same table.
 #pragma once
 
 #include <windows.h>

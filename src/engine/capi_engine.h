@@ -16,6 +16,7 @@
 
 #include "codec/byte_buffer.h"
 #include "engine/error_codes.h"
+#include "engine/operation_params.h"
 
 class cSharedMemory;
 class CCertFinder;
@@ -33,81 +34,11 @@ class CCapiEngine {
   CCapiEngine(const CCapiEngine&) = delete;
   CCapiEngine& operator=(const CCapiEngine&) = delete;
 
-  // --- general (DISPIDs 1-8) ---
-  BSTR GetVersion();
-  LONG GetErrorCode();
-  BSTR GetErrorMsg();
-  LONG GetCapiErrorCode();
-  BSTR GetCapiErrorMsg();
-  BSTR GetMacAddress();
-  BSTR GetOSName();
-  BSTR GetUserHomePath();
-  // --- registry (20-23) ---
-  BSTR RegReadHKCU(BSTR strName);
-  LONG RegWriteHKCUInt(BSTR strName, LONG dw);
-  LONG RegWriteHKCUStr(BSTR strName, BSTR str);
-  BSTR RegReadHKLM(BSTR strName);
-  // --- hashing (30-31) ---
-  BSTR Hash(BSTR strPlainText, LONG dwFlags);
-  BSTR HashFile(BSTR strFileName, LONG dwFlags);
-  // --- requests (40-45) ---
-  LONG SetProviderName(BSTR strProviderName);
-  BSTR CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags);
-  LONG CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFlags);
-  BSTR GetCsrForSign();
-  BSTR GetCsrForEncrypt();
-  LONG AcceptPKCS7(BSTR strPkcs7);
-  // --- PFX files (50-64) ---
-  LONG SetDefaultPfxFileName(BSTR strPrefix);
-  LONG PresetPasswdLengthRange(LONG min, LONG max);
-  LONG ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwFlags);
-  LONG ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwPort,
-                         LONG dwFlags);
-  LONG QueryPfxInfo(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage);
-  LONG ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage);
-  BSTR GetImportedPfxFilePath();
-  BSTR GetImportedPfxFileName();
-  LONG ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPassword, LONG dwFlags, LONG dwKeyUsage);
-  BSTR ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage);
-  BSTR ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage);
-  BSTR GetExportedPfxFilePath();
-  BSTR GetExportedPfxFileName();
-  // --- signer and signing (70-77) ---
-  LONG SelectSigner(BSTR certFilter, LONG dwFlags, LONG dwKeyUsage);
-  LONG SelectSignerEx(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, BSTR strCompareDate,
-                      LONG dwFlags, LONG dwKeyUsage);
-  BSTR GetSignerPfxFilePath();
-  BSTR GetSignerPfxFileName();
-  BSTR SignPkcs1(BSTR strContent, LONG dwFlags);
-  BSTR SignPkcs7(BSTR strContent, LONG dwFlags);
-  LONG SelectSignerEx2(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, LONG dwPort, BSTR strCompareDate,
-                       LONG dwFlags, LONG dwKeyUsage);
-  LONG GetPortEx();
-  // --- signer certificate (80-88) ---
-  BSTR GetCertB64();
-  BSTR GetCertSubject();
-  BSTR GetCertSubjectCN();
-  BSTR GetCertIssuer();
-  BSTR GetCertSerial();
-  BSTR GetCertNotBefore();
-  BSTR GetCertNotAfter();
-  BSTR GetCertFinger();
-  LONG GetCertKeyUsage();
-  // --- encryption (90-93) ---
-  BSTR SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorithm, LONG dwFlags);
-  BSTR SymDecrypt(BSTR strCipher, BSTR strPasswdHex, LONG iAlgorithm, LONG dwFlags);
-  BSTR CertEncryptPkcs7(BSTR strPlainText, BSTR strCertB64, LONG iAlgorithm, LONG dwFlags);
-  BSTR CertDecryptPkcs7(BSTR strCipher, LONG dwFlags);
-  // --- personal store (101-109) ---
-  LONG GetIECertCount();
-  BSTR GetIECertSerial(LONG dwIndex);
-  BSTR GetIECertCommonName(LONG dwIndex);
-  BSTR GetIECertSubject(LONG dwIndex);
-  BSTR GetIECertIssuer(LONG dwIndex);
-  BSTR GetIECertNotBefore(LONG dwIndex);
-  BSTR GetIECertNotAfter(LONG dwIndex);
-  BSTR GetIECertFinger(LONG dwIndex);
-  LONG DeleteIECert(LONG dwIndex);
+  // The operations, declared from engine/operation_table.h; each is defined
+  // in the folder of its area (see the header comment).
+#define KV_OPERATION(built, slot, dispid, result, name, exportName, params) \
+  result name(KV_PARAM_LIST(KV_DECLARE_PARAM, params));
+#include "engine/operation_table.h"
 
   // --- entry and failure rules every operation follows ---
   // Clears the result code at the start of an operation; the platform number
