@@ -9,6 +9,8 @@
 #include "ui/desktop_module.h"
 #include "ui/dialog_renderer.h"
 #include "engine/text.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "ui/script/scripted_renderer.h"
 
 #ifndef _WIN32
@@ -28,18 +30,7 @@ bool EnvSet(const char* name) { return !EnvironmentValue(name).empty(); }
 
 std::string ToUtf8(const std::string& ansi) { return AnsiToUtf8(ansi); }
 
-std::string FromUtf8(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (wide <= 0) return {};
-  std::u16string buffer(static_cast<size_t>(wide), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &buffer[0], wide);
-  int bytes = WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
+std::string FromUtf8(const std::string& utf8) { return kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(utf8)); }
 
 const KvDesktopHost kHost = {KV_DESKTOP_MODULE_ABI, &ToUtf8, &FromUtf8, &kv::platform::SwapDesktop};
 

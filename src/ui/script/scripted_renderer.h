@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ui/dialog_renderer.h"
-#include "ui/script/json.h"
+#include "kvcommon/json.h"
 
 #ifndef _WIN32
 #include "platform/ui/desktop.h"

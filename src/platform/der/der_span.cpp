@@ -1,6 +1,9 @@
-// DER element reading, object identifiers and time conversion for the
-// certificate calls; errors are the numbers Windows's decoder reports.
-#include "cert/der_span.h"
+// DER element reading, object identifiers and time decoding for the
+// stand-in's certificate and crypt calls; errors are the numbers Windows's
+// decoder reports.
+#include "der/der_span.h"
+
+#include "kernel/file_time.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,15 +113,6 @@ bool TextToOid(const std::string& text, std::vector<uint8_t>* contents) {
 
 namespace {
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 bool Digits(const uint8_t* p, int n, int* out) {
   int v = 0;
   for (int i = 0; i < n; ++i) {
@@ -130,40 +124,6 @@ bool Digits(const uint8_t* p, int n, int* out) {
 }
 
 }  // namespace
-
-// Seconds between 1601-01-01 and 1970-01-01.
-static const int64_t kEpochDelta = 11644473600LL;
-
-bool CivilToFileTime(int year, int month, int day, int hour, int minute, int second, FILETIME* out) {
-  if (year < 1601 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-      second > 60)
-    return false;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
-  int64_t secs = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                 hour * 3600 + minute * 60 + second + kEpochDelta;
-  *out = U64ToFileTime(static_cast<uint64_t>(secs) * 10000000ULL);
-  return true;
-}
-
-uint64_t FileTimeToU64(const FILETIME& ft) {
-  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-FILETIME NowFileTime() {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t value = (static_cast<uint64_t>(ts.tv_sec) + kEpochDelta) * 10000000ULL + ts.tv_nsec / 100;
-  return U64ToFileTime(value);
-}
-
-FILETIME U64ToFileTime(uint64_t value) {
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(value);
-  ft.dwHighDateTime = static_cast<DWORD>(value >> 32);
-  return ft;
-}
 
 bool TimeToFileTime(uint8_t tag, Span contents, FILETIME* out) {
   const uint8_t* p = contents.data();
@@ -208,31 +168,10 @@ bool TimeToFileTime(uint8_t tag, Span contents, FILETIME* out) {
   if (pos != n) return false;
   FILETIME ft;
   if (!CivilToFileTime(year, month, day, hour, minute, second, &ft)) return false;
-  int64_t value = static_cast<int64_t>(FileTimeToU64(ft)) + offset * 10000000LL;
+  int64_t value = static_cast<int64_t>(FileTimeTicks(ft)) + offset * 10000000LL;
   if (value < 0) return false;
-  *out = U64ToFileTime(static_cast<uint64_t>(value));
+  *out = FileTimeFromTicks(static_cast<uint64_t>(value));
   return true;
-}
-
-void AppendLength(std::vector<uint8_t>* out, size_t length) {
-  if (length < 0x80) {
-    out->push_back(static_cast<uint8_t>(length));
-    return;
-  }
-  uint8_t tmp[8];
-  int n = 0;
-  while (length) {
-    tmp[n++] = static_cast<uint8_t>(length & 0xFF);
-    length >>= 8;
-  }
-  out->push_back(static_cast<uint8_t>(0x80 | n));
-  while (n) out->push_back(tmp[--n]);
-}
-
-void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const uint8_t* data, size_t size) {
-  out->push_back(tag);
-  AppendLength(out, size);
-  if (size) out->insert(out->end(), data, data + size);
 }
 
 }  // namespace kv::platform::der

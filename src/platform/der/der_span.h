@@ -1,6 +1,9 @@
-// A non-owning reader over DER bytes for the certificate calls: each read
-// either consumes one well-formed element or fails and records the Windows
-// decoding error (CRYPT_E_ASN1_*) that the failing call reports.
+// The stand-in's one DER reader: a non-owning span over DER bytes for the
+// certificate, encoding and message calls. Each read either consumes one
+// well-formed element (definite length, checked against what is left of its
+// parent) and advances, or fails, leaves the span where it was and records
+// the Windows decoding error (CRYPT_E_ASN1_*) the failing call reports.
+// Writing is der/der_builder.h.
 #pragma once
 
 #include <windows.h>
@@ -83,18 +86,5 @@ class Span {
 
 // UTCTime / GeneralizedTime contents to a FILETIME (UTC).
 [[nodiscard]] bool TimeToFileTime(uint8_t tag, Span contents, FILETIME* out);
-// Calendar fields (UTC) to FILETIME and back.
-bool CivilToFileTime(int year, int month, int day, int hour, int minute, int second, FILETIME* out);
-uint64_t FileTimeToU64(const FILETIME& ft);
-// The current UTC time.
-FILETIME NowFileTime();
-FILETIME U64ToFileTime(uint64_t value);
-
-// Appends a DER length and a whole element.
-void AppendLength(std::vector<uint8_t>* out, size_t length);
-void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const uint8_t* data, size_t size);
-inline void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const std::vector<uint8_t>& body) {
-  AppendElement(out, tag, body.data(), body.size());
-}
 
 }  // namespace kv::platform::der
