@@ -11,14 +11,10 @@
 #include "kvcommon/ansi.h"
 #include "kvcommon/utf.h"
 #include "registry/registry_text.h"
+#include "fuzz_home.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool homeSet = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)homeSet;
+  kv::fuzz::UseThrowawayHome();
   namespace reg = kv::platform::registry;
   std::u16string wide = kv::AnsiToUtf16(reinterpret_cast<const char*>(data), size);
   std::vector<std::u16string> parts;
