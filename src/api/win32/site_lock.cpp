@@ -29,7 +29,7 @@ std::wstring TakeBstr(BSTR text) {
 }
 
 // The page of an object tag: the client site's container is the document.
-std::wstring UrlFromContainerDocument(IUnknown* site) {
+std::wstring UrlFromContainerDocument(IUnknown* site, bool* isPage) {
   IOleClientSite* client = nullptr;
   if (FAILED(site->QueryInterface(IID_IOleClientSite, reinterpret_cast<void**>(&client)))) return {};
   std::wstring url;
@@ -37,6 +37,7 @@ std::wstring UrlFromContainerDocument(IUnknown* site) {
   if (SUCCEEDED(client->GetContainer(&container)) && container) {
     IHTMLDocument2* document = nullptr;
     if (SUCCEEDED(container->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document)))) {
+      *isPage = true;
       BSTR text = nullptr;
       if (SUCCEEDED(document->get_URL(&text))) url = TakeBstr(text);
       document->Release();
@@ -49,13 +50,23 @@ std::wstring UrlFromContainerDocument(IUnknown* site) {
 
 // A script's object (new ActiveXObject): the browser behind the site's
 // service provider knows its location.
-std::wstring UrlFromBrowserService(IUnknown* site) {
+// A browser's sites also offer its security manager, whether or not the
+// location can be read.
+std::wstring UrlFromBrowserService(IUnknown* site, bool* isPage) {
   IServiceProvider* services = nullptr;
   if (FAILED(site->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&services)))) return {};
   std::wstring url;
+  IInternetHostSecurityManager* security = nullptr;
+  if (SUCCEEDED(services->QueryService(SID_SInternetHostSecurityManager, IID_IInternetHostSecurityManager,
+                                       reinterpret_cast<void**>(&security))) &&
+      security) {
+    *isPage = true;
+    security->Release();
+  }
   IWebBrowser2* browser = nullptr;
   if (SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&browser))) &&
       browser) {
+    *isPage = true;
     BSTR text = nullptr;
     if (SUCCEEDED(browser->get_LocationURL(&text))) url = TakeBstr(text);
     browser->Release();
@@ -65,12 +76,13 @@ std::wstring UrlFromBrowserService(IUnknown* site) {
 }
 
 // Any other container that names its document by a moniker.
-std::wstring UrlFromContainerMoniker(IUnknown* site) {
+std::wstring UrlFromContainerMoniker(IUnknown* site, bool* isPage) {
   IOleClientSite* client = nullptr;
   if (FAILED(site->QueryInterface(IID_IOleClientSite, reinterpret_cast<void**>(&client)))) return {};
   std::wstring url;
   IMoniker* moniker = nullptr;
   if (SUCCEEDED(client->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_CONTAINER, &moniker)) && moniker) {
+    *isPage = true;
     IBindCtx* context = nullptr;
     if (SUCCEEDED(CreateBindCtx(0, &context))) {
       LPOLESTR name = nullptr;
@@ -128,12 +140,14 @@ bool OriginListed(const SiteOrigin& origin) {
 
 }  // namespace
 
-std::wstring DocumentUrlOfSite(IUnknown* site) {
-  if (!site) return {};
-  std::wstring url = UrlFromContainerDocument(site);
-  if (url.empty()) url = UrlFromBrowserService(site);
-  if (url.empty()) url = UrlFromContainerMoniker(site);
-  return url;
+SitePage InspectSite(IUnknown* site) {
+  SitePage page;
+  if (!site) return page;
+  page.url = UrlFromContainerDocument(site, &page.isPage);
+  std::wstring browserUrl = UrlFromBrowserService(site, &page.isPage);
+  if (page.url.empty()) page.url = browserUrl;
+  if (page.url.empty()) page.url = UrlFromContainerMoniker(site, &page.isPage);
+  return page;
 }
 
 CSiteLock::~CSiteLock() {
@@ -143,7 +157,7 @@ CSiteLock::~CSiteLock() {
 void CSiteLock::SetSite(IUnknown* site) {
   if (site) {
     site->AddRef();
-    m_everSited = true;
+    if (InspectSite(site).isPage) m_wasInPage = true;
   }
   if (m_site) m_site->Release();
   m_site = site;
@@ -151,13 +165,15 @@ void CSiteLock::SetSite(IUnknown* site) {
 }
 
 bool CSiteLock::Allows() {
-  if (!m_everSited) return true;
-  if (!m_site) return false;
+  if (!m_site) return !m_wasInPage;
   if (!m_decided) {
-    std::wstring url = DocumentUrlOfSite(m_site);
+    SitePage page = InspectSite(m_site);
+    if (page.isPage) m_wasInPage = true;
     SiteOrigin origin;
-    m_allowed = !url.empty() && ParseDocumentOrigin(std::basic_string<WCHAR>(url.begin(), url.end()), &origin) &&
-                OriginListed(origin);
+    m_allowed = !m_wasInPage ||
+                (!page.url.empty() &&
+                 ParseDocumentOrigin(std::basic_string<WCHAR>(page.url.begin(), page.url.end()), &origin) &&
+                 OriginListed(origin));
     m_decided = true;
   }
   return m_allowed;

@@ -30,8 +30,10 @@ class CSiteLock {
   void SetSite(IUnknown* site);
   IUnknown* Site() const { return m_site; }
 
-  // True when operations may run: no site, or a site whose page's origin is
-  // listed. A site whose page URL cannot be learned is refused.
+  // True when operations may run: no page (no site, or a site that shows
+  // no web page: a desktop script host's engine), or a page whose origin is
+  // listed. A page whose URL cannot be learned is refused, and so is an
+  // object that was in a page and has lost its site.
   bool Allows();
 
   // Whether a registry name given to RegWriteHKCUInt/RegWriteHKCUStr would
@@ -43,13 +45,18 @@ class CSiteLock {
   IUnknown* m_site = nullptr;
   // Once placed in a page the object stays locked: a page that removes it
   // (its site becomes null) must not keep a reference that answers freely.
-  bool m_everSited = false;
+  bool m_wasInPage = false;
   bool m_decided = false;
   bool m_allowed = true;
 };
 
-// The document URL of the page that hosts a site; empty when the site shows
-// no page.
-std::wstring DocumentUrlOfSite(IUnknown* site);
+// What a site shows of its page: whether it is one (a document, a browser,
+// a container moniker or the browser's security manager behind it) and the
+// document's URL when it can be read.
+struct SitePage {
+  bool isPage = false;
+  std::wstring url;
+};
+SitePage InspectSite(IUnknown* site);
 
 }  // namespace kv::com
