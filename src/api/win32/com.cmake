@@ -104,3 +104,4 @@ target_include_directories(korvessa_lib PRIVATE ${KV_COM_GEN})
 # generated type library by its plain name.
 add_dependencies(korvessa_lib kv_com_idl)
 target_link_libraries(korvessa_lib PRIVATE uuid urlmon)
+include(${CMAKE_SOURCE_DIR}/tests/wine/com/host.cmake)
