@@ -39,10 +39,6 @@ check(b.RegReadHKCU("Software\\KorvessaComTest\\Name") === "\u6e2c\u8a66", "RegR
 a.RegReadHKCU("");
 check(b.GetErrorCode() === 5005, "two objects share one error state", b.GetErrorCode());
 
-// An operation this build does not carry yet answers 5004, not an exception.
-var csr = a.GetCsrForSign();
-check(csr === "" && (a.GetErrorCode() === 5004 || a.GetErrorCode() === 0), "GetCsrForSign returns normally");
-
 // Signing with the signer the test host put into "MY" (argument 1: its CN).
 var out = WScript.Arguments.length > 0 ? WScript.Arguments(0) : "";
 var cn = WScript.Arguments.length > 1 ? WScript.Arguments(1) : "";
