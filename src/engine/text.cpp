@@ -2,6 +2,7 @@
 // lead-byte-aware scans of narrow strings.
 #include "engine/text.h"
 
+#include <windows.h>
 #include <oleauto.h>
 
 #include "kvcommon/ansi.h"
