@@ -105,11 +105,11 @@ case "$cmd" in
     build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
-    log "COM server under Wine (x86_64)"
-    bash tests/wine/com/run.sh "$ROOT/build/mingw-x86_64"
     cross_build i686
     # x86 runs where wine32 (i386 architecture) is installed.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
+    log "COM server under Wine (x86_64)"
+    bash tests/wine/com/run.sh "$ROOT/build/mingw-x86_64"
     log "all done"
     ;;
   bench)
