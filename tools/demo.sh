@@ -145,6 +145,51 @@ for n in 3 4 5 6 7 8 9; do
   [[ "$(errcode $n)" == 0 ]] || { step "call $n" "error $(errcode $n)"; FAILED=1; }
 done
 
+section "PFX files: import, password change, export and the mobile key record, checked by OpenSSL"
+PFXLIFE="$WORK/pfxlife"
+mkdir -p "$PFXLIFE/out"
+cp "$PFX_DIR/signer.pfx" "$PFXLIFE/carried.pfx"
+jq -cn --arg pfx "$PFX_DIR" --arg dir "$PFXLIFE" '
+  {call: "ImportPfxToIE", args: [$pfx, "signer.pfx", "demo1234", 1, 0]},
+  {call: "GetImportedPfxFileName", args: []},
+  {call: "GetIECertCount", args: []},
+  {call: "ChangePfxPasswd", args: [$dir, "carried.pfx", "demo1234", "新密碼5678", 0]},
+  {call: "ChangePfxPasswd", args: [$dir, "carried.pfx", "wrong", "x", 0]},
+  {call: "SetDefaultPfxFileName", args: ["exported"]},
+  {call: "ExportPfxFromIE", args: ["S_CN=Demo Signer", ($dir + "/out"), "export123", 520, 0]},
+  {call: "GetExportedPfxFileName", args: []},
+  {call: "ExportMobileFromPfx", args: [$dir, "carried.pfx", "新密碼5678", 0, 0]}' >"$PFXLIFE/calls.jsonl"
+"$KORVESSA" --batch <"$PFXLIFE/calls.jsonl" >"$PFXLIFE/results.jsonl" || true
+presult() { sed -n "${1}p" "$PFXLIFE/results.jsonl" | jq -r '.result'; }
+perror() { sed -n "${1}p" "$PFXLIFE/results.jsonl" | jq -r '.error'; }
+step "ImportPfxToIE(signer.pfx)" "result $(presult 1), file $(presult 2), store holds $(presult 3)"
+step "ChangePfxPasswd(carried.pfx, new password)" "result $(presult 4)"
+step "ChangePfxPasswd with a wrong old password" "result $(presult 5) (5208 expected)"
+step "ExportPfxFromIE(S_CN=Demo Signer, flags 0x208: with chain)" "result $(presult 7), file $(presult 8)"
+for n in 1 4 7 9; do
+  [[ "$(perror $n)" == 0 ]] || { step "call $n" "error $(perror $n)"; FAILED=1; }
+done
+[[ "$(perror 5)" == 5208 ]] || FAILED=1
+printf '%s' "新密碼5678" >"$PFXLIFE/newpass"
+check "rewritten PFX opens under the new password (openssl pkcs12 -legacy)" \
+  openssl pkcs12 -legacy -in "$PFXLIFE/carried.pfx" -passin "file:$PFXLIFE/newpass" -nodes -noout
+check "rewritten PFX opens without -legacy (PBE-SHA1-3DES)" \
+  openssl pkcs12 -in "$PFXLIFE/carried.pfx" -passin "file:$PFXLIFE/newpass" -nodes -noout
+check "exported PFX holds the signer's key (openssl pkcs12 -legacy)" \
+  bash -c "openssl pkcs12 -legacy -in '$PFXLIFE/out/exported.pfx' -passin pass:export123 -nodes -nocerts |
+           openssl pkey -pubout | cmp - '$WORK/signer.pub'"
+mobile_record() {  # decrypts the record with SHA-1(Big5 password) || "QMZB", zero IV
+  local key
+  key=$( (printf '%s' "新密碼5678" | iconv -f UTF-8 -t BIG5 | openssl dgst -sha1 -binary; printf 'QMZB') |
+    od -An -tx1 | tr -d ' \n')
+  presult 9 | openssl base64 -d -A >"$PFXLIFE/record.enc"
+  openssl enc -d -des-ede3-cbc -K "$key" -iv 0000000000000000 -in "$PFXLIFE/record.enc" -out "$PFXLIFE/record.bin" &&
+    [[ "$(head -c 4 "$PFXLIFE/record.bin")" == VELK ]] &&
+    [[ $(od -An -tu1 -j4 -N4 "$PFXLIFE/record.bin" | awk '{print $1*16777216+$2*65536+$3*256+$4}') == 2048 ]]
+}
+check "mobile key record decrypts (openssl enc -d -des-ede3-cbc), magic VELK, 2048 bits" mobile_record
+step "mobile key record" "$(stat -c %s "$PFXLIFE/record.bin" 2>/dev/null) bytes"
+
 if [[ $FAILED -ne 0 ]]; then
   printf '\nSigning demo: a verification FAILED\n'
   exit 1

@@ -24,10 +24,19 @@ LONG CCapiEngine::GetIECertCount() {
   m_ieCerts.clear();
   ResetError();
   HCERTSTORE store = OpenPersonalStore();
-  if (!store) return 0;
+  if (!store) {
+    // A store that cannot be read (its storage damaged or unreadable) is not
+    // an empty one: the caller hears of it.
+    FailWithLastError(ERR_OPEN_MY_STORE);
+    return 0;
+  }
   PCCERT_CONTEXT context = nullptr;
   while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
     m_ieCerts.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+  if (GetLastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND)) {
+    FailWithLastError(ERR_OPEN_MY_STORE);
+    m_ieCerts.clear();
+  }
   CertCloseStore(store, 0);
   return static_cast<LONG>(m_ieCerts.size());
 }

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "codec/byte_buffer.h"
+#include "engine/text.h"
 
 namespace {
 
@@ -108,6 +109,52 @@ bool CByteBuffer::SaveToFile(const std::string& path) const {
   }
   // Closing is where a deferred write error can surface.
   return CloseHandle(file) != FALSE;
+}
+
+namespace {
+
+// The folder part of a file name, for the temporary file beside it: up to
+// the last separator (a backslash that is a character of its own, or a
+// slash, which is never a trail byte), "." when there is none.
+std::string FolderOf(const std::string& path) {
+  size_t backslash = kv::FindLastBackslash(path);
+  size_t slash = path.rfind('/');
+  size_t cut = backslash == std::string::npos ? slash
+               : slash == std::string::npos   ? backslash
+                                              : (backslash > slash ? backslash : slash);
+  if (cut == std::string::npos) return ".";
+  // A drive root (C:\) or the file system root keeps its separator.
+  return path.substr(0, cut == 0 || (cut == 2 && path[1] == ':') ? cut + 1 : cut);
+}
+
+// Removes the temporary file of a failed replacement, keeping the failing
+// call's error.
+bool DiscardTemporary(const char* temporary) {
+  const DWORD error = GetLastError();
+  DeleteFileA(temporary);
+  SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+bool CByteBuffer::SaveToFileAtomically(const std::string& path) const {
+  if (path.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  char temporary[MAX_PATH + 1] = {};
+  if (GetTempFileNameA(FolderOf(path).c_str(), "kvt", 0, temporary) == 0) return false;
+  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return DiscardTemporary(temporary);
+  if ((data_ && size_ > 0 && !WriteAll(file, data_, size_)) || !FlushFileBuffers(file)) {
+    CloseKeepingLastError(file);
+    return DiscardTemporary(temporary);
+  }
+  if (!CloseHandle(file)) return DiscardTemporary(temporary);
+  if (!MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return DiscardTemporary(temporary);
+  return true;
 }
 
 bool CByteBuffer::RemoveFile(const std::string& path) {

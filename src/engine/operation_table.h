@@ -63,28 +63,28 @@ KV_OPERATION(KV_PLANNED, 25,  44, BSTR, GetCsrForEncrypt,        GetCsrForEncryp
 KV_OPERATION(KV_PLANNED, 26,  45, LONG, AcceptPKCS7,             AcceptPKCS7,            KV_PARAMS(BSTR, strPkcs7))
 
 // --- PFX files (50-64) ---
-KV_OPERATION(KV_PLANNED, 27,  50, LONG, SetDefaultPfxFileName,   SetDefaultPfxFileName,  KV_PARAMS(BSTR, strPrefix))
-KV_OPERATION(KV_PLANNED, 28,  51, LONG, PresetPasswdLengthRange, PresetPasswdLengthRange,
+KV_OPERATION(KV_BUILT,   27,  50, LONG, SetDefaultPfxFileName,   SetDefaultPfxFileName,  KV_PARAMS(BSTR, strPrefix))
+KV_OPERATION(KV_BUILT,   28,  51, LONG, PresetPasswdLengthRange, PresetPasswdLengthRange,
              KV_PARAMS(LONG, min, LONG, max))
-KV_OPERATION(KV_PLANNED, 29,  52, LONG, ChangePfxPasswd,         ChangePfxPasswd,
+KV_OPERATION(KV_BUILT,   29,  52, LONG, ChangePfxPasswd,         ChangePfxPasswd,
              KV_PARAMS(BSTR, strPfxPath, BSTR, strPfxName, BSTR, strOldPass, BSTR, strNewPass, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 30,  53, LONG, ChangePfxPasswdEx,       ChangePfxPasswdEx,
+KV_OPERATION(KV_BUILT,   30,  53, LONG, ChangePfxPasswdEx,       ChangePfxPasswdEx,
              KV_PARAMS(BSTR, strPfxPath, BSTR, strPfxName, BSTR, strOldPass,
                        BSTR, strNewPass, LONG, dwPort, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 31,  54, LONG, QueryPfxInfo,            QueryPfxInfo,
+KV_OPERATION(KV_BUILT,   31,  54, LONG, QueryPfxInfo,            QueryPfxInfo,
              KV_PARAMS(BSTR, strPfxPath, BSTR, strPfxName, BSTR, strPasswd, LONG, dwFlags, LONG, dwKeyUsage))
-KV_OPERATION(KV_PLANNED, 32,  55, LONG, ImportPfxToIE,           ImportPfxToIE,
+KV_OPERATION(KV_BUILT,   32,  55, LONG, ImportPfxToIE,           ImportPfxToIE,
              KV_PARAMS(BSTR, strPfxPath, BSTR, strPfxName, BSTR, strPasswd, LONG, dwFlags, LONG, dwKeyUsage))
-KV_OPERATION(KV_PLANNED, 33,  56, BSTR, GetImportedPfxFilePath,  GetImportedPfxFilePath, KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 34,  57, BSTR, GetImportedPfxFileName,  GetImportedPfxFileName, KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 35,  60, LONG, ExportPfxFromIE,         ExportPfxFromIE,
+KV_OPERATION(KV_BUILT,   33,  56, BSTR, GetImportedPfxFilePath,  GetImportedPfxFilePath, KV_PARAMS())
+KV_OPERATION(KV_BUILT,   34,  57, BSTR, GetImportedPfxFileName,  GetImportedPfxFileName, KV_PARAMS())
+KV_OPERATION(KV_BUILT,   35,  60, LONG, ExportPfxFromIE,         ExportPfxFromIE,
              KV_PARAMS(BSTR, strSubject, BSTR, strPfxPath, BSTR, strPassword, LONG, dwFlags, LONG, dwKeyUsage))
-KV_OPERATION(KV_PLANNED, 36,  61, BSTR, ExportMobileFromPfx,     ExportMobileFromPfx,
+KV_OPERATION(KV_BUILT,   36,  61, BSTR, ExportMobileFromPfx,     ExportMobileFromPfx,
              KV_PARAMS(BSTR, strPfxPath, BSTR, strPfxName, BSTR, strPasswd, LONG, dwFlags, LONG, dwKeyUsage))
-KV_OPERATION(KV_PLANNED, 37,  62, BSTR, ExportMobileFromIE,      ExportMobileFromIE,
+KV_OPERATION(KV_BUILT,   37,  62, BSTR, ExportMobileFromIE,      ExportMobileFromIE,
              KV_PARAMS(BSTR, strSubject, BSTR, strPasswd, LONG, dwFlags, LONG, dwKeyUsage))
-KV_OPERATION(KV_PLANNED, 38,  63, BSTR, GetExportedPfxFilePath,  GetExportedPfxFilePath, KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 39,  64, BSTR, GetExportedPfxFileName,  GetExportedPfxFileName, KV_PARAMS())
+KV_OPERATION(KV_BUILT,   38,  63, BSTR, GetExportedPfxFilePath,  GetExportedPfxFilePath, KV_PARAMS())
+KV_OPERATION(KV_BUILT,   39,  64, BSTR, GetExportedPfxFileName,  GetExportedPfxFileName, KV_PARAMS())
 
 // --- signer and signing (70-77) ---
 KV_OPERATION(KV_BUILT,   40,  70, LONG, SelectSigner,            SelectSigner,

@@ -32,30 +32,36 @@ ErrorCode SplitValueName(CCapiEngine& engine, const std::string& name, ValueName
   return ERR_SUCCESS;
 }
 
-std::string ReadValueText(HKEY key, const std::string& valueName) {
+// A query that fails for another reason than a missing or too long value
+// (the registry's storage is damaged or unreadable) is a failure to read.
+bool Unreadable(LONG rc) { return rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && rc != ERROR_MORE_DATA; }
+
+// The value as text; false when the registry could not be read.
+bool ReadValueText(HKEY key, const std::string& valueName, std::string* text) {
+  text->clear();
   DWORD type = REG_NONE;
-  if (RegQueryValueExA(key, valueName.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) return {};
+  LONG rc = RegQueryValueExA(key, valueName.c_str(), nullptr, &type, nullptr, nullptr);
+  if (rc != ERROR_SUCCESS) return !Unreadable(rc);
   if (type == REG_SZ) {
     // One byte beyond what the query may fill keeps a value stored without
     // its terminator from running past the buffer.
     char buffer[kReadBufferSize + 1] = {};
     DWORD size = kReadBufferSize;
-    if (RegQueryValueExA(key, valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size) !=
-        ERROR_SUCCESS)
-      return {};
+    rc = RegQueryValueExA(key, valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
+    if (rc != ERROR_SUCCESS) return !Unreadable(rc);
     size_t length = 0;
     while (length < size && buffer[length]) ++length;
-    return std::string(buffer, length);
+    text->assign(buffer, length);
+    return true;
   }
   if (type == REG_DWORD) {
     DWORD number = 0;
     DWORD size = sizeof number;
-    if (RegQueryValueExA(key, valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(&number), &size) !=
-        ERROR_SUCCESS)
-      return {};
-    return std::to_string(static_cast<LONG>(number));
+    rc = RegQueryValueExA(key, valueName.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(&number), &size);
+    if (rc != ERROR_SUCCESS) return !Unreadable(rc);
+    *text = std::to_string(static_cast<LONG>(number));
   }
-  return {};
+  return true;
 }
 
 BSTR ReadRegistryText(CCapiEngine& engine, HKEY root, BSTR strName) {
@@ -71,7 +77,8 @@ BSTR ReadRegistryText(CCapiEngine& engine, HKEY root, BSTR strName) {
     engine.Fail(ERR_ACCESS_DENIED);
     return kv::NarrowToBstr("");
   }
-  std::string text = ReadValueText(key, name.valueName);
+  std::string text;
+  if (!ReadValueText(key, name.valueName, &text)) engine.m_errorCode = ERR_ACCESS_DENIED;
   RegCloseKey(key);
   return kv::NarrowToBstr(text);
 }

@@ -5,9 +5,9 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include "codec/byte_buffer.h"
 #include "engine/text.h"
 #include "ui/dialog_texts.h"
+#include "ui/viewer_file.h"
 
 namespace t = kv::ui::text;
 
@@ -69,23 +69,15 @@ void CCertChooserDlg::OnCommand(int id) {
 }
 
 std::string CCertChooserDlg::TempCertificatePath() {
-  char folder[MAX_PATH + 1] = {0};
-  DWORD n = GetTempPathA(MAX_PATH, folder);
-  if (n == 0 || n > MAX_PATH) return {};
-  std::string path(folder, n);
-  if (path.back() != '\\' && path.back() != '/') path += '\\';
-  return path + t::kTempCertName;
+  std::string folder = kv::ui::PrivateTempFolder();
+  return folder.empty() ? folder : folder + t::kTempCertName;
 }
 
 // Failures to write or open are not reported: the dialog stays as it was.
 void CCertChooserDlg::ViewCertificate(int index) {
   if (!m_candidates || index < 0 || static_cast<size_t>(index) >= m_candidates->size()) return;
-  const std::vector<BYTE>& der = (*m_candidates)[static_cast<size_t>(index)].der;
-  std::string path = TempCertificatePath();
-  CByteBuffer bytes;
-  if (path.empty() || der.empty() || !bytes.Append(der.data(), static_cast<int32_t>(der.size())) ||
-      !bytes.SaveToFile(path))
-    return;
+  std::string path = kv::ui::WriteViewerFile((*m_candidates)[static_cast<size_t>(index)].der);
+  if (path.empty()) return;
   ShellExecuteA(m_hWnd, "open", path.c_str(), nullptr, "", SW_SHOWDEFAULT);
 }
 

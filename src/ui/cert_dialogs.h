@@ -53,8 +53,8 @@ class CCertChooserDlg : public CKvDialog {  // 204
 
   // The highlighted row, or 0 when none is highlighted.
   int HighlightedIndex() const;
-  // Where "檢視憑證" writes the certificate: the temporary folder's
-  // "temp.cer" (empty when the folder cannot be read).
+  // Where "檢視憑證" writes the certificate: "temp.cer" in the user's
+  // private temporary folder (empty when there is none).
   static std::string TempCertificatePath();
 
  protected:

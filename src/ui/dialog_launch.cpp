@@ -92,6 +92,18 @@ ErrorCode AskPfxPassword(std::string& password) {
   return ERR_SUCCESS;
 }
 
+ErrorCode AskPfxPassword(std::string& password, LONG minLen, LONG maxLen) {
+  std::unique_ptr<CPfxPasswordDlg> dialog(new (std::nothrow) CPfxPasswordDlg());
+  if (!dialog) return ERR_MEM_ALLOC;
+  dialog->m_password = password;
+  dialog->SetPasswordRange(minLen, maxLen);
+  dialog->m_limitToRange = true;
+  ErrorCode code = Run(*dialog);
+  if (code != ERR_SUCCESS) return code;
+  password = dialog->m_password;
+  return ERR_SUCCESS;
+}
+
 ErrorCode ChooseCertificate(const std::vector<CertChooserRow>& candidates, int* chosen) {
   if (candidates.empty()) return ERR_CERT_NOT_FOUND;
   std::unique_ptr<CCertChooserDlg> dialog(new (std::nothrow) CCertChooserDlg());

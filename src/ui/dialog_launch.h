@@ -25,6 +25,9 @@ ErrorCode AskChangePfxPassword(std::string& folder, std::string& fileName, std::
                                std::string& newPassword, LONG minLen, LONG maxLen);
 // 205: one password, with the default length range.
 ErrorCode AskPfxPassword(std::string& password);
+// 205 for a password that will protect exported key material: the page's
+// length range applies (shortest for the OK button, longest as the limit).
+ErrorCode AskPfxPassword(std::string& password, LONG minLen, LONG maxLen);
 // 206: a writable folder for a new PFX file and its password typed twice.
 ErrorCode AskExportPfx(std::string& folder, std::string& fileName, std::string& password, LONG minLen, LONG maxLen);
 // 207: an existing PFX file and its password, for the mobile export.

@@ -220,6 +220,7 @@ const int* CPfxPasswordDlg::PasswordEdits(size_t* count) const {
 }
 
 void CPfxPasswordDlg::OnInitDialog() {
+  if (m_limitToRange) SetLimit(IDC_PFX_PASSWORD, m_maxLen);
   SetText(IDC_PFX_PASSWORD, m_password);
   UpdateOkButton();
 }

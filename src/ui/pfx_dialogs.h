@@ -83,6 +83,8 @@ class CPfxPasswordDlg : public CPasswordDialogBase {  // 205
  public:
   CPfxPasswordDlg();
   std::string m_password;
+  // Set when the caller's range must also cap the length typed.
+  bool m_limitToRange = false;
 
  protected:
   void OnInitDialog() override;

@@ -1,6 +1,7 @@
 // The certificate chooser's rows, highlighted-row rule and viewing, and the
 // signing confirmation's fields.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ui/cert_dialogs.h"
 #include "ui/dialog_test_support.h"
@@ -93,7 +94,8 @@ TEST(CertChooser, ViewWritesTempCerAndOpensIt) {
   dlg.PressButton(302);
   EXPECT_FALSE(dlg.Ended());
   EXPECT_EQ(1, dlg.m_selected);
-  std::string cer = temp.path() + "/temp.cer";
+  std::string cer = temp.path() + "/korvessa-view-" + std::to_string(getuid()) + "/temp.cer";
+  EXPECT_EQ(cer, CCertChooserDlg::TempCertificatePath());
   EXPECT_EQ(std::string("\x30\x02\x02\x02", 4), ReadFile(cer));
   ASSERT_EQ(1u, desktop.documents.size());
   EXPECT_EQ(cer, desktop.documents[0]);

@@ -11,17 +11,32 @@
 #include "cert/cert_db.h"
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
+#include "database/user_database.h"
 
 namespace kv::platform::cert {
 
-void ResyncStore(Store* store) {
-  if (store->kind != StoreKind::kSystem) return;
+using kv::platform::ClearDatabaseError;
+using kv::platform::LastDatabaseError;
+
+// The database's failure as the HRESULT the store calls report.
+HRESULT DatabaseFailure(DWORD fallback) {
+  DWORD error = LastDatabaseError();
+  return HRESULT_FROM_WIN32(error != 0 ? error : fallback);
+}
+
+bool ResyncStore(Store* store) {
+  if (store->kind != StoreKind::kSystem) return true;
+  ClearDatabaseError();
   // Nothing committed since the last refresh: the cache is current.
   std::string version;
   bool versioned = CertTablesVersion(&version);
-  if (versioned && version == store->syncedVersion) return;
+  if (versioned && version == store->syncedVersion) return true;
   std::vector<StoredCert> rows;
-  if (!LoadStore(store->location, store->name, &rows)) return;  // keep the cache on a database error
+  if (!LoadStore(store->location, store->name, &rows)) {
+    // The cache stays as it was; the caller hears why.
+    SetLastError(static_cast<DWORD>(DatabaseFailure(ERROR_CANTREAD)));
+    return false;
+  }
   store->syncedVersion = versioned ? version : std::string();
   std::map<int64_t, CertObject*> cached;
   for (CertObject* entry : store->entries) cached[entry->rowId] = entry;
@@ -68,6 +83,7 @@ void ResyncStore(Store* store) {
   }
   for (CertObject* entry : store->entries)
     if (entry->seq >= store->nextSeq) store->nextSeq = entry->seq + 1;
+  return true;
 }
 
 PropertyMap CopyableProperties(CertObject* source) {
@@ -196,8 +212,9 @@ HCERTSTORE OpenSystem(const std::string& name, DWORD dwFlags) {
     return nullptr;
   }
   bool exists = false;
+  ClearDatabaseError();
   if (!StoreExists(location, name, &exists)) {
-    SetLastError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_CANTOPEN)));
+    SetLastError(static_cast<DWORD>(DatabaseFailure(ERROR_CANTOPEN)));
     return nullptr;
   }
   if (!exists && (dwFlags & CERT_STORE_OPEN_EXISTING_FLAG)) {
@@ -217,7 +234,13 @@ HCERTSTORE OpenSystem(const std::string& name, DWORD dwFlags) {
   store->location = location;
   store->name = name;
   store->readOnly = (dwFlags & CERT_STORE_READONLY_FLAG) != 0;
-  ResyncStore(store);
+  if (!ResyncStore(store)) {
+    // A store whose certificates cannot be read is not opened as an empty one.
+    DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    SetLastError(error);
+    return nullptr;
+  }
   return store;
 }
 
@@ -303,7 +326,7 @@ extern "C" PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertSto
     SetLastError(static_cast<DWORD>(E_INVALIDARG));
     return nullptr;
   }
-  if (!prev) ResyncStore(store);
+  if (!prev && !ResyncStore(store)) return nullptr;
   uint64_t after = prev ? prev->seq : 0;
   CertObject* next = nullptr;
   for (CertObject* entry : store->entries) {

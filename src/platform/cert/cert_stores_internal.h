@@ -6,7 +6,9 @@
 namespace kv::platform::cert {
 
 // Refreshes a system store's cache from the database (no-op for memory stores).
-void ResyncStore(Store* store);
+// Brings a system store's cache up to the database; false, with the
+// database's failure as the last error (an HRESULT), when it cannot be read.
+bool ResyncStore(Store* store);
 // Properties that travel with a certificate into another store.
 PropertyMap CopyableProperties(CertObject* source);
 // Adds a certificate (or, with `link`, a link to it) under a disposition.

@@ -17,6 +17,7 @@
 #include "cert/cert_object.h"
 #include "cert/pfx_internal.h"
 #include "cert/pfx_providers.h"
+#include "crypt/container_store.h"
 #include "crypt/openssl_setup.h"
 #include "crypt/rsa_blob.h"
 
@@ -268,8 +269,11 @@ bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) 
   std::string name = NewContainerName();
   HCRYPTPROV prov = 0;
   DWORD machine = flags & CRYPT_MACHINE_KEYSET;
-  if (name.empty() || !CryptAcquireContextA(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                                            CRYPT_NEWKEYSET | machine)) {
+  // Temporary until a certificate kept in a persistent store refers to it:
+  // should this process die before its store is closed, the next opening of
+  // the key store removes the key.
+  if (name.empty() || !crypt::AcquireNewTemporaryContainer(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                                            CRYPT_NEWKEYSET | machine)) {
     *hr = static_cast<HRESULT>(GetLastError());
     OPENSSL_cleanse(blob.data(), blob.size());
     return false;

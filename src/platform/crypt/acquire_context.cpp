@@ -35,7 +35,7 @@ std::u16string DefaultContainerName() {
 }
 
 BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16string* provider,
-             DWORD dwProvType, DWORD dwFlags) {
+             DWORD dwProvType, DWORD dwFlags, bool temporary = false) {
   if (!phProv) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (dwProvType < 1 || dwProvType > 999) return Fail(NTE_BAD_PROV_TYPE);
   if (dwFlags & ~kKnownAcquireFlags) return Fail(NTE_BAD_FLAGS);
@@ -71,24 +71,32 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
     if (action == CRYPT_DELETEKEYSET) {
       result = DeleteContainer(prov->container);
       if (result == StoreResult::kMissing) return Fail(NTE_BAD_KEYSET);
-      if (result != StoreResult::kOk) return Fail(NTE_FAIL);
+      if (result != StoreResult::kOk) return Fail(StoreError());
       *phProv = 0;
       return TRUE;
     }
     if (action == CRYPT_NEWKEYSET) {
-      result = CreateContainer(prov->container);
+      result = CreateContainer(prov->container, temporary);
       if (result == StoreResult::kExists) return Fail(NTE_EXISTS);
     } else {
       result = ContainerExists(prov->container);
       if (result == StoreResult::kMissing) return Fail(NTE_BAD_KEYSET);
     }
-    if (result != StoreResult::kOk) return Fail(NTE_FAIL);
+    if (result != StoreResult::kOk) return Fail(StoreError());
   }
   *phProv = AddHandle(prov);
   return TRUE;
 }
 
 }  // namespace
+
+BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR provider, DWORD provType,
+                                  DWORD flags) {
+  std::u16string wideContainer = AnsiToWide(container);
+  std::u16string wideProvider = AnsiToWide(provider);
+  return Acquire(phProv, container ? &wideContainer : nullptr, provider ? &wideProvider : nullptr, provType,
+                 flags | CRYPT_NEWKEYSET, true);
+}
 
 std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle) {
   auto prov = Find<Provider>(handle);

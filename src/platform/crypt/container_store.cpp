@@ -3,6 +3,15 @@
 
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "crypt/key_sealer.h"
 #include "crypt/text_convert.h"
@@ -25,11 +34,83 @@ const char kSchema[] =
     "  flags INTEGER NOT NULL,"
     "  sealed_key BLOB NOT NULL,"
     "  certificate BLOB,"
-    "  PRIMARY KEY (container, key_spec));";
+    "  PRIMARY KEY (container, key_spec));"
+    "CREATE TABLE IF NOT EXISTS crypt_temporary ("
+    "  container INTEGER PRIMARY KEY REFERENCES crypt_containers(id) ON DELETE CASCADE,"
+    "  pid INTEGER NOT NULL,"
+    "  started INTEGER NOT NULL);";
+
+thread_local DWORD t_storeError = 0;
+
+// Every public call starts with a clean record of failures.
+void BeginCall() {
+  t_storeError = 0;
+  ClearDatabaseError();
+}
+
+// When the process started, in clock ticks since boot (field 22 of
+// /proc/<pid>/stat); with the pid it names one process, also after the pid
+// is reused. 0 when unknown; -1 when the process is gone or a zombie.
+int64_t ProcessStart(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return -1;
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  std::string state;
+  fields >> state;
+  if (state == "Z" || state == "X") return -1;
+  for (int i = 4; i <= 22 && (fields >> field); ++i) {
+    if (i == 22) return std::strtoll(field.c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
+bool OwnerAlive(pid_t pid, int64_t started) {
+  if (pid <= 0) return false;
+  if (kill(pid, 0) != 0 && errno == ESRCH) return false;
+  int64_t now = ProcessStart(pid);
+  if (now < 0) return false;
+  return now == 0 || started == 0 || now == started;
+}
+
+bool TableExists(sqlite3* db, const char* table) {
+  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  return st.Bind(1, std::string(table)).Step() == SQLITE_ROW;
+}
+
+// Whether a certificate in a persistent store names the container in its
+// key provider property (the name's UTF-16 code units appear in it).
+int ReferencedByCertificate(sqlite3* db, const std::string& display) {
+  if (!TableExists(db, "cert_properties")) return 0;
+  std::u16string wide = Utf8ToWide(display);
+  std::vector<uint8_t> bytes;
+  for (char16_t unit : wide) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  Statement st(db, "SELECT 1 FROM cert_properties WHERE prop_id = ?1 AND instr(value, ?2) > 0 LIMIT 1");
+  st.Bind(1, static_cast<int64_t>(CERT_KEY_PROV_INFO_PROP_ID)).BindBlob(2, bytes.data(), bytes.size());
+  int rc = st.Step();
+  if (rc == SQLITE_ROW) return 1;
+  return rc == SQLITE_DONE ? 0 : -1;
+}
 
 sqlite3* OpenDb() {
   UserDatabase& db = UserDatabase::Instance();
   if (!db.EnsureSchema("crypt_containers", kSchema)) return nullptr;
+  sqlite3* connection = db.Connection();
+  if (!connection) return nullptr;
+  // The first opening of each database in this process sweeps it.
+  static std::string swept;
+  std::lock_guard<std::recursive_mutex> lock(db.Mutex());
+  std::string path = UserDatabase::DatabasePath();
+  if (swept != path) {
+    swept = path;
+    SweepAbandonedContainers();
+  }
   return db.Connection();
 }
 
@@ -50,6 +131,55 @@ std::string Binding(const ContainerName& name, DWORD keySpec) {
 
 }  // namespace
 
+DWORD StoreError() {
+  if (t_storeError != 0) return t_storeError;
+  if (LastDatabaseError() != 0) return LastDatabaseError();
+  return static_cast<DWORD>(NTE_FAIL);
+}
+
+void NoteStoreError(DWORD error) { t_storeError = error; }
+
+int SweepAbandonedContainers() {
+  UserDatabase& users = UserDatabase::Instance();
+  std::lock_guard<std::recursive_mutex> lock(users.Mutex());
+  sqlite3* connection = users.Connection();
+  if (!connection) return 0;
+  struct Temporary {
+    int64_t id;
+    std::string display;
+    pid_t pid;
+    int64_t started;
+  };
+  std::vector<Temporary> found;
+  {
+    Statement st(connection,
+                 "SELECT t.container, c.name, t.pid, t.started FROM crypt_temporary t"
+                 " JOIN crypt_containers c ON c.id = t.container");
+    while (st.Step() == SQLITE_ROW)
+      found.push_back({st.ColumnInt(0), st.ColumnText(1), static_cast<pid_t>(st.ColumnInt(2)), st.ColumnInt(3)});
+  }
+  int swept = 0;
+  for (const Temporary& t : found) {
+    if (OwnerAlive(t.pid, t.started)) continue;
+    users.Transaction([&](sqlite3* db) {
+      int referenced = ReferencedByCertificate(db, t.display);
+      if (referenced < 0) return false;
+      // A certificate kept in a store needs the key: the container stays, as
+      // an ordinary one.
+      Statement forget(db, "DELETE FROM crypt_temporary WHERE container = ?1");
+      if (forget.Bind(1, t.id).Step() != SQLITE_DONE) return false;
+      if (referenced) return true;
+      Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
+      if (keys.Bind(1, t.id).Step() != SQLITE_DONE) return false;
+      Statement st(db, "DELETE FROM crypt_containers WHERE id = ?1");
+      if (st.Bind(1, t.id).Step() != SQLITE_DONE) return false;
+      ++swept;
+      return true;
+    });
+  }
+  return swept;
+}
+
 ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   ContainerName name;
   name.machine = machine;
@@ -61,7 +191,8 @@ ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   return name;
 }
 
-StoreResult CreateContainer(const ContainerName& name) {
+StoreResult CreateContainer(const ContainerName& name, bool temporary) {
+  BeginCall();
   if (!OpenDb()) return StoreResult::kError;
   StoreResult result = StoreResult::kError;
   UserDatabase::Instance().Transaction([&](sqlite3* db) {
@@ -74,6 +205,13 @@ StoreResult CreateContainer(const ContainerName& name) {
     Statement st(db, "INSERT INTO crypt_containers (name, lookup, machine) VALUES (?1, ?2, ?3)");
     st.Bind(1, name.display).Bind(2, name.lookup).Bind(3, name.machine ? 1 : 0);
     if (st.Step() != SQLITE_DONE) return false;
+    if (temporary) {
+      Statement mark(db, "INSERT INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)");
+      mark.Bind(1, sqlite3_last_insert_rowid(db))
+          .Bind(2, static_cast<int64_t>(getpid()))
+          .Bind(3, std::max<int64_t>(ProcessStart(getpid()), 0));
+      if (mark.Step() != SQLITE_DONE) return false;
+    }
     result = StoreResult::kOk;
     return true;
   });
@@ -81,6 +219,7 @@ StoreResult CreateContainer(const ContainerName& name) {
 }
 
 StoreResult ContainerExists(const ContainerName& name) {
+  BeginCall();
   sqlite3* db = OpenDb();
   if (!db) return StoreResult::kError;
   std::lock_guard<std::recursive_mutex> lock(UserDatabase::Instance().Mutex());
@@ -90,6 +229,7 @@ StoreResult ContainerExists(const ContainerName& name) {
 }
 
 StoreResult DeleteContainer(const ContainerName& name) {
+  BeginCall();
   if (!OpenDb()) return StoreResult::kError;
   StoreResult result = StoreResult::kError;
   UserDatabase::Instance().Transaction([&](sqlite3* db) {
@@ -123,6 +263,7 @@ std::vector<std::string> ListContainers(bool machine) {
 }
 
 StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWORD flags, EVP_PKEY* pkey) {
+  BeginCall();
   if (!OpenDb()) return StoreResult::kError;
   unsigned char* der = nullptr;
   int derLen = i2d_PrivateKey(pkey, &der);
@@ -153,6 +294,7 @@ StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWOR
 }
 
 StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key) {
+  BeginCall();
   sqlite3* db = OpenDb();
   if (!db) return StoreResult::kError;
   std::vector<uint8_t> sealed;
@@ -182,6 +324,7 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key) {
 }
 
 StoreResult SaveCertificate(const ContainerName& name, DWORD keySpec, const std::vector<uint8_t>& cert) {
+  BeginCall();
   if (!OpenDb()) return StoreResult::kError;
   StoreResult result = StoreResult::kError;
   UserDatabase::Instance().Transaction([&](sqlite3* db) {

@@ -2,6 +2,11 @@
 // container names (compared without regard to ASCII case, as Windows does),
 // the key pair of each slot (AT_KEYEXCHANGE, AT_SIGNATURE) sealed at rest,
 // and the certificate stored with a key.
+//
+// Containers a PFX import makes for its temporary store are marked as
+// temporary and owned by their process; when the store opens, those whose
+// process is gone (it crashed or was killed before deleting them) are swept,
+// unless a certificate kept in a persistent store refers to them.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +32,23 @@ struct ContainerName {
 
 ContainerName MakeContainerName(const std::u16string& wide, bool machine);
 
-StoreResult CreateContainer(const ContainerName& name);
+// The error behind this thread's last kError: what the database or the key
+// store's secret failed with (ERROR_DISK_FULL, ERROR_FILE_CORRUPT,
+// NTE_BAD_KEYSET for a secret that cannot be read...), NTE_FAIL otherwise.
+DWORD StoreError();
+void NoteStoreError(DWORD error);
+
+// `temporary`: marked in the same transaction as temporary, owned by this
+// process, so no crash can leave it unmarked.
+StoreResult CreateContainer(const ContainerName& name, bool temporary = false);
+// Deletes the temporary containers whose owner is gone; returns how many.
+// Runs by itself once per process and database when the store first opens.
+int SweepAbandonedContainers();
+
+// CryptAcquireContextA with CRYPT_NEWKEYSET for a container made temporary
+// at creation (the PFX import's).
+BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR provider, DWORD provType,
+                                  DWORD flags);
 StoreResult ContainerExists(const ContainerName& name);
 // Removes the container and every key and certificate in it.
 StoreResult DeleteContainer(const ContainerName& name);

@@ -143,7 +143,9 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
   if (result != StoreResult::kOk) {
     // The container's record exists but cannot be opened (altered, or sealed
     // under a secret that is gone): Windows reports a damaged key set this way.
-    SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+    // A failing database says what failed.
+    DWORD error = StoreError();
+    SetLastError(error == static_cast<DWORD>(NTE_FAIL) ? static_cast<DWORD>(NTE_BAD_KEYSET) : error);
     return nullptr;
   }
   auto key = NewPairKey(prov, slot, stored.algId, stored.flags, stored.pkey, true);
@@ -175,7 +177,7 @@ extern "C" BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags
     SharedPkey pkey = ShareKey(generated.release());
     DWORD flags = dwFlags & 0xFFFF;
     ALG_ID algId = AlgOfSlot(slot);
-    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(NTE_FAIL);
+    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
     *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
     return TRUE;
   }
@@ -268,7 +270,7 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
     }
     DWORD slot = SlotOf(algId);
     if ((flags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
-    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(NTE_FAIL);
+    if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
     *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
     return TRUE;
   }
@@ -367,7 +369,7 @@ extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYT
       if (!matches) return Fail(NTE_BAD_DATA);
       std::vector<BYTE> bytes(pbData, pbData + length);
       if (key->persistent) {
-        if (SaveCertificate(key->provider->container, key->keySpec, bytes) != StoreResult::kOk) return Fail(NTE_FAIL);
+        if (SaveCertificate(key->provider->container, key->keySpec, bytes) != StoreResult::kOk) return Fail(StoreError());
       } else if (key->keySpec && key->provider) {
         std::lock_guard<std::mutex> lock(key->provider->mutex);
         key->provider->ephemeralCerts[key->keySpec] = bytes;

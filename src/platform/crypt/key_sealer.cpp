@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <mutex>
 
+#include "crypt/container_store.h"
 #include "database/user_database.h"
+#include "kernel/posix_error.h"
 
 namespace kv::platform::crypt {
 namespace {
@@ -36,18 +38,25 @@ bool ReadSecret(const std::string& path, uint8_t* out) {
 // Creates the secret atomically: written to a private temporary file, then
 // linked into place, so a concurrent process either wins the link or reads the
 // complete secret of the winner.
-bool CreateSecret(const std::string& path) {
+bool CreateSecret(const std::string& path, int* err) {
   uint8_t secret[kSecretSize];
   if (RAND_bytes(secret, sizeof(secret)) != 1) return false;
   std::string temp = path + ".tmp." + std::to_string(getpid());
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *err = errno;
+    OPENSSL_cleanse(secret, sizeof(secret));
+    return false;
+  }
   fchmod(fd, 0600);
   bool written = write(fd, secret, sizeof(secret)) == static_cast<ssize_t>(sizeof(secret));
+  if (!written) *err = errno;
   written = (fsync(fd) == 0) && written;
+  if (!written && *err == 0) *err = errno;
   close(fd);
   OPENSSL_cleanse(secret, sizeof(secret));
   bool linked = written && (link(temp.c_str(), path.c_str()) == 0 || errno == EEXIST);
+  if (written && !linked) *err = errno;
   unlink(temp.c_str());
   return linked;
 }
@@ -57,9 +66,26 @@ bool LoadSecret(uint8_t* out) {
   std::lock_guard<std::mutex> lock(mutex);
   std::string path = SealingKeyPath();
   if (ReadSecret(path, out)) return true;
-  if (!MakeDirectories(KorvessaHome())) return false;
-  if (!CreateSecret(path)) return false;
-  return ReadSecret(path, out);
+  // A secret that is there but cannot be read whole (truncated, unreadable)
+  // is never replaced: every key sealed under it would be lost. The key set
+  // is unusable, and is reported so.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+    NoteStoreError(static_cast<DWORD>(NTE_BAD_KEYSET));
+    return false;
+  }
+  int err = 0;
+  if (!MakeDirectories(KorvessaHome())) {
+    NoteStoreError(Win32ErrorFromErrno(errno));
+    return false;
+  }
+  if (!CreateSecret(path, &err)) {
+    NoteStoreError(err != 0 ? Win32ErrorFromErrno(err) : static_cast<DWORD>(NTE_FAIL));
+    return false;
+  }
+  if (ReadSecret(path, out)) return true;
+  NoteStoreError(static_cast<DWORD>(NTE_BAD_KEYSET));
+  return false;
 }
 
 }  // namespace

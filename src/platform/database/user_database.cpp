@@ -3,6 +3,7 @@
 #include "database/user_database.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +11,70 @@
 #include <cstdlib>
 #include <thread>
 
+#include "kernel/posix_error.h"
+
 namespace kv::platform {
+
+namespace {
+
+thread_local DWORD t_databaseError = 0;
+
+bool OnReadOnlyFileSystem(sqlite3* db) {
+  const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+  if (!file || !*file) return false;
+  std::string folder(file);
+  folder.resize(folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/') + 1);
+  struct statvfs vfs;
+  return statvfs(folder.empty() ? "." : folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
+}
+
+}  // namespace
+
+DWORD Win32ErrorFromSqlite(sqlite3* db, int rc) {
+  const int system = db ? sqlite3_system_errno(db) : 0;
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return ERROR_SUCCESS;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return ERROR_FILE_CORRUPT;
+    case SQLITE_FULL: return ERROR_DISK_FULL;
+    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERROR_LOCK_VIOLATION;
+    case SQLITE_READONLY:
+      // Opened read-only because the file system or the file's permissions
+      // would not let it be written.
+      if (system == EROFS || OnReadOnlyFileSystem(db)) return ERROR_WRITE_PROTECT;
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+      // On a read-only file system the errno of SQLite's last attempt may be
+      // that of a fallback (the log file it could not create is "missing").
+      if (system == EROFS || OnReadOnlyFileSystem(db)) return ERROR_WRITE_PROTECT;
+      if (system != 0) return Win32ErrorFromErrno(system);
+      return (rc & 0xFF) == SQLITE_CANTOPEN ? static_cast<DWORD>(ERROR_OPEN_FAILED) : ERROR_GEN_FAILURE;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+DWORD LastDatabaseError() { return t_databaseError; }
+void ClearDatabaseError() { t_databaseError = 0; }
+void NoteDatabaseError(DWORD win32Error) { t_databaseError = win32Error; }
+
+void NoteDatabaseFailure(sqlite3* db, int rc) {
+  if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
+  t_databaseError = Win32ErrorFromSqlite(db, rc);
+  if ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB) UserDatabase::Instance().MarkDamaged(db);
+}
+
+int Exec(sqlite3* db, const char* sql) {
+  int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) NoteDatabaseFailure(db, rc);
+  return rc;
+}
 
 std::string KorvessaHome() {
   const char* home = std::getenv("KORVESSA_HOME");
@@ -35,7 +99,12 @@ bool MakeDirectories(const std::string& path) {
 }
 
 Statement::Statement(sqlite3* db, const char* sql) {
-  if (db && sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  if (!db) return;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  if (rc != SQLITE_OK) {
+    NoteDatabaseFailure(db, rc);
+    stmt_ = nullptr;
+  }
 }
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
@@ -64,7 +133,12 @@ Statement& Statement::BindNull(int index) {
   return *this;
 }
 
-int Statement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+int Statement::Step() {
+  if (!stmt_) return SQLITE_MISUSE;
+  int rc = sqlite3_step(stmt_);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) NoteDatabaseFailure(sqlite3_db_handle(stmt_), rc);
+  return rc;
+}
 
 void Statement::Reset() {
   if (stmt_) {
@@ -102,20 +176,51 @@ UserDatabase& UserDatabase::Instance() {
 UserDatabase::~UserDatabase() { CloseLocked(); }
 
 void UserDatabase::CloseLocked() {
-  if (db_) sqlite3_close_v2(db_);
+  // A forked child must not close its parent's connection: closing would
+  // checkpoint and remove the log the parent still writes to.
+  if (db_ && opener_ == getpid()) sqlite3_close_v2(db_);
   db_ = nullptr;
+  damaged_ = nullptr;
   schemas_.clear();
   openHome_.clear();
 }
 
 std::string UserDatabase::DatabasePath() { return KorvessaHome() + "/korvessa.db"; }
 
+void UserDatabase::MarkDamaged(sqlite3* db) {
+  if (db) damaged_ = db;
+}
+
+void UserDatabase::CloseAtExit() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (db_ && opener_ == getpid()) CloseLocked();
+}
+
+int UserDatabase::CheckIntegrity(sqlite3* db) {
+  // Cheap enough once per process: structure only, no index cross-checks.
+  Statement check(db, "PRAGMA quick_check(1)");
+  int rc = check.Step();
+  if (rc == SQLITE_ROW && check.ColumnText(0) == "ok") return 1;
+  if (rc == SQLITE_ROW || LastDatabaseError() == ERROR_FILE_CORRUPT) {
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
+    return 0;
+  }
+  return -1;
+}
+
 sqlite3* UserDatabase::Connection() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   std::string home = KorvessaHome();
-  if (db_ && home == openHome_) return db_;
+  if (db_ && home == openHome_) {
+    if (damaged_ != db_) return db_;
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
+    return nullptr;
+  }
   CloseLocked();
-  if (!MakeDirectories(home)) return nullptr;
+  if (!MakeDirectories(home)) {
+    NoteDatabaseError(Win32ErrorFromErrno(errno));
+    return nullptr;
+  }
   chmod(home.c_str(), 0700);
   std::string path = home + "/korvessa.db";
   // Create the file with private permissions before SQLite opens it.
@@ -125,15 +230,36 @@ sqlite3* UserDatabase::Connection() {
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   umask(old);
   if (rc != SQLITE_OK) {
+    NoteDatabaseFailure(db, rc);
     sqlite3_close_v2(db);
     return nullptr;
   }
   chmod(path.c_str(), 0600);
   sqlite3_busy_timeout(db, 10000);
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", nullptr,
-               nullptr, nullptr);
+  // The journal mode is the first read of the file: a file that is not a
+  // database at all fails here.
+  rc = Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+  bool corrupt = (rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB;
+  int integrity = corrupt ? 0 : rc == SQLITE_OK ? CheckIntegrity(db) : -1;
+  if (integrity < 0) {
+    // Not readable now (a read-only file system, no permission...): the
+    // failure is recorded and the next call tries again.
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  if (integrity == 0) {
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
+    // Kept open but marked, so the check is not repeated on every call.
+    damaged_ = db;
+  }
   db_ = db;
   openHome_ = home;
+  opener_ = getpid();
+  if (!exitHook_) {
+    exitHook_ = true;
+    std::atexit([] { UserDatabase::Instance().CloseAtExit(); });
+  }
+  if (damaged_ == db_) return nullptr;
   return db_;
 }
 
@@ -143,7 +269,7 @@ bool UserDatabase::EnsureSchema(const char* name, const char* sql) {
   if (!db) return false;
   if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return true;
   for (int attempt = 0; attempt < 50; ++attempt) {
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    int rc = Exec(db, sql);
     if (rc == SQLITE_OK) {
       schemas_.emplace_back(name);
       return true;
@@ -159,8 +285,8 @@ bool UserDatabase::Transaction(const std::function<bool(sqlite3*)>& body) {
   sqlite3* db = Connection();
   if (!db) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    int rc = Exec(db, "BEGIN IMMEDIATE");
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
@@ -169,10 +295,10 @@ bool UserDatabase::Transaction(const std::function<bool(sqlite3*)>& body) {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       return false;
     }
-    rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    rc = Exec(db, "COMMIT");
     if (rc == SQLITE_OK) return true;
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_BUSY) return false;
+    if ((rc & 0xFF) != SQLITE_BUSY) return false;
   }
   return false;
 }

@@ -2,9 +2,20 @@
 // $KORVESSA_HOME (default ~/.local/share/korvessa) holding certificate stores,
 // key containers and the registry. Each part of the stand-in declares its own
 // tables through EnsureSchema; every change runs in a transaction.
+//
+// Every failing SQLite call is recorded for its thread as the Win32 error
+// the failure stands for (a full disk, a read-only file system, a damaged
+// file...), so the calls above can fail truthfully. A database found damaged
+// (at open by a quick integrity check, or by any later call) is not used
+// again by this process: nothing more is read from or written into it.
 #pragma once
 
 #include <sqlite3.h>
+#include <windows.h>
+
+#include <atomic>
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -20,6 +31,20 @@ std::string KorvessaHome();
 
 // Creates `path` and its missing parents with mode 0700.
 bool MakeDirectories(const std::string& path);
+
+// The Win32 error a failed SQLite call (result `rc` on `db`) stands for.
+DWORD Win32ErrorFromSqlite(sqlite3* db, int rc);
+
+// The thread's last recorded database failure as a Win32 error, 0 when there
+// was none since ClearDatabaseError.
+DWORD LastDatabaseError();
+void ClearDatabaseError();
+// Records a failed call; SQLITE_CORRUPT and SQLITE_NOTADB mark the user
+// database damaged.
+void NoteDatabaseFailure(sqlite3* db, int rc);
+void NoteDatabaseError(DWORD win32Error);
+// sqlite3_exec recording failures, except a busy database (callers retry).
+int Exec(sqlite3* db, const char* sql);
 
 // A prepared statement that finalises itself.
 class Statement {
@@ -74,13 +99,24 @@ class UserDatabase {
   // Path of the database file for the current home.
   static std::string DatabasePath();
 
+  // Called when a call on `db` found the file damaged.
+  void MarkDamaged(sqlite3* db);
+  // Closes the connection (which checkpoints the log into the database)
+  // when the process ends; a forked child leaves its parent's connection be.
+  void CloseAtExit();
+
  private:
   UserDatabase() = default;
   ~UserDatabase();
   void CloseLocked();
+  // 1 sound, 0 damaged, -1 could not be checked.
+  int CheckIntegrity(sqlite3* db);
 
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
+  std::atomic<sqlite3*> damaged_{nullptr};
+  pid_t opener_ = 0;
+  bool exitHook_ = false;
   std::string openHome_;
   std::vector<std::string> schemas_;
 };

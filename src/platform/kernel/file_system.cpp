@@ -136,6 +136,17 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   return TRUE;
 }
 
+// A rename is durable once the folder that holds the new name is on disk:
+// only that folder is flushed, not every file system of the machine.
+static void SyncFolderOf(const std::string& posixPath) {
+  size_t slash = posixPath.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : posixPath.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
   constexpr DWORD kKnown = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
   if (!lpNewFileName || (dwFlags & ~kKnown)) return Fail(ERROR_INVALID_PARAMETER);
@@ -175,7 +186,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
     if (err == ENOENT) return FailFromErrno(err, to);
     return FailFromErrno(err, from);
   }
-  if (dwFlags & MOVEFILE_WRITE_THROUGH) sync();
+  if (dwFlags & MOVEFILE_WRITE_THROUGH) SyncFolderOf(to);
   return TRUE;
 }
 

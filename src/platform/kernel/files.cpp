@@ -164,7 +164,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     return INVALID_HANDLE_VALUE;
   }
   // Without any data right the handle still reads attributes and the size.
-  int flags = O_CLOEXEC | (wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; the type check
+  // below then refuses it.
+  int flags = O_CLOEXEC | O_NONBLOCK | (wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY);
   bool appendOnly = (access & FILE_APPEND_DATA) && !(access & FILE_WRITE_DATA);
   if (appendOnly) flags |= O_APPEND;
   if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
@@ -176,6 +178,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
   if (fd < 0) {
     int err = errno;
     DWORD code = err == EEXIST ? static_cast<DWORD>(ERROR_FILE_EXISTS) : kv::platform::PathErrorFromErrno(err, path);
+    // ENXIO: a FIFO opened for writing with no reader, or a device without
+    // its driver; neither is a file.
+    if (err == ENXIO) code = ERROR_NOT_SUPPORTED;
     SetLastError(code);
     return INVALID_HANDLE_VALUE;
   }
@@ -191,6 +196,16 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  // Only regular files (links followed) and folders are files here: a FIFO
+  // would block the reader forever and a device such as /dev/zero never ends.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    close(fd);
+    if (!existed) unlink(path.c_str());
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  int blocking = fcntl(fd, F_GETFL);
+  if (blocking >= 0) fcntl(fd, F_SETFL, blocking & ~O_NONBLOCK);
   // A file without the owner's write bit is read-only in Windows terms, and
   // Windows refuses to write it even to an administrator.
   if (existed && wantsWrite && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {

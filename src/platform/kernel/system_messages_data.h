@@ -99,6 +99,7 @@ static const SystemMessage kSystemMessages[] = {
     {1326, "The user name or password is incorrect."},
     {1338, "The security descriptor structure is invalid."},
     {1359, "An internal error occurred."},
+    {1392, "The file or directory is corrupted and unreadable."},
     {1400, "Invalid window handle."},
     {1460, "This operation returned because the timeout period expired."},
     {1784, "The supplied user buffer is not valid for the requested operation."},

@@ -77,7 +77,7 @@ std::string FoldedUtf8(const std::u16string& name) { return WideToUtf8(FoldName(
 // database's transaction and touches the registry from it).
 LONG RunWrite(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
   if (!sqlite3_get_autocommit(db)) {
-    if (sqlite3_exec(db, "SAVEPOINT registry_write", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (Exec(db, "SAVEPOINT registry_write") != SQLITE_OK)
       return ERROR_REGISTRY_IO_FAILED;
     LONG result = body(db);
     if (result != ERROR_SUCCESS) sqlite3_exec(db, "ROLLBACK TO registry_write", nullptr, nullptr, nullptr);
@@ -85,7 +85,7 @@ LONG RunWrite(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
     return result;
   }
   for (int attempt = 0; attempt < 200; ++attempt) {
-    int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    int rc = Exec(db, "BEGIN IMMEDIATE");
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
@@ -96,7 +96,7 @@ LONG RunWrite(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       return result;
     }
-    rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    rc = Exec(db, "COMMIT");
     if (rc == SQLITE_OK) return ERROR_SUCCESS;
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     if (rc != SQLITE_BUSY) return ERROR_REGISTRY_IO_FAILED;
@@ -107,7 +107,7 @@ LONG RunWrite(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
 // Runs `body` on one read snapshot.
 LONG RunRead(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
   if (!sqlite3_get_autocommit(db)) return body(db);
-  if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return ERROR_REGISTRY_IO_FAILED;
+  if (Exec(db, "BEGIN") != SQLITE_OK) return ERROR_REGISTRY_IO_FAILED;
   LONG result = body(db);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   return result;
@@ -215,7 +215,18 @@ std::string HiveIdentity(HiveKind hive) {
 
 bool HiveWritable(HiveKind hive) { return hive == HiveKind::User || MachineRegistryAdministration(); }
 
-LONG HiveRead(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
+namespace {
+
+// The result of a hive call: a failure of the database itself, recorded
+// while the call ran, is what the caller hears about, whatever the body
+// made of it (a damaged table can look like a missing key).
+LONG Truthful(LONG result) {
+  DWORD failure = LastDatabaseError();
+  if (failure != 0) return static_cast<LONG>(failure);
+  return result;
+}
+
+LONG Read(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
   if (hive == HiveKind::User) {
     std::lock_guard<std::recursive_mutex> lock(UserDatabase::Instance().Mutex());
     sqlite3* db = UserConnection();
@@ -227,7 +238,7 @@ LONG HiveRead(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
   return db ? RunRead(db, body) : ERROR_REGISTRY_IO_FAILED;
 }
 
-LONG HiveWrite(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
+LONG Write(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
   if (!HiveWritable(hive)) return ERROR_ACCESS_DENIED;
   if (hive == HiveKind::User) {
     std::lock_guard<std::recursive_mutex> lock(UserDatabase::Instance().Mutex());
@@ -244,6 +255,18 @@ LONG HiveWrite(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
     return access(folder.c_str(), W_OK) == 0 ? ERROR_REGISTRY_IO_FAILED : ERROR_ACCESS_DENIED;
   }
   return RunWrite(db, body);
+}
+
+}  // namespace
+
+LONG HiveRead(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
+  ClearDatabaseError();
+  return Truthful(Read(hive, body));
+}
+
+LONG HiveWrite(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
+  ClearDatabaseError();
+  return Truthful(Write(hive, body));
 }
 
 bool KeyExists(sqlite3* db, int64_t key) {

@@ -42,8 +42,9 @@ bool HiveWritable(HiveKind hive);
 
 // Runs `body` on the hive's connection under the hive's lock. Reads see a
 // consistent database; writes run in one immediate transaction that commits
-// only when `body` returns ERROR_SUCCESS. Failures of the database itself give
-// ERROR_REGISTRY_IO_FAILED.
+// only when `body` returns ERROR_SUCCESS. A failure of the database itself
+// gives the error it stands for (ERROR_DISK_FULL, ERROR_WRITE_PROTECT,
+// ERROR_FILE_CORRUPT, ERROR_ACCESS_DENIED...), else ERROR_REGISTRY_IO_FAILED.
 LONG HiveRead(HiveKind hive, const std::function<LONG(sqlite3*)>& body);
 LONG HiveWrite(HiveKind hive, const std::function<LONG(sqlite3*)>& body);
 

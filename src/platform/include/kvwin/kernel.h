@@ -192,6 +192,14 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 #define VER_SUITE_SINGLEUSERTS 0x00000100
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 
+// Zeroes memory in a way the compiler may not drop as a dead store (secrets
+// leaving a buffer).
+static inline PVOID SecureZeroMemory(PVOID ptr, SIZE_T cnt) {
+  volatile BYTE* p = (volatile BYTE*)ptr;
+  while (cnt--) *p++ = 0;
+  return ptr;
+}
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,144 @@
+// ImportPfxToIE and QueryPfxInfo: a PFX file's key-bearing certificates
+// moved into the personal store, or only shown to the certificate getters.
+// Both ask for the file in the PFX file dialog when the caller left a part
+// of its location or the password empty.
+#include <shlwapi.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "cert/cert_finder.h"
+#include "cert/pfx_file.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "keys/pfx_common.h"
+#include "sign/signer_record.h"
+#include "ui/dialog_launch.h"
+
+namespace {
+
+using kv::keys::AcquireKey;
+using kv::keys::HasKeyUsage;
+
+struct PfxLocation {
+  std::string folder;
+  std::string fileName;
+  std::string password;
+};
+
+// Steps both operations share: the dialog when something is missing, the
+// file's existence, the load. Returns 0 with the file loaded.
+ErrorCode OpenPfx(CCapiEngine& engine, PfxLocation& where, LONG flags, CPfxFile& pfx) {
+  if (where.folder.empty() || where.fileName.empty() || where.password.empty()) {
+    ErrorCode asked = kv::ui::AskPfxFile(where.folder, where.fileName, where.password, engine.m_pwdMinLen,
+                                         engine.m_pwdMaxLen);
+    if (asked != ERR_SUCCESS) {
+      engine.Fail(asked);
+      return asked;
+    }
+  }
+  std::string full = kv::keys::PfxFullName(where.folder, where.fileName);
+  if (!PathFileExistsA(full.c_str())) {
+    engine.Fail(ERR_FILE_NOT_FOUND);
+    return ERR_FILE_NOT_FOUND;
+  }
+  return kv::keys::LoadPfx(engine, pfx, full, where.password, flags & kv::keys::kImportKeyFlags, true);
+}
+
+// The certificate walk of both operations. `personal` is the store to import
+// into, or null for the query. The code of the first certificate that was
+// taken or rejected, 0 as soon as one was taken.
+class CertificateWalk {
+ public:
+  CertificateWalk(CCapiEngine& engine, const PfxLocation& where, LONG keyUsage)
+      : e_(engine), where_(where), keyUsage_(keyUsage) {}
+
+  ErrorCode Run(CPfxFile& pfx, HCERTSTORE personal) {
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(pfx.Store(), context)) != nullptr) {
+      DWORD error = 0;
+      if (!AcquireKey(context, nullptr, nullptr, &error)) {
+        Reject(ERR_NO_PRIVATE_KEY, error);
+        continue;
+      }
+      if (!HasKeyUsage(context, keyUsage_)) {
+        Reject(ERR_CERT_KEY_USAGE, 0);
+        continue;
+      }
+      if (personal && !CertAddCertificateContextToStore(personal, context,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
+        Reject(ERR_CERT_NOT_FOUND, GetLastError());
+        continue;
+      }
+      if (!e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) {
+        Reject(ERR_MEM_ALLOC, 0);
+        continue;
+      }
+      if (personal) {
+        e_.m_importedPfxPath = where_.folder;
+        e_.m_importedPfxName = where_.fileName;
+        // The imported key containers now back the personal-store copy.
+        pfx.m_deleteKeysOnClose = false;
+      } else {
+        e_.m_signerPfxPath = where_.folder;
+        e_.m_signerPfxName = where_.fileName;
+      }
+      ++taken_;
+      code_ = ERR_SUCCESS;
+    }
+    // A rejection before the first success leaves no platform error behind.
+    if (taken_ > 0) e_.m_capiError = 0;
+    return code_;
+  }
+
+ private:
+  // Only what happens before the first success counts.
+  void Reject(ErrorCode code, DWORD error) {
+    if (taken_ > 0) return;
+    code_ = code;
+    if (error != 0) e_.m_capiError = error;
+  }
+
+  CCapiEngine& e_;
+  const PfxLocation& where_;
+  LONG keyUsage_;
+  ErrorCode code_ = ERR_CERT_NOT_FOUND;
+  int taken_ = 0;
+};
+
+}  // namespace
+
+LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
+  ResetErrors();
+  kv::sign::ResetSignerRecord(*this);
+  m_importedPfxPath.clear();
+  m_importedPfxName.clear();
+  if (RefuseInProtectedMode()) return m_errorCode;
+
+  CPfxFile pfx;
+  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return m_errorCode;
+  CCertFinder personal;
+  ErrorCode code = personal.OpenMyStore();
+  if (code != ERR_SUCCESS) {
+    FailWithPlatformError(ERR_OPEN_MY_STORE, personal.LastError());
+    return m_errorCode;
+  }
+  code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, personal.Store());
+  Fail(code);
+  return code;
+}
+
+LONG CCapiEngine::QueryPfxInfo(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
+  ResetErrors();
+  kv::sign::ResetSignerRecord(*this);
+  if (RefuseInProtectedMode()) return m_errorCode;
+
+  CPfxFile pfx;
+  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return m_errorCode;
+  // Nothing is imported: the loader removes the temporary key containers
+  // when it closes.
+  ErrorCode code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, nullptr);
+  Fail(code);
+  return code;
+}

@@ -1,0 +1,172 @@
+// PFX export from the personal store: the file OpenSSL reads back, the chain,
+// the name rules, deletion after export, the dialogs and the failure codes.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "keys/pfx_test_support.h"
+
+namespace kv::test {
+namespace {
+
+class PfxExportTest : public PfxTest {
+ protected:
+  LONG Export(const std::string& filter, const std::string& folder, const char* password, LONG flags = 0) {
+    return engine_.ExportPfxFromIE(Utf8Bstr(filter), Utf8Bstr(folder), Utf8Bstr(password), flags, 0);
+  }
+};
+
+TEST_F(PfxExportTest, WritesKeyAndCertificateThatOpenSslReads) {
+  AddToMyWithKey(*signer_, true);
+  SetLastError(0xdeadbeef);
+  ASSERT_EQ(0, Export("S_CN=Signer One", folder_.path(), "s3cret", 8));
+  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(folder_.path(), TakeText(engine_.GetExportedPfxFilePath()));
+  EXPECT_EQ("Signer One.pfx", TakeText(engine_.GetExportedPfxFileName()));
+  std::string file = Path("Signer One.pfx");
+  OpenedPfx opened = OpenPfxWithOpenSsl(file, "s3cret");
+  ASSERT_TRUE(opened.opened);
+  EXPECT_EQ(signer_->der(), opened.certDer);
+  EXPECT_EQ(PrivateKeyDer(signer_->key()), opened.keyDer);
+  EXPECT_TRUE(opened.otherDers.empty());
+  std::string out;
+  EXPECT_EQ(0, OpenSslPkcs12(file, "s3cret", true, &out)) << out;
+  EXPECT_EQ(0, OpenSslPkcs12(file, "s3cret", false, &out)) << out;  // no legacy algorithm needed
+  EXPECT_NE(0, OpenSslPkcs12(file, "wrong", true));
+  EXPECT_EQ(1, CountMy());  // kept without 0x1000
+  std::string listing;
+  RunCommand("ls -A '" + folder_.path() + "'", &listing);
+  EXPECT_EQ("Signer One.pfx\n", listing);  // no temporary file left beside it
+}
+
+TEST_F(PfxExportTest, ChainWhenTrustedCertificateAloneOtherwise) {
+  CertPtr intermediate = MakeIntermediateCa("Issuing CA", *root_);
+  CertPtr leaf = MakeEndEntity("Chained User", *intermediate);
+  AddToMyWithKey(*leaf, true);
+  AddCertOnly("CA", *intermediate);
+  // The root is not trusted yet: the file holds the certificate alone.
+  ASSERT_EQ(0, Export("S_CN=Chained User", folder_.path(), "pw", 0x208));
+  OpenedPfx alone = OpenPfxWithOpenSsl(Path("Chained User.pfx"), "pw");
+  ASSERT_TRUE(alone.opened);
+  EXPECT_EQ(leaf->der(), alone.certDer);
+  EXPECT_TRUE(alone.otherDers.empty());
+
+  AddCertOnly("ROOT", *root_);
+  engine_.SetDefaultPfxFileName(Utf8Bstr("chain"));
+  ASSERT_EQ(0, Export("S_CN=Chained User", folder_.path(), "pw", 0x208));
+  OpenedPfx chained = OpenPfxWithOpenSsl(Path("chain.pfx"), "pw");
+  ASSERT_TRUE(chained.opened);
+  EXPECT_EQ(leaf->der(), chained.certDer);
+  EXPECT_EQ(PrivateKeyDer(leaf->key()), chained.keyDer);
+  auto has = [&](const TestCert& c) {
+    for (const auto& der : chained.otherDers)
+      if (der == c.der()) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(*intermediate));
+  EXPECT_TRUE(has(*root_));
+  EXPECT_EQ(2u, chained.otherDers.size());
+  std::string out;
+  EXPECT_EQ(0, OpenSslPkcs12(Path("chain.pfx"), "pw", true, &out)) << out;
+}
+
+TEST_F(PfxExportTest, FileNameRules) {
+  AddToMyWithKey(*signer_, true);
+  engine_.SetDefaultPfxFileName(Utf8Bstr("MyCert.PFX"));
+  ASSERT_EQ(0, Export("", folder_.path(), "pw"));
+  EXPECT_EQ("MyCert.PFX", TakeText(engine_.GetExportedPfxFileName()));
+  engine_.SetDefaultPfxFileName(Utf8Bstr("MyCert"));
+  ASSERT_EQ(0, Export("", folder_.path(), "pw"));
+  EXPECT_EQ("MyCert.pfx", TakeText(engine_.GetExportedPfxFileName()));
+  EXPECT_TRUE(OpenPfxWithOpenSsl(Path("MyCert.pfx"), "pw").opened);
+  engine_.SetDefaultPfxFileName(Utf8Bstr(""));
+  ASSERT_EQ(0, Export("", folder_.path(), "pw"));
+  EXPECT_EQ("Signer One.pfx", TakeText(engine_.GetExportedPfxFileName()));
+}
+
+TEST_F(PfxExportTest, OverwritesAnExistingFileAndCreatesOneFolderLevel) {
+  AddToMyWithKey(*signer_, true);
+  engine_.SetDefaultPfxFileName(Utf8Bstr("out"));
+  folder_.File("out.pfx", "old content");
+  ASSERT_EQ(0, Export("", folder_.path(), "pw"));
+  EXPECT_TRUE(OpenPfxWithOpenSsl(Path("out.pfx"), "pw").opened);
+
+  ASSERT_EQ(0, Export("", Path("new"), "pw"));
+  EXPECT_TRUE(OpenPfxWithOpenSsl(Path("new/out.pfx"), "pw").opened);
+
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_DIR_CREATE, Export("", Path("a/b"), "pw"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), engine_.m_capiError);
+  folder_.File("plain", "x");
+  EXPECT_EQ(ERR_DIR_CREATE, Export("", Path("plain"), "pw"));
+  EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
+}
+
+TEST_F(PfxExportTest, FailedWriteLeavesNoTemporaryAndKeepsTheCertificate) {
+  AddToMyWithKey(*signer_, true);
+  engine_.SetDefaultPfxFileName(Utf8Bstr("out"));
+  // A folder in the way of the file name: the rename over it is refused.
+  ASSERT_EQ(0, mkdir(Path("out.pfx").c_str(), 0700));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_PFX_FILE_WRITE, Export("", folder_.path(), "pw", 0x1000));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), engine_.m_capiError);
+  EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
+  std::string listing;
+  RunCommand("ls -A '" + folder_.path() + "'", &listing);
+  EXPECT_EQ("out.pfx\n", listing);
+  EXPECT_EQ(1, CountMy());  // not deleted: nothing was written
+}
+
+TEST_F(PfxExportTest, DeleteAfterExportOnlyOnSuccess) {
+  AddToMyWithKey(*signer_, true);
+  EXPECT_EQ(ERR_DIR_CREATE, Export("", Path("x/y"), "pw", 0x1000));
+  EXPECT_EQ(1, CountMy());
+  ASSERT_EQ(0, Export("", folder_.path(), "pw", 0x1000));
+  EXPECT_EQ(0, CountMy());
+  OpenedPfx opened = OpenPfxWithOpenSsl(Path("Signer One.pfx"), "pw");
+  ASSERT_TRUE(opened.opened);
+  EXPECT_EQ(PrivateKeyDer(signer_->key()), opened.keyDer);
+}
+
+TEST_F(PfxExportTest, FailureCodes) {
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, Export("", folder_.path(), "pw"));
+  AddToMyWithKey(*signer_, false);
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, Export("S_CN=Nobody", folder_.path(), "pw", 8));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_KEY_NOT_EXPORTABLE, Export("", folder_.path(), "pw"));
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY), engine_.m_capiError);
+  EXPECT_EQ("", ReadFile(Path("Signer One.pfx")));
+  // A certificate without its key in the store cannot be exported.
+  CertPtr other = MakeEndEntity("No Key", *root_);
+  AddCertOnly("MY", *other);
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, Export("S_CN=No Key", folder_.path(), "pw", 8));
+}
+
+TEST_F(PfxExportTest, ChooserAndExportDialog) {
+  AddToMyWithKey(*signer_, true);
+  CertPtr second = MakeEndEntity("Signer Two", *root_);
+  AddToMyWithKey(*second, true);
+  {
+    ScriptedDialogs run(R"({"dialog": 204, "press": 2})");
+    EXPECT_EQ(ERR_USER_CANCEL, Export("", folder_.path(), "pw"));
+  }
+  {
+    // The second row chosen, then the folder and the password typed twice.
+    ScriptedDialogs run(R"([{"dialog": 204, "select": 1, "press": 1},
+                            {"dialog": 206, "browse": ")" + Path("picked") + R"(", "press": 301},
+                            {"dialog": 206, "set": {"303": "typed", "304": "typed"}, "press": 1}])");
+    mkdir(Path("picked").c_str(), 0700);
+    ASSERT_EQ(0, Export("", "", ""));
+    std::vector<json::Value> shown = run.Events("dialog");
+    ASSERT_EQ(2u, shown.size());
+  }
+  std::string name = TakeText(engine_.GetExportedPfxFileName());
+  EXPECT_EQ(Path("picked"), TakeText(engine_.GetExportedPfxFilePath()));
+  OpenedPfx opened = OpenPfxWithOpenSsl(Path("picked/" + name), "typed");
+  ASSERT_TRUE(opened.opened) << name;
+  EXPECT_EQ(second->der(), opened.certDer);
+}
+
+}  // namespace
+}  // namespace kv::test
