@@ -78,7 +78,7 @@ BSTR ReadRegistryText(CCapiEngine& engine, HKEY root, BSTR strName) {
     return kv::NarrowToBstr("");
   }
   std::string text;
-  if (!ReadValueText(key, name.valueName, &text)) engine.m_errorCode = ERR_ACCESS_DENIED;
+  if (!ReadValueText(key, name.valueName, &text)) engine.Fail(ERR_ACCESS_DENIED);
   RegCloseKey(key);
   return kv::NarrowToBstr(text);
 }
