@@ -190,8 +190,134 @@ mobile_record() {  # decrypts the record with SHA-1(Big5 password) || "QMZB", ze
 check "mobile key record decrypts (openssl enc -d -des-ede3-cbc), magic VELK, 2048 bits" mobile_record
 step "mobile key record" "$(stat -c %s "$PFXLIFE/record.bin" 2>/dev/null) bytes"
 
+section "Enrolment: key pairs and requests, an OpenSSL CA issues, the certificate is accepted and signs"
+EN="$KORVESSA_HOME/enrol-demo"
+mkdir -p "$EN"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/C=TW/O=Korvessa Demo/CN=Demo Enrolment Root" \
+  -keyout "$EN/root.key" -out "$EN/root.pem" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/C=TW/O=Korvessa Demo/CN=Demo Issuing CA" \
+  -keyout "$EN/inter.key" -out "$EN/inter.csr" 2>/dev/null
+printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$EN/inter.ext"
+openssl x509 -req -in "$EN/inter.csr" -CA "$EN/root.pem" -CAkey "$EN/root.key" -set_serial 0x2001 -days 30 \
+  -extfile "$EN/inter.ext" -out "$EN/inter.pem" 2>/dev/null
+step "root and issuing CA (openssl)" "made"
+
+CN="王小明"
+jq -cn --arg cn "$CN" '
+  {call: "SetProviderName", args: ["Microsoft Base Cryptographic Provider v1.0"]},
+  {call: "CreatePKCS10", args: [$cn, 2048, 0]},
+  {call: "CreatePKCS10Pair", args: [$cn, 2048, 1]},
+  {call: "GetCsrForSign", args: []},
+  {call: "GetCsrForEncrypt", args: []},
+  {call: "CreatePKCS10", args: [$cn, 1536, 0]},
+  {call: "GetErrorMsg", args: []}' >"$EN/requests.jsonl"
+"$KORVESSA" --batch <"$EN/requests.jsonl" >"$EN/requests.out" || true
+eresult() { sed -n "${2}p" "$EN/$1" | jq -r '.result'; }
+eerror() { sed -n "${2}p" "$EN/$1" | jq -r '.error'; }
+step "SetProviderName(base provider) chooses the enhanced one" "result $(eresult requests.out 1)"
+step "CreatePKCS10Pair($CN, 2048, 1)" "result $(eresult requests.out 3)"
+step "CreatePKCS10 with 1536 bits" "error $(eerror requests.out 6): $(eresult requests.out 7)"
+for n in 2 4 5; do eresult requests.out $n | openssl base64 -d -A >"$EN/req$n.der"; done
+check "single request (openssl req -verify)" openssl req -inform DER -in "$EN/req2.der" -verify -noout
+check "pair: signature request (openssl req -verify)" openssl req -inform DER -in "$EN/req4.der" -verify -noout
+check "pair: encryption request (openssl req -verify)" openssl req -inform DER -in "$EN/req5.der" -verify -noout
+openssl req -inform DER -in "$EN/req2.der" -noout -text -nameopt utf8 >"$EN/req2.txt" 2>/dev/null
+printf '  request subject: %s\n' "$(grep -m1 'Subject:' "$EN/req2.txt" | sed 's/^ *//')"
+printf '  request signature: %s\n' "$(grep -m1 'Signature Algorithm' "$EN/req2.txt" | sed 's/^ *//')"
+check "common name is a BMPString" \
+  bash -c "openssl asn1parse -inform DER -in '$EN/req2.der' | grep -q BMPSTRING"
+
+printf 'keyUsage=critical,digitalSignature,nonRepudiation\nbasicConstraints=CA:FALSE\n' >"$EN/user.ext"
+openssl x509 -req -inform DER -in "$EN/req2.der" -CA "$EN/inter.pem" -CAkey "$EN/inter.key" -set_serial 0x3001 \
+  -days 30 -sha256 -extfile "$EN/user.ext" -out "$EN/user.pem" 2>/dev/null
+cat "$EN/root.pem" "$EN/inter.pem" "$EN/user.pem" >"$EN/bundle.pem"
+BUNDLE="$(openssl crl2pkcs7 -nocrl -certfile "$EN/bundle.pem" -outform DER | openssl base64 -A)"
+step "certificate issued by the intermediate (openssl x509 -req)" "$(openssl x509 -in "$EN/user.pem" -noout -serial)"
+
+ORDER="委託賣出 2330 500 股"
+printf '%s' "$ORDER" | iconv -f UTF-8 -t UTF-16LE >"$EN/order.utf16"
+# A second process accepts the bundle and signs with the key the first one made.
+jq -cn --arg p7 "$BUNDLE" --arg cn "$CN" --arg text "$ORDER" '
+  {call: "AcceptPKCS7", args: [$p7]},
+  {call: "GetIECertCount", args: []},
+  {call: "GetIECertCommonName", args: [1]},
+  {call: "SelectSigner", args: ("S_CN=" + $cn | [., 256, 0])},
+  {call: "SignPkcs7", args: [$text, 512]},
+  {call: "AcceptPKCS7", args: [""]},
+  {call: "GetErrorMsg", args: []}' >"$EN/accept.jsonl"
+"$KORVESSA" --batch <"$EN/accept.jsonl" >"$EN/accept.out" || true
+step "AcceptPKCS7(root + intermediate + user bundle)" "result $(eresult accept.out 1)"
+step "GetIECertCount / GetIECertCommonName(1)" "$(eresult accept.out 2) / $(eresult accept.out 3)"
+step "SelectSigner(S_CN=$CN, personal store)" "result $(eresult accept.out 4)"
+step "AcceptPKCS7(\"\")" "error $(eerror accept.out 6): $(eresult accept.out 7)"
+[[ "$(eresult accept.out 1)" == 0 && "$(eresult accept.out 4)" == 0 ]] || FAILED=1
+eresult accept.out 5 | openssl base64 -d -A >"$EN/order.p7"
+check "SignPkcs7 with the chain, verified against the root (openssl cms)" \
+  openssl cms -verify -binary -inform DER -in "$EN/order.p7" -CAfile "$EN/root.pem" -out "$EN/order.out"
+check "signed content is the order" cmp "$EN/order.out" "$EN/order.utf16"
+
+# A third process: the key and the certificate are still there.
+jq -cn --arg cn "$CN" '
+  {call: "SelectSigner", args: ("S_CN=" + $cn | [., 256, 0])},
+  {call: "SignPkcs7", args: ["again", 512]}' | "$KORVESSA" --batch >"$EN/again.out" || true
+eresult again.out 2 | openssl base64 -d -A >"$EN/again.p7"
+check "a new process signs with the enrolled key (openssl cms)" \
+  openssl cms -verify -binary -inform DER -in "$EN/again.p7" -CAfile "$EN/root.pem" -out /dev/null
+
 if [[ $FAILED -ne 0 ]]; then
   printf '\nSigning demo: a verification FAILED\n'
   exit 1
 fi
 printf '\nSigning demo: every signature verified by OpenSSL\n'
+
+section "Encryption: hex-key DES/3DES and certificate envelopes, checked by OpenSSL"
+CWORK="$KORVESSA_HOME/crypt-demo"
+mkdir -p "$CWORK/pfx"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/C=TW/O=Korvessa Demo/CN=Demo Recipient" \
+  -keyout "$CWORK/recipient.key" -out "$CWORK/recipient.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$CWORK/recipient.key" -in "$CWORK/recipient.pem" \
+  -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -passout pass:demo1234 -out "$CWORK/pfx/recipient.pfx"
+RECIPIENT_B64="$(openssl x509 -in "$CWORK/recipient.pem" -outform DER | openssl base64 -A)"
+KEY3="0123456789ABCDEFFEDCBA987654321089ABCDEF01234567"
+printf '%s' "$TEXT" | iconv -f UTF-8 -t UTF-16LE >"$CWORK/plain.utf16"
+printf 'Text to encrypt: %s\n' "$TEXT"
+
+jq -cn --arg text "$TEXT" --arg key "$KEY3" --arg cert "$RECIPIENT_B64" '
+  {call: "SymEncrypt", args: [$text, $key, 0, 0]},
+  {call: "SymEncrypt", args: [$text, $key, 0, 0]},
+  {call: "CertEncryptPkcs7", args: [$text, $cert, 0, 0]},
+  {call: "CertEncryptPkcs7", args: [$text, $cert, 2, 0]}' >"$CWORK/calls.jsonl"
+"$KORVESSA" --batch <"$CWORK/calls.jsonl" >"$CWORK/results.jsonl" || true
+cresult() { sed -n "${1}p" "$CWORK/results.jsonl" | jq -r '.result'; }
+
+SYM="$(cresult 1)"
+EXPECTED="$(openssl enc -des-ede3-cbc -K "$KEY3" -iv 0000000000000000 -in "$CWORK/plain.utf16" | openssl base64 -A)"
+check "SymEncrypt 3DES equals openssl enc -des-ede3-cbc (zero IV)" test "$SYM" = "$EXPECTED"
+check "SymEncrypt is deterministic (same text, same key, same output)" test "$SYM" = "$(cresult 2)"
+show SymDecrypt "$SYM" "$KEY3" 0 0
+show SymDecrypt "$SYM" "21${KEY3:2}" 0 0   # another key: 9005
+cresult 3 | openssl base64 -d -A >"$CWORK/env-3des.p7"
+cresult 4 | openssl base64 -d -A >"$CWORK/env-rc4.p7"
+for alg in 3des rc4; do
+  check "CertEncryptPkcs7 $alg opens with openssl cms -decrypt" bash -c "
+    openssl cms -decrypt -binary -inform DER -provider legacy -provider default -in '$CWORK/env-$alg.p7' \
+      -recip '$CWORK/recipient.pem' -inkey '$CWORK/recipient.key' -out '$CWORK/env-$alg.out' &&
+    cmp '$CWORK/env-$alg.out' '$CWORK/plain.utf16'"
+done
+
+# An AES envelope made by OpenSSL, opened with the key of a PFX file that the
+# (scripted) dialog points to, since the personal store holds none.
+openssl cms -encrypt -binary -aes256 -outform DER -in "$CWORK/plain.utf16" -out "$CWORK/openssl.p7" \
+  "$CWORK/recipient.pem"
+jq -cn --arg path "$CWORK/pfx/recipient.pfx" \
+  '[{dialog: 202, set: {"302": $path, "303": "demo1234"}, press: 1}]' >"$CWORK/dialogs.json"
+OPENED="$(printf '%s\n' "$(jq -cn --arg m "$(openssl base64 -A -in "$CWORK/openssl.p7")" \
+  '{call: "CertDecryptPkcs7", args: [$m, 0]}')" |
+  KORVESSA_DIALOGS="$CWORK/dialogs.json" "$KORVESSA" --batch | jq -r '.result')"
+check "openssl cms -encrypt -aes256 opened through the PFX dialog" test "$OPENED" = "$TEXT"
+if [[ $FAILED -ne 0 ]]; then
+  printf '\nEncryption demo: a check FAILED\n'
+  exit 1
+fi
+printf '\nEncryption demo: every result checked by OpenSSL\n'

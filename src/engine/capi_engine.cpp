@@ -4,6 +4,7 @@
 #include "engine/capi_engine.h"
 
 #include "cert/cert_finder.h"
+#include "keys/cert_request_manager.h"
 #include "sign/shared_memory.h"
 
 #include <string>
@@ -65,6 +66,7 @@ std::string WindowsDrive() {
 
 CCapiEngine::CCapiEngine()
     : m_osVersion(),
+      m_request(std::make_unique<CCertRequestManager>()),
       m_signerSource(-1),
       m_pwdMinLen(kDefaultPwdMinLen),
       m_pwdMaxLen(kDefaultPwdMaxLen),

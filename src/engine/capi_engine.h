@@ -21,6 +21,7 @@
 
 class cSharedMemory;
 class CCertFinder;
+class CCertRequestManager;
 
 // Defaults of the dialogs' password length range.
 inline constexpr LONG kDefaultPwdMinLen = 0;
@@ -87,9 +88,10 @@ class CCapiEngine {
   DWORD PlatformError() const { return m_capiError; }
 
   // Members, in declaration order. Members of subsystems that are not built
-  // yet arrive with them (the request manager of the provider and request
-  // operations comes between m_osVersion and m_homePath).
+  // yet arrive with them.
   OSVERSIONINFOA m_osVersion;
+  // Provider choice, key and request generation, pending requests.
+  std::unique_ptr<CCertRequestManager> m_request;
   std::string m_homePath;
   LONG m_signerSource;
   std::string m_signerFingerprint;

@@ -52,15 +52,15 @@ KV_OPERATION(KV_BUILT,   20,  31, BSTR, HashFile,                HashFile,
              KV_PARAMS(BSTR, strFileName, LONG, dwFlags))
 
 // --- requests (40-45) ---
-KV_OPERATION(KV_PLANNED, 21,  40, LONG, SetProviderName,         SetProviderName,
+KV_OPERATION(KV_BUILT,   21,  40, LONG, SetProviderName,         SetProviderName,
              KV_PARAMS(BSTR, strProviderName))
-KV_OPERATION(KV_PLANNED, 22,  41, BSTR, CreatePKCS10,            CreatePKCS10,
+KV_OPERATION(KV_BUILT,   22,  41, BSTR, CreatePKCS10,            CreatePKCS10,
              KV_PARAMS(BSTR, commonName, LONG, keyBits, LONG, genKeyFlags))
-KV_OPERATION(KV_PLANNED, 23,  42, LONG, CreatePKCS10Pair,        CreatePKCS10Pair,
+KV_OPERATION(KV_BUILT,   23,  42, LONG, CreatePKCS10Pair,        CreatePKCS10Pair,
              KV_PARAMS(BSTR, commonName, LONG, keyBits, LONG, genKeyFlags))
-KV_OPERATION(KV_PLANNED, 24,  43, BSTR, GetCsrForSign,           GetCsrForSign,          KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 25,  44, BSTR, GetCsrForEncrypt,        GetCsrForEncrypt,       KV_PARAMS())
-KV_OPERATION(KV_PLANNED, 26,  45, LONG, AcceptPKCS7,             AcceptPKCS7,            KV_PARAMS(BSTR, strPkcs7))
+KV_OPERATION(KV_BUILT,   24,  43, BSTR, GetCsrForSign,           GetCsrForSign,          KV_PARAMS())
+KV_OPERATION(KV_BUILT,   25,  44, BSTR, GetCsrForEncrypt,        GetCsrForEncrypt,       KV_PARAMS())
+KV_OPERATION(KV_BUILT,   26,  45, LONG, AcceptPKCS7,             AcceptPKCS7,            KV_PARAMS(BSTR, strPkcs7))
 
 // --- PFX files (50-64) ---
 KV_OPERATION(KV_BUILT,   27,  50, LONG, SetDefaultPfxFileName,   SetDefaultPfxFileName,  KV_PARAMS(BSTR, strPrefix))
@@ -115,13 +115,13 @@ KV_OPERATION(KV_BUILT,   55,  87, BSTR, GetCertFinger,           GetCertFinger, 
 KV_OPERATION(KV_BUILT,   56,  88, LONG, GetCertKeyUsage,         GetCertKeyUsage,        KV_PARAMS())
 
 // --- encryption (90-93) ---
-KV_OPERATION(KV_PLANNED, 57,  90, BSTR, SymEncrypt,              SymEncrypt,
+KV_OPERATION(KV_BUILT,   57,  90, BSTR, SymEncrypt,              SymEncrypt,
              KV_PARAMS(BSTR, strPlainText, BSTR, strPasswdHex, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 58,  91, BSTR, SymDecrypt,              SymDecrypt,
+KV_OPERATION(KV_BUILT,   58,  91, BSTR, SymDecrypt,              SymDecrypt,
              KV_PARAMS(BSTR, strCipher, BSTR, strPasswdHex, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 59,  92, BSTR, CertEncryptPkcs7,        CertEncryptPkcs7,
+KV_OPERATION(KV_BUILT,   59,  92, BSTR, CertEncryptPkcs7,        CertEncryptPkcs7,
              KV_PARAMS(BSTR, strPlainText, BSTR, strCertB64, LONG, iAlgorithm, LONG, dwFlags))
-KV_OPERATION(KV_PLANNED, 60,  93, BSTR, CertDecryptPkcs7,        CertDecryptPkcs7,
+KV_OPERATION(KV_BUILT,   60,  93, BSTR, CertDecryptPkcs7,        CertDecryptPkcs7,
              KV_PARAMS(BSTR, strCipher, LONG, dwFlags))
 
 // --- personal store (101-109) ---

@@ -100,6 +100,10 @@ TEST_F(Host, OneCallPrintsTheResult) {
   EXPECT_EQ(message.status, 0);
   EXPECT_EQ(message.out, u8"成功(0)\n");
   EXPECT_EQ(Call("GetErrorCode").out, "0\n");
+  // A fresh process's library reports success (in this test process other
+  // tests have called the library already).
+  EXPECT_EQ(Call("GetCapiErrorCode").out, "0\n");
+  EXPECT_EQ(Call("GetCapiErrorMsg").out, u8"成功(0)\n");
 }
 
 TEST_F(Host, UsageMistakesExitWithTwo) {

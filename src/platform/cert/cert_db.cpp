@@ -143,18 +143,20 @@ bool AddToStore(DWORD location, const std::string& name, const std::vector<uint8
   }
   std::vector<uint8_t> sha1 = Sha1Of(der);
   bool ok = Db().Transaction([&](sqlite3* db) {
+    // A system store keeps one copy per SHA-1 hash, as the registry names
+    // each certificate's key after it: adding one that is there already,
+    // even with CERT_STORE_ADD_ALWAYS, writes over the stored copy and its
+    // properties.
     int64_t existing = 0;
-    if (disposition != CERT_STORE_ADD_ALWAYS) {
-      Statement find(db,
-                     "SELECT id FROM cert_certificates WHERE location = ? AND store = ? AND sha1 = ? "
-                     "ORDER BY id LIMIT 1");
-      find.Bind(1, static_cast<int64_t>(location)).Bind(2, name).BindBlob(3, sha1.data(), sha1.size());
-      int rc = find.Step();
-      if (rc == SQLITE_ROW)
-        existing = find.ColumnInt(0);
-      else if (rc != SQLITE_DONE)
-        return false;
-    }
+    Statement find(db,
+                   "SELECT id FROM cert_certificates WHERE location = ? AND store = ? AND sha1 = ? "
+                   "ORDER BY id LIMIT 1");
+    find.Bind(1, static_cast<int64_t>(location)).Bind(2, name).BindBlob(3, sha1.data(), sha1.size());
+    int rc = find.Step();
+    if (rc == SQLITE_ROW)
+      existing = find.ColumnInt(0);
+    else if (rc != SQLITE_DONE)
+      return false;
     if (!existing) return InsertCert(db, location, name, der, props, resultId);
     switch (disposition) {
       case CERT_STORE_ADD_NEW:
@@ -170,6 +172,7 @@ bool AddToStore(DWORD location, const std::string& name, const std::vector<uint8
         *resultId = existing;
         return true;
       }
+      case CERT_STORE_ADD_ALWAYS:
       case CERT_STORE_ADD_REPLACE_EXISTING:
       case CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES: {
         PropertyMap merged;

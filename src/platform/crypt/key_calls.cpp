@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crypt/crypt_objects.h"
+#include "crypt/key_generation_hook.h"
 #include "crypt/out_buffer.h"
 #include "crypt/rsa_blob.h"
 #include "crypt/symmetric_alg.h"
@@ -172,11 +173,11 @@ extern "C" BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags
     if (bits == 0) bits = kDefaultRsaBits;
     if (bits < kMinRsaBits || bits > kMaxRsaBits || bits % 8 != 0) return Fail(NTE_BAD_FLAGS);
     if ((dwFlags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
-    PkeyPtr generated = GenerateRsa(bits);
+    ALG_ID algId = AlgOfSlot(slot);
+    PkeyPtr generated = ApplyKeyAlteration(GenerateRsa(bits), algId);
     if (!generated) return Fail(NTE_FAIL);
     SharedPkey pkey = ShareKey(generated.release());
     DWORD flags = dwFlags & 0xFFFF;
-    ALG_ID algId = AlgOfSlot(slot);
     if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
     *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
     return TRUE;

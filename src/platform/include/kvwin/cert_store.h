@@ -13,6 +13,7 @@
 #define CERT_V1 0
 #define CERT_V2 1
 #define CERT_V3 2
+#define CERT_REQUEST_V1 0
 
 // Store providers.
 #define CERT_STORE_PROV_MSG ((LPCSTR)1)

@@ -1,0 +1,52 @@
+// Plain-text bytes of the encryption operations and their way back to text.
+#include "crypt/crypt_text.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/text.h"
+
+namespace kv::crypt {
+
+bool TextToBytes(BSTR text, LONG flags, SecretBytes* out) {
+  out->clear();
+  if (!text) return false;
+  const int units = lstrlenW(text);
+  if (units == 0) return false;
+  if (flags & kTextInAnsiCodePage) {
+    std::string narrow = kv::WideToNarrow(text, units);
+    out->assign(narrow.begin(), narrow.end());
+    if (!narrow.empty()) SecureZeroMemory(&narrow[0], narrow.size());
+  } else {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text);
+    out->assign(bytes, bytes + static_cast<size_t>(units) * sizeof(WCHAR));
+  }
+  return !out->empty();
+}
+
+bool PlainTextFits(size_t size, LONG flags) { return (flags & kTextInAnsiCodePage) || size % sizeof(WCHAR) == 0; }
+
+BSTR BytesToText(const BYTE* data, size_t size, LONG flags) {
+  if (flags & kTextInAnsiCodePage) {
+    size_t length = 0;
+    while (length < size && data[length] != 0) ++length;
+    std::string narrow(reinterpret_cast<const char*>(data), length);
+    BSTR result = kv::NarrowToBstr(narrow);
+    if (!narrow.empty()) SecureZeroMemory(&narrow[0], narrow.size());
+    return result;
+  }
+  std::u16string wide;
+  for (size_t i = 0; i < size; i += 2) {
+    const BYTE high = i + 1 < size ? data[i + 1] : 0;
+    const char16_t unit = static_cast<char16_t>(data[i] | (high << 8));
+    if (unit == 0) break;
+    wide.push_back(unit);
+  }
+  BSTR result = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
+  if (!wide.empty()) SecureZeroMemory(&wide[0], wide.size() * sizeof(char16_t));
+  return result;
+}
+
+}  // namespace kv::crypt

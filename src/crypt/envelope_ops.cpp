@@ -1,0 +1,116 @@
+// CertEncryptPkcs7 and CertDecryptPkcs7: a text enveloped for the holders of
+// the given certificates, and opened again with a key of the personal store,
+// or of a PFX file the user points to when the store has none.
+#include <oleauto.h>
+
+#include "cert/pfx_file.h"
+#include "crypt/envelope.h"
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "ui/dialog_launch.h"
+
+namespace {
+
+BSTR EmptyResult() { return kv::NarrowToBstr(std::string()); }
+
+// Closes the personal store on every path.
+class CMyStore {
+ public:
+  CMyStore() : m_store(CertOpenSystemStoreA(0, "MY")) {}
+  ~CMyStore() {
+    if (m_store) CertCloseStore(m_store, 0);
+  }
+  CMyStore(const CMyStore&) = delete;
+  CMyStore& operator=(const CMyStore&) = delete;
+  HCERTSTORE Get() const { return m_store; }
+
+ private:
+  HCERTSTORE m_store;
+};
+
+}  // namespace
+
+BSTR CCapiEngine::CertEncryptPkcs7(BSTR strPlainText, BSTR strCertB64, LONG iAlgorithm, LONG dwFlags) {
+  ResetErrors();
+  kv::crypt::SecretBytes plain;
+  const bool haveText = kv::crypt::TextToBytes(strPlainText, dwFlags, &plain);
+  SysFreeString(strPlainText);
+  const std::string certB64 = kv::TakeNarrow(strCertB64);
+  if (!haveText) {
+    Fail(ERR_BAD_PARAM);
+    return EmptyResult();
+  }
+  if (RefuseInProtectedMode()) return EmptyResult();
+  if (certB64.empty()) {
+    Fail(ERR_BAD_PARAM);
+    return EmptyResult();
+  }
+
+  kv::crypt::CRecipientList recipients;
+  DWORD platformError = 0;
+  ErrorCode code = kv::crypt::ReadRecipients(certB64, &recipients, &platformError);
+  if (code != ERR_SUCCESS) {
+    FailWithPlatformError(code, platformError);
+    return EmptyResult();
+  }
+  std::vector<BYTE> message;
+  if (!kv::crypt::EncryptEnvelope(recipients, iAlgorithm, plain, &message, &platformError)) {
+    FailWithPlatformError(ERR_CIPHER_ENCRYPT, platformError);
+    return EmptyResult();
+  }
+  CByteBuffer text;
+  if (!text.EncodeBase64(message.data(), static_cast<int32_t>(message.size()))) {
+    Fail(ERR_CIPHER_ENCRYPT);
+    return EmptyResult();
+  }
+  return kv::NarrowToBstr(text.c_str());
+}
+
+BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
+  ResetErrors();
+  const std::string cipherText = kv::TakeNarrow(strCipher);
+  if (cipherText.empty()) {
+    Fail(ERR_BAD_PARAM);
+    return EmptyResult();
+  }
+  CByteBuffer message;
+  if (!message.DecodeBase64(cipherText.c_str())) {
+    Fail(ERR_CIPHER_FORMAT);
+    return EmptyResult();
+  }
+  if (RefuseInProtectedMode()) return EmptyResult();
+
+  CMyStore my;
+  if (!my.Get()) {
+    FailWithLastError(ERR_OPEN_MY_STORE);
+    return EmptyResult();
+  }
+  kv::crypt::SecretBytes plain;
+  DWORD size = 0;
+  const DWORD messageSize = static_cast<DWORD>(message.Size());
+  ErrorCode code = kv::crypt::DecryptEnvelope(my.Get(), message.Data(), messageSize, &plain, &size);
+  if (code == ERR_DECRYPT_NO_CERT) {
+    // No key for the message in the personal store: the user may hold it in a PFX file.
+    std::string folder, fileName, password;
+    code = kv::ui::AskPfxFile(folder, fileName, password, m_pwdMinLen, m_pwdMaxLen);
+    if (code != ERR_SUCCESS) {
+      Fail(code);
+      return EmptyResult();
+    }
+    CPfxFile pfx;
+    if (pfx.Load(folder + "\\" + fileName, password, 1) != ERR_SUCCESS) {
+      FailWithPlatformError(ERR_CERT_NOT_FOUND, pfx.LastError());
+      return EmptyResult();
+    }
+    code = kv::crypt::DecryptEnvelope(pfx.Store(), message.Data(), messageSize, &plain, &size);
+  }
+  if (code != ERR_SUCCESS) {
+    Fail(code);
+    return EmptyResult();
+  }
+  if (!kv::crypt::PlainTextFits(size, dwFlags)) {
+    Fail(ERR_CIPHER_DECRYPT);
+    return EmptyResult();
+  }
+  return kv::crypt::BytesToText(plain.data(), size, dwFlags);
+}

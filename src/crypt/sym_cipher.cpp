@@ -1,0 +1,141 @@
+// CSymCipher: key set-up through the provider and the block-by-block
+// CryptEncrypt / CryptDecrypt loops.
+#include "crypt/sym_cipher.h"
+
+#include <cstring>
+
+namespace {
+
+// The provider the cipher runs in: present on every supported system and
+// able to import DES and both triple-DES keys as plain-text blobs.
+constexpr char kProviderName[] = MS_ENHANCED_PROV_A;
+
+// BLOBHEADER, key length, key bytes.
+constexpr size_t kBlobHeaderSize = sizeof(BLOBHEADER) + sizeof(DWORD);
+
+}  // namespace
+
+CSymCipher::~CSymCipher() {
+  Release();
+  if (!m_keyBytes.empty()) SecureZeroMemory(m_keyBytes.data(), m_keyBytes.size());
+}
+
+void CSymCipher::SetAlgorithm(ALG_ID algId) {
+  m_algId = (algId == CALG_DES || algId == CALG_3DES || algId == CALG_3DES_112) ? algId : CALG_DES;
+}
+
+void CSymCipher::SetMode(DWORD mode) { m_mode = (mode >= 1 && mode <= 4) ? mode : CRYPT_MODE_CBC; }
+
+void CSymCipher::SetKey(const BYTE* bytes, int32_t length) {
+  if (!m_keyBytes.empty()) SecureZeroMemory(m_keyBytes.data(), m_keyBytes.size());
+  m_keyBytes.clear();
+  if (bytes && length > 0) m_keyBytes.assign(bytes, bytes + length);
+}
+
+bool CSymCipher::RecordFailure() {
+  m_lastError = GetLastError();
+  Release();
+  return false;
+}
+
+void CSymCipher::Release() {
+  if (m_key) {
+    CryptDestroyKey(m_key);
+    m_key = 0;
+  }
+  if (m_provider) {
+    CryptReleaseContext(m_provider, 0);
+    m_provider = 0;
+  }
+}
+
+bool CSymCipher::SetUp() {
+  Release();
+  if (!CryptAcquireContextA(&m_provider, nullptr, kProviderName, PROV_RSA_FULL, 0) &&
+      !CryptAcquireContextA(&m_provider, nullptr, kProviderName, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
+    m_provider = 0;
+    return RecordFailure();
+  }
+  std::vector<BYTE> blob(kBlobHeaderSize + m_keyBytes.size());
+  BLOBHEADER header{PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, m_algId};
+  DWORD keyLength = static_cast<DWORD>(m_keyBytes.size());
+  std::memcpy(blob.data(), &header, sizeof(header));
+  std::memcpy(blob.data() + sizeof(header), &keyLength, sizeof(keyLength));
+  if (!m_keyBytes.empty()) std::memcpy(blob.data() + kBlobHeaderSize, m_keyBytes.data(), m_keyBytes.size());
+  BOOL imported = CryptImportKey(m_provider, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &m_key);
+  DWORD importError = GetLastError();
+  SecureZeroMemory(blob.data(), blob.size());
+  if (!imported) {
+    m_key = 0;
+    SetLastError(importError);
+    return RecordFailure();
+  }
+  if (!CryptSetKeyParam(m_key, KP_IV, m_iv, 0)) return RecordFailure();
+  if (!CryptSetKeyParam(m_key, KP_MODE, reinterpret_cast<const BYTE*>(&m_mode), 0)) return RecordFailure();
+  return true;
+}
+
+bool CSymCipher::Encrypt(const BYTE* data, int32_t length) {
+  Clear();
+  if (!data || length <= 0) {
+    m_lastError = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  if (!SetUp()) return false;
+  const size_t whole = static_cast<size_t>(length) / kBlockSize * kBlockSize;
+  const size_t rest = static_cast<size_t>(length) - whole;
+  std::vector<BYTE> out(whole + kBlockSize);
+  std::memcpy(out.data(), data, static_cast<size_t>(length));
+  bool ok = true;
+  for (size_t at = 0; ok && at < whole; at += kBlockSize) {
+    DWORD size = kBlockSize;
+    ok = CryptEncrypt(m_key, 0, FALSE, 0, out.data() + at, &size, kBlockSize) && size == kBlockSize;
+  }
+  if (ok) {
+    DWORD size = static_cast<DWORD>(rest);
+    ok = CryptEncrypt(m_key, 0, TRUE, 0, out.data() + whole, &size, kBlockSize) && size == kBlockSize;
+  }
+  if (!ok) {
+    SecureZeroMemory(out.data(), out.size());
+    return RecordFailure();
+  }
+  Release();
+  if (!Append(out.data(), static_cast<int32_t>(out.size()))) {
+    m_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  return true;
+}
+
+bool CSymCipher::Decrypt(const BYTE* data, int32_t length) {
+  Clear();
+  if (!data || length <= 0) {
+    m_lastError = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  if (!SetUp()) return false;
+  std::vector<BYTE> out(data, data + length);
+  // The last piece is the remaining one to eight bytes; a piece shorter than
+  // a block makes the provider refuse the final call.
+  const size_t last = (static_cast<size_t>(length) - 1) / kBlockSize * kBlockSize;
+  bool ok = true;
+  for (size_t at = 0; ok && at < last; at += kBlockSize) {
+    DWORD size = kBlockSize;
+    ok = CryptDecrypt(m_key, 0, FALSE, 0, out.data() + at, &size) && size == kBlockSize;
+  }
+  DWORD tail = static_cast<DWORD>(static_cast<size_t>(length) - last);
+  if (ok) ok = CryptDecrypt(m_key, 0, TRUE, 0, out.data() + last, &tail) != FALSE;
+  if (!ok) {
+    SecureZeroMemory(out.data(), out.size());
+    return RecordFailure();
+  }
+  Release();
+  const size_t plainLength = last + tail;
+  bool stored = plainLength == 0 || Append(out.data(), static_cast<int32_t>(plainLength));
+  SecureZeroMemory(out.data(), out.size());
+  if (!stored) {
+    m_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,178 @@
+// Key pairs and requests: one request (CreateRequest) or a signature and an
+// exchange key (CreateRequestPair), each key in its own new container,
+// checked for weakness, with its PendingRequest record.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <vector>
+
+#include "engine/text.h"
+#include "keys/cert_request_manager.h"
+#include "keys/request_container_name.h"
+#include "keys/request_records.h"
+#include "keys/request_text.h"
+#include "keys/request_weak_key.h"
+
+namespace {
+
+// Wipes key material before its buffer is given back.
+void Wipe(std::vector<BYTE>* bytes) {
+  volatile BYTE* p = bytes->data();
+  for (size_t i = 0; i < bytes->size(); ++i) p[i] = 0;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+bool CCertRequestManager::CanWriteRegistry() {
+  std::string probe;
+  DWORD error = 0;
+  bool ok = kv::keys::NewContainerName(&probe, &error);
+  if (ok) {
+    std::string root(kRegistryRoot);
+    root.pop_back();  // the folder itself, without the separator
+    ok = kv::keys::ProbeRegistryWrite(root, probe, &error);
+  }
+  if (!ok) m_lastCapiError = error;
+  return ok;
+}
+
+bool CCertRequestManager::IsWeakRsaKey(HCRYPTKEY key) {
+  DWORD size = 0;
+  if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
+    m_lastCapiError = GetLastError();
+    return true;
+  }
+  std::vector<BYTE> blob(size);
+  if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) {
+    m_lastCapiError = GetLastError();
+    Wipe(&blob);
+    return true;
+  }
+  bool consistent = kv::keys::RsaPrivateBlobConsistent(blob.data(), size);
+  Wipe(&blob);
+  return !consistent;
+}
+
+DWORD CCertRequestManager::KeyGenerationFlags() const {
+  DWORD flags = static_cast<DWORD>(m_keyBits) << 16;
+  // Other providers (cards, tokens) take only the size.
+  if (StartsWith(m_providerName, "Microsoft")) {
+    flags |= (m_keyFlagsMode & 1) ? CRYPT_EXPORTABLE : CRYPT_ARCHIVABLE;
+    if (m_keyFlagsMode & 2) flags |= CRYPT_USER_PROTECTED;
+  }
+  return flags;
+}
+
+bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key) {
+  const DWORD flags = KeyGenerationFlags();
+  for (int attempt = 0; attempt < kMaxKeyAttempts; ++attempt) {
+    if (!CryptAcquireContextA(prov, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_NEWKEYSET)) {
+      DWORD error = GetLastError();
+      bool unsupported = error == static_cast<DWORD>(NTE_KEYSET_NOT_DEF) || error == static_cast<DWORD>(NTE_BAD_PROV_TYPE);
+      Fail(unsupported ? ERR_CSP_UNSUPPORTED : ERR_CSP_ACQUIRE, error);
+      *prov = 0;
+      return false;
+    }
+    if (!CryptGenKey(*prov, m_keySpec, flags, key)) {
+      // Reported with the generator's own error rather than the missing key
+      // the next step would trip over.
+      Fail(ERR_KEY_GENERATE, GetLastError());
+      *key = 0;
+      return false;
+    }
+    if (!IsWeakRsaKey(*key)) {
+      ClearError();
+      return true;
+    }
+    // A weak key is thrown away with its container, and the same name is
+    // tried again.
+    m_errorCode = ERR_RSA_WEAK_KEY;
+    CryptDestroyKey(*key);
+    *key = 0;
+    CryptReleaseContext(*prov, 0);
+    *prov = 0;
+    HCRYPTPROV gone = 0;
+    CryptAcquireContextA(&gone, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_DELETEKEYSET);
+  }
+  return false;
+}
+
+bool CCertRequestManager::PrepareRequest(const std::u16string& commonName) {
+  ClearError();
+  if (!CanWriteRegistry()) {
+    m_errorCode = ERR_ACCESS_DENIED;
+    return false;
+  }
+  if (commonName.empty()) {
+    Fail(ERR_BAD_PARAM);
+    return false;
+  }
+  if (m_providerName.empty()) {
+    Fail(ERR_CSP_NAME_MISSING);
+    return false;
+  }
+  return true;
+}
+
+std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, const std::string& dateTime) {
+  kv::keys::PendingRequest record;
+  DWORD error = 0;
+  if (!kv::keys::NewContainerName(&record.containerName, &error)) {
+    Fail(ERR_CSP_ACQUIRE, error);
+    return {};
+  }
+  HCRYPTPROV prov = 0;
+  HCRYPTKEY key = 0;
+  std::string text;
+  if (GenerateKey(record.containerName, &prov, &key)) {
+    ErrorCode code = kv::keys::BuildRequestText(prov, m_keySpec, commonName, &text, &error);
+    if (code != ERR_SUCCESS) Fail(code, error);
+  }
+  if (m_errorCode == ERR_SUCCESS) {
+    DWORD size = 0;
+    bool exported = CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size) != FALSE;
+    if (exported) {
+      record.publicKey.resize(size);
+      exported = CryptExportKey(key, 0, PUBLICKEYBLOB, 0, record.publicKey.data(), &size) != FALSE;
+      record.publicKey.resize(size);
+    }
+    if (!exported) {
+      Fail(kErrPendingRecord, GetLastError());
+    } else {
+      record.providerName = m_providerName;
+      record.providerType = m_providerType;
+      record.keySpec = m_keySpec;
+      record.dateTime = dateTime;
+      record.commonName = kv::WideToNarrow(reinterpret_cast<LPCWSTR>(commonName.c_str()), static_cast<int>(commonName.size()));
+      if (!kv::keys::WritePendingRequest(m_registryBase, record, &error)) Fail(kErrPendingRecord, error);
+    }
+  }
+  if (key) CryptDestroyKey(key);
+  if (prov) CryptReleaseContext(prov, 0);
+  if (m_errorCode != ERR_SUCCESS) text.clear();
+  return text;
+}
+
+std::string CCertRequestManager::CreateRequest(const std::u16string& commonName) {
+  const std::string dateTime = kv::keys::RecordDateTime();
+  if (!PrepareRequest(commonName)) return {};
+  return GenerateOne(commonName, dateTime);
+}
+
+ErrorCode CCertRequestManager::CreateRequestPair(const std::u16string& commonName) {
+  m_csrForSign.clear();
+  m_csrForEncrypt.clear();
+  const std::string dateTime = kv::keys::RecordDateTime();
+  if (!PrepareRequest(commonName)) return m_errorCode;
+  SetKeySpec(AT_SIGNATURE);
+  std::string forSign = GenerateOne(commonName, dateTime);
+  if (m_errorCode != ERR_SUCCESS) return m_errorCode;
+  SetKeySpec(AT_KEYEXCHANGE);
+  std::string forEncrypt = GenerateOne(commonName, dateTime);
+  if (m_errorCode != ERR_SUCCESS) return m_errorCode;
+  m_csrForSign = std::move(forSign);
+  m_csrForEncrypt = std::move(forEncrypt);
+  return ERR_SUCCESS;
+}

@@ -1,0 +1,108 @@
+// The enrolment operations of the engine: SetProviderName, CreatePKCS10,
+// CreatePKCS10Pair, GetCsrForSign, GetCsrForEncrypt and AcceptPKCS7. The
+// work is the request manager's; these take the caller's arguments, apply
+// the shared entry rules and carry the manager's outcome into the engine's
+// error state.
+#include <windows.h>
+
+#include <string>
+
+#include "engine/capi_engine.h"
+#include "engine/text.h"
+#include "keys/cert_request_manager.h"
+
+namespace {
+
+// The folder under "Software\VELK\" this component keeps its records in.
+constexpr char kRecordsFolder[] = "Korvessa";
+
+// The caller's text as UTF-16, kept whole for the request's BMPString name;
+// the argument is freed.
+std::u16string TakeWide(BSTR arg) {
+  std::u16string text;
+  if (arg) text.assign(reinterpret_cast<const char16_t*>(arg), SysStringLen(arg));
+  SysFreeString(arg);
+  return text;
+}
+
+void TakeOutcome(CCapiEngine& engine, const CCertRequestManager& manager) {
+  if (manager.m_errorCode != ERR_SUCCESS) engine.FailWithPlatformError(manager.m_errorCode, manager.m_lastCapiError);
+}
+
+}  // namespace
+
+LONG CCapiEngine::SetProviderName(BSTR strProviderName) {
+  ResetErrors();
+  std::string name = kv::TakeNarrow(strProviderName);
+  if (name.empty()) {
+    Fail(ERR_BAD_PARAM);
+    return Code();
+  }
+  if (RefuseInProtectedMode()) return Code();
+  m_request->ChooseProvider(name);
+  TakeOutcome(*this, *m_request);
+  return Code();
+}
+
+namespace {
+
+// Entry steps shared by the two request operations; false when the
+// operation ends here with its error already set.
+bool PrepareRequestCall(CCapiEngine& engine, const std::u16string& commonName, LONG keyBits, LONG genKeyFlags) {
+  engine.ResetErrors();
+  engine.m_csrForSign.clear();
+  engine.m_csrForEncrypt.clear();
+  if (commonName.empty()) {
+    engine.Fail(ERR_BAD_PARAM);
+    return false;
+  }
+  if (engine.RefuseInProtectedMode()) return false;
+  CCertRequestManager& manager = *engine.m_request;
+  manager.SetRegistryBase(kRecordsFolder);
+  if (manager.SetKeyBits(keyBits) != ERR_SUCCESS) {
+    engine.Fail(ERR_KEY_LENGTH);
+    return false;
+  }
+  manager.SetKeyFlagsMode(genKeyFlags);
+  manager.ClearError();
+  manager.SetKeySpec(AT_KEYEXCHANGE);
+  return true;
+}
+
+}  // namespace
+
+BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
+  std::u16string name = TakeWide(commonName);
+  if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return kv::NarrowToBstr(std::string());
+  m_csrForSign = m_request->CreateRequest(name);
+  TakeOutcome(*this, *m_request);
+  return kv::NarrowToBstr(m_csrForSign);
+}
+
+LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
+  std::u16string name = TakeWide(commonName);
+  if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return Code();
+  m_request->CreateRequestPair(name);
+  TakeOutcome(*this, *m_request);
+  m_csrForSign = m_request->m_csrForSign;
+  m_csrForEncrypt = m_request->m_csrForEncrypt;
+  return Code();
+}
+
+BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_csrForSign); }
+
+BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(m_csrForEncrypt); }
+
+LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
+  ResetErrors();
+  std::string text = kv::TakeNarrow(strPkcs7);
+  if (text.empty()) {
+    Fail(ERR_BAD_PARAM);
+    return Code();
+  }
+  if (RefuseInProtectedMode()) return Code();
+  m_request->SetRegistryBase(kRecordsFolder);
+  m_request->Accept(text);
+  TakeOutcome(*this, *m_request);
+  return Code();
+}

@@ -1,0 +1,21 @@
+// The request text of a key: a PKCS#10 CertificationRequest for a subject of
+// one common name (a BMPString), signed with SHA-1 and RSA by the key in the
+// provider, DER in one line of Base64.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+#include "engine/error_codes.h"
+
+namespace kv::keys {
+
+// ERR_SUCCESS and the text in *text; ERR_KEY_GENERATE with the platform
+// error when the request cannot be encoded or signed; ERR_MEM_ALLOC when
+// the Base64 text cannot be made.
+ErrorCode BuildRequestText(HCRYPTPROV prov, DWORD keySpec, const std::u16string& commonName, std::string* text,
+                           DWORD* error);
+
+}  // namespace kv::keys

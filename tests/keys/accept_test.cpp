@@ -1,0 +1,184 @@
+// AcceptPKCS7: the enrolment round trip with an OpenSSL CA (bundle, bare
+// certificate, PEM; signature and exchange keys), what lands in "ROOT",
+// "CA" and "MY", signing with the installed certificate, and the failure
+// codes with their platform errors.
+#include <gtest/gtest.h>
+
+#include <wincrypt.h>
+
+#include <vector>
+
+#include "cert/cert_info.h"
+#include "keys/enrol_test_support.h"
+#include "sign/sign_test_support.h"
+
+namespace {
+
+using namespace kv::test;
+
+// Certificates of one system store, as (DER, friendly name, container).
+struct StoredEntry {
+  std::vector<BYTE> der;
+  std::u16string friendly;
+  std::u16string container;
+  DWORD keySpec = 0;
+};
+
+std::vector<StoredEntry> StoreEntries(const char* name) {
+  std::vector<StoredEntry> out;
+  HCERTSTORE store = CertOpenSystemStoreA(0, name);
+  if (!store) return out;
+  PCCERT_CONTEXT ctx = nullptr;
+  while ((ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
+    StoredEntry e;
+    e.der.assign(ctx->pbCertEncoded, ctx->pbCertEncoded + ctx->cbCertEncoded);
+    DWORD size = 0;
+    if (CertGetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) {
+      std::vector<BYTE> data(size);
+      CertGetCertificateContextProperty(ctx, CERT_FRIENDLY_NAME_PROP_ID, data.data(), &size);
+      e.friendly.assign(reinterpret_cast<const char16_t*>(data.data()));
+    }
+    if (CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+      std::vector<BYTE> data(size);
+      CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, data.data(), &size);
+      auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(data.data());
+      e.container.assign(reinterpret_cast<const char16_t*>(info->pwszContainerName));
+      e.keySpec = info->dwKeySpec;
+    }
+    out.push_back(std::move(e));
+  }
+  CertCloseStore(store, 0);
+  return out;
+}
+
+std::vector<BYTE> Der(const TestCert& cert) { return cert.der(); }
+
+class AcceptTest : public SigningTest {
+ protected:
+  AcceptTest() : ca_(folder_.path()) {}
+  std::string NewRequest(const std::string& cn, LONG flags = 0) {
+    std::string request = TakeText(engine_.CreatePKCS10(Utf8Bstr(cn), 1024, flags));
+    EXPECT_EQ(ERR_SUCCESS, engine_.Code());
+    return request;
+  }
+  LONG Accept(const std::string& text) { return engine_.AcceptPKCS7(Utf8Bstr(text)); }
+
+  OpenSslCa ca_;
+};
+
+TEST_F(AcceptTest, BundleRoundTripInstallsChainAndSigns) {
+  const std::string cn = "陳大文";
+  std::string request = NewRequest(cn);
+  std::string issued = ca_.Issue(request);
+  ASSERT_FALSE(issued.empty());
+  std::string bundle = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), issued});
+  SetLastError(0xdeadbeef);
+  ASSERT_EQ(0, Accept(bundle));
+  EXPECT_EQ(0u, engine_.PlatformError());
+
+  std::vector<StoredEntry> roots = StoreEntries("ROOT"), cas = StoreEntries("CA"), my = StoreEntries("MY");
+  ASSERT_EQ(1u, roots.size());
+  EXPECT_EQ(Der(ca_.root()), roots[0].der);
+  ASSERT_EQ(1u, cas.size());
+  EXPECT_EQ(Der(ca_.intermediate()), cas[0].der);
+  ASSERT_EQ(1u, my.size());
+  EXPECT_EQ(FromBase64(PemToBase64(issued)), my[0].der);
+  EXPECT_EQ(u"陳大文", my[0].friendly);
+  std::vector<std::string> records = RecordNames();
+  ASSERT_EQ(1u, records.size());  // acceptance keeps the record
+  EXPECT_EQ(std::u16string(records[0].begin(), records[0].end()), my[0].container);
+  EXPECT_EQ(static_cast<DWORD>(AT_KEYEXCHANGE), my[0].keySpec);
+
+  // The personal store lists it and signing uses it, with the chain.
+  EXPECT_EQ(1, engine_.GetIECertCount());
+  EXPECT_EQ(Ansi(cn.c_str()), TakeText(engine_.GetIECertCommonName(1)));
+  ASSERT_EQ(0, engine_.SelectSigner(Utf8Bstr("S_CN=" + cn), 0x100, 0));
+  std::string p7 = TakeText(engine_.SignPkcs7(Utf8Bstr("Buy 2330 x 1"), 0x200));
+  ASSERT_EQ(0, engine_.Code()) << engine_.PlatformError();
+  CmsResult verified = VerifyCms(p7, ca_.root());
+  EXPECT_TRUE(verified.verified) << verified.error;
+
+  // Accepting again leaves one copy: the store keeps certificates by hash.
+  ASSERT_EQ(0, Accept(bundle));
+  EXPECT_EQ(1u, StoreEntries("MY").size());
+  EXPECT_EQ(1u, StoreEntries("ROOT").size());
+  EXPECT_EQ(1u, StoreEntries("CA").size());
+}
+
+TEST_F(AcceptTest, BareCertificateAndPemAndSignatureKeys) {
+  ASSERT_EQ(0, engine_.CreatePKCS10Pair(Utf8Bstr("Pair Holder"), 1024, 0));
+  std::string forSign = TakeText(engine_.GetCsrForSign());
+  std::string forEncrypt = TakeText(engine_.GetCsrForEncrypt());
+  std::string signCert = ca_.Issue(forSign);
+  std::string encryptCert = ca_.Issue(forEncrypt, "keyEncipherment,dataEncipherment");
+  // A bare certificate in Base64: no authority work.
+  ASSERT_EQ(0, Accept(PemToBase64(signCert)));
+  EXPECT_TRUE(StoreEntries("ROOT").empty());
+  EXPECT_TRUE(StoreEntries("CA").empty());
+  // PEM armour.
+  ASSERT_EQ(0, Accept(encryptCert));
+  std::vector<StoredEntry> my = StoreEntries("MY");
+  ASSERT_EQ(2u, my.size());
+  // The signature key matched its record although the blob header differs.
+  std::vector<DWORD> specs;
+  for (const StoredEntry& e : my) specs.push_back(e.keySpec);
+  EXPECT_NE(std::find(specs.begin(), specs.end(), static_cast<DWORD>(AT_SIGNATURE)), specs.end());
+  EXPECT_NE(std::find(specs.begin(), specs.end(), static_cast<DWORD>(AT_KEYEXCHANGE)), specs.end());
+  EXPECT_EQ(2u, RecordNames().size());
+}
+
+TEST_F(AcceptTest, FailureCodes) {
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_BAD_PARAM, Accept(""));
+  EXPECT_EQ(0u, engine_.PlatformError());
+  EXPECT_EQ(ERR_BASE64, Accept("-----BEGIN CERTIFICATE-----\nMIIB"));
+  EXPECT_EQ(0u, engine_.PlatformError());
+
+  // Only authorities: nothing to install for the user.
+  std::string authorities = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem()});
+  EXPECT_EQ(ERR_NO_KEY, Accept(authorities));
+  EXPECT_EQ(1u, StoreEntries("ROOT").size());  // stored all the same
+
+  // A message without certificates, and bytes that are no certificate.
+  std::string dataMessage;
+  RunCommand("printf abc | openssl cms -data_create -outform DER | openssl base64 -A", &dataMessage);
+  EXPECT_EQ(ERR_CERT_FORMAT, Accept(dataMessage));
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE), engine_.PlatformError());
+  const BYTE junk[] = {0x30, 0x03, 0x02, 0x01, 0x01};
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(nullptr, CertCreateCertificateContext(X509_ASN_ENCODING, junk, sizeof junk));
+  DWORD junkError = GetLastError();
+  EXPECT_EQ(ERR_CERT_FORMAT, Accept("MAMCAQE="));
+  EXPECT_EQ(junkError, engine_.PlatformError());
+
+  // A certificate for no pending key: first without the records' folder,
+  // then with the folder but no matching record.
+  CertPtr stranger = MakeEndEntity("Stranger", ca_.intermediate());
+  std::string strangerText = PemToBase64(stranger->Pem());
+  EXPECT_EQ(ERR_ACCESS_DENIED, Accept(strangerText));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), engine_.PlatformError());
+  NewRequest("Someone Else");
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, Accept(strangerText));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), engine_.PlatformError());
+  EXPECT_TRUE(StoreEntries("MY").empty());
+
+  // A record whose provider cannot be acquired.
+  std::string request = NewRequest("Lost Provider");
+  std::string issued = ca_.Issue(request);
+  for (const std::string& r : RecordNames()) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(kRecordsKey) + "\\" + r).c_str(), 0,
+                                           KEY_ALL_ACCESS, &key));
+    const char provider[] = "Contoso Token CSP";
+    RegSetValueExA(key, "ProviderName", 0, REG_SZ, reinterpret_cast<const BYTE*>(provider), sizeof provider);
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(ERR_CSP_ACQUIRE, Accept(issued));
+  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.PlatformError());
+
+  engine_.m_ieProtectedMode = true;
+  EXPECT_EQ(ERR_BAD_PARAM, Accept(""));
+  EXPECT_EQ(ERR_IE_PROTECTED_MODE, Accept(issued));
+}
+
+}  // namespace
