@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/desktop.h"
+#include "kvwin/desktop.h"
 #include "support/temp_home.h"
 #include "kvcommon/json.h"
 

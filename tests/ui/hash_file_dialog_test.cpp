@@ -21,13 +21,13 @@ TEST(HashFileDialog, ChosenFileIsDigested) {
                           {"dialog": "open-file", "browse": ")" + folder.path() + R"(/gone.txt"}])");
   CCapiEngine& engine = TheEngine();
   EXPECT_EQ("A9993E364706816ABA3E25717850C26C9CD0D89D", Take(engine.HashFile(kv::NarrowToBstr(""), 0)));
-  EXPECT_EQ(ERR_SUCCESS, engine.m_errorCode);
+  EXPECT_EQ(ERR_SUCCESS, engine.Code());
   EXPECT_EQ("", Take(engine.HashFile(nullptr, 1)));
-  EXPECT_EQ(ERR_USER_CANCEL, engine.m_errorCode);
+  EXPECT_EQ(ERR_USER_CANCEL, engine.Code());
   EXPECT_EQ("", Take(engine.HashFile(kv::NarrowToBstr(""), 0)));  // chosen, but not there
-  EXPECT_EQ(ERR_FILE_NOT_FOUND, engine.m_errorCode);
+  EXPECT_EQ(ERR_FILE_NOT_FOUND, engine.Code());
   EXPECT_EQ("", Take(engine.HashFile(kv::NarrowToBstr(""), 0)));  // answers ran out
-  EXPECT_EQ(ERR_USER_CANCEL, engine.m_errorCode);
+  EXPECT_EQ(ERR_USER_CANCEL, engine.Code());
 
   std::vector<kv::json::Value> shown = run.Events("dialog");
   ASSERT_EQ(4u, shown.size());

@@ -12,7 +12,7 @@ if(NOT WIN32)
     set_target_properties(korvessa_gtk PROPERTIES OUTPUT_NAME korvessa-gtk PREFIX "lib"
       LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
     target_include_directories(korvessa_gtk PRIVATE "${CMAKE_SOURCE_DIR}/src"
-      "${CMAKE_SOURCE_DIR}/src/platform/include" "${CMAKE_SOURCE_DIR}/src/platform")
+      "${CMAKE_SOURCE_DIR}/src/platform/include")
     target_link_libraries(korvessa_gtk PRIVATE kv_common PkgConfig::KV_GTK3)
     # The module reaches the engine's objects only through their vtables;
     # the sanitizer's dynamic-type check would need the engine's (hidden)

@@ -20,7 +20,7 @@
 #include "kvcommon/json.h"
 
 #ifndef _WIN32
-#include "platform/ui/desktop.h"
+#include "kvwin/desktop.h"
 #endif
 
 class CScriptedRenderer : public CDialogRenderer

@@ -4,6 +4,10 @@
 // and ShellExecuteA hand their work to it. Texts and paths cross this
 // interface in UTF-8; the calls convert from and to the ANSI code page.
 //
+// Declared here with the platform's other calls because renderers above the
+// platform implement it; Windows has no counterpart (its dialogs draw
+// themselves), so only the stand-in's renderers include it.
+//
 // The interface is all virtual so that a separately built module can
 // implement it without linking to the library that calls it.
 #pragma once
