@@ -32,16 +32,16 @@ TEST(HashFileDialog, ChosenFileIsDigested) {
   std::vector<kv::json::Value> shown = run.Events("dialog");
   ASSERT_EQ(4u, shown.size());
   for (const kv::json::Value& d : shown) {
-    EXPECT_EQ("open-file", d.Find("dialog")->string);
-    EXPECT_EQ("請選擇檔案", d.Find("title")->string);
+    EXPECT_EQ("open-file", d.Find("dialog")->Utf8());
+    EXPECT_EQ("請選擇檔案", d.Find("title")->Utf8());
     ASSERT_EQ(1u, d.Find("filters")->items.size());
-    EXPECT_EQ("All Files (*.*)", d.Find("filters")->items[0].string);
+    EXPECT_EQ("All Files (*.*)", d.Find("filters")->items[0].Utf8());
   }
   std::vector<kv::json::Value> closed = run.Events("closed");
   ASSERT_EQ(4u, closed.size());
-  EXPECT_EQ("IDOK", closed[0].Find("result")->string);
-  EXPECT_EQ("IDCANCEL", closed[1].Find("result")->string);
-  EXPECT_EQ("no-answer", closed[3].Find("reason")->string);
+  EXPECT_EQ("IDOK", closed[0].Find("result")->Utf8());
+  EXPECT_EQ("IDCANCEL", closed[1].Find("result")->Utf8());
+  EXPECT_EQ("no-answer", closed[3].Find("reason")->Utf8());
 }
 
 }  // namespace
