@@ -71,9 +71,26 @@ TEST(WeakKeyCheck, EachRuleBrokenOnce) {
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[l.dq()] ^= 1; }));
   // Q^-1 mod P = QP
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[l.qp()] ^= 1; }));
-  // D * E mod (P - 1)(Q - 1) = 1 alone: D +/- lcm(P - 1, Q - 1) keeps DP
-  // and DQ but not the product.
+  // D * E mod lcm(P - 1, Q - 1) = 1 alone: D, DP and DQ moved together keep
+  // the two reductions but not the inverse.
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) {
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM *p = Field(*b, l.p(), l.half), *q = Field(*b, l.q(), l.half), *d = Field(*b, l.d(), l.whole);
+    BIGNUM *p1 = BN_dup(p), *q1 = BN_dup(q), *dp = BN_new(), *dq = BN_new();
+    BN_sub_word(p1, 1);
+    BN_sub_word(q1, 1);
+    BN_sub_word(d, 1);
+    BN_mod(dp, d, p1, ctx);
+    BN_mod(dq, d, q1, ctx);
+    Store(b, l.d(), l.whole, d);
+    Store(b, l.dp(), l.half, dp);
+    Store(b, l.dq(), l.half, dq);
+    for (BIGNUM* x : {p, q, d, p1, q1, dp, dq}) BN_free(x);
+    BN_CTX_free(ctx);
+  }));
+  // D +/- lcm(P - 1, Q - 1) is an inverse modulo the lcm but not modulo
+  // (P - 1)(Q - 1): a sound key, the form standard generators make, kept.
+  EXPECT_FALSE(broken([&](std::vector<BYTE>* b) {
     BN_CTX* ctx = BN_CTX_new();
     BIGNUM *p = Field(*b, l.p(), l.half), *q = Field(*b, l.q(), l.half), *d = Field(*b, l.d(), l.whole);
     BIGNUM *p1 = BN_dup(p), *q1 = BN_dup(q), *g = BN_new(), *lcm = BN_new();
@@ -97,6 +114,25 @@ TEST(WeakKeyCheck, EachRuleBrokenOnce) {
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[12] = 8; }));
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { std::fill(b->begin() + l.p(), b->begin() + l.dp(), 0); }));
   EXPECT_FALSE(kv::keys::RsaPrivateBlobConsistent(nullptr, 0));
+}
+
+// From 2048 bits OpenSSL gives the private exponent modulo lcm(P - 1, Q - 1);
+// most such keys failed the check when it asked for the inverse modulo the
+// product, and enrolment went through several keys or ran out of attempts.
+TEST(WeakKeyCheck, StandardKeysOf2048BitsPass) {
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  for (int i = 0; i < 4; ++i) {
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(prov, AT_KEYEXCHANGE, (2048u << 16) | CRYPT_EXPORTABLE, &key));
+    DWORD size = 0;
+    ASSERT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    std::vector<BYTE> blob(size);
+    ASSERT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size));
+    EXPECT_TRUE(kv::keys::RsaPrivateBlobConsistent(blob.data(), size)) << "key " << i;
+    CryptDestroyKey(key);
+  }
+  CryptReleaseContext(prov, 0);
 }
 
 void BreakCoefficient(std::vector<BYTE>* blob) {
