@@ -111,7 +111,7 @@ using SignCall = BSTR (CCapiEngine::*)(BSTR, LONG);
 void SignLoop(benchmark::State& state, CCapiEngine& engine, SignCall call = &CCapiEngine::SignPkcs7) {
   for (auto _ : state) {
     BSTR signature = (engine.*call)(Ascii(kContent), 0);
-    if (engine.m_errorCode != 0) {
+    if (engine.Code() != 0) {
       state.SkipWithError("signing failed");
       SysFreeString(signature);
       break;

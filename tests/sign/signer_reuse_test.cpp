@@ -30,7 +30,7 @@ TEST_F(PfxReloadTest, ReplacedFileIsReadAgainAndNeverAnsweredFromTheOldImport) {
   WritePfx("signer.pfx", *signer_, {}, "1234");
   ASSERT_EQ(0, SelectPfx(engine_, "signer.pfx"));
   std::string first = Sign();
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_TRUE(SignedBy(*signer_, first));
   EXPECT_EQ(first, Sign()) << "an unchanged file signs as before";
 
@@ -38,7 +38,7 @@ TEST_F(PfxReloadTest, ReplacedFileIsReadAgainAndNeverAnsweredFromTheOldImport) {
   CertPtr other = MakeEndEntity("Other Signer", *root_);
   WritePfx("signer.pfx", *other, {}, "1234");
   EXPECT_EQ("", Sign());
-  EXPECT_EQ(ERR_NO_SIGNER, engine_.m_errorCode);
+  EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
 
   // The signer's certificate and key again, encoded differently and under
   // another password that another process left in the signer cache.
@@ -48,10 +48,10 @@ TEST_F(PfxReloadTest, ReplacedFileIsReadAgainAndNeverAnsweredFromTheOldImport) {
   std::vector<uint8_t> image = MakePkcs12(*signer_, {root_.get()}, spec);
   folder_.File("signer.pfx", std::string(image.begin(), image.end()));
   EXPECT_EQ("", Sign());
-  EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.m_errorCode);
+  EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
   engine_.m_signerPfxPassword = "5678";
   std::string again = Sign();
-  EXPECT_EQ(0, engine_.m_errorCode);
+  EXPECT_EQ(0, engine_.Code());
   EXPECT_TRUE(SignedBy(*signer_, again));
 }
 
@@ -62,9 +62,9 @@ TEST_F(PfxReloadTest, WrongPasswordAfterARightOneFailsEveryTime) {
   engine_.m_signerPfxPassword = "4321";
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ("", Sign());
-    EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.m_errorCode);
+    EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
     EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0)));
-    EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.m_errorCode);
+    EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
   }
   engine_.m_signerPfxPassword = "1234";
   EXPECT_TRUE(SignedBy(*signer_, Sign()));
@@ -76,7 +76,7 @@ TEST_F(PfxReloadTest, MissingFileAndNewSelectionAreSeen) {
   ASSERT_TRUE(SignedBy(*signer_, Sign()));
   ASSERT_EQ(0, std::remove(path.c_str()));
   EXPECT_EQ("", Sign());
-  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.Code());
 
   // A new selection drops what the old signer kept.
   CertPtr other = MakeEndEntity("Second Signer", *root_);
@@ -91,7 +91,7 @@ TEST_F(SigningTest, StoreSignerKeepsSigningAcrossManySignatures) {
   std::string first;
   for (int i = 0; i < 5; ++i) {
     std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0));
-    ASSERT_EQ(0, engine_.m_errorCode);
+    ASSERT_EQ(0, engine_.Code());
     if (i == 0) first = hex;
     EXPECT_EQ(first, hex);
   }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "des/des_core.h"
+#include "codec/des/des_core.h"
 
 namespace kv::platform::crypt {
 
