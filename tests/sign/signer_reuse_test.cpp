@@ -85,6 +85,23 @@ TEST_F(PfxReloadTest, MissingFileAndNewSelectionAreSeen) {
   EXPECT_TRUE(SignedBy(*other, Sign()));
 }
 
+// The kept PFX (and its imported keys) is released when the process ends
+// with the signer still selected; the host must exit normally.
+TEST_F(PfxReloadTest, HostExitsCleanlyWithAPfxSignerStillKept) {
+  WritePfx("signer.pfx", *signer_, {}, "1234");
+  const std::string input = folder_.File(
+      "batch.jsonl", "{\"call\": \"SelectSignerEx\", \"args\": [\"\", \"" + folder_.path() +
+                         "\", \"signer.pfx\", \"1234\", \"\", 512, 0]}\n"
+                         "{\"call\": \"SignPkcs7\", \"args\": [\"x\", 0]}\n"
+                         "{\"call\": \"SignPkcs1\", \"args\": [\"x\", 0]}\n");
+  std::string out;
+  EXPECT_EQ(0, RunCommand("'" + std::string(KV_HOST_PATH) + "' --batch <'" + input + "'", &out)) << out;
+  size_t successes = 0;
+  for (size_t at = out.find("\"error\": 0,"); at != std::string::npos; at = out.find("\"error\": 0,", at + 1))
+    ++successes;
+  EXPECT_EQ(3u, successes) << out;
+}
+
 TEST_F(SigningTest, StoreSignerKeepsSigningAcrossManySignatures) {
   AddToMy(*signer_);
   ASSERT_EQ(0, engine_.SelectSigner(Utf8Bstr(""), 0x100, 0));
