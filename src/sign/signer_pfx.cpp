@@ -2,6 +2,8 @@
 // the same.
 #include "sign/signer_pfx.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/byte_buffer.h"
@@ -14,9 +16,27 @@ bool SameBytes(const CByteBuffer& a, const std::vector<BYTE>& b) {
   return static_cast<size_t>(a.Size()) == b.size() && std::memcmp(a.Data(), b.data(), b.size()) == 0;
 }
 
+std::atomic<bool> g_processExiting{false};
+
+void MarkProcessExiting() { g_processExiting.store(true); }
+
 }  // namespace
 
-CSignerPfx::~CSignerPfx() { Close(); }
+CSignerPfx::CSignerPfx() {
+  // Registered after the engine that holds this object was constructed, so it
+  // runs before the engine's destructor at exit.
+  static const bool registered = std::atexit(MarkProcessExiting) == 0;
+  (void)registered;
+}
+
+CSignerPfx::~CSignerPfx() {
+  if (g_processExiting.load()) {
+    Forget();
+    m_store = nullptr;  // the process is ending; nothing is closed through the platform
+    return;
+  }
+  Close();
+}
 
 void CSignerPfx::Forget() {
   // The password does not stay in memory longer than the store it opened.

@@ -3,7 +3,9 @@
 // of the last load, the already imported certificates and keys are used as
 // they are, and only a changed file or password runs the password check and
 // the import again. The engine holds it as the signer's store, so the signer
-// reset closes it and removes the imported keys.
+// reset closes it and removes the imported keys. One still open when the
+// process exits is left as it is: the platform's own state is being torn down
+// by then, and the next process sweeps the temporary key containers.
 #pragma once
 
 #include <string>
@@ -15,7 +17,7 @@ namespace kv::sign {
 
 class CSignerPfx : public CPfxFile {
  public:
-  CSignerPfx() = default;
+  CSignerPfx();
   ~CSignerPfx() override;
 
   // The file at `path` with `password`, as CPfxFile::Load with flags 1 gives
