@@ -97,7 +97,7 @@ void BM_SymEncrypt(benchmark::State& state) {
   CCapiEngine engine;
   for (auto _ : state) {
     BSTR cipher = engine.SymEncrypt(Wide(text), Ascii(kKeyHex), kTripleDes, 0);
-    if (engine.m_errorCode != 0) {
+    if (engine.Code() != 0) {
       state.SkipWithError("SymEncrypt failed");
       SysFreeString(cipher);
       break;
@@ -130,7 +130,7 @@ bool SymCipherText(int64_t bytes, std::string* b64) {
   CCapiEngine engine;
   *b64 = kv::TakeNarrow(engine.SymEncrypt(Wide(text), Ascii(kKeyHex), kTripleDes, 0));
   std::vector<unsigned char> expected;
-  return engine.m_errorCode == 0 &&
+  return engine.Code() == 0 &&
          OpenSslTripleDes(true, reinterpret_cast<const unsigned char*>(text.data()), text.size() * 2, &expected) &&
          *b64 == Base64(expected.data(), expected.size());
 }
@@ -146,7 +146,7 @@ void BM_SymDecrypt(benchmark::State& state) {
   CCapiEngine engine;
   for (auto _ : state) {
     BSTR plain = engine.SymDecrypt(Wide(wide), Ascii(kKeyHex), kTripleDes, 0);
-    if (engine.m_errorCode != 0 || SysStringLen(plain) * 2 != state.range(0)) {
+    if (engine.Code() != 0 || SysStringLen(plain) * 2 != state.range(0)) {
       state.SkipWithError("SymDecrypt failed");
       SysFreeString(plain);
       break;
@@ -261,7 +261,7 @@ void BM_CertEncryptPkcs7(benchmark::State& state) {
   CCapiEngine engine;
   for (auto _ : state) {
     BSTR message = engine.CertEncryptPkcs7(Wide(text), Ascii(recipient.certB64()), kTripleDes, 0);
-    if (engine.m_errorCode != 0) {
+    if (engine.Code() != 0) {
       state.SkipWithError("CertEncryptPkcs7 failed");
       SysFreeString(message);
       break;
@@ -308,7 +308,7 @@ BENCHMARK(BM_OpenSslCmsEncrypt)->Name("CertEncryptPkcs7/OpenSSL")->Arg(1024)->Ar
 std::string EnvelopeFor(const Recipient& recipient, int64_t bytes) {
   CCapiEngine engine;
   std::string b64 = kv::TakeNarrow(engine.CertEncryptPkcs7(Wide(Text(bytes)), Ascii(recipient.certB64()), kTripleDes, 0));
-  return engine.m_errorCode == 0 ? b64 : std::string();
+  return engine.Code() == 0 ? b64 : std::string();
 }
 
 void BM_CertDecryptPkcs7(benchmark::State& state) {
@@ -323,7 +323,7 @@ void BM_CertDecryptPkcs7(benchmark::State& state) {
   CCapiEngine engine;
   for (auto _ : state) {
     BSTR plain = engine.CertDecryptPkcs7(Wide(wide), 0);
-    if (engine.m_errorCode != 0 || SysStringLen(plain) * 2 != state.range(0)) {
+    if (engine.Code() != 0 || SysStringLen(plain) * 2 != state.range(0)) {
       state.SkipWithError("CertDecryptPkcs7 failed");
       SysFreeString(plain);
       break;
