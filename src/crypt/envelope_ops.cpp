@@ -1,6 +1,7 @@
 // CertEncryptPkcs7 and CertDecryptPkcs7: a text enveloped for the holders of
 // the given certificates, and opened again with a key of the personal store,
 // or of a PFX file the user points to when the store has none.
+#include <windows.h>
 #include <oleauto.h>
 
 #include "cert/pfx_file.h"

@@ -1,6 +1,7 @@
 // SymEncrypt and SymDecrypt: DES or triple-DES in CBC mode under a key the
 // caller gives in hexadecimal (used as it is, no derivation), ciphertext as
 // one line of Base64.
+#include <windows.h>
 #include <oleauto.h>
 
 #include "crypt/crypt_text.h"
