@@ -71,23 +71,22 @@ TEST(WeakKeyCheck, EachRuleBrokenOnce) {
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[l.dq()] ^= 1; }));
   // Q^-1 mod P = QP
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[l.qp()] ^= 1; }));
-  // D * E mod (P - 1)(Q - 1) = 1 alone: D +/- lcm(P - 1, Q - 1) keeps DP
-  // and DQ but not the product.
+  // D * E mod lcm(P - 1, Q - 1) = 1 alone: another small prime exponent
+  // prime to (P - 1)(Q - 1) keeps every other rule.
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) {
     BN_CTX* ctx = BN_CTX_new();
-    BIGNUM *p = Field(*b, l.p(), l.half), *q = Field(*b, l.q(), l.half), *d = Field(*b, l.d(), l.whole);
-    BIGNUM *p1 = BN_dup(p), *q1 = BN_dup(q), *g = BN_new(), *lcm = BN_new();
+    BIGNUM *p1 = Field(*b, l.p(), l.half), *q1 = Field(*b, l.q(), l.half), *phi = BN_new(), *g = BN_new();
     BN_sub_word(p1, 1);
     BN_sub_word(q1, 1);
-    BN_gcd(g, p1, q1, ctx);
-    BN_mul(lcm, p1, q1, ctx);
-    BN_div(lcm, nullptr, lcm, g, ctx);
-    if (BN_cmp(d, lcm) >= 0)
-      BN_sub(d, d, lcm);
-    else
-      BN_add(d, d, lcm);
-    Store(b, l.d(), l.whole, d);
-    for (BIGNUM* x : {p, q, d, p1, q1, g, lcm}) BN_free(x);
+    BN_mul(phi, p1, q1, ctx);
+    BN_ULONG e = 3;
+    for (;; e += 2) {
+      BN_set_word(g, e);
+      BN_gcd(g, g, phi, ctx);
+      if (BN_is_one(g)) break;
+    }
+    (*b)[16] = static_cast<BYTE>(e), (*b)[17] = (*b)[18] = (*b)[19] = 0;
+    for (BIGNUM* x : {p1, q1, phi, g}) BN_free(x);
     BN_CTX_free(ctx);
   }));
   // gcd(E, (P - 1)(Q - 1)) = 1: an even exponent shares the factor 2.
@@ -97,6 +96,34 @@ TEST(WeakKeyCheck, EachRuleBrokenOnce) {
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { (*b)[12] = 8; }));
   EXPECT_TRUE(broken([&](std::vector<BYTE>* b) { std::fill(b->begin() + l.p(), b->begin() + l.dp(), 0); }));
   EXPECT_FALSE(kv::keys::RsaPrivateBlobConsistent(nullptr, 0));
+}
+
+// Generators that reduce D modulo lcm(P - 1, Q - 1) (OpenSSL from 2048 bits,
+// FIPS 186-4) make keys with D * E mod (P - 1)(Q - 1) other than 1; they are
+// sound. D +/- lcm is such a D: since E is odd and gcd(P - 1, Q - 1) even,
+// it never satisfies the product rule.
+TEST(WeakKeyCheck, ExponentModuloLcmIsSound) {
+  Layout l{};
+  std::vector<BYTE> blob = GoodBlob(&l);
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *p = Field(blob, l.p(), l.half), *q = Field(blob, l.q(), l.half), *d = Field(blob, l.d(), l.whole);
+  BIGNUM *e = Field(blob, 16, 4), *p1 = BN_dup(p), *q1 = BN_dup(q), *g = BN_new(), *phi = BN_new(), *lcm = BN_new(),
+         *t = BN_new();
+  BN_sub_word(p1, 1);
+  BN_sub_word(q1, 1);
+  BN_gcd(g, p1, q1, ctx);
+  BN_mul(phi, p1, q1, ctx);
+  BN_div(lcm, nullptr, phi, g, ctx);
+  if (BN_cmp(d, lcm) >= 0)
+    BN_sub(d, d, lcm);
+  else
+    BN_add(d, d, lcm);
+  Store(&blob, l.d(), l.whole, d);
+  BN_mod_mul(t, d, e, phi, ctx);
+  EXPECT_FALSE(BN_is_one(t));
+  EXPECT_TRUE(kv::keys::RsaPrivateBlobConsistent(blob.data(), blob.size()));
+  for (BIGNUM* x : {p, q, d, e, p1, q1, g, phi, lcm, t}) BN_free(x);
+  BN_CTX_free(ctx);
 }
 
 void BreakCoefficient(std::vector<BYTE>* blob) {
