@@ -1,6 +1,7 @@
 // The shared key/value area byte for byte: entry layout, error numbers,
 // in-place updates, removal, survival of a corrupted area, and several
-// processes reading and writing one area.
+// processes reading and writing one area, and nothing of it left once the
+// last process lets go.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -347,6 +348,30 @@ TEST(SharedArea, ConcurrentWritersLoseNothing) {
   DWORD end = 0;
   Entries(parent, &end);
   EXPECT_TRUE(ZeroFrom(parent, end));
+}
+
+TEST(SharedArea, NothingIsLeftOnceTheLastProcessLetsGo) {
+  kv::test::PrivateObjectFolder folder;
+  const std::string name = UniqueName("area");
+  const std::vector<std::string> names = {name, name + "_Event", name + "_Lock", "signerMedia_Event"};
+  {
+    cSharedMemory parent(name, kArea);
+    ASSERT_TRUE(parent.AddInt("signerMedia", 2));
+    // Watching the key's event keeps it, and its state, alive.
+    HANDLE keyEvent = CreateEventA(nullptr, TRUE, FALSE, "signerMedia_Event");
+    ASSERT_NE(keyEvent, nullptr);
+    EXPECT_EQ(RunInChild([&] {
+                cSharedMemory child(name, kArea);
+                return child.IsReady() && child.UpdateInt("signerMedia", 1) ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(WaitForSingleObject(keyEvent, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(parent.ReadInt("signerMedia", -1), 1);
+    CloseHandle(keyEvent);
+  }
+  EXPECT_EQ(folder.Leftovers(names), std::vector<std::string>{});
+  cSharedMemory again(name, kArea);
+  EXPECT_TRUE(again.Created()) << "the next user starts from an empty area";
 }
 
 }  // namespace

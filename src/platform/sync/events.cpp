@@ -2,10 +2,11 @@
 //
 // An event's state is one word in a per-user shared-memory object, so every
 // process of the user that opens the name sees SetEvent and ResetEvent. A
-// mutex is an flock on a per-user lock file: the lock goes with its holder,
+// mutex is an flock on the name's lock file: the lock goes with its holder,
 // so a crashed owner never leaves it taken (flock cannot tell that case apart,
-// so the next wait reports WAIT_OBJECT_0 rather than WAIT_ABANDONED). Waits
-// poll: nothing in the component waits long.
+// so the next wait reports WAIT_OBJECT_0 rather than WAIT_ABANDONED). Both
+// live as long as some handle of some process holds them (sync/object_hold.h).
+// Waits poll: nothing in the component waits long.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -22,11 +23,13 @@
 
 #include "kernel/handle_table.h"
 #include "sync/named_objects.h"
+#include "sync/object_hold.h"
 
 namespace {
 
 using kv::platform::HandleKind;
 using kv::platform::KernelObject;
+using kv::platform::sync::ObjectHold;
 
 class EventObject : public KernelObject {
  public:
@@ -38,42 +41,48 @@ class EventObject : public KernelObject {
   std::atomic<uint32_t> local{0};
   std::atomic<uint32_t>* state = &local;  // bit 0: signalled
   bool manualReset = true;
+  std::unique_ptr<ObjectHold> hold;  // named events only
 };
 
 class MutexObject : public KernelObject {
  public:
   static constexpr HandleKind kKind = HandleKind::Mutex;
   MutexObject() : KernelObject(kKind) {}
-  ~MutexObject() override {
-    if (fd >= 0) close(fd);
-  }
-  int fd = -1;
+  std::unique_ptr<ObjectHold> hold;
+  int fd = -1;  // the hold's lock file
   std::mutex guard;
   std::thread::id owner;
   int recursion = 0;
 };
 
-// Maps the event word of `name`; `existed` tells whether it was there before.
-std::atomic<uint32_t>* MapEventWord(const std::string& name, bool create, bool* existed) {
-  std::string shm = kv::platform::sync::ShmName("event", name);
-  *existed = false;
+// Maps the event word behind `hold`; a fresh name gets a new, reset word.
+std::atomic<uint32_t>* MapEventWord(const ObjectHold& hold, bool fresh) {
+  const char* shm = hold.ShmName().c_str();
   int fd = -1;
-  if (create) {
-    fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fresh) {
+    shm_unlink(shm);
+    fd = shm_open(shm, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 && ftruncate(fd, sizeof(std::atomic<uint32_t>)) != 0) {
+      const int error = errno;
       close(fd);
-      return nullptr;
+      errno = error;
+      fd = -1;
     }
-    if (fd < 0 && errno != EEXIST) return nullptr;
+  } else {
+    fd = shm_open(shm, O_RDWR | O_CLOEXEC, 0600);
   }
   if (fd < 0) {
-    fd = shm_open(shm.c_str(), O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    *existed = true;
+    SetLastError(kv::platform::sync::NamedObjectError(errno));
+    return nullptr;
   }
   void* p = mmap(nullptr, sizeof(std::atomic<uint32_t>), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const int error = errno;
   close(fd);
-  return p == MAP_FAILED ? nullptr : static_cast<std::atomic<uint32_t>*>(p);
+  if (p == MAP_FAILED) {
+    SetLastError(kv::platform::sync::NamedObjectError(error));
+    return nullptr;
+  }
+  return static_cast<std::atomic<uint32_t>*>(p);
 }
 
 HANDLE MakeEvent(BOOL manualReset, BOOL initialState, LPCSTR name, bool create) {
@@ -81,11 +90,18 @@ HANDLE MakeEvent(BOOL manualReset, BOOL initialState, LPCSTR name, bool create) 
   event->manualReset = manualReset != FALSE;
   bool existed = false;
   if (name && *name) {
-    event->state = MapEventWord(name, create, &existed);
-    if (!event->state) {
-      SetLastError(create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
-      return nullptr;
-    }
+    event->hold = ObjectHold::Acquire(
+        "event", name,
+        [&](ObjectHold& hold, bool fresh) {
+          if (fresh && !create) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return false;
+          }
+          event->state = MapEventWord(hold, fresh);
+          return event->state != nullptr;
+        },
+        &existed);
+    if (!event->hold) return nullptr;
   }
   if (!existed && initialState) event->state->store(1);
   HANDLE h = kv::platform::RegisterHandle(event);
@@ -124,23 +140,11 @@ extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
 extern "C" HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
   auto mutex = std::make_shared<MutexObject>();
   bool existed = false;
-  std::string folder = kv::platform::sync::LockFolder();
-  if (folder.empty()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
   std::string name = lpName && *lpName ? lpName : "anonymous." + std::to_string(getpid()) + "." +
                                                         std::to_string(reinterpret_cast<uintptr_t>(mutex.get()));
-  std::string path = folder + "/mutex." + kv::platform::sync::ObjectId(name) + ".lock";
-  mutex->fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (mutex->fd < 0 && errno == EEXIST) {
-    existed = true;
-    mutex->fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  }
-  if (mutex->fd < 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
+  mutex->hold = ObjectHold::Acquire("mutex", name, [](ObjectHold&, bool) { return true; }, &existed);
+  if (!mutex->hold) return nullptr;
+  mutex->fd = mutex->hold->LockFd();
   HANDLE h = kv::platform::RegisterHandle(mutex);
   if (!h) return nullptr;
   if (bInitialOwner) WaitForSingleObject(h, INFINITE);

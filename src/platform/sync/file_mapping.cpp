@@ -1,16 +1,9 @@
 // Named file mappings backed by POSIX shared memory, with the lifetime
 // Windows gives a pagefile-backed section: it exists while at least one
 // process holds a handle or a view, and the first process to create it after
-// that starts from zeroed memory, also when an earlier holder crashed.
-//
-// Holding is a shared fcntl lock on byte 0 of the name's lock file; the
-// creator decides under an exclusive lock on byte 1 whether any other process
-// still holds byte 0. fcntl locks vanish with their process, so a crash
-// cannot leave stale content alive. Within one process the holds of one name
-// are counted in memory (fcntl does not report a process its own locks). The
-// last holder of all unlinks the memory object, so nothing it held (a cached
-// password, say) outlives the processes that used it. A forked child takes
-// its own holds on the sections it inherits.
+// that starts from zeroed memory, also when an earlier holder crashed. The
+// holding and the removal by the last holder are those of every named object
+// (sync/object_hold.h); a view holds its section like a handle does.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -23,99 +16,29 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
-
-#include <pthread.h>
 
 #include "kernel/handle_table.h"
 #include "sync/named_objects.h"
+#include "sync/object_hold.h"
 
 namespace kv::platform::sync {
 namespace {
 
-bool LockByte(int fd, short type, off_t byte, bool wait) {
-  struct flock fl = {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = byte;
-  fl.l_len = 1;
-  while (fcntl(fd, wait ? F_SETLKW : F_SETLK, &fl) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
-}
-
-bool OtherProcessHolds(int fd) {
-  struct flock fl = {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 1;
-  if (fcntl(fd, F_GETLK, &fl) != 0) return true;  // cannot tell: do not wipe
-  return fl.l_type != F_UNLCK;
-}
-
-// Guards the holds and views of this process. Recursive because a hold that
-// Acquire gives up on is destroyed while Acquire still has it.
-std::recursive_mutex g_lock;
-
-struct SectionHold;
-std::map<std::string, std::weak_ptr<SectionHold>>& Holds() {
-  static auto* holds = new std::map<std::string, std::weak_ptr<SectionHold>>;
-  return *holds;
-}
-
-// This process's hold on one named section.
-struct SectionHold {
-  std::string name;
-  std::string shmName;
-  int lockFd = -1;
+// One handle's (or, after its handle closed, its views') hold on a section.
+struct Section {
+  std::unique_ptr<ObjectHold> hold;
   int shmFd = -1;
   uint64_t size = 0;
-  bool holding = false;  // the shared lock on byte 0 was taken
-  ~SectionHold();
+  ~Section() {
+    if (shmFd >= 0) close(shmFd);
+  }
 };
 
-SectionHold::~SectionHold() {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  // A newer hold of the same name may have been made while this one was on
-  // its way out; closing our descriptor drops the process's fcntl locks on
-  // the file, theirs included, so it takes its lock again.
-  std::shared_ptr<SectionHold> successor;
-  auto it = Holds().find(name);
-  if (it != Holds().end()) {
-    successor = it->second.lock();
-    if (!successor) Holds().erase(it);
-  }
-  if (holding && !successor && lockFd >= 0) {
-    // Last holder of this process: if no other process holds the section
-    // either, its memory goes now.
-    LockByte(lockFd, F_UNLCK, 0, false);
-    if (LockByte(lockFd, F_WRLCK, 1, true) && !OtherProcessHolds(lockFd)) shm_unlink(shmName.c_str());
-  }
-  if (shmFd >= 0) close(shmFd);
-  if (lockFd >= 0) close(lockFd);
-  if (successor && successor.get() != this && successor->holding) LockByte(successor->lockFd, F_RDLCK, 0, false);
-}
-
-// fork: the child inherits the holds' descriptors but not their fcntl locks,
-// so it takes them again; the lock keeps other threads out meanwhile.
-void PrepareFork() { g_lock.lock(); }
-void ParentAfterFork() { g_lock.unlock(); }
-void ChildAfterFork() {
-  for (auto& entry : Holds()) {
-    if (auto hold = entry.second.lock()) {
-      if (hold->holding) LockByte(hold->lockFd, F_RDLCK, 0, false);
-    }
-  }
-  // The owner recorded in the lock is the parent's thread, which the child
-  // cannot unlock as: it starts from a new, free lock instead.
-  new (&g_lock) std::recursive_mutex;
-}
-const bool g_forkHandlers = pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork) == 0;
+// Guards the views of this process.
+std::mutex g_lock;
 
 struct View {
-  std::shared_ptr<SectionHold> hold;
+  std::shared_ptr<Section> section;
   size_t length;
 };
 std::map<const void*, View>& Views() {
@@ -126,76 +49,42 @@ std::map<const void*, View>& Views() {
 class FileMappingObject : public KernelObject {
  public:
   static constexpr HandleKind kKind = HandleKind::FileMapping;
-  explicit FileMappingObject(std::shared_ptr<SectionHold> h) : KernelObject(kKind), hold(std::move(h)) {}
-  std::shared_ptr<SectionHold> hold;
+  explicit FileMappingObject(std::shared_ptr<Section> s) : KernelObject(kKind), section(std::move(s)) {}
+  std::shared_ptr<Section> section;
 };
 
-DWORD ErrnoToWin32(int e) {
-  switch (e) {
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOMEM:
-    case ENOSPC: return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    default: return ERROR_INVALID_PARAMETER;
-  }
-}
-
 // Opens (create = false) or creates-or-opens the section `name`.
-std::shared_ptr<SectionHold> Acquire(const std::string& name, bool create, uint64_t size, bool* existed) {
-  (void)g_forkHandlers;
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (auto held = Holds()[name].lock()) {
-    *existed = true;
-    return held;
-  }
-  std::string folder = LockFolder();
-  if (folder.empty()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  auto hold = std::make_shared<SectionHold>();
-  hold->name = name;
-  hold->shmName = ShmName("section", name);
-  std::string lockPath = folder + "/section." + ObjectId(name) + ".lock";
-  hold->lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (hold->lockFd < 0) {
-    SetLastError(ErrnoToWin32(errno));
-    return nullptr;
-  }
-  LockByte(hold->lockFd, F_WRLCK, 1, true);
-  bool fresh = !OtherProcessHolds(hold->lockFd);
-  bool ok = true;
-  if (fresh) {
-    if (!create) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      ok = false;
-    } else {
-      shm_unlink(hold->shmName.c_str());
-      hold->shmFd = shm_open(hold->shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (hold->shmFd < 0 || ftruncate(hold->shmFd, static_cast<off_t>(size)) != 0) {
-        SetLastError(ErrnoToWin32(errno));
-        ok = false;
-      }
-      hold->size = size;
-    }
-  } else {
-    hold->shmFd = shm_open(hold->shmName.c_str(), O_RDWR | O_CLOEXEC, 0600);
-    struct stat st;
-    if (hold->shmFd < 0 || fstat(hold->shmFd, &st) != 0) {
-      SetLastError(ErrnoToWin32(errno));
-      ok = false;
-    } else {
-      hold->size = static_cast<uint64_t>(st.st_size);
-    }
-  }
-  if (ok) ok = hold->holding = LockByte(hold->lockFd, F_RDLCK, 0, true);
-  LockByte(hold->lockFd, F_UNLCK, 1, false);
-  if (!ok) return nullptr;
-  *existed = !fresh;
-  Holds()[name] = hold;
-  return hold;
+std::shared_ptr<Section> Acquire(const std::string& name, bool create, uint64_t size, bool* existed) {
+  auto section = std::make_shared<Section>();
+  section->hold = ObjectHold::Acquire(
+      "section", name,
+      [&](ObjectHold& hold, bool fresh) {
+        if (fresh) {
+          if (!create) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return false;
+          }
+          // Whatever is left under the name is a dead holder's: start anew.
+          shm_unlink(hold.ShmName().c_str());
+          section->shmFd = shm_open(hold.ShmName().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+          if (section->shmFd < 0 || ftruncate(section->shmFd, static_cast<off_t>(size)) != 0) {
+            SetLastError(NamedObjectError(errno));
+            return false;
+          }
+          section->size = size;
+          return true;
+        }
+        section->shmFd = shm_open(hold.ShmName().c_str(), O_RDWR | O_CLOEXEC, 0600);
+        struct stat st;
+        if (section->shmFd < 0 || fstat(section->shmFd, &st) != 0) {
+          SetLastError(NamedObjectError(errno));
+          return false;
+        }
+        section->size = static_cast<uint64_t>(st.st_size);
+        return true;
+      },
+      existed);
+  return section->hold ? section : nullptr;
 }
 
 }  // namespace
@@ -218,7 +107,7 @@ extern "C" HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES,
     name = "anonymous." + std::to_string(getpid()) + "." + std::to_string(++counter);
   }
   bool existed = false;
-  std::shared_ptr<kv::platform::sync::SectionHold> hold;
+  std::shared_ptr<kv::platform::sync::Section> hold;
   if (size == 0) {
     // Windows needs a size to create; opening an existing one works without.
     hold = kv::platform::sync::Acquire(name, false, 0, &existed);
@@ -252,7 +141,7 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
   auto mapping = kv::platform::LookupHandle<FileMappingObject>(hFileMappingObject);
   if (!mapping) return nullptr;
   uint64_t offset = (uint64_t(dwFileOffsetHigh) << 32) | dwFileOffsetLow;
-  uint64_t size = mapping->hold->size;
+  uint64_t size = mapping->section->size;
   if (offset % 65536 != 0 || offset > size || (dwNumberOfBytesToMap && offset + dwNumberOfBytesToMap > size)) {
     SetLastError(offset % 65536 ? ERROR_MAPPED_ALIGNMENT : ERROR_ACCESS_DENIED);
     return nullptr;
@@ -265,20 +154,20 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
   int prot = PROT_READ;
   if (dwDesiredAccess & (FILE_MAP_WRITE | FILE_MAP_COPY)) prot |= PROT_WRITE;
   int flags = (dwDesiredAccess & FILE_MAP_COPY) && !(dwDesiredAccess & FILE_MAP_WRITE) ? MAP_PRIVATE : MAP_SHARED;
-  void* p = mmap(nullptr, length, prot, flags, mapping->hold->shmFd, static_cast<off_t>(offset));
+  void* p = mmap(nullptr, length, prot, flags, mapping->section->shmFd, static_cast<off_t>(offset));
   if (p == MAP_FAILED) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
-  kv::platform::sync::Views()[p] = kv::platform::sync::View{mapping->hold, length};
+  std::lock_guard<std::mutex> guard(kv::platform::sync::g_lock);
+  kv::platform::sync::Views()[p] = kv::platform::sync::View{mapping->section, length};
   return p;
 }
 
 extern "C" BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress) {
   kv::platform::sync::View view;
   {
-    std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
+    std::lock_guard<std::mutex> guard(kv::platform::sync::g_lock);
     auto& views = kv::platform::sync::Views();
     auto it = views.find(lpBaseAddress);
     if (it == views.end()) {
@@ -298,7 +187,7 @@ extern "C" SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATI
     return 0;
   }
   // Only the views of file mappings are known here.
-  std::lock_guard<std::recursive_mutex> guard(kv::platform::sync::g_lock);
+  std::lock_guard<std::mutex> guard(kv::platform::sync::g_lock);
   auto& views = kv::platform::sync::Views();
   auto it = views.upper_bound(lpAddress);
   if (it == views.begin()) {

@@ -25,9 +25,9 @@ std::string ObjectId(const std::string& name) {
   return id + suffix;
 }
 
-std::string ShmName(const char* kind, const std::string& name) {
-  return "/korvessa." + std::to_string(getuid()) + "." + kind + "." + ObjectId(name);
-}
+std::string ShmPrefix() { return "/korvessa." + std::to_string(getuid()) + "."; }
+
+std::string ShmName(const char* kind, const std::string& name) { return ShmPrefix() + kind + "." + ObjectId(name); }
 
 std::string LockFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");

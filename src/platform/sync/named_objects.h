@@ -17,6 +17,10 @@ std::string ObjectId(const std::string& name);
 // "/korvessa.<uid>.<kind>.<id>", for shm_open.
 std::string ShmName(const char* kind, const std::string& name);
 
+// "/korvessa.<uid>.": the lock file "<kind>.<id>.lock" belongs to the
+// memory object ShmPrefix() + "<kind>.<id>".
+std::string ShmPrefix();
+
 // The user's private folder for lock files, created on demand.
 std::string LockFolder();
 

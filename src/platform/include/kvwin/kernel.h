@@ -203,11 +203,3 @@ static inline PVOID SecureZeroMemory(PVOID ptr, SIZE_T cnt) {
 #ifdef __cplusplus
 }
 #endif
-
-// Zeroes memory in a way the compiler may not drop as a dead store (key
-// material on its way out). Inline on Windows too.
-static inline PVOID SecureZeroMemory(PVOID ptr, SIZE_T cnt) {
-  volatile BYTE* p = (volatile BYTE*)ptr;
-  while (cnt--) *p++ = 0;
-  return ptr;
-}
