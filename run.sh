@@ -71,6 +71,22 @@ check_dll_exports() {
   echo "korvessa.dll ($arch): $(echo "$want" | grep -c . || true) exports as declared"
 }
 
+# --- Wine stage: the cross-built DLL loaded and exercised under Wine -------
+# (tests/wine/run.sh). The zh_TW locale gives Wine code page 950.
+wine_stage() {
+  if ! locale -a 2>/dev/null | grep -qix 'zh_TW.utf8'; then
+    local sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo=sudo
+    $sudo sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen
+    $sudo locale-gen >/dev/null
+  fi
+  local arch
+  for arch in "$@"; do
+    log "Wine ($arch)"
+    bash tests/wine/run.sh "$ROOT/build/mingw-$arch"
+  done
+}
+
 cmd=${1:-}
 case "$cmd" in
   demo)
@@ -92,6 +108,10 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
+    # x86 runs where wine32 (i386 architecture) is installed.
+    wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
+    log "COM server under Wine (x86_64)"
+    bash tests/wine/com/run.sh "$ROOT/build/mingw-x86_64"
     log "all done"
     ;;
   bench)

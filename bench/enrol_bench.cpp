@@ -50,7 +50,7 @@ void BM_CreatePKCS10(benchmark::State& state) {
   CCapiEngine engine;
   for (auto _ : state) {
     BSTR request = engine.CreatePKCS10(Name(), static_cast<LONG>(state.range(0)), 0);
-    if (engine.m_errorCode != 0) state.SkipWithError("CreatePKCS10 failed");
+    if (engine.Code() != 0) state.SkipWithError("CreatePKCS10 failed");
     SysFreeString(request);
   }
 }

@@ -108,7 +108,7 @@ const std::string kContent = "Buy 1000 shares of 2330 at 600, order 0000123456";
 void SignLoop(benchmark::State& state, CCapiEngine& engine) {
   for (auto _ : state) {
     BSTR signature = engine.SignPkcs7(Ascii(kContent), 0);
-    if (engine.m_errorCode != 0) {
+    if (engine.Code() != 0) {
       state.SkipWithError("SignPkcs7 failed");
       SysFreeString(signature);
       break;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "crypt/envelope.h"
+#include "fuzz_home.h"
 
 namespace {
 
@@ -57,8 +58,7 @@ HCERTSTORE MakeRecipientStore() {
 
 const Fixture& TheFixture() {
   static Fixture fixture = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
+    kv::fuzz::UseThrowawayHome();
     Fixture f;
     f.store = MakeRecipientStore();
     if (!f.store) std::abort();

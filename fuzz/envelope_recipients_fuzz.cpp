@@ -13,6 +13,7 @@
 
 #include "codec/byte_buffer.h"
 #include "crypt/envelope_recipients.h"
+#include "fuzz_home.h"
 
 namespace {
 
@@ -31,12 +32,7 @@ std::string Dressed(uint8_t form, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool homeSet = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)homeSet;
+  kv::fuzz::UseThrowawayHome();
   if (size == 0) return 0;
   const std::string text = Dressed(data[0], data + 1, size - 1);
   kv::crypt::CRecipientList recipients;

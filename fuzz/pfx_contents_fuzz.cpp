@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "fuzz_home.h"
 
 namespace {
 
@@ -32,12 +33,7 @@ void DeleteKeys(HCERTSTORE store) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool homeSet = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)homeSet;
+  kv::fuzz::UseThrowawayHome();
   const unsigned char* p = data;
   PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(size));
   if (!p12) {

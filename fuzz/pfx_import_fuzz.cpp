@@ -6,15 +6,10 @@
 #include <cstdlib>
 #include <cstdint>
 #include <string>
+#include "fuzz_home.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Imported keys land in a throw-away home.
-  static bool homeSet = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)homeSet;
+  kv::fuzz::UseThrowawayHome();
   CRYPT_DATA_BLOB blob{static_cast<DWORD>(size), const_cast<BYTE*>(data)};
   if (!PFXIsPFXBlob(&blob)) return 0;
   const WCHAR* passwords[] = {u"1234", u"", nullptr};

@@ -8,22 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "registry/registry_text.h"
+#include "fuzz_home.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool homeSet = [] {
-    char folder[] = "/tmp/korvessa-fuzz-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)homeSet;
+  kv::fuzz::UseThrowawayHome();
   namespace reg = kv::platform::registry;
-  std::u16string wide = reg::AnsiToWide(reinterpret_cast<const char*>(data), size);
+  std::u16string wide = kv::AnsiToUtf16(reinterpret_cast<const char*>(data), size);
   std::vector<std::u16string> parts;
   if (reg::SplitKeyPath(wide, &parts))
     for (const std::u16string& part : parts) reg::FoldName(part);
-  reg::WideToAnsi(wide.data(), wide.size());
-  reg::Utf8ToWide(reg::WideToUtf8(wide));
+  kv::Utf16ToAnsi(wide.data(), wide.size());
+  kv::Utf8ToUtf16Lossy(kv::Utf16ToUtf8(wide));
 
   std::string name(reinterpret_cast<const char*>(data), size);
   name = name.substr(0, name.find('\0'));

@@ -19,7 +19,7 @@ namespace {
 
 template <typename T>
 T SignerField(CCapiEngine& engine, const std::function<T(const CCertInfo&)>& field) {
-  engine.m_errorCode = ERR_SUCCESS;
+  engine.ResetError();
   CCertInfo info;
   info.LoadEncoded(engine.m_signerCert.Data(), engine.m_signerCert.Size());
   return field(info);

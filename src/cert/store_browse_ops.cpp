@@ -20,12 +20,9 @@ HCERTSTORE OpenPersonalStore() {
 }  // namespace
 
 LONG CCapiEngine::GetIECertCount() {
-  if (m_ieProtectedMode) {
-    m_errorCode = ERR_IE_PROTECTED_MODE;
-    return 0;
-  }
+  if (RefuseInProtectedMode()) return 0;
   m_ieCerts.clear();
-  m_errorCode = ERR_SUCCESS;
+  ResetError();
   HCERTSTORE store = OpenPersonalStore();
   if (!store) {
     // A store that cannot be read (its storage damaged or unreadable) is not
@@ -46,10 +43,7 @@ LONG CCapiEngine::GetIECertCount() {
 
 // Reads one field of the snapshot's certificate at `index` (1-based).
 static BSTR SnapshotField(CCapiEngine& engine, LONG index, const std::function<std::string(const CCertInfo&)>& field) {
-  if (engine.m_ieProtectedMode) {
-    engine.m_errorCode = ERR_IE_PROTECTED_MODE;
-    return kv::NarrowToBstr("");
-  }
+  if (engine.RefuseInProtectedMode()) return kv::NarrowToBstr("");
   if (index < 1 || static_cast<size_t>(index) > engine.m_ieCerts.size()) return kv::NarrowToBstr("");
   const std::vector<BYTE>& der = engine.m_ieCerts[static_cast<size_t>(index) - 1];
   PCCERT_CONTEXT context = CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size()));
@@ -72,13 +66,19 @@ BSTR CCapiEngine::GetIECertNotAfter(LONG i) { return SnapshotField(*this, i, &CC
 BSTR CCapiEngine::GetIECertFinger(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetFingerprint); }
 
 LONG CCapiEngine::DeleteIECert(LONG index) {
-  m_errorCode = ERR_SUCCESS;
-  if (m_ieProtectedMode) return m_errorCode = ERR_IE_PROTECTED_MODE;
+  ResetError();
+  if (RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   ErrorCode result = ERR_CERT_NOT_FOUND;
-  if (index < 1 || static_cast<size_t>(index) > m_ieCerts.size()) return m_errorCode = result;
+  if (index < 1 || static_cast<size_t>(index) > m_ieCerts.size()) {
+    Fail(result);
+    return result;
+  }
   const std::vector<BYTE> listed = m_ieCerts[static_cast<size_t>(index) - 1];
   PCCERT_CONTEXT probe = CertCreateCertificateContext(kCertEncoding, listed.data(), static_cast<DWORD>(listed.size()));
-  if (!probe) return m_errorCode = result;
+  if (!probe) {
+    Fail(result);
+    return result;
+  }
   HCERTSTORE store = OpenPersonalStore();
   if (store) {
     PCCERT_CONTEXT context = nullptr;
@@ -91,12 +91,13 @@ LONG CCapiEngine::DeleteIECert(LONG index) {
         result = ERR_SUCCESS;
         m_ieCerts.clear();
       } else {
-        m_capiError = GetLastError();
+        FailWithLastError(result);
       }
       break;
     }
     CertCloseStore(store, 0);
   }
   CertFreeCertificateContext(probe);
-  return m_errorCode = result;
+  Finish(result);
+  return result;
 }

@@ -33,11 +33,11 @@ CDigestBuffer& ChooseDigest(LONG flags, CMd5Digest& md5, CSha1Digest& sha1, CSha
 }  // namespace
 
 BSTR CCapiEngine::Hash(BSTR strPlainText, LONG dwFlags) {
-  m_errorCode = ERR_SUCCESS;
+  ResetError();
   std::string result;
   const UINT characters = strPlainText != nullptr ? SysStringLen(strPlainText) : 0;
   if (characters == 0) {
-    m_errorCode = ERR_BAD_PARAM;
+    Fail(ERR_BAD_PARAM);
   } else {
     std::string converted;
     const void* input = strPlainText;
@@ -56,7 +56,7 @@ BSTR CCapiEngine::Hash(BSTR strPlainText, LONG dwFlags) {
     CDigestBuffer& digest = ChooseDigest(dwFlags, md5, sha1, sha256, sha512);
     CByteBuffer hex;
     if (!digest.Compute(input, inputLength) || !hex.EncodeHex(digest.Data(), digest.Size())) {
-      m_errorCode = ERR_MEM_ALLOC;
+      Fail(ERR_MEM_ALLOC);
     }
     result = hex.c_str();
   }
@@ -65,7 +65,7 @@ BSTR CCapiEngine::Hash(BSTR strPlainText, LONG dwFlags) {
 }
 
 BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
-  m_errorCode = ERR_SUCCESS;
+  ResetError();
   std::string path = kv::TakeNarrow(strFileName);
   std::string result;
   do {
@@ -73,25 +73,24 @@ BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
       // No path: the user picks the file in the open-file dialog.
       const ErrorCode chosen = kv::ui::AskFileToHash(&path);
       if (chosen != ERR_SUCCESS) {
-        m_errorCode = chosen;
+        Fail(chosen);
         break;
       }
     }
     if (!PathFileExistsA(path.c_str())) {
-      m_errorCode = ERR_FILE_NOT_FOUND;
+      Fail(ERR_FILE_NOT_FOUND);
       break;
     }
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      m_capiError = GetLastError();
-      m_errorCode = ERR_FILE_READ;
+      FailWithLastError(ERR_FILE_READ);
       break;
     }
     CByteBuffer chunk;
     if (!chunk.Allocate(static_cast<int32_t>(kFileChunk))) {
       CloseHandle(file);
-      m_errorCode = ERR_MEM_ALLOC;
+      Fail(ERR_MEM_ALLOC);
       break;
     }
     kv::digest::Hasher hasher(kv::digest::AlgorithmFromHashFlags(dwFlags));
@@ -100,7 +99,7 @@ BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(file, chunk.Data(), kFileChunk, &got, nullptr)) {
-        m_capiError = GetLastError();
+        FailWithLastError(ERR_FILE_READ);
         readFailed = true;
         break;
       }
@@ -111,13 +110,13 @@ BSTR CCapiEngine::HashFile(BSTR strFileName, LONG dwFlags) {
     CloseHandle(file);
     // An empty file is refused like an unreadable one.
     if (readFailed || total == 0) {
-      m_errorCode = ERR_FILE_READ;
+      Fail(ERR_FILE_READ);
       break;
     }
     uint8_t digest[kv::digest::kMaxDigestLength];
     hasher.Final(digest);
     CByteBuffer hex;
-    if (!hex.EncodeHex(digest, static_cast<int32_t>(hasher.length()))) m_errorCode = ERR_MEM_ALLOC;
+    if (!hex.EncodeHex(digest, static_cast<int32_t>(hasher.length()))) Fail(ERR_MEM_ALLOC);
     result = hex.c_str();
   } while (false);
   return kv::NarrowToBstr(result);

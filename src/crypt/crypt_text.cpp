@@ -1,6 +1,7 @@
 // Plain-text bytes of the encryption operations and their way back to text.
 #include "crypt/crypt_text.h"
 
+#include <windows.h>
 #include <oleauto.h>
 
 #include <cstring>

@@ -65,17 +65,15 @@ std::string WindowsDrive() {
 }  // namespace
 
 CCapiEngine::CCapiEngine()
-    : m_errorCode(ERR_SUCCESS),
-      m_capiError(0),
-      m_osVersion(),
+    : m_osVersion(),
       m_request(std::make_unique<CCertRequestManager>()),
       m_signerSource(-1),
       m_pwdMinLen(kDefaultPwdMinLen),
       m_pwdMaxLen(kDefaultPwdMaxLen),
-      m_signerCache(nullptr),
       m_ieProtectedMode(false),
-      m_signerStore(nullptr),
-      m_signerProv(0) {
+      m_signerProv(0),
+      m_errorCode(ERR_SUCCESS),
+      m_capiError(0) {
   m_ieProtectedMode = ProbeProtectedMode();
 
   m_osVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);  // 148
@@ -97,16 +95,14 @@ CCapiEngine::~CCapiEngine() {
   // follow in reverse order of declaration. The signer's store is closed too,
   // so an engine that goes away does not leak it; its provider handle is
   // cached by the certificate context and goes with it.
-  delete m_signerCache;
-  m_signerCache = nullptr;
+  m_signerCache.reset();
   m_ieCerts.clear();
-  delete m_signerStore;
-  m_signerStore = nullptr;
+  m_signerStore.reset();
 }
 
 bool CCapiEngine::RefuseInProtectedMode() {
   if (!m_ieProtectedMode) return false;
-  m_errorCode = ERR_IE_PROTECTED_MODE;
+  Fail(ERR_IE_PROTECTED_MODE);
   return true;
 }
 

@@ -42,7 +42,13 @@ class CCapiEngine {
   result name(KV_PARAM_LIST(KV_DECLARE_PARAM, params));
 #include "engine/operation_table.h"
 
-  // --- entry and failure rules every operation follows ---
+  // --- the error state: the only way in ---
+  // Operations (and the helpers they hand the engine to) change the result
+  // code and the platform number only through these verbs, so every rule
+  // about them (what an entry clears, when the platform error is taken)
+  // lives here. The four getter operations read the state and never change
+  // it; code inside the component reads it with Code() / PlatformError().
+
   // Clears the result code at the start of an operation; the platform number
   // of an earlier failure stays readable.
   void ResetError() { m_errorCode = ERR_SUCCESS; }
@@ -67,12 +73,22 @@ class CCapiEngine {
     m_capiError = platformError;
     m_errorCode = code;
   }
+  // Records a failure of the engine's own; the platform number stays.
   void Fail(ErrorCode code) { m_errorCode = code; }
+  // Ends an operation whose steps return a code: records that code, success
+  // or failure, and leaves the platform number as the steps left it.
+  void Finish(ErrorCode code) { m_errorCode = code; }
+  // Keeps the platform number a step reported, whatever its outcome, for
+  // the code the operation ends with (some operations report the number of
+  // the last platform call even when a later check fails).
+  void NotePlatformError(DWORD platformError) { m_capiError = platformError; }
+
+  // What the last operation left: the result code and the platform number.
+  ErrorCode Code() const { return m_errorCode; }
+  DWORD PlatformError() const { return m_capiError; }
 
   // Members, in declaration order. Members of subsystems that are not built
   // yet arrive with them.
-  ErrorCode m_errorCode;
-  DWORD m_capiError;
   OSVERSIONINFOA m_osVersion;
   // Provider choice, key and request generation, pending requests.
   std::unique_ptr<CCertRequestManager> m_request;
@@ -93,10 +109,16 @@ class CCapiEngine {
   std::string m_defaultPfxPrefix;
   std::string m_csrForSign;
   std::string m_csrForEncrypt;
-  cSharedMemory* m_signerCache;
+  // Owned; the types stay incomplete here so this header knows no
+  // subsystem's internals (the destructor is defined where they are complete).
+  std::unique_ptr<cSharedMemory> m_signerCache;
   bool m_ieProtectedMode;
-  CCertFinder* m_signerStore;
+  std::unique_ptr<CCertFinder> m_signerStore;
   HCRYPTPROV m_signerProv;
+
+ private:
+  ErrorCode m_errorCode;
+  DWORD m_capiError;
 };
 
 // The process's engine, shared by every door.

@@ -23,6 +23,7 @@ inline constexpr ErrorMessageEntry kErrorMessages[] = {
     {ERR_PROPERTY_FILE_WRITE, u8"PROPERTY 檔無法寫入(%d)"},
     {ERR_IE_PROTECTED_MODE, u8"IE 受保護模式已啟動, 請加入信任網站, 並使用預設保護模式(關閉)(%d)"},
     {ERR_RSA_WEAK_KEY, u8"RSA 產生弱金鑰, 無法使用(%d)"},
+    {ERR_SITE_NOT_ALLOWED, u8"此網站未列入授權網站清單, 無法使用本元件(%d)"},
     {ERR_SC_SERVICE_STOPPED, u8"智慧卡服務, 已經停止(%d)"},
     {ERR_SC_INSERT_TIMEOUT, u8"智慧卡拔插, 作業逾時(%d)"},
     {ERR_SC_INSERT, u8"智慧卡拔插錯誤(%d)"},

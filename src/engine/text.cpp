@@ -1,36 +1,25 @@
-// Narrow/wide conversions through the platform's code-page calls, and the
+// Narrow/wide conversions (on the shared ANSI wrapper and UTF codec), and the
 // lead-byte-aware scans of narrow strings.
 #include "engine/text.h"
 
+#include <windows.h>
 #include <oleauto.h>
 
-#include <vector>
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 
 namespace kv {
 
 std::string WideToNarrow(LPCWSTR text, int length) {
   if (!text) return {};
   if (length < 0) length = lstrlenW(text);
-  if (length == 0) return {};
-  int needed = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return {};
-  std::string out(static_cast<size_t>(needed), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], needed, nullptr, nullptr);
-  return out;
+  return Utf16ToAnsi(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(length));
 }
 
-std::u16string NarrowToWide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), n, nullptr, 0);
-  if (needed <= 0) return {};
-  std::u16string out(static_cast<size_t>(needed), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), n, reinterpret_cast<LPWSTR>(&out[0]), needed);
-  return out;
-}
+std::u16string NarrowToWide(const std::string& text) { return AnsiToUtf16(text); }
 
 BSTR NarrowToBstr(const std::string& text) {
-  std::u16string wide = NarrowToWide(text);
+  std::u16string wide = AnsiToUtf16(text);
   return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
 }
 
@@ -42,11 +31,7 @@ std::string TakeNarrow(BSTR arg) {
 
 std::string Utf8ToNarrow(const char* utf8) {
   if (!utf8 || !*utf8) return {};
-  int needed = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (needed <= 0) return {};
-  std::vector<WCHAR> wide(static_cast<size_t>(needed));
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), needed);
-  return WideToNarrow(wide.data(), needed - 1);
+  return Utf16ToAnsi(Utf8ToUtf16Lossy(utf8));
 }
 
 size_t FindBackslash(const std::string& text, size_t from) {

@@ -22,11 +22,11 @@ struct ValueName {
 
 // Checks shared by the four operations, in their order: a name with a
 // backslash, then the protected-mode refusal.
-ErrorCode SplitValueName(const CCapiEngine& engine, const std::string& name, ValueName* out) {
+ErrorCode SplitValueName(CCapiEngine& engine, const std::string& name, ValueName* out) {
   if (name.empty()) return ERR_BAD_PARAM;
   size_t slash = kv::FindLastBackslash(name);
   if (slash == std::string::npos) return ERR_BAD_PARAM;
-  if (engine.m_ieProtectedMode) return ERR_IE_PROTECTED_MODE;
+  if (engine.RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   out->keyPath = name.substr(0, slash);
   out->valueName = name.substr(slash + 1);
   return ERR_SUCCESS;
@@ -65,41 +65,41 @@ bool ReadValueText(HKEY key, const std::string& valueName, std::string* text) {
 }
 
 BSTR ReadRegistryText(CCapiEngine& engine, HKEY root, BSTR strName) {
-  engine.m_errorCode = ERR_SUCCESS;
+  engine.ResetError();
   ValueName name;
   ErrorCode code = SplitValueName(engine, kv::TakeNarrow(strName), &name);
   if (code != ERR_SUCCESS) {
-    engine.m_errorCode = code;
+    engine.Fail(code);
     return kv::NarrowToBstr("");
   }
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, name.keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    engine.m_errorCode = ERR_ACCESS_DENIED;
+    engine.Fail(ERR_ACCESS_DENIED);
     return kv::NarrowToBstr("");
   }
   std::string text;
-  if (!ReadValueText(key, name.valueName, &text)) engine.m_errorCode = ERR_ACCESS_DENIED;
+  if (!ReadValueText(key, name.valueName, &text)) engine.Fail(ERR_ACCESS_DENIED);
   RegCloseKey(key);
   return kv::NarrowToBstr(text);
 }
 
 LONG WriteRegistryValue(CCapiEngine& engine, BSTR strName, DWORD type, const BYTE* data, DWORD size) {
-  engine.m_errorCode = ERR_SUCCESS;
+  engine.ResetError();
   ValueName name;
   ErrorCode code = SplitValueName(engine, kv::TakeNarrow(strName), &name);
   if (code != ERR_SUCCESS) {
-    engine.m_errorCode = code;
-    return engine.m_errorCode;
+    engine.Fail(code);
+    return code;
   }
   HKEY key = nullptr;
   if (RegCreateKeyA(HKEY_CURRENT_USER, name.keyPath.c_str(), &key) != ERROR_SUCCESS) {
-    engine.m_errorCode = ERR_ACCESS_DENIED;
-    return engine.m_errorCode;
+    engine.Fail(ERR_ACCESS_DENIED);
+    return ERR_ACCESS_DENIED;
   }
   if (RegSetValueExA(key, name.valueName.c_str(), 0, type, data, size) != ERROR_SUCCESS)
-    engine.m_errorCode = ERR_ACCESS_DENIED;
+    engine.Fail(ERR_ACCESS_DENIED);
   RegCloseKey(key);
-  return engine.m_errorCode;
+  return engine.Code();
 }
 
 }  // namespace

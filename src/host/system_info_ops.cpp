@@ -19,17 +19,13 @@ constexpr ULONG kAdapterBufferSize = 10240;
 }  // namespace
 
 BSTR CCapiEngine::GetMacAddress() {
-  m_errorCode = ERR_SUCCESS;
-  m_capiError = 0;
-  if (m_ieProtectedMode) {
-    m_errorCode = ERR_IE_PROTECTED_MODE;
-    return kv::NarrowToBstr("");
-  }
+  ResetErrors();
+  if (RefuseInProtectedMode()) return kv::NarrowToBstr("");
   std::vector<BYTE> buffer(kAdapterBufferSize, 0);
   ULONG size = kAdapterBufferSize;
   auto* adapters = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data());
   if (GetAdaptersInfo(adapters, &size) != ERROR_SUCCESS) {
-    m_errorCode = ERR_GENERAL;
+    Fail(ERR_GENERAL);
     return kv::NarrowToBstr("");
   }
   std::string text;
@@ -58,7 +54,6 @@ BSTR CCapiEngine::GetOSName() {
 }
 
 BSTR CCapiEngine::GetUserHomePath() {
-  m_errorCode = ERR_SUCCESS;
-  m_capiError = 0;
+  ResetErrors();
   return kv::NarrowToBstr(m_homePath);
 }

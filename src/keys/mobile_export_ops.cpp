@@ -91,7 +91,7 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
     }
     BSTR result = FinishRecord(*this, context, secret.password, blob);
     CertFreeCertificateContext(context);
-    if (m_errorCode == ERR_SUCCESS) {
+    if (Code() == ERR_SUCCESS) {
       m_exportedPfxPath = folder;
       m_exportedPfxName = fileName;
     }

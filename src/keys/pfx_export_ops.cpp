@@ -226,6 +226,6 @@ LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPass
   ResetErrors();
   m_exportedPfxPath.clear();
   m_exportedPfxName.clear();
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
   return run.Run();
 }

@@ -86,7 +86,7 @@ class CertificateWalk {
       code_ = ERR_SUCCESS;
     }
     // A rejection before the first success leaves no platform error behind.
-    if (taken_ > 0) e_.m_capiError = 0;
+    if (taken_ > 0) e_.NotePlatformError(0);
     return code_;
   }
 
@@ -95,7 +95,7 @@ class CertificateWalk {
   void Reject(ErrorCode code, DWORD error) {
     if (taken_ > 0) return;
     code_ = code;
-    if (error != 0) e_.m_capiError = error;
+    if (error != 0) e_.NotePlatformError(error);
   }
 
   CCapiEngine& e_;
@@ -113,15 +113,15 @@ LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd
   kv::sign::ResetSignerRecord(*this);
   m_importedPfxPath.clear();
   m_importedPfxName.clear();
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
 
   CPfxFile pfx;
-  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return m_errorCode;
+  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return Code();
   CCertFinder personal;
   ErrorCode code = personal.OpenMyStore();
   if (code != ERR_SUCCESS) {
     FailWithPlatformError(ERR_OPEN_MY_STORE, personal.LastError());
-    return m_errorCode;
+    return Code();
   }
   code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, personal.Store());
   Fail(code);
@@ -132,10 +132,10 @@ LONG CCapiEngine::QueryPfxInfo(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd,
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
   kv::sign::ResetSignerRecord(*this);
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
 
   CPfxFile pfx;
-  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return m_errorCode;
+  if (OpenPfx(*this, where, dwFlags, pfx) != ERR_SUCCESS) return Code();
   // Nothing is imported: the loader removes the temporary key containers
   // when it closes.
   ErrorCode code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, nullptr);

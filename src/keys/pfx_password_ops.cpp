@@ -98,7 +98,7 @@ LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldP
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
   return Rewrite(*this, change);
 }
 
@@ -108,7 +108,7 @@ LONG CCapiEngine::ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOl
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
   ErrorCode code = Rewrite(*this, change);
   if (code == ERR_SUCCESS && dwPort > 0) UpdateCachedPassword(*this, change);
   return code;

@@ -36,12 +36,12 @@ LONG CCapiEngine::SetProviderName(BSTR strProviderName) {
   std::string name = kv::TakeNarrow(strProviderName);
   if (name.empty()) {
     Fail(ERR_BAD_PARAM);
-    return m_errorCode;
+    return Code();
   }
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
   m_request->ChooseProvider(name);
   TakeOutcome(*this, *m_request);
-  return m_errorCode;
+  return Code();
 }
 
 namespace {
@@ -81,12 +81,12 @@ BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) 
 
 LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
   std::u16string name = TakeWide(commonName);
-  if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return m_errorCode;
+  if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return Code();
   m_request->CreateRequestPair(name);
   TakeOutcome(*this, *m_request);
   m_csrForSign = m_request->m_csrForSign;
   m_csrForEncrypt = m_request->m_csrForEncrypt;
-  return m_errorCode;
+  return Code();
 }
 
 BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_csrForSign); }
@@ -98,11 +98,11 @@ LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
   std::string text = kv::TakeNarrow(strPkcs7);
   if (text.empty()) {
     Fail(ERR_BAD_PARAM);
-    return m_errorCode;
+    return Code();
   }
-  if (RefuseInProtectedMode()) return m_errorCode;
+  if (RefuseInProtectedMode()) return Code();
   m_request->SetRegistryBase(kRecordsFolder);
   m_request->Accept(text);
   TakeOutcome(*this, *m_request);
-  return m_errorCode;
+  return Code();
 }

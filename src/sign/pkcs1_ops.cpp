@@ -62,7 +62,7 @@ BSTR CCapiEngine::SignPkcs1(BSTR strContent, LONG dwFlags) {
   kv::sign::SigningSession session(*this, strContent, dwFlags);
   std::string result;
   ErrorCode code = SignPkcs1Text(*this, session, dwFlags, &result);
-  m_errorCode = code;
+  Finish(code);
   if (code != ERR_SUCCESS) result.clear();
   return kv::NarrowToBstr(result);
 }

@@ -17,6 +17,14 @@ constexpr LONG kDetached = 0x400;
 constexpr LONG kDigestMd5 = 0x1000;
 constexpr LONG kWithAttributes = 0x2000;
 
+// Steps of the assembly done here rather than in the builder; like the
+// builder's, a failing step's number is what GetCapiErrorCode reports
+// (GetCapiErrorMsg then shows the system text of the same number:
+// ERROR_BAD_COMMAND, ERROR_BAD_NETPATH, ERROR_NETWORK_BUSY).
+constexpr DWORD kStepReverseSignature = 22;
+constexpr DWORD kStepAddChainCertificate = 53;
+constexpr DWORD kStepAddSignerCertificate = 54;
+
 // Whether a chain's trust status is good enough to ship: time problems and an
 // untrusted root are tolerated, revocation, bad signatures and wrong usages
 // are not, whatever else is set alongside them.
@@ -33,7 +41,7 @@ ErrorCode AddChain(CCapiEngine& engine, PCCERT_CONTEXT cert, kv::sign::CPkcs7Bui
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   if (!CertGetCertificateChain(nullptr, cert, nullptr, nullptr, &para, 0, nullptr, &chain)) {
-    engine.m_capiError = GetLastError();
+    engine.FailWithLastError(ERR_NO_CHAIN);
     return ERR_NO_CHAIN;
   }
   ErrorCode code = ERR_SUCCESS;
@@ -45,12 +53,21 @@ ErrorCode AddChain(CCapiEngine& engine, PCCERT_CONTEXT cert, kv::sign::CPkcs7Bui
       PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
       if (!builder.AddCertificate(element->pbCertEncoded, element->cbCertEncoded)) {
         code = ERR_ASN1_ENCODE;
-        engine.m_capiError = 53;
+        engine.FailWithPlatformError(code, kStepAddChainCertificate);
       }
     }
   }
   CertFreeCertificateChain(chain);
   return code;
+}
+
+// A builder failure: an encoding step's number goes with its code.
+ErrorCode RecordFailure(CCapiEngine& engine, const kv::sign::Pkcs7Failure& failure) {
+  if (failure.code == ERR_ASN1_ENCODE)
+    engine.FailWithPlatformError(failure.code, failure.step);
+  else
+    engine.Fail(failure.code);
+  return failure.code;
 }
 
 ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, LONG flags, std::string* out) {
@@ -72,10 +89,7 @@ ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
   kv::sign::CPkcs7Builder builder;
   const CByteBuffer& signer = engine.m_signerCert;
   kv::sign::Pkcs7Failure failure = builder.Prepare(signer.Data(), signer.Size(), digest, md5, flags & kWithAttributes);
-  if (failure.code != ERR_SUCCESS) {
-    if (failure.code == ERR_ASN1_ENCODE) engine.m_capiError = failure.step;
-    return failure.code;
-  }
+  if (failure.code != ERR_SUCCESS) return RecordFailure(engine, failure);
 
   code = session.AcquireKey();
   if (code != ERR_SUCCESS) return code;
@@ -84,7 +98,7 @@ ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
   if (code != ERR_SUCCESS) return code;
   CByteBuffer encryptedDigest;
   if (!encryptedDigest.AssignReversed(signature.Data(), signature.Size())) {
-    engine.m_capiError = 22;
+    engine.FailWithPlatformError(ERR_ASN1_ENCODE, kStepReverseSignature);
     return ERR_ASN1_ENCODE;
   }
 
@@ -94,15 +108,12 @@ ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
     code = AddChain(engine, session.Certificate(), builder);
     if (code != ERR_SUCCESS) return code;
   } else if (!builder.AddCertificate(signer.Data(), static_cast<DWORD>(signer.Size()))) {
-    engine.m_capiError = 54;
+    engine.FailWithPlatformError(ERR_ASN1_ENCODE, kStepAddSignerCertificate);
     return ERR_ASN1_ENCODE;
   }
 
   failure = builder.Finish(encryptedDigest, content, (flags & kDetached) != 0, out);
-  if (failure.code != ERR_SUCCESS) {
-    if (failure.code == ERR_ASN1_ENCODE) engine.m_capiError = failure.step;
-    return failure.code;
-  }
+  if (failure.code != ERR_SUCCESS) return RecordFailure(engine, failure);
   engine.ResetErrors();
   return ERR_SUCCESS;
 }
@@ -113,7 +124,7 @@ BSTR CCapiEngine::SignPkcs7(BSTR strContent, LONG dwFlags) {
   kv::sign::SigningSession session(*this, strContent, dwFlags);
   std::string result;
   ErrorCode code = SignPkcs7Text(*this, session, dwFlags, &result);
-  m_errorCode = code;
+  Finish(code);
   if (code != ERR_SUCCESS) result.clear();
   return kv::NarrowToBstr(result);
 }

@@ -53,7 +53,7 @@ class Selection {
   bool StoreRoute(ErrorCode* code);
   ErrorCode PfxRoute(ErrorCode storeCode, LONG mask);
   ErrorCode AccessDeniedOr(ErrorCode code) const {
-    return e_.m_capiError == static_cast<DWORD>(NTE_PERM) ? ERR_ACCESS_DENIED : code;
+    return e_.PlatformError() == static_cast<DWORD>(NTE_PERM) ? ERR_ACCESS_DENIED : code;
   }
   std::vector<CertChooserRow> ChooserRows(const CCertContextList& list) const;
 
@@ -118,7 +118,8 @@ bool Selection::StoreRoute(ErrorCode* code) {
   CCertFinder finder;
   *code = finder.OpenMyStore();
   if (*code != ERR_SUCCESS) {
-    e_.m_capiError = finder.LastError();
+    // Not the operation's failure yet: the PFX route may follow.
+    e_.NotePlatformError(finder.LastError());
     return false;
   }
   CCertContextList results;
@@ -129,7 +130,7 @@ bool Selection::StoreRoute(ErrorCode* code) {
   search.requiredKeyUsage = r_.keyUsage;
   search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
   *code = finder.Find(search);
-  e_.m_capiError = finder.LastError();
+  e_.NotePlatformError(finder.LastError());
   if (*code != ERR_SUCCESS || results.Empty()) return false;
 
   LONG policy = r_.flags & kChooserPolicyMask;
@@ -153,7 +154,7 @@ bool Selection::StoreRoute(ErrorCode* code) {
 }
 
 ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
-  if (e_.m_capiError == static_cast<DWORD>(NTE_PERM)) return ERR_ACCESS_DENIED;
+  if (e_.PlatformError() == static_cast<DWORD>(NTE_PERM)) return ERR_ACCESS_DENIED;
 
   std::string folder = r_.variant == Variant::Basic ? std::string() : r_.pfxPath;
   std::string name = r_.variant == Variant::Basic ? std::string() : r_.pfxName;
@@ -172,7 +173,7 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
 
   CPfxFile pfx;
   ErrorCode code = pfx.Load(full, password, 1);
-  e_.m_capiError = pfx.LastError();
+  e_.NotePlatformError(pfx.LastError());
   if (code != ERR_SUCCESS) return AccessDeniedOr(code);
 
   CCertContextList results;
@@ -183,7 +184,7 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
   search.requiredKeyUsage = r_.keyUsage;
   search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
   code = pfx.Find(search);
-  e_.m_capiError = pfx.LastError();
+  e_.NotePlatformError(pfx.LastError());
   if (code != ERR_SUCCESS) return code;
   if (results.Empty()) return ERR_CERT_NOT_FOUND;
 
@@ -205,7 +206,7 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
 ErrorCode Selection::Run() {
   e_.ResetErrors();
   kv::sign::ResetSignerRecord(e_);
-  if (e_.m_ieProtectedMode) return ERR_IE_PROTECTED_MODE;
+  if (e_.RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   if (r_.variant == Variant::Ex2) CSignerCache(e_).Area();
 
   if (r_.variant != Variant::Basic && !r_.compareDate.empty()) {
@@ -224,7 +225,7 @@ ErrorCode Selection::Run() {
 
 LONG RunSelection(CCapiEngine& engine, SelectionRequest& request) {
   ErrorCode code = Selection(engine, request).Run();
-  engine.m_errorCode = code;
+  engine.Finish(code);
   return code;
 }
 

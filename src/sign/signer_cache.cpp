@@ -22,8 +22,8 @@ const char* SignerAreaName() {
 
 cSharedMemory* CSignerCache::Area() {
   if (!m_engine.m_signerCache)
-    m_engine.m_signerCache = new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize);
-  return m_engine.m_signerCache;
+    m_engine.m_signerCache.reset(new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize));
+  return m_engine.m_signerCache.get();
 }
 
 void CSignerCache::SaveSigner() {
@@ -51,12 +51,12 @@ void CSignerCache::SaveSigner() {
 }
 
 LONG CSignerCache::ReadInt(const std::string& key) {
-  cSharedMemory* area = m_engine.m_signerCache;
+  cSharedMemory* area = m_engine.m_signerCache.get();
   return area ? area->ReadInt(key, -1) : -1;
 }
 
 std::string CSignerCache::ReadString(const std::string& key) {
-  cSharedMemory* area = m_engine.m_signerCache;
+  cSharedMemory* area = m_engine.m_signerCache.get();
   if (!area) return {};
   DWORD length = 0;
   if (!area->Read(key, nullptr, &length)) return {};
@@ -67,7 +67,7 @@ std::string CSignerCache::ReadString(const std::string& key) {
 
 bool CSignerCache::ReadBytes(const std::string& key, CByteBuffer& out) {
   out.Clear();
-  cSharedMemory* area = m_engine.m_signerCache;
+  cSharedMemory* area = m_engine.m_signerCache.get();
   if (!area) return false;
   DWORD length = 0;
   if (!area->Read(key, nullptr, &length) || length == 0) return false;

@@ -19,8 +19,7 @@ void ResetSignerRecord(CCapiEngine& engine) {
   // to the certificate context that cached it and is released with it, so
   // the record only forgets it.
   engine.m_signerProv = 0;
-  delete engine.m_signerStore;
-  engine.m_signerStore = nullptr;
+  engine.m_signerStore.reset();
 }
 
 bool RecordSignerCertificate(CCapiEngine& engine, PCCERT_CONTEXT context) {

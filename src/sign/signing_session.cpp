@@ -3,6 +3,8 @@
 
 #include <shlwapi.h>
 
+#include <memory>
+
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
@@ -26,14 +28,14 @@ ErrorCode SigningSession::OpenStore() {
   CCapiEngine& e = m_engine;
   if (e.m_signerSource == kSourceStore) {
     if (!e.m_signerStore) {
-      e.m_signerStore = new CCertFinder();
+      e.m_signerStore = std::make_unique<CCertFinder>();
       ErrorCode code = e.m_signerStore->OpenMyStore();
       if (code != ERR_SUCCESS) {
-        e.m_capiError = e.m_signerStore->LastError();
+        e.FailWithPlatformError(code, e.m_signerStore->LastError());
         return code;
       }
     }
-    m_finder = e.m_signerStore;
+    m_finder = e.m_signerStore.get();
     return ERR_SUCCESS;
   }
   if (e.m_signerSource == kSourcePfx) {
@@ -49,7 +51,7 @@ ErrorCode SigningSession::OpenStore() {
     }
     ErrorCode code = m_pfx.Load(full, e.m_signerPfxPassword, 1);
     if (code != ERR_SUCCESS) {
-      e.m_capiError = m_pfx.LastError();
+      e.FailWithPlatformError(code, m_pfx.LastError());
       return code;
     }
     m_finder = &m_pfx;
@@ -62,7 +64,7 @@ ErrorCode SigningSession::Open(ErrorCode noKeyInfoCode) {
   CCapiEngine& e = m_engine;
   e.ResetErrors();
   if (m_narrow.empty()) return ERR_BAD_PARAM;
-  if (e.m_ieProtectedMode) return ERR_IE_PROTECTED_MODE;
+  if (e.RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   if (e.m_signerFingerprint.empty() || e.m_signerCert.Empty()) return ERR_NO_SIGNER;
   ErrorCode code = OpenStore();
   if (code != ERR_SUCCESS) return code;
@@ -77,7 +79,8 @@ ErrorCode SigningSession::Open(ErrorCode noKeyInfoCode) {
   }
   if (!m_cert) return ERR_NO_SIGNER;
   m_keyInfo = m_finder->GetKeyProvInfo(m_cert);
-  e.m_capiError = m_finder->LastError();
+  // The finder's number is reported even when the information was found.
+  e.NotePlatformError(m_finder->LastError());
   if (!m_keyInfo) return noKeyInfoCode;
   return ERR_SUCCESS;
 }
@@ -89,7 +92,8 @@ ErrorCode SigningSession::AcquireKey() {
   BOOL callerFree = FALSE;
   BOOL ok = CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
                                               &callerFree);
-  e.m_capiError = GetLastError();
+  // The platform number is kept whatever the outcome, as the signer always has.
+  e.NotePlatformError(GetLastError());
   if (!ok) return IsPlatformProvider(m_keyInfo->pwszProvName) ? ERR_MY_STORE_DENIED : ERR_IC_CARD_NOT_READY;
   e.m_signerProv = prov;
   return ERR_SUCCESS;
@@ -118,7 +122,7 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
   CCapiEngine& e = m_engine;
   HCRYPTHASH hash = 0;
   if (!CryptCreateHash(e.m_signerProv, algorithm, 0, 0, &hash)) {
-    e.m_capiError = GetLastError();
+    e.FailWithLastError(ERR_SIGN);
     return ERR_SIGN;
   }
   ErrorCode code = ERR_SUCCESS;
@@ -126,15 +130,14 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
   if (!CryptSetHashParam(hash, HP_HASHVAL, value, 0) ||
       !CryptSignHashA(hash, m_keyInfo->dwKeySpec, nullptr, 0, nullptr, &size) || size == 0 ||
       !signature->Allocate(static_cast<int32_t>(size))) {
-    e.m_capiError = GetLastError();
     code = ERR_SIGN;
+    e.FailWithLastError(code);
   } else if (!CryptSignHashA(hash, m_keyInfo->dwKeySpec, nullptr, 0, signature->Data(), &size)) {
-    e.m_capiError = GetLastError();
     code = ERR_SIGN;
+    e.FailWithLastError(code);
     // The key is not usable any more: forget it and the store it came from.
     e.m_signerProv = 0;
-    delete e.m_signerStore;
-    e.m_signerStore = nullptr;
+    e.m_signerStore.reset();
   }
   CryptDestroyHash(hash);
   return code;

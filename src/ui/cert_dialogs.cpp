@@ -2,10 +2,10 @@
 // viewing, and the signing confirmation's fields.
 #include "ui/cert_dialogs.h"
 
-#include <shellapi.h>
 #include <windows.h>
 
 #include "engine/text.h"
+#include "ui/common_dialogs.h"
 #include "ui/dialog_texts.h"
 #include "ui/viewer_file.h"
 
@@ -78,7 +78,7 @@ void CCertChooserDlg::ViewCertificate(int index) {
   if (!m_candidates || index < 0 || static_cast<size_t>(index) >= m_candidates->size()) return;
   std::string path = kv::ui::WriteViewerFile((*m_candidates)[static_cast<size_t>(index)].der);
   if (path.empty()) return;
-  ShellExecuteA(m_hWnd, "open", path.c_str(), nullptr, "", SW_SHOWDEFAULT);
+  kv::ui::OpenDocument(m_hWnd, path);
 }
 
 // --- 201 -------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "ui/dialog_model.h"
 
 #include "engine/text.h"
+#include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
 
@@ -122,5 +123,5 @@ void CKvDialog::SetLimit(int id, int limit) {
 }
 
 void CKvDialog::ShowError(const std::string& text) {
-  MessageBoxA(m_hWnd, text.c_str(), kv::Utf8ToNarrow(kv::ui::text::kErrorCaption).c_str(), MB_ICONHAND | MB_OK);
+  kv::ui::ShowMessageBox(m_hWnd, text, kv::Utf8ToNarrow(kv::ui::text::kErrorCaption), MB_ICONHAND | MB_OK);
 }

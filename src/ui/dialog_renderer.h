@@ -27,6 +27,11 @@ namespace kv::ui {
 // The renderer for a dialog shown now, or null when none is available.
 CDialogRenderer* ActiveRenderer();
 
+// The process environment's value of `name` ("" when unset). On Windows it
+// is read from the process block, so a host that sets it at run time is
+// heard.
+std::string EnvironmentValue(const char* name);
+
 // The open-file dialog without an owner (as HashFile asks for a file):
 // true with the chosen full path (ANSI); false when the user cancelled or
 // no dialog could be shown. `filter` is in the "desc|pattern|...||" form.

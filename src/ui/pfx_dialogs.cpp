@@ -4,7 +4,6 @@
 #include "ui/pfx_dialogs.h"
 
 #include <commdlg.h>
-#include <shlobj.h>
 #include <shlwapi.h>
 #include <windows.h>
 
@@ -13,6 +12,7 @@
 #include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
 #include "ui/pfx_path.h"
@@ -269,18 +269,10 @@ void CExportPfxDlg::OnInitDialog() {
 
 void CExportPfxDlg::OnCommand(int id) {
   if (id != IDC_PFX_BROWSE) return;
-  std::string title = Utf8ToNarrow(t::kBrowseFolderTitle);
-  BROWSEINFOA info = {};
-  info.hwndOwner = m_hWnd;
-  info.lpszTitle = title.c_str();
-  PIDLIST_ABSOLUTE list = SHBrowseForFolderA(&info);
-  if (!list) return;
-  char folder[MAX_PATH] = {0};
-  if (SHGetPathFromIDListA(list, folder)) {
-    m_folder = folder;
-    SetText(IDC_PFX_PATH, PathBoxText(m_folder, m_fileName));
-  }
-  CoTaskMemFree(list);
+  std::string folder;
+  if (!kv::ui::BrowseForFolder(m_hWnd, Utf8ToNarrow(t::kBrowseFolderTitle), &folder)) return;
+  m_folder = folder;
+  SetText(IDC_PFX_PATH, PathBoxText(m_folder, m_fileName));
 }
 
 bool CExportPfxDlg::ProbeWritable(const std::string& fullPath, bool* showMessage) const {

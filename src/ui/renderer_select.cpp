@@ -4,39 +4,33 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ui/desktop_module.h"
 #include "ui/dialog_renderer.h"
+#include "engine/text.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "ui/script/scripted_renderer.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
+#else
+#include "ui/win32/win32_renderer.h"
 #endif
 
 namespace kv::ui {
 namespace {
 
-bool EnvSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
+#ifndef _WIN32
+bool EnvSet(const char* name) { return !EnvironmentValue(name).empty(); }
+#endif
 
 #ifndef _WIN32
 
 std::string ToUtf8(const std::string& ansi) { return AnsiToUtf8(ansi); }
 
-std::string FromUtf8(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (wide <= 0) return {};
-  std::u16string buffer(static_cast<size_t>(wide), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &buffer[0], wide);
-  int bytes = WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
+std::string FromUtf8(const std::string& utf8) { return kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(utf8)); }
 
 const KvDesktopHost kHost = {KV_DESKTOP_MODULE_ABI, &ToUtf8, &FromUtf8, &kv::platform::SwapDesktop};
 
@@ -69,6 +63,27 @@ CDialogRenderer* LoadModule() {
 
 }  // namespace
 
+std::string EnvironmentValue(const char* name) {
+#ifdef _WIN32
+  char small[512];
+  DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
+  if (n == 0) return {};
+  if (n < sizeof small) return std::string(small, n);
+  std::string value(n, '\0');
+  n = GetEnvironmentVariableA(name, &value[0], n);
+  value.resize(n < value.size() ? n : value.size());
+  return value;
+#else
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+#endif
+}
+
+CScriptedRenderer* ScriptedRenderer() {
+  std::string script = EnvironmentValue("KORVESSA_DIALOGS");
+  return script.empty() ? nullptr : CScriptedRenderer::ForScript(script);
+}
+
 #ifndef _WIN32
 CDialogRenderer* DesktopModuleRenderer() {
   static CDialogRenderer* renderer = LoadModule();
@@ -79,13 +94,13 @@ CDialogRenderer* DesktopModuleRenderer() { return nullptr; }
 #endif
 
 CDialogRenderer* ActiveRenderer() {
-  if (EnvSet("KORVESSA_DIALOGS")) return CScriptedRenderer::ForScript(std::getenv("KORVESSA_DIALOGS"));
+  if (CScriptedRenderer* script = ScriptedRenderer()) return script;
 #ifndef _WIN32
   if (EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY")) return DesktopModuleRenderer();
-#endif
-  // Resource dialogs of the Windows build are drawn by its own renderer,
-  // which this build does not include.
   return nullptr;
+#else
+  return Win32Renderer();
+#endif
 }
 
 std::string FilterForOpenFile(const std::string& filter) {
@@ -114,6 +129,21 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filter, const
     if (!renderer) return false;  // no desktop to show it on
   }
 #else
+  // A scripted run answers from its script; no window is shown.
+  if (CScriptedRenderer* script = ScriptedRenderer()) {
+    std::vector<std::string> descriptions;
+    for (size_t start = 0, field = 0; start < filter.size(); ++field) {
+      size_t bar = filter.find('|', start);
+      if (bar == std::string::npos) bar = filter.size();
+      if (bar == start) break;
+      if (field % 2 == 0) descriptions.push_back(AnsiToUtf8(filter.substr(start, bar - start)));
+      start = bar + 1;
+    }
+    std::string chosen;
+    if (!script->AskOpenFile(AnsiToUtf8(title), descriptions, &chosen)) return false;
+    *path = kv::Utf8ToNarrow(chosen.c_str());
+    return !path->empty();
+  }
   renderer = ActiveRenderer();
 #endif
   std::string filterList = FilterForOpenFile(filter);

@@ -61,7 +61,7 @@ TEST_F(StoreBrowseTest, CertificateGoneFromStoreIsNotFound) {
 
 TEST_F(StoreBrowseTest, SignerGetters) {
   CCapiEngine engine;
-  engine.m_errorCode = 4242;
+  engine.Fail(4242);
   EXPECT_EQ(Take(engine.GetCertSubject()), "");
   EXPECT_EQ(engine.GetCertKeyUsage(), 0);
   EXPECT_EQ(engine.GetErrorCode(), 0);

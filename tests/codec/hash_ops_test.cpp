@@ -57,7 +57,7 @@ class HashOps : public kv::test::HomeTest {
 TEST_F(HashOps, FlagsChooseDigestAndTextForm) {
   const std::string wide("a\0b\0c\0", 6);
   EXPECT_EQ(Hash("abc", 0x11), "900150983CD24FB0D6963F7D28E17F72");
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
   EXPECT_EQ(Hash("abc", 0x10), "A9993E364706816ABA3E25717850C26C9CD0D89D");
   EXPECT_EQ(Hash("abc", 0x13), OpenSslHex(EVP_sha256(), "abc"));
   EXPECT_EQ(Hash("abc", 0x14), OpenSslHex(EVP_sha512(), "abc"));
@@ -73,17 +73,17 @@ TEST_F(HashOps, Big5TextInTheCodePage) {
   // 功能: in Big5 A5 5C AF E0, the first character's trail byte a backslash.
   EXPECT_EQ(Hash("功能", 0x10), OpenSslHex(EVP_sha1(), "\xA5\x5C\xAF\xE0"));
   EXPECT_EQ(Hash("功能", 0x00), OpenSslHex(EVP_sha1(), std::string("\x9F\x52\xFD\x80", 4)));
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
 }
 
 TEST_F(HashOps, EmptyOrNullTextIsABadParameter) {
   EXPECT_EQ(Take(engine_.Hash(nullptr, 0)), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_BAD_PARAM);
+  EXPECT_EQ(engine_.Code(), ERR_BAD_PARAM);
   EXPECT_EQ(Take(engine_.Hash(SysAllocString(reinterpret_cast<const OLECHAR*>(u"")), 0x10)), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_BAD_PARAM);
+  EXPECT_EQ(engine_.Code(), ERR_BAD_PARAM);
   // The next good call clears the error.
   EXPECT_EQ(Hash("x", 1).size(), 32u);
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
 }
 
 TEST_F(HashOps, FileDigestsMatchAcrossChunkBoundaries) {
@@ -94,7 +94,7 @@ TEST_F(HashOps, FileDigestsMatchAcrossChunkBoundaries) {
   EXPECT_EQ(HashFile(FilePath("data.bin"), 1), OpenSslHex(EVP_md5(), content));
   EXPECT_EQ(HashFile(FilePath("data.bin"), 3), OpenSslHex(EVP_sha256(), content));
   EXPECT_EQ(HashFile(FilePath("data.bin"), 4), OpenSslHex(EVP_sha512(), content));
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
   // 0x10 does not change how a file is read; backslashes separate folders too.
   kv::test::WriteFile(FilePath("abc.txt"), "abc");
   EXPECT_EQ(HashFile(home_.path() + "\\abc.txt", 0x10), "A9993E364706816ABA3E25717850C26C9CD0D89D");
@@ -102,12 +102,19 @@ TEST_F(HashOps, FileDigestsMatchAcrossChunkBoundaries) {
 
 TEST_F(HashOps, FileErrors) {
   EXPECT_EQ(HashFile(FilePath("missing.bin"), 0), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_FILE_NOT_FOUND);
+  EXPECT_EQ(engine_.Code(), ERR_FILE_NOT_FOUND);
   kv::test::WriteFile(FilePath("empty.bin"), "");
   EXPECT_EQ(HashFile(FilePath("empty.bin"), 0), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
+  EXPECT_EQ(engine_.Code(), ERR_FILE_READ);
+  SetLastError(0xdeadbeef);
   EXPECT_EQ(HashFile(home_.path(), 0), "");  // a folder exists but cannot be read as a file
-  EXPECT_EQ(engine_.m_errorCode, ERR_FILE_READ);
+  EXPECT_EQ(engine_.GetErrorCode(), ERR_FILE_READ);
+  // The failing call's own number, taken at once, not one left from before.
+  EXPECT_EQ(engine_.GetCapiErrorCode(), static_cast<LONG>(ERROR_ACCESS_DENIED));
+  // An operation that clears only the code leaves the number readable.
+  EXPECT_EQ(Hash("abc", 0).size(), 40u);
+  EXPECT_EQ(engine_.GetErrorCode(), 0);
+  EXPECT_EQ(engine_.GetCapiErrorCode(), static_cast<LONG>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(HashOps, EmptyPathAsksForTheFile) {
@@ -116,9 +123,9 @@ TEST_F(HashOps, EmptyPathAsksForTheFile) {
   kv::test::ScriptedDialogs dialogs(R"([{"dialog": "open-file", "browse": ")" + FilePath("picked.txt") +
                                     R"("}, {"dialog": 202, "press": 1}])");
   EXPECT_EQ(HashFile("", 1), "900150983CD24FB0D6963F7D28E17F72");
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
   EXPECT_EQ(Take(engine_.HashFile(nullptr, 0)), "");
-  EXPECT_EQ(engine_.m_errorCode, ERR_USER_CANCEL);
+  EXPECT_EQ(engine_.Code(), ERR_USER_CANCEL);
   const auto shown = dialogs.Events("dialog");
   ASSERT_EQ(shown.size(), 2u);
 }
@@ -140,7 +147,7 @@ TEST_F(HashOps, LongSparseFileBeyondFourGiB) {
   ASSERT_EQ(kv::test::RunCommand("sha1sum '" + path + "' | cut -c1-40", &expected), 0);
   expected = Upper(expected.substr(0, 40));
   EXPECT_EQ(HashFile(path, 0), expected);
-  EXPECT_EQ(engine_.m_errorCode, 0);
+  EXPECT_EQ(engine_.Code(), 0);
 }
 
 // The exports as a host program calls them: found by name in the library,

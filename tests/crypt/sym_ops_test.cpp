@@ -257,7 +257,7 @@ TEST_F(SymOps, ParameterCodes) {
 
   // A success clears what a failure left.
   Decrypt(Base64("12345678"), des, 1, 0);
-  ASSERT_NE(0u, engine_.m_capiError);
+  ASSERT_NE(0u, engine_.PlatformError());
   OpResult ok = Decrypt(cipher, des, 1, 0);
   EXPECT_EQ(0, ok.code);
   EXPECT_EQ(0u, ok.capiError);

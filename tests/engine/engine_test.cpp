@@ -1,5 +1,5 @@
-// The engine's lifetime and error state: defaults after construction, the
-// getters that never change the state, the platform-error text, GetVersion,
+// The engine's lifetime and error state: a fresh engine reports success, the
+// getters never change the state, the platform-error text, GetVersion,
 // the home-folder rule and the protected-mode refusal.
 #include <windows.h>
 
@@ -45,32 +45,17 @@ class Engine : public kv::test::HomeTest {
   kv::test::ScopedEnv notProtected_{"KORVESSA_PROTECTED_MODE", nullptr};
 };
 
-TEST_F(Engine, StartsCleanWithItsDefaults) {
+TEST_F(Engine, AFreshEngineReportsSuccess) {
   CCapiEngine engine;
   EXPECT_EQ(engine.GetErrorCode(), 0);
   EXPECT_EQ(engine.GetCapiErrorCode(), 0);
   EXPECT_EQ(Take(engine.GetErrorMsg()), U16(u8"成功(0)"));
   EXPECT_EQ(Take(engine.GetCapiErrorMsg()), U16(u8"成功(0)"));
-  EXPECT_EQ(engine.m_signerSource, -1);
-  EXPECT_EQ(engine.m_pwdMinLen, 0);
-  EXPECT_EQ(engine.m_pwdMaxLen, 16);
-  EXPECT_EQ(engine.m_osVersion.dwOSVersionInfoSize, 148u);
-  EXPECT_GT(engine.m_osVersion.dwMajorVersion, 4u);
-  EXPECT_FALSE(engine.m_ieProtectedMode);
-  EXPECT_EQ(engine.m_signerCache, nullptr);
-  EXPECT_EQ(engine.m_signerStore, nullptr);
-  EXPECT_EQ(engine.m_signerProv, 0u);
-  EXPECT_TRUE(engine.m_signerCert.Empty());
-  EXPECT_TRUE(engine.m_ieCerts.empty());
-  EXPECT_TRUE(engine.m_signerFingerprint.empty());
-  EXPECT_TRUE(engine.m_csrForSign.empty());
-  EXPECT_EQ(engine.GetPortEx(), 65537);
 }
 
 TEST_F(Engine, ReadingTheErrorStateChangesNothing) {
   CCapiEngine engine;
-  engine.m_errorCode = ERR_USER_CANCEL;
-  engine.m_capiError = ERROR_ACCESS_DENIED;
+  engine.FailWithPlatformError(ERR_USER_CANCEL, ERROR_ACCESS_DENIED);
   std::u16string first = Take(engine.GetErrorMsg());
   std::u16string capiFirst = Take(engine.GetCapiErrorMsg());
   EXPECT_EQ(Take(engine.GetErrorMsg()), first);
@@ -79,61 +64,45 @@ TEST_F(Engine, ReadingTheErrorStateChangesNothing) {
   EXPECT_EQ(engine.GetErrorCode(), ERR_USER_CANCEL);
   EXPECT_EQ(engine.GetCapiErrorCode(), 5);
   EXPECT_EQ(engine.GetPortEx(), 65537);
-  EXPECT_EQ(engine.m_errorCode, ERR_USER_CANCEL);
+  EXPECT_EQ(engine.Code(), ERR_USER_CANCEL);
+  EXPECT_EQ(engine.PlatformError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(Engine, PlatformTextIsFollowedByTheNumberOnItsOwnLine) {
   CCapiEngine engine;
-  engine.m_capiError = ERROR_ACCESS_DENIED;
+  engine.NotePlatformError(ERROR_ACCESS_DENIED);
   std::u16string system = SystemText(ERROR_ACCESS_DENIED);
   ASSERT_GE(system.size(), 2u) << "the platform knows error 5";
   EXPECT_EQ(system.substr(system.size() - 2), u"\r\n");
   EXPECT_EQ(Take(engine.GetCapiErrorMsg()), system + u"(0x00000005)");
 
-  engine.m_capiError = static_cast<DWORD>(NTE_BAD_KEYSET);
+  engine.NotePlatformError(static_cast<DWORD>(NTE_BAD_KEYSET));
   std::u16string provider = SystemText(static_cast<DWORD>(NTE_BAD_KEYSET));
   ASSERT_FALSE(provider.empty());
   EXPECT_EQ(Take(engine.GetCapiErrorMsg()), provider + u"(0x80090016)");
   // Hex letters are upper case.
-  engine.m_capiError = static_cast<DWORD>(NTE_NO_KEY);
+  engine.NotePlatformError(static_cast<DWORD>(NTE_NO_KEY));
   std::u16string noKey = Take(engine.GetCapiErrorMsg());
   EXPECT_EQ(noKey.substr(noKey.size() - 12), u"(0x8009000D)");
 }
 
 TEST_F(Engine, UnknownPlatformNumberGivesOnlyTheNumber) {
   CCapiEngine engine;
-  engine.m_capiError = 0x1234ABCDu;
+  engine.NotePlatformError(0x1234ABCDu);
   EXPECT_EQ(Take(engine.GetCapiErrorMsg()), u"(0x1234ABCD)");
-  engine.m_capiError = 0xFFFFFFFFu;
+  engine.NotePlatformError(0xFFFFFFFFu);
   EXPECT_EQ(Take(engine.GetCapiErrorMsg()), u"(0xFFFFFFFF)");
 }
 
 TEST_F(Engine, GetVersionResetsTheCodeButKeepsThePlatformNumber) {
   CCapiEngine engine;
-  engine.m_errorCode = ERR_BAD_PARAM;
-  engine.m_capiError = 1234;
+  engine.FailWithPlatformError(ERR_BAD_PARAM, 1234);
   char expected[64];
   std::snprintf(expected, sizeof expected, "%d.%d.%d.%d", KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH,
                 KV_VERSION_TWEAK);
   EXPECT_EQ(Take(engine.GetVersion()), U16(expected));
   EXPECT_EQ(engine.GetErrorCode(), 0);
   EXPECT_EQ(engine.GetCapiErrorCode(), 1234);
-}
-
-TEST_F(Engine, FailureRecordsCodeAndLastError) {
-  CCapiEngine engine;
-  SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
-  engine.FailWithLastError(ERR_CSP_ACQUIRE);
-  EXPECT_EQ(engine.GetErrorCode(), ERR_CSP_ACQUIRE);
-  EXPECT_EQ(engine.m_capiError, static_cast<DWORD>(NTE_BAD_KEYSET));
-  engine.ResetError();
-  EXPECT_EQ(engine.GetErrorCode(), 0);
-  EXPECT_EQ(engine.m_capiError, static_cast<DWORD>(NTE_BAD_KEYSET));
-  engine.FailWithPlatformError(ERR_PKCS12_PASSWORD, ERROR_INVALID_PASSWORD);
-  EXPECT_EQ(engine.m_capiError, static_cast<DWORD>(ERROR_INVALID_PASSWORD));
-  engine.ResetErrors();
-  EXPECT_EQ(engine.GetErrorCode(), 0);
-  EXPECT_EQ(engine.GetCapiErrorCode(), 0);
 }
 
 TEST_F(Engine, HomeFolderIsTheProfileFolder) {
@@ -169,17 +138,11 @@ TEST_F(Engine, WithoutProtectedModeNothingRefuses) {
   for (const char* value : {static_cast<const char*>(nullptr), "", "noexport", "fail", "0"}) {
     kv::test::ScopedEnv protectedMode("KORVESSA_PROTECTED_MODE", value);
     CCapiEngine engine;
-    engine.m_errorCode = ERR_BAD_PARAM;
+    engine.Fail(ERR_BAD_PARAM);
     EXPECT_FALSE(engine.m_ieProtectedMode) << (value ? value : "unset");
     EXPECT_FALSE(engine.RefuseInProtectedMode());
     EXPECT_EQ(engine.GetErrorCode(), ERR_BAD_PARAM) << "no refusal, no change";
   }
-}
-
-TEST(EngineInstance, IsOneObjectForTheProcess) {
-  CCapiEngine* first = &TheEngine();
-  EXPECT_EQ(first, &TheEngine());
-  EXPECT_EQ(TheEngine().GetPortEx(), 65537);
 }
 
 }  // namespace

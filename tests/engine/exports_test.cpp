@@ -40,13 +40,6 @@ TEST_F(Exports, InternalsStayHidden) {
     EXPECT_EQ(dlsym(Library(), name), nullptr) << name;
 }
 
-TEST_F(Exports, FreshLibraryReportsSuccess) {
-  EXPECT_EQ(Export<LONG (*)()>("GetErrorCode")(), 0);
-  EXPECT_EQ(Export<LONG (*)()>("GetCapiErrorCode")(), 0);
-  EXPECT_EQ(TakeFromLibrary(Export<BSTR (*)()>("GetErrorMsg")()), u"\u6210\u529F(0)");
-  EXPECT_EQ(TakeFromLibrary(Export<BSTR (*)()>("GetCapiErrorMsg")()), u"\u6210\u529F(0)");
-}
-
 TEST_F(Exports, VersionIsTheBuildVersion) {
   char expected[64];
   std::snprintf(expected, sizeof expected, "%d.%d.%d.%d", KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH,

@@ -33,7 +33,7 @@ class RegistryOps : public RegistryTest {
 
 TEST_F(RegistryOps, NamesWithoutBackslashAreRefusedBeforeProtectedMode) {
   engine_.m_ieProtectedMode = true;
-  engine_.m_capiError = 77;
+  engine_.NotePlatformError(77);
   for (const char* bad : {"", "NoBackslash"}) {
     EXPECT_EQ("", ReadCU(bad));
     EXPECT_EQ(ERR_BAD_PARAM, engine_.GetErrorCode()) << bad;
@@ -68,7 +68,7 @@ TEST_F(RegistryOps, ProtectedModeProbeOfAFreshEngine) {
 
 TEST_F(RegistryOps, NumbersRoundTripAsSignedDecimal) {
   for (LONG value : {7L, -1L, 0L, static_cast<long>(INT_MIN), static_cast<long>(INT_MAX)}) {
-    engine_.m_errorCode = ERR_GENERAL;
+    engine_.Fail(ERR_GENERAL);
     EXPECT_EQ(ERR_SUCCESS, WriteInt("Software\\Test\\A", value));
     EXPECT_EQ(std::to_string(value), ReadCU("Software\\Test\\A"));
     EXPECT_EQ(ERR_SUCCESS, engine_.GetErrorCode());
@@ -100,7 +100,7 @@ TEST_F(RegistryOps, TextsRoundTripUpToTheReadBuffer) {
 
   for (size_t length : {255u, 300u}) {
     EXPECT_EQ(ERR_SUCCESS, WriteStr("Software\\Test\\Long", std::string(length, 'b')));
-    engine_.m_errorCode = ERR_GENERAL;
+    engine_.Fail(ERR_GENERAL);
     EXPECT_EQ("", ReadCU("Software\\Test\\Long")) << length;
     EXPECT_EQ(ERR_SUCCESS, engine_.GetErrorCode()) << length;
   }

@@ -65,8 +65,7 @@ class SystemInfo : public HomeTest {
 
 TEST_F(SystemInfo, MacAddressesAreTheKernelsInterfaces) {
   if (!std::filesystem::exists("/sys/class/net")) GTEST_SKIP() << "no /sys/class/net to compare with";
-  engine_.m_errorCode = ERR_GENERAL;
-  engine_.m_capiError = 5;
+  engine_.FailWithPlatformError(ERR_GENERAL, 5);
   std::string expected = ExpectedMacText();
   std::string text = kv::TakeNarrow(engine_.GetMacAddress());
   if (expected.empty()) {
@@ -85,9 +84,9 @@ TEST_F(SystemInfo, NoAdaptersIsAGeneralError) {
   ASSERT_NE(-1, pid);
   if (pid == 0) {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
-    engine_.m_capiError = 5;
+    engine_.NotePlatformError(5);
     BSTR text = engine_.GetMacAddress();
-    bool ok = SysStringLen(text) == 0 && engine_.m_errorCode == ERR_GENERAL && engine_.m_capiError == 0;
+    bool ok = SysStringLen(text) == 0 && engine_.Code() == ERR_GENERAL && engine_.PlatformError() == 0;
     SysFreeString(text);
     _exit(ok ? 0 : 1);
   }
@@ -99,8 +98,7 @@ TEST_F(SystemInfo, NoAdaptersIsAGeneralError) {
 }
 
 TEST_F(SystemInfo, OsNameIsTheSystemsOwnAndLeavesTheErrorState) {
-  engine_.m_errorCode = ERR_BAD_PARAM;
-  engine_.m_capiError = 9;
+  engine_.FailWithPlatformError(ERR_BAD_PARAM, 9);
   std::string name = kv::TakeNarrow(engine_.GetOSName());
   EXPECT_EQ(ERR_BAD_PARAM, engine_.GetErrorCode());
   EXPECT_EQ(9, engine_.GetCapiErrorCode());
@@ -166,8 +164,7 @@ TEST(OsNames, PrettyNameOfOsRelease) {
 }
 
 TEST_F(SystemInfo, HomePathClearsTheErrorState) {
-  engine_.m_errorCode = ERR_GENERAL;
-  engine_.m_capiError = 3;
+  engine_.FailWithPlatformError(ERR_GENERAL, 3);
   EXPECT_EQ(engine_.m_homePath, kv::TakeNarrow(engine_.GetUserHomePath()));
   EXPECT_EQ(ERR_SUCCESS, engine_.GetErrorCode());
   EXPECT_EQ(0, engine_.GetCapiErrorCode());

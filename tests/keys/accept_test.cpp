@@ -58,7 +58,7 @@ class AcceptTest : public SigningTest {
   AcceptTest() : ca_(folder_.path()) {}
   std::string NewRequest(const std::string& cn, LONG flags = 0) {
     std::string request = TakeText(engine_.CreatePKCS10(Utf8Bstr(cn), 1024, flags));
-    EXPECT_EQ(ERR_SUCCESS, engine_.m_errorCode);
+    EXPECT_EQ(ERR_SUCCESS, engine_.Code());
     return request;
   }
   LONG Accept(const std::string& text) { return engine_.AcceptPKCS7(Utf8Bstr(text)); }
@@ -74,7 +74,7 @@ TEST_F(AcceptTest, BundleRoundTripInstallsChainAndSigns) {
   std::string bundle = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), issued});
   SetLastError(0xdeadbeef);
   ASSERT_EQ(0, Accept(bundle));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
 
   std::vector<StoredEntry> roots = StoreEntries("ROOT"), cas = StoreEntries("CA"), my = StoreEntries("MY");
   ASSERT_EQ(1u, roots.size());
@@ -94,7 +94,7 @@ TEST_F(AcceptTest, BundleRoundTripInstallsChainAndSigns) {
   EXPECT_EQ(Ansi(cn.c_str()), TakeText(engine_.GetIECertCommonName(1)));
   ASSERT_EQ(0, engine_.SelectSigner(Utf8Bstr("S_CN=" + cn), 0x100, 0));
   std::string p7 = TakeText(engine_.SignPkcs7(Utf8Bstr("Buy 2330 x 1"), 0x200));
-  ASSERT_EQ(0, engine_.m_errorCode) << engine_.m_capiError;
+  ASSERT_EQ(0, engine_.Code()) << engine_.PlatformError();
   CmsResult verified = VerifyCms(p7, ca_.root());
   EXPECT_TRUE(verified.verified) << verified.error;
 
@@ -130,9 +130,9 @@ TEST_F(AcceptTest, BareCertificateAndPemAndSignatureKeys) {
 TEST_F(AcceptTest, FailureCodes) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_BAD_PARAM, Accept(""));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(ERR_BASE64, Accept("-----BEGIN CERTIFICATE-----\nMIIB"));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
 
   // Only authorities: nothing to install for the user.
   std::string authorities = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem()});
@@ -143,23 +143,23 @@ TEST_F(AcceptTest, FailureCodes) {
   std::string dataMessage;
   RunCommand("printf abc | openssl cms -data_create -outform DER | openssl base64 -A", &dataMessage);
   EXPECT_EQ(ERR_CERT_FORMAT, Accept(dataMessage));
-  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE), engine_.PlatformError());
   const BYTE junk[] = {0x30, 0x03, 0x02, 0x01, 0x01};
   SetLastError(0xdeadbeef);
   EXPECT_EQ(nullptr, CertCreateCertificateContext(X509_ASN_ENCODING, junk, sizeof junk));
   DWORD junkError = GetLastError();
   EXPECT_EQ(ERR_CERT_FORMAT, Accept("MAMCAQE="));
-  EXPECT_EQ(junkError, engine_.m_capiError);
+  EXPECT_EQ(junkError, engine_.PlatformError());
 
   // A certificate for no pending key: first without the records' folder,
   // then with the folder but no matching record.
   CertPtr stranger = MakeEndEntity("Stranger", ca_.intermediate());
   std::string strangerText = PemToBase64(stranger->Pem());
   EXPECT_EQ(ERR_ACCESS_DENIED, Accept(strangerText));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), engine_.PlatformError());
   NewRequest("Someone Else");
   EXPECT_EQ(ERR_CERT_NOT_FOUND, Accept(strangerText));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), engine_.PlatformError());
   EXPECT_TRUE(StoreEntries("MY").empty());
 
   // A record whose provider cannot be acquired.
@@ -174,7 +174,7 @@ TEST_F(AcceptTest, FailureCodes) {
     RegCloseKey(key);
   }
   EXPECT_EQ(ERR_CSP_ACQUIRE, Accept(issued));
-  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.PlatformError());
 
   engine_.m_ieProtectedMode = true;
   EXPECT_EQ(ERR_BAD_PARAM, Accept(""));

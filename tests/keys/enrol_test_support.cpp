@@ -110,7 +110,7 @@ std::string PemToBase64(const std::string& pem) {
 
 std::string EnrolTest::Request(const std::string& commonName, LONG bits, LONG flags) {
   std::string text = TakeText(engine_.CreatePKCS10(Utf8Bstr(commonName), bits, flags));
-  EXPECT_EQ(ERR_SUCCESS, engine_.m_errorCode) << engine_.m_capiError;
+  EXPECT_EQ(ERR_SUCCESS, engine_.Code()) << engine_.PlatformError();
   return text;
 }
 

@@ -135,8 +135,8 @@ TEST_F(MobileExportTest, FromPfxRecordMatchesTheKeyAndCertificate) {
   WritePfx("phone.pfx", *mobile_, {root_.get()}, "密碼1234");
   SetLastError(0xdeadbeef);
   std::string text = FromPfx("phone.pfx", "密碼1234");
-  ASSERT_EQ(0, engine_.m_errorCode);
-  EXPECT_EQ(0u, engine_.m_capiError);
+  ASSERT_EQ(0, engine_.Code());
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(std::string::npos, text.find_first_of("\r\n"));
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetExportedPfxFilePath()));
   EXPECT_EQ("phone.pfx", TakeText(engine_.GetExportedPfxFileName()));
@@ -154,7 +154,7 @@ TEST_F(MobileExportTest, FromPersonalStoreTakesTheFirstMatchWithoutChooser) {
   AddToMyWithKey(*second, true);
   // Flags 2 with several matches: no chooser (none could be shown here).
   std::string text = TakeText(engine_.ExportMobileFromIE(Utf8Bstr(""), Utf8Bstr("pw"), 2, 0));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
   std::vector<uint8_t> record = DecryptWithOpenSsl(text, "pw", folder_.path());
   ASSERT_GT(record.size(), 8u);
@@ -164,38 +164,38 @@ TEST_F(MobileExportTest, FromPersonalStoreTakesTheFirstMatchWithoutChooser) {
     CheckRecord(record, *second, "Second");
 
   text = TakeText(engine_.ExportMobileFromIE(Utf8Bstr("S_CN=Second"), Utf8Bstr("pw"), 8, 0));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   CheckRecord(DecryptWithOpenSsl(text, "pw", folder_.path()), *second, "Second");
   // Several matches and no policy: the chooser, which cannot be shown.
   EXPECT_EQ("", TakeText(engine_.ExportMobileFromIE(Utf8Bstr(""), Utf8Bstr("pw"), 0, 0)));
-  EXPECT_EQ(ERR_MEM_ALLOC, engine_.m_errorCode);
+  EXPECT_EQ(ERR_MEM_ALLOC, engine_.Code());
 }
 
 TEST_F(MobileExportTest, KeyFailuresFromThePersonalStore) {
   AddToMyWithKey(*mobile_, false);
   SetLastError(0xdeadbeef);
   EXPECT_EQ("", TakeText(engine_.ExportMobileFromIE(Utf8Bstr(""), Utf8Bstr("pw"), 0, 0)));
-  EXPECT_EQ(ERR_KEY_NOT_EXPORTABLE, engine_.m_errorCode);
-  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY_STATE), engine_.m_capiError);
+  EXPECT_EQ(ERR_KEY_NOT_EXPORTABLE, engine_.Code());
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY_STATE), engine_.PlatformError());
 
   CertPtr bare = MakeEndEntity("Bare", *root_);
   AddCertOnly("MY", *bare);
   SetLastError(0xdeadbeef);
   EXPECT_EQ("", TakeText(engine_.ExportMobileFromIE(Utf8Bstr("S_CN=Bare"), Utf8Bstr("pw"), 8, 0)));
-  EXPECT_EQ(ERR_NO_PRIVATE_KEY, engine_.m_errorCode);
-  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY), engine_.m_capiError);
+  EXPECT_EQ(ERR_NO_PRIVATE_KEY, engine_.Code());
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY), engine_.PlatformError());
   EXPECT_EQ("", TakeText(engine_.ExportMobileFromIE(Utf8Bstr("S_CN=Nobody"), Utf8Bstr("pw"), 8, 0)));
-  EXPECT_EQ(ERR_CERT_NOT_FOUND, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, engine_.Code());
 }
 
 TEST_F(MobileExportTest, FromPfxFailureCodes) {
   WritePfx("phone.pfx", *mobile_, {}, "pw");
   EXPECT_EQ("", FromPfx("none.pfx", "pw"));
-  EXPECT_EQ(ERR_FILE_NOT_FOUND, engine_.m_errorCode);
+  EXPECT_EQ(ERR_FILE_NOT_FOUND, engine_.Code());
   EXPECT_EQ("", FromPfx("phone.pfx", "bad"));
-  EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.m_errorCode);
+  EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
   EXPECT_EQ("", FromPfx("phone.pfx", "pw", 0, CERT_DATA_ENCIPHERMENT_KEY_USAGE));
-  EXPECT_EQ(ERR_CERT_KEY_USAGE, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_KEY_USAGE, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
 
   HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
@@ -209,7 +209,7 @@ TEST_F(MobileExportTest, FromPfxFailureCodes) {
   CertCloseStore(memory, 0);
   folder_.File("certs.pfx", certsOnly);
   EXPECT_EQ("", FromPfx("certs.pfx", "pw"));
-  EXPECT_EQ(ERR_CERT_NOT_FOUND, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, engine_.Code());
 }
 
 TEST_F(MobileExportTest, SignerFlagAndDialogWithThePageRange) {
@@ -219,21 +219,21 @@ TEST_F(MobileExportTest, SignerFlagAndDialogWithThePageRange) {
     // An empty password opens the dialog although folder and file are given.
     ScriptedDialogs run(R"({"dialog": 207, "press": 2})");
     EXPECT_EQ("", FromPfx("phone.pfx", ""));
-    EXPECT_EQ(ERR_USER_CANCEL, engine_.m_errorCode);
+    EXPECT_EQ(ERR_USER_CANCEL, engine_.Code());
   }
   {
     // OK is refused below the page's minimum.
     ScriptedDialogs run(R"([{"dialog": 207, "set": {"303": "short"}, "press": 1},
                             {"dialog": 207, "set": {"303": "longpass"}, "press": 1}])");
     std::string text = FromPfx("phone.pfx", "");
-    ASSERT_EQ(0, engine_.m_errorCode);
+    ASSERT_EQ(0, engine_.Code());
     EXPECT_EQ(1u, run.Events("ignored").size());
     CheckRecord(DecryptWithOpenSsl(text, "longpass", folder_.path()), *mobile_, Ansi("行動憑證"));
   }
   // 0x4000 takes the selected PFX signer's file and password.
   ASSERT_EQ(0, SelectPfx(engine_, "phone.pfx", "longpass"));
   std::string text = TakeText(engine_.ExportMobileFromPfx(Utf8Bstr(""), Utf8Bstr(""), Utf8Bstr(""), 0x4000, 0));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_EQ("phone.pfx", TakeText(engine_.GetExportedPfxFileName()));
 
   // The personal-store route's password dialog applies the same range.
@@ -241,7 +241,7 @@ TEST_F(MobileExportTest, SignerFlagAndDialogWithThePageRange) {
   ScriptedDialogs run(R"([{"dialog": 205, "set": {"303": "abc"}, "press": 1},
                           {"dialog": 205, "set": {"303": "abcdefghijklmnop"}, "press": 1}])");
   text = TakeText(engine_.ExportMobileFromIE(Utf8Bstr(""), Utf8Bstr(""), 2, 0));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   // Typing stops at the maximum of 10.
   CheckRecord(DecryptWithOpenSsl(text, "abcdefghij", folder_.path()), *mobile_, Ansi("行動憑證"));
 }

@@ -20,7 +20,7 @@ TEST_F(PfxExportTest, WritesKeyAndCertificateThatOpenSslReads) {
   AddToMyWithKey(*signer_, true);
   SetLastError(0xdeadbeef);
   ASSERT_EQ(0, Export("S_CN=Signer One", folder_.path(), "s3cret", 8));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetExportedPfxFilePath()));
   EXPECT_EQ("Signer One.pfx", TakeText(engine_.GetExportedPfxFileName()));
   std::string file = Path("Signer One.pfx");
@@ -96,7 +96,7 @@ TEST_F(PfxExportTest, OverwritesAnExistingFileAndCreatesOneFolderLevel) {
 
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_DIR_CREATE, Export("", Path("a/b"), "pw"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), engine_.PlatformError());
   folder_.File("plain", "x");
   EXPECT_EQ(ERR_DIR_CREATE, Export("", Path("plain"), "pw"));
   EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
@@ -109,7 +109,7 @@ TEST_F(PfxExportTest, FailedWriteLeavesNoTemporaryAndKeepsTheCertificate) {
   ASSERT_EQ(0, mkdir(Path("out.pfx").c_str(), 0700));
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_PFX_FILE_WRITE, Export("", folder_.path(), "pw", 0x1000));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), engine_.PlatformError());
   EXPECT_EQ("", TakeText(engine_.GetExportedPfxFileName()));
   std::string listing;
   RunCommand("ls -A '" + folder_.path() + "'", &listing);
@@ -135,7 +135,7 @@ TEST_F(PfxExportTest, FailureCodes) {
   EXPECT_EQ(ERR_CERT_NOT_FOUND, Export("S_CN=Nobody", folder_.path(), "pw", 8));
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_KEY_NOT_EXPORTABLE, Export("", folder_.path(), "pw"));
-  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY), engine_.PlatformError());
   EXPECT_EQ("", ReadFile(Path("Signer One.pfx")));
   // A certificate without its key in the store cannot be exported.
   CertPtr other = MakeEndEntity("No Key", *root_);

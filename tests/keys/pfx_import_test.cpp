@@ -28,11 +28,10 @@ TEST_F(PfxImportTest, PasswordRangeAndDefaultName) {
   EXPECT_EQ(0, engine_.m_pwdMinLen);
   EXPECT_EQ(12, engine_.m_pwdMaxLen);
 
-  engine_.m_errorCode = ERR_GENERAL;
-  engine_.m_capiError = 5;
+  engine_.FailWithPlatformError(ERR_GENERAL, 5);
   EXPECT_EQ(0, engine_.SetDefaultPfxFileName(Utf8Bstr("MyCert")));
-  EXPECT_EQ(0, engine_.m_errorCode);
-  EXPECT_EQ(5u, engine_.m_capiError);  // the name setter leaves the platform number
+  EXPECT_EQ(0, engine_.Code());
+  EXPECT_EQ(5u, engine_.PlatformError());  // the name setter leaves the platform number
   EXPECT_EQ("MyCert", engine_.m_defaultPfxPrefix);
 }
 
@@ -42,8 +41,8 @@ TEST_F(PfxImportTest, ImportShowsTheKeyBearingCertificateAndSetsThePaths) {
   // No display and no script: a dialog would fail with 5002.
   SetLastError(0xdeadbeef);
   ASSERT_EQ(0, Import("user.pfx"));
-  EXPECT_EQ(0, engine_.m_errorCode);
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0, engine_.Code());
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetImportedPfxFilePath()));
   EXPECT_EQ("user.pfx", TakeText(engine_.GetImportedPfxFileName()));
   // The signer record shows the certificate but nothing is selected.
@@ -117,7 +116,7 @@ TEST_F(PfxImportTest, LoaderFailures) {
   folder_.File("empty.pfx", "");
   EXPECT_EQ(ERR_PKCS12_PASSWORD, Import("user.pfx", "wrong"));
   EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.GetErrorCode());
-  EXPECT_NE(0u, engine_.m_capiError);
+  EXPECT_NE(0u, engine_.PlatformError());
   EXPECT_EQ(ERR_PKCS12_FORMAT, Import("text.pfx"));
   EXPECT_EQ(ERR_PFX_FILE_READ, Query("empty.pfx"));
   EXPECT_EQ(ERR_FILE_NOT_FOUND, Query("none.pfx"));
@@ -176,7 +175,7 @@ TEST_F(PfxImportTest, ProtectedModeRefusesButSettersWork) {
                                                           Utf8Bstr("5678"), 0));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine.ExportPfxFromIE(Utf8Bstr(""), Folder(), Utf8Bstr("1"), 0, 0));
   EXPECT_EQ("", TakeText(engine.ExportMobileFromIE(Utf8Bstr(""), Utf8Bstr("1"), 0, 0)));
-  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine.m_errorCode);
+  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine.Code());
   EXPECT_EQ(0, engine.PresetPasswdLengthRange(6, 10));
   EXPECT_EQ(0, engine.SetDefaultPfxFileName(Utf8Bstr("x")));
   EXPECT_EQ(0, CountMy());

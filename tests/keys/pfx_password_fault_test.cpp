@@ -118,7 +118,7 @@ TEST_F(PfxPasswordFaultTest, FullDiskKeepsTheOldFile) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_CERT_FILE_WRITE, engine_.ChangePfxPasswd(Utf8Bstr(Path("stick")), Utf8Bstr("user.pfx"),
                                                          Utf8Bstr("old"), Utf8Bstr("new"), 0));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), engine_.PlatformError());
   EXPECT_EQ(before, ReadFile(Path("stick/user.pfx")));
   EXPECT_TRUE(OpenPfxWithOpenSsl(Path("stick/user.pfx"), "old").opened);
   std::string listing;

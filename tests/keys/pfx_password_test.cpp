@@ -22,7 +22,7 @@ TEST_F(PfxPasswordTest, RewrittenFileOpensOnlyUnderTheNewPassword) {
   std::string file = WritePfx("user.pfx", *signer_, {root_.get()}, "old");
   SetLastError(0xdeadbeef);
   ASSERT_EQ(0, Change("user.pfx", "old", "新密碼"));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_FALSE(OpenPfxWithOpenSsl(file, "old").opened);
   // The engine's narrow password reaches the file as its UTF-16 form: OpenSSL
   // takes the UTF-8 text of the same characters.
@@ -48,7 +48,7 @@ TEST_F(PfxPasswordTest, FailuresLeaveTheFileUntouched) {
   std::string before = ReadFile(file);
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_PKCS12_PASSWORD, Change("user.pfx", "wrong", "new"));
-  EXPECT_NE(0u, engine_.m_capiError);
+  EXPECT_NE(0u, engine_.PlatformError());
   EXPECT_EQ(before, ReadFile(file));
   EXPECT_EQ(ERR_FILE_NOT_FOUND, Change("none.pfx", "old", "new"));
   folder_.File("text.pfx", "plain text");
@@ -59,7 +59,7 @@ TEST_F(PfxPasswordTest, FailuresLeaveTheFileUntouched) {
   ASSERT_EQ(0, chmod(file.c_str(), 0400));
   SetLastError(0xdeadbeef);
   EXPECT_EQ(ERR_CERT_FILE_WRITE, Change("user.pfx", "old", "new"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), engine_.PlatformError());
   EXPECT_EQ(before, ReadFile(file));
   std::string listing;
   RunCommand("ls -A '" + folder_.path() + "'", &listing);

@@ -6,6 +6,8 @@
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 
+#include "support/my_store.h"
+
 namespace kv::test {
 
 namespace {
@@ -73,19 +75,7 @@ int CountKeyContainers() {
 }
 
 void PfxTest::AddToMyWithKey(const TestCert& cert, bool exportable) {
-  Pkcs12Spec spec;
-  spec.password = "x";
-  std::vector<uint8_t> image = MakePkcs12(cert, {}, spec);
-  CRYPT_DATA_BLOB blob{static_cast<DWORD>(image.size()), image.data()};
-  HCERTSTORE pfx = PFXImportCertStore(&blob, reinterpret_cast<LPCWSTR>(u"x"), exportable ? CRYPT_EXPORTABLE : 0);
-  ASSERT_NE(pfx, nullptr);
-  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
-  ASSERT_NE(my, nullptr);
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(pfx, context)) != nullptr)
-    ASSERT_TRUE(CertAddCertificateContextToStore(my, context, CERT_STORE_ADD_ALWAYS, nullptr));
-  CertCloseStore(my, 0);
-  CertCloseStore(pfx, 0);
+  ASSERT_TRUE(kv::test::AddToMyWithKey(cert, exportable ? CRYPT_EXPORTABLE : 0));
 }
 
 void PfxTest::AddCertOnly(const char* store, const TestCert& cert) {

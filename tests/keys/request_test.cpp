@@ -34,7 +34,7 @@ TEST_F(EnrolTest, FreshEngineAndProviderChoice) {
                             "Microsoft Enhanced RSA and AES Cryptographic Provider", "anything at all"}) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(0, engine_.SetProviderName(Utf8Bstr(asked))) << asked;
-    EXPECT_EQ(0u, engine_.m_capiError);
+    EXPECT_EQ(0u, engine_.PlatformError());
     EXPECT_EQ(std::string(kRequestProviderName), m.m_providerName);
   }
   EXPECT_EQ(ERR_BAD_PARAM, engine_.SetProviderName(Utf8Bstr("")));
@@ -145,7 +145,7 @@ TEST_F(EnrolTest, RecordValuesAndEncodings) {
 TEST_F(EnrolTest, PairMakesSignatureThenExchangeKey) {
   SetLastError(0xdeadbeef);
   ASSERT_EQ(0, engine_.CreatePKCS10Pair(Utf8Bstr("Pair User"), 1024, 7));
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(0u, engine_.PlatformError());
   std::string forSign = TakeText(engine_.GetCsrForSign());
   std::string forEncrypt = TakeText(engine_.GetCsrForEncrypt());
   ASSERT_FALSE(forSign.empty());
@@ -183,19 +183,19 @@ TEST_F(EnrolTest, PairMakesSignatureThenExchangeKey) {
 TEST_F(EnrolTest, ArgumentFailures) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1536, 0)));
-  EXPECT_EQ(ERR_KEY_LENGTH, engine_.m_errorCode);
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(ERR_KEY_LENGTH, engine_.Code());
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(ERR_KEY_LENGTH, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 0, 0));
   EXPECT_EQ(2048, engine_.m_request->m_keyBits);  // unchanged
   EXPECT_TRUE(RecordNames().empty());
 
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr(""), 1024, 0)));
-  EXPECT_EQ(ERR_BAD_PARAM, engine_.m_errorCode);
+  EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ(ERR_BAD_PARAM, engine_.CreatePKCS10Pair(nullptr, 1024, 0));
 
   engine_.m_ieProtectedMode = true;
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
-  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.m_errorCode);
+  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.Code());
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 1024, 0));
   EXPECT_TRUE(RecordNames().empty());
 }
@@ -204,14 +204,14 @@ TEST_F(EnrolTest, ProviderFailures) {
   CCertRequestManager& m = *engine_.m_request;
   m.m_providerName.clear();
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
-  EXPECT_EQ(ERR_CSP_NAME_MISSING, engine_.m_errorCode);
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(ERR_CSP_NAME_MISSING, engine_.Code());
+  EXPECT_EQ(0u, engine_.PlatformError());
 
   // A provider the system does not have.
   m.m_providerName = "Contoso Token CSP";
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
-  EXPECT_EQ(ERR_CSP_UNSUPPORTED, engine_.m_errorCode);
-  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.m_capiError);
+  EXPECT_EQ(ERR_CSP_UNSUPPORTED, engine_.Code());
+  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.PlatformError());
 
   // A card provider without a reader.
   m.m_providerName = "Microsoft Base Smart Card Crypto Provider";
@@ -219,14 +219,14 @@ TEST_F(EnrolTest, ProviderFailures) {
   ASSERT_FALSE(CryptAcquireContextA(&probe, "x", m.m_providerName.c_str(), PROV_RSA_FULL, CRYPT_NEWKEYSET));
   DWORD cardError = GetLastError();
   EXPECT_EQ(ERR_CSP_ACQUIRE, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 1024, 0));
-  EXPECT_EQ(cardError, engine_.m_capiError);
+  EXPECT_EQ(cardError, engine_.PlatformError());
   EXPECT_EQ("", TakeText(engine_.GetCsrForSign()));
 
   // A type the provider is not.
   m.m_providerName = kRequestProviderName;
   m.m_providerType = PROV_RSA_AES;
   EXPECT_EQ(ERR_CSP_ACQUIRE, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 1024, 0));
-  EXPECT_EQ(static_cast<DWORD>(NTE_PROV_TYPE_NO_MATCH), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(NTE_PROV_TYPE_NO_MATCH), engine_.PlatformError());
   EXPECT_TRUE(RecordNames().empty());
 }
 
@@ -239,10 +239,10 @@ TEST_F(EnrolTest, UnwritableRegistryIsAccessDenied) {
   ASSERT_NE(ERROR_SUCCESS, status);
   SetLastError(0xdeadbeef);
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
-  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.m_errorCode);
-  EXPECT_EQ(static_cast<DWORD>(status), engine_.m_capiError);
+  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.Code());
+  EXPECT_EQ(static_cast<DWORD>(status), engine_.PlatformError());
   EXPECT_EQ(ERR_ACCESS_DENIED, engine_.AcceptPKCS7(Utf8Bstr("MIIB")));
-  EXPECT_EQ(static_cast<DWORD>(status), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(status), engine_.PlatformError());
 }
 
 }  // namespace

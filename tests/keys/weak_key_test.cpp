@@ -140,8 +140,8 @@ TEST_F(WeakKeyLoop, TwentyWeakKeysEndWith1501) {
   kv::platform::AlterGeneratedKeys(20, BreakCoefficient);
   SetLastError(0xdeadbeef);
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Weak"), 1024, 0)));
-  EXPECT_EQ(ERR_RSA_WEAK_KEY, engine_.m_errorCode);
-  EXPECT_EQ(0u, engine_.m_capiError);
+  EXPECT_EQ(ERR_RSA_WEAK_KEY, engine_.Code());
+  EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_TRUE(RecordNames().empty());
   // Every weak key went with its container.
   HCRYPTPROV prov = 0;

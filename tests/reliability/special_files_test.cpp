@@ -26,11 +26,11 @@ std::string Outcome(LONG code, DWORD platform, const std::string& text) {
 
 std::string HashFileOutcome(const std::string& path) {
   CCapiEngine& engine = TheEngine();
-  engine.m_capiError = kUntouched;
+  engine.NotePlatformError(kUntouched);
   BSTR result = engine.HashFile(kv::NarrowToBstr(path), 0);
   std::string text = kv::WideToNarrow(result);
   SysFreeString(result);
-  return Outcome(engine.m_errorCode, engine.m_capiError, text);
+  return Outcome(engine.Code(), engine.PlatformError(), text);
 }
 
 class SpecialFiles : public kv::test::SigningTest {};
@@ -58,7 +58,7 @@ TEST_F(SpecialFiles, PfxFifoFailsAsUnreadable) {
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   std::string outcome = RunBounded([&] {
     LONG code = SelectPfx(engine_, "f.pfx", "x");
-    return Outcome(code, engine_.m_capiError, engine_.m_signerFingerprint);
+    return Outcome(code, engine_.PlatformError(), engine_.m_signerFingerprint);
   });
   EXPECT_EQ(Outcome(ERR_PFX_FILE_READ, ERROR_NOT_SUPPORTED, ""), outcome);
 }

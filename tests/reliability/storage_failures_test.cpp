@@ -63,11 +63,11 @@ TEST_F(StorageFailures, OverwrittenHeaderIsDamageNotEmptiness) {
   EXPECT_EQ(ERROR_FILE_CORRUPT, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Other", &key));
 
   EXPECT_EQ(0, engine_.GetIECertCount());
-  EXPECT_EQ(ERR_OPEN_MY_STORE, engine_.m_errorCode);
-  EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)), engine_.m_capiError);
+  EXPECT_EQ(ERR_OPEN_MY_STORE, engine_.Code());
+  EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)), engine_.PlatformError());
 
   EXPECT_EQ("", ReadText("Software\\Kv\\Count"));
-  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.m_errorCode);
+  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.Code());
   EXPECT_EQ(ERR_ACCESS_DENIED, WriteInt("Software\\Kv\\Count", 8));
   EXPECT_EQ(damaged, kv::test::ReadFile(Db())) << "nothing is written into a damaged database";
 }
@@ -92,14 +92,14 @@ TEST_F(StorageFailures, OverwrittenPagesAreDamage) {
   SetLastError(kUntouched);
   EXPECT_EQ(ERROR_FILE_CORRUPT, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kv", 0, KEY_READ, &key));
   EXPECT_EQ("", ReadText("Software\\Kv\\value5"));
-  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.m_errorCode);
+  EXPECT_EQ(ERR_ACCESS_DENIED, engine_.Code());
 }
 
 TEST_F(StorageFailures, TruncatedKeyStoreSecretIsNotAWrongPassword) {
   WritePfx("f.pfx", *signer_, {root_.get()});
   kv::test::WriteFile(home_.path() + "/key-containers.secret", "short");
   EXPECT_EQ(ERR_PKCS12_PASSWORD, SelectPfx(engine_, "f.pfx", "1234"));
-  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEYSET), engine_.m_capiError);
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEYSET), engine_.PlatformError());
   EXPECT_EQ("short", kv::test::ReadFile(home_.path() + "/key-containers.secret")) << "the secret is never replaced";
 }
 
@@ -138,7 +138,7 @@ TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
     LONG full = RegSetValueExA(key, "big", 0, REG_SZ, reinterpret_cast<const BYTE*>(big.data()),
                                static_cast<DWORD>(big.size()));
     LONG code = SelectPfx(engine_, "f.pfx", "1234");
-    std::string out = std::to_string(full) + " " + std::to_string(code) + "/" + std::to_string(engine_.m_capiError);
+    std::string out = std::to_string(full) + " " + std::to_string(code) + "/" + std::to_string(engine_.PlatformError());
     RegCloseKey(key);
     // The same home, remounted read-only once nothing holds it open.
     unlink((mountPoint + "/filler").c_str());

@@ -60,7 +60,7 @@ TEST_F(SelectionTest, ChooserPolicyForStoreMatches) {
     EXPECT_EQ(-1, engine_.m_signerSource);
     EXPECT_TRUE(engine_.m_signerFingerprint.empty());
     EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
-    EXPECT_EQ(ERR_NO_SIGNER, engine_.m_errorCode);
+    EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
   }
 }
 
@@ -195,7 +195,7 @@ TEST_F(SelectionTest, CachedSignerSharedBetweenEngines) {
   EXPECT_EQ(folder_.path(), TakeText(other.GetSignerPfxFilePath()));
   EXPECT_EQ("pfx.pfx", TakeText(other.GetSignerPfxFileName()));
   std::string hex = TakeText(other.SignPkcs1(Utf8Bstr("cached"), 0x800));
-  EXPECT_EQ(0, other.m_errorCode);
+  EXPECT_EQ(0, other.Code());
   EXPECT_TRUE(VerifyDigestSignature(pfxSigner->key(), EVP_sha1(),
                                     Digest(EVP_sha1(), {'c', 'a', 'c', 'h', 'e', 'd'}), FromHex(hex)));
   EXPECT_TRUE(run.Events("dialog").empty());

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "engine/text.h"
+#include "support/my_store.h"
 
 namespace kv::test {
 
@@ -169,21 +170,7 @@ std::string SigningTest::WritePfx(const std::string& name, const TestCert& leaf,
   return folder_.File(name, std::string(image.begin(), image.end()));
 }
 
-void SigningTest::AddToMy(const TestCert& cert) {
-  Pkcs12Spec spec;
-  spec.password = "x";
-  std::vector<uint8_t> image = MakePkcs12(cert, {}, spec);
-  CRYPT_DATA_BLOB blob{static_cast<DWORD>(image.size()), image.data()};
-  HCERTSTORE pfx = PFXImportCertStore(&blob, reinterpret_cast<LPCWSTR>(u"x"), 0);
-  ASSERT_NE(pfx, nullptr);
-  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
-  ASSERT_NE(my, nullptr);
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(pfx, context)) != nullptr)
-    ASSERT_TRUE(CertAddCertificateContextToStore(my, context, CERT_STORE_ADD_ALWAYS, nullptr));
-  CertCloseStore(my, 0);
-  CertCloseStore(pfx, 0);
-}
+void SigningTest::AddToMy(const TestCert& cert) { ASSERT_TRUE(AddToMyWithKey(cert)); }
 
 LONG SigningTest::SelectPfx(CCapiEngine& engine, const std::string& name, const char* password, LONG flags) {
   return engine.SelectSignerEx(Utf8Bstr(""), Utf8Bstr(folder_.path()), Utf8Bstr(name), Utf8Bstr(password),

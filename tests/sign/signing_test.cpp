@@ -32,7 +32,7 @@ class SignPkcs1Test : public SigningTest {
 TEST_F(SignPkcs1Test, DigestAndContentVariantsVerify) {
   EVP_PKEY* key = signer_->key();
   std::string hex = Sign(kText, 0);
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_EQ(2u * EVP_PKEY_get_size(key), hex.size());
   EXPECT_EQ(std::string::npos, hex.find_first_not_of("0123456789ABCDEF"));
   EXPECT_TRUE(VerifyDigestSignature(key, EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
@@ -64,7 +64,7 @@ TEST_F(SigningTest, Pkcs1Base64HasNoLineBreaksForLargeKeys) {
   WritePfx("big.pfx", *big, {});
   ASSERT_EQ(0, SelectPfx(engine_, "big.pfx"));
   std::string text = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0x100));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_EQ(344u, text.size());
   EXPECT_EQ(std::string::npos, text.find_first_of("\r\n"));
   std::vector<uint8_t> signature = FromBase64(text);
@@ -76,32 +76,32 @@ TEST_F(SigningTest, PreparationFailures) {
   // Empty content is refused before protected mode is looked at.
   engine_.m_ieProtectedMode = true;
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr(""), 0)));
-  EXPECT_EQ(ERR_BAD_PARAM, engine_.m_errorCode);
+  EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(""), 0)));
-  EXPECT_EQ(ERR_BAD_PARAM, engine_.m_errorCode);
+  EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.m_errorCode);
+  EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.Code());
   engine_.m_ieProtectedMode = false;
 
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_NO_SIGNER, engine_.m_errorCode);
+  EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_NO_SIGNER, engine_.m_errorCode);
+  EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
 
   std::string path = WritePfx("moved.pfx", *signer_, {});
   ASSERT_EQ(0, SelectPfx(engine_, "moved.pfx"));
   ASSERT_EQ(0, std::rename(path.c_str(), (path + ".old").c_str()));
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_FILE_READ, engine_.Code());
   ASSERT_EQ(0, std::rename((path + ".old").c_str(), path.c_str()));
 
   // A failed selection leaves no signer behind.
   EXPECT_EQ(ERR_BAD_PARAM, engine_.SelectSignerEx(Utf8Bstr(""), Utf8Bstr(folder_.path()), Utf8Bstr("moved.pfx"),
                                                   Utf8Bstr("1234"), Utf8Bstr("2014"), 0x200, 0));
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
-  EXPECT_EQ(ERR_NO_SIGNER, engine_.m_errorCode);
+  EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
 }
 
 TEST_F(SigningTest, ConfirmationDialog) {
@@ -109,22 +109,22 @@ TEST_F(SigningTest, ConfirmationDialog) {
   ASSERT_EQ(0, SelectPfx(engine_, "signer.pfx"));
   // Nothing can show the dialog here.
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0x8000)));
-  EXPECT_EQ(ERR_MEM_ALLOC, engine_.m_errorCode);
+  EXPECT_EQ(ERR_MEM_ALLOC, engine_.Code());
   {
     ScriptedDialogs run(R"([{"dialog": 201, "press": 2}, {"dialog": 201, "press": 2}])");
     EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0x8000)));
-    EXPECT_EQ(ERR_USER_CANCEL, engine_.m_errorCode);
+    EXPECT_EQ(ERR_USER_CANCEL, engine_.Code());
     EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0x8000)));
-    EXPECT_EQ(ERR_USER_CANCEL, engine_.m_errorCode);
+    EXPECT_EQ(ERR_USER_CANCEL, engine_.Code());
     EXPECT_EQ(2u, run.Events("dialog").size());
   }
   {
     ScriptedDialogs run(R"([{"dialog": 201, "press": 1}, {"dialog": 201, "press": 1}])");
     std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0x8000));
-    EXPECT_EQ(0, engine_.m_errorCode);
+    EXPECT_EQ(0, engine_.Code());
     EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
     std::string p7 = TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0x8000));
-    EXPECT_EQ(0, engine_.m_errorCode);
+    EXPECT_EQ(0, engine_.Code());
     EXPECT_TRUE(VerifyCms(p7, *root_).verified);
     std::vector<kv::json::Value> shown = run.Events("dialog");
     ASSERT_EQ(2u, shown.size());
@@ -140,7 +140,7 @@ class SignPkcs7Test : public SigningTest {
   }
   std::string Sign(const std::string& text, LONG flags) {
     std::string out = TakeText(engine_.SignPkcs7(Utf8Bstr(text), flags));
-    EXPECT_EQ(0, engine_.m_errorCode) << std::hex << flags;
+    EXPECT_EQ(0, engine_.Code()) << std::hex << flags;
     return out;
   }
   static CMS_ContentInfo* Parse(const std::vector<uint8_t>& der) {
@@ -261,7 +261,7 @@ TEST_F(SigningTest, Pkcs7ChainUpToUntrustedRoot) {
   WritePfx("chain.pfx", *leaf, {intermediate.get(), root_.get()});
   ASSERT_EQ(0, SelectPfx(engine_, "chain.pfx"));
   std::string text = TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0x200));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   CmsResult r = VerifyCms(text, *root_);
   EXPECT_TRUE(r.verified) << r.error;
   const unsigned char* p = nullptr;
@@ -287,7 +287,7 @@ TEST_F(SigningTest, Pkcs7SerialAndCertificateVersion) {
   WritePfx("high.pfx", *high, {});
   ASSERT_EQ(0, SelectPfx(engine_, "high.pfx"));
   std::string text = TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0x100));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_EQ(1u, CountBytes(FromBase64(text), {0x02, 0x04, 0x00, 0x80, 0x11, 0x22}));
   EXPECT_TRUE(VerifyCms(text, *root_, nullptr, {high.get()}).verified);
 
@@ -299,7 +299,7 @@ TEST_F(SigningTest, Pkcs7SerialAndCertificateVersion) {
   WritePfx("v1.pfx", *v1, {});
   ASSERT_EQ(0, SelectPfx(engine_, "v1.pfx"));
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0)));
-  EXPECT_EQ(ERR_CERT_FORMAT, engine_.m_errorCode);
+  EXPECT_EQ(ERR_CERT_FORMAT, engine_.Code());
 }
 
 TEST_F(SigningTest, StoreSignerSignsBothForms) {
@@ -307,10 +307,10 @@ TEST_F(SigningTest, StoreSignerSignsBothForms) {
   ASSERT_EQ(0, engine_.SelectSigner(Utf8Bstr(""), 0x100, 0));
   EXPECT_EQ(1, engine_.m_signerSource);
   std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
   std::string p7 = TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0x2000));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   EXPECT_TRUE(VerifyCms(p7, *root_).verified);
 }
 
@@ -324,7 +324,7 @@ TEST_F(SigningTest, NewerCachedPasswordForTheSameFileIgnoringCase) {
   // Another process changed the password and left it in the cache.
   WritePfx("Signer.pfx", *signer_, {}, "5678");
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0)));
-  EXPECT_NE(0, engine_.m_errorCode);
+  EXPECT_NE(0, engine_.Code());
   {
     CCapiEngine other;
     other.m_signerSource = 2;
@@ -335,7 +335,7 @@ TEST_F(SigningTest, NewerCachedPasswordForTheSameFileIgnoringCase) {
     other.m_signerPfxName = "SIGNER.PFX";
     CSignerCache(other).SaveSigner();
     std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0));
-    EXPECT_EQ(0, engine_.m_errorCode);
+    EXPECT_EQ(0, engine_.Code());
     EXPECT_EQ("5678", engine_.m_signerPfxPassword);
     EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
   }
@@ -358,7 +358,7 @@ TEST_F(SigningTest, Pkcs7ChainOfExpiredSignerIsAccepted) {
   WritePfx("expired.pfx", *expired, {root_.get()});
   ASSERT_EQ(0, SelectPfx(engine_, "expired.pfx"));
   std::string text = TakeText(engine_.SignPkcs7(Utf8Bstr("late"), 0x200));
-  ASSERT_EQ(0, engine_.m_errorCode);
+  ASSERT_EQ(0, engine_.Code());
   std::vector<uint8_t> der = FromBase64(text);
   const unsigned char* p = der.data();
   CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(der.size()));

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "cert/pfx_providers.h"
+#include "ossl/providers.h"
 
 namespace kv::test {
 
@@ -203,7 +203,7 @@ CertPtr MakeEndEntity(const std::string& cn, const TestCert& issuer, int keyUsag
 void LoadLegacyProvider() {
   // One loading for the whole process, shared with the provider calls: a
   // second explicit load would hold references nobody releases.
-  kv::platform::cert::EnsurePfxAlgorithms();
+  kv::platform::EnsureLegacyProviders();
 }
 
 namespace {

@@ -41,7 +41,7 @@ ScriptedDialogs::~ScriptedDialogs() { CScriptedRenderer::Reset(); }
 std::vector<kv::json::Value> ScriptedDialogs::Transcript() const {
   std::vector<kv::json::Value> lines;
   std::string error;
-  EXPECT_TRUE(kv::json::ParseValues(ReadFile(folder_.path() + "/transcript.jsonl"), &lines, &error)) << error;
+  EXPECT_TRUE(kv::json::ParseSequence(ReadFile(folder_.path() + "/transcript.jsonl"), &lines, &error)) << error;
   return lines;
 }
 
@@ -49,7 +49,7 @@ std::vector<kv::json::Value> ScriptedDialogs::Events(const std::string& kind) co
   std::vector<kv::json::Value> out;
   for (const kv::json::Value& v : Transcript()) {
     const kv::json::Value* event = v.Find("event");
-    if (event && event->string == kind) out.push_back(v);
+    if (event && event->Utf8() == kind) out.push_back(v);
   }
   return out;
 }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/desktop.h"
+#include "kvwin/desktop.h"
 #include "support/temp_home.h"
-#include "ui/script/json.h"
+#include "kvcommon/json.h"
 
 namespace kv::test {
 

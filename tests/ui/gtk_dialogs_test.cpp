@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "support/temp_home.h"
-#include "ui/script/json.h"
+#include "kvcommon/json.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ const Value* ShownDialog(const std::vector<Value>& widgets, int id) {
 
 bool HasText(const Value& shown, const std::string& text) {
   for (const Value& t : shown.Find("texts")->items)
-    if (t.string == text) return true;
+    if (t.Utf8() == text) return true;
   return false;
 }
 
@@ -93,7 +93,7 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
 
   std::vector<Value> widgets;
   std::string error;
-  ASSERT_TRUE(kv::json::ParseValues(kv::test::ReadFile(out + "/widgets.jsonl"), &widgets, &error)) << error;
+  ASSERT_TRUE(kv::json::ParseSequence(kv::test::ReadFile(out + "/widgets.jsonl"), &widgets, &error)) << error;
   const std::map<int, const char*> titles = {{201, "執行簽章(Sign with this Certificate)"},
                                              {202, "輸入憑證檔案資訊"},
                                              {203, "變更憑證檔案密碼"},
@@ -104,7 +104,7 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   for (const auto& title : titles) {
     const Value* shown = ShownDialog(widgets, title.first);
     ASSERT_NE(nullptr, shown) << title.first;
-    EXPECT_EQ(title.second, shown->Find("title")->string);
+    EXPECT_EQ(title.second, shown->Find("title")->Utf8());
     EXPECT_TRUE(HasText(*shown, title.first == 201 ? "確定(Ok)" : "確定")) << title.first;
   }
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 206), "請設定憑證密碼(英文或數字6～10碼)"));
@@ -115,7 +115,7 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   const char* names[] = {"憑證持有人", "憑證序號", "起始日", "截止日", "憑證發行者"};
   const int widths[] = {150, 110, 110, 110, 180};
   for (size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(names[i], columns->items[i].Find("title")->string);
+    EXPECT_EQ(names[i], columns->items[i].Find("title")->Utf8());
     int width;
     ASSERT_TRUE(columns->items[i].Find("width")->AsInt(&width));
     EXPECT_EQ(widths[i], width);

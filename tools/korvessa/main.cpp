@@ -6,13 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "korvessa/json.h"
 #include "korvessa/library.h"
 #include "korvessa/operations.h"
-#include "korvessa/utf.h"
+#include "kvcommon/json.h"
+#include "kvcommon/utf.h"
 
 namespace korvessa {
 namespace {
+
+using kv::json::Value;
+using kv::Utf16ToUtf8;
+using kv::Utf8ToUtf16;
 
 constexpr int kExitOk = 0;
 constexpr int kExitEngineError = 1;
@@ -197,61 +201,61 @@ std::string InvalidLine(size_t lineNumber, const std::string* call, const std::s
   std::string out = "{";
   if (call) {
     out += "\"call\": ";
-    AppendJsonString(*call, &out);
+    kv::json::AppendQuoted(*call, &out);
     out += ", ";
   }
   out += "\"invalid\": ";
-  AppendJsonString(why, &out);
+  kv::json::AppendQuoted(why, &out);
   out += ", \"line\": " + std::to_string(lineNumber) + "}";
   return out;
 }
 
 std::string RunBatchLine(const EngineLibrary& library, const std::string& line, size_t lineNumber) {
-  JsonValue request;
+  Value request;
   std::string parseError;
-  if (!ParseJson(line, &request, &parseError)) return InvalidLine(lineNumber, nullptr, "bad JSON: " + parseError);
-  if (request.kind != JsonValue::Kind::kObject)
+  if (!kv::json::Parse(line, &request, &parseError)) return InvalidLine(lineNumber, nullptr, "bad JSON: " + parseError);
+  if (request.kind != Value::Kind::kObject)
     return InvalidLine(lineNumber, nullptr, "a call must be a JSON object");
   if (request.Count("call") != 1 || request.Count("args") > 1)
     return InvalidLine(lineNumber, nullptr, "a call needs exactly one \"call\" and at most one \"args\"");
 
-  const JsonValue* callValue = request.Find("call");
-  if (callValue->kind != JsonValue::Kind::kString)
+  const Value* callValue = request.Find("call");
+  if (callValue->kind != Value::Kind::kString)
     return InvalidLine(lineNumber, nullptr, "\"call\" must be a string");
   std::string name = Utf16ToUtf8(callValue->string);
   const OperationSpec* op = FindOperation(name);
   if (!op) return InvalidLine(lineNumber, &name, "unknown operation");
   std::string method = op->method;
 
-  static const JsonValue kNoArgs = [] {
-    JsonValue v;
-    v.kind = JsonValue::Kind::kArray;
+  static const Value kNoArgs = [] {
+    Value v;
+    v.kind = Value::Kind::kArray;
     return v;
   }();
-  const JsonValue* argsValue = request.Find("args");
+  const Value* argsValue = request.Find("args");
   if (!argsValue) argsValue = &kNoArgs;
-  if (argsValue->kind != JsonValue::Kind::kArray) return InvalidLine(lineNumber, &method, "\"args\" must be an array");
+  if (argsValue->kind != Value::Kind::kArray) return InvalidLine(lineNumber, &method, "\"args\" must be an array");
 
   size_t expected = op->ParamCount();
-  if (argsValue->array.size() != expected)
+  if (argsValue->items.size() != expected)
     return InvalidLine(lineNumber, &method,
                        "takes " + std::to_string(expected) + " argument" + (expected == 1 ? "" : "s") + ", " +
-                           std::to_string(argsValue->array.size()) + " given: " + Signature(*op));
+                           std::to_string(argsValue->items.size()) + " given: " + Signature(*op));
 
   std::vector<Argument> args(expected);
   for (size_t i = 0; i < expected; ++i) {
-    const JsonValue& given = argsValue->array[i];
+    const Value& given = argsValue->items[i];
     const std::string which = "argument " + std::to_string(i + 1) + " (" + op->params[i].name + ")";
     args[i].type = op->params[i].type;
     if (args[i].type == ParamType::kString) {
-      if (given.kind != JsonValue::Kind::kString) return InvalidLine(lineNumber, &method, which + " must be a string");
+      if (given.kind != Value::Kind::kString) return InvalidLine(lineNumber, &method, which + " must be a string");
       // The exports take zero-terminated strings: a NUL would silently cut
       // the text short.
       if (given.string.find(u'\0') != std::u16string::npos)
         return InvalidLine(lineNumber, &method, which + " contains a NUL character");
       args[i].text = given.string;
     } else {
-      if (given.kind != JsonValue::Kind::kNumber || !given.isInteger || !IntegerFitsArgument(given.integer))
+      if (given.kind != Value::Kind::kNumber || !given.isInteger || !IntegerFitsArgument(given.integer))
         return InvalidLine(lineNumber, &method, which + " must be an integer from -2147483648 to 4294967295");
       args[i].number = static_cast<int32_t>(static_cast<uint32_t>(given.integer & 0xFFFFFFFF));
     }
@@ -261,16 +265,16 @@ std::string RunBatchLine(const EngineLibrary& library, const std::string& line, 
 
   CallResult result = library.Call(*op, args);
   std::string out = "{\"call\": ";
-  AppendJsonString(method, &out);
+  kv::json::AppendQuoted(method, &out);
   out += ", \"result\": ";
   if (result.type == ResultType::kString)
-    AppendJsonString(result.text, &out);
+    kv::json::AppendQuoted(result.text, &out);
   else
     out += std::to_string(result.number);
   out += ", \"error\": " + std::to_string(library.ErrorCode());
   out += ", \"capiError\": " + std::to_string(library.CapiError());
   out += ", \"message\": ";
-  AppendJsonString(library.ErrorMessage(), &out);
+  kv::json::AppendQuoted(library.ErrorMessage(), &out);
   out += "}";
   return out;
 }

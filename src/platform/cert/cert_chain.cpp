@@ -15,9 +15,12 @@
 
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
-#include "cert/der_span.h"
+#include "der/der_span.h"
+#include "kernel/file_time.h"
+#include "ossl/owned.h"
 
 using namespace kv::platform::cert;
+using kv::platform::X509Ptr;
 namespace der = kv::platform::der;
 
 namespace {
@@ -39,10 +42,6 @@ std::unordered_set<const void*>& LiveChains() {
   return *set;
 }
 
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 X509Ptr Parse(const CertObject* object) {
   const unsigned char* p = object->encoded.data();
@@ -129,8 +128,8 @@ CertObject* FindIssuer(const Sources& sources, const CertObject* child, const st
       for (CertObject* c : chain) inChain = inChain || c->encoded == candidate->encoded;
       if (inChain) continue;
       if (SignedBy(child, candidate)) {
-        bool timeValid = now >= der::FileTimeToU64(candidate->info.NotBefore) &&
-                         now <= der::FileTimeToU64(candidate->info.NotAfter);
+        bool timeValid = now >= kv::platform::FileTimeTicks(candidate->info.NotBefore) &&
+                         now <= kv::platform::FileTimeTicks(candidate->info.NotAfter);
         if (timeValid) {
           *signatureOk = true;
           return entry;
@@ -196,8 +195,9 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
     if (strcmp(name, "ROOT") == 0) sources.root = store;
   }
 
-  FILETIME now = pTime ? *pTime : der::NowFileTime();
-  uint64_t at = der::FileTimeToU64(now);
+  FILETIME now;
+  if (pTime) now = *pTime; else GetSystemTimeAsFileTime(&now);
+  uint64_t at = kv::platform::FileTimeTicks(now);
   CERT_USAGE_MATCH usage{};
   if (pChainPara->cbSize >= sizeof(CERT_CHAIN_PARA)) usage = pChainPara->RequestedUsage;
 

@@ -6,8 +6,11 @@
 
 #include "cert/cert_db.h"
 #include "cert/cert_object.h"
+#include "crypt/out_buffer.h"
 
 using namespace kv::platform::cert;
+using kv::platform::crypt::ReturnBytes;
+using kv::platform::crypt::ReturnFilled;
 
 namespace {
 
@@ -84,18 +87,7 @@ extern "C" BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertCon
           SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
           return FALSE;
         }
-        if (!pvData) {
-          *pcbData = size;
-          return TRUE;
-        }
-        if (*pcbData < size) {
-          *pcbData = size;
-          SetLastError(ERROR_MORE_DATA);
-          return FALSE;
-        }
-        ExpandKeyProvInfo(found->second, pvData, &size);
-        *pcbData = size;
-        return TRUE;
+        return ReturnFilled(size, pvData, pcbData, [&](void* to) { ExpandKeyProvInfo(found->second, to, &size); });
       }
       break;
     case CERT_ACCESS_STATE_PROP_ID: {
@@ -111,7 +103,7 @@ extern "C" BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertCon
     SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
     return FALSE;
   }
-  return ReturnBytes(found->second.data(), static_cast<DWORD>(found->second.size()), pvData, pcbData);
+  return ReturnBytes(found->second.data(), found->second.size(), pvData, pcbData);
 }
 
 extern "C" BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,

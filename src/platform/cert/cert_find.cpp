@@ -10,7 +10,8 @@
 #include "cert/cert_names.h"
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
-#include "cert/der_span.h"
+#include "der/der_span.h"
+#include "kernel/file_time.h"
 
 using namespace kv::platform::cert;
 namespace der = kv::platform::der;
@@ -205,11 +206,12 @@ extern "C" BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_I
 
 extern "C" LONG WINAPI CertVerifyTimeValidity(LPFILETIME pTimeToVerify, PCERT_INFO pCertInfo) {
   if (!pCertInfo) return 0;
-  FILETIME now = der::NowFileTime();
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
   if (!pTimeToVerify) pTimeToVerify = &now;
-  uint64_t t = der::FileTimeToU64(*pTimeToVerify);
-  if (t < der::FileTimeToU64(pCertInfo->NotBefore)) return -1;
-  if (t > der::FileTimeToU64(pCertInfo->NotAfter)) return 1;
+  uint64_t t = kv::platform::FileTimeTicks(*pTimeToVerify);
+  if (t < kv::platform::FileTimeTicks(pCertInfo->NotBefore)) return -1;
+  if (t > kv::platform::FileTimeTicks(pCertInfo->NotAfter)) return 1;
   return 0;
 }
 

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "cert/cert_object.h"
-#include "cert/der_span.h"
+#include "der/der_span.h"
+#include "kvcommon/utf.h"
 
 namespace kv::platform::cert {
 
@@ -33,29 +34,7 @@ const KeyName kKeys[] = {
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 bool DecodeUtf8(const std::vector<uint8_t>& bytes, std::u16string* out) {
-  out->clear();
-  size_t i = 0;
-  while (i < bytes.size()) {
-    uint32_t c = bytes[i];
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + static_cast<size_t>(extra) >= bytes.size()) return false;
-    if (extra > 0) c &= 0x3F >> extra;
-    for (int k = 1; k <= extra; ++k) {
-      uint8_t b = bytes[i + k];
-      if ((b & 0xC0) != 0x80) return false;
-      c = (c << 6) | (b & 0x3F);
-    }
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    i += 1 + extra;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(c));
-    }
-  }
-  return true;
+  return kv::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out);
 }
 
 std::u16string Latin1(const std::vector<uint8_t>& bytes) { return std::u16string(bytes.begin(), bytes.end()); }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "cert/der_span.h"
+#include "der/der_span.h"
 
 namespace kv::platform::cert {
 
@@ -432,25 +432,6 @@ bool ExpandKeyProvInfo(const std::vector<uint8_t>& flat, void* out, DWORD* size)
     p.pbData = base + dataAt[i];
   }
   return true;
-}
-
-BOOL ReturnBytes(const void* data, DWORD size, void* out, DWORD* outSize) {
-  if (!outSize) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!out) {
-    *outSize = size;
-    return TRUE;
-  }
-  if (*outSize < size) {
-    *outSize = size;
-    SetLastError(ERROR_MORE_DATA);
-    return FALSE;
-  }
-  if (size) memcpy(out, data, size);
-  *outSize = size;
-  return TRUE;
 }
 
 }  // namespace kv::platform::cert

@@ -97,7 +97,4 @@ std::vector<uint8_t> SerializeKeyProvInfo(const CRYPT_KEY_PROV_INFO& info);
 // strings in one block) at `out`, or only measures it when `out` is null.
 bool ExpandKeyProvInfo(const std::vector<uint8_t>& flat, void* out, DWORD* size);
 
-// The size-query / ERROR_MORE_DATA rule of the Get...Property calls.
-BOOL ReturnBytes(const void* data, DWORD size, void* out, DWORD* outSize);
-
 }  // namespace kv::platform::cert

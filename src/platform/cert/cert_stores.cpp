@@ -12,6 +12,7 @@
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
 #include "database/user_database.h"
+#include "kvcommon/utf.h"
 
 namespace kv::platform::cert {
 
@@ -187,14 +188,7 @@ using namespace kv::platform::cert;
 namespace {
 
 std::string WideToUtf8(LPCWSTR text) {
-  std::string out;
-  if (!text) return out;
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return out;
-  out.resize(static_cast<size_t>(n));
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
+  return text ? kv::Utf16ToUtf8(reinterpret_cast<const char16_t*>(text)) : std::string();
 }
 
 HCERTSTORE OpenSystem(const std::string& name, DWORD dwFlags) {

@@ -15,11 +15,13 @@
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
 #include "cert/pfx_internal.h"
-#include "cert/pfx_providers.h"
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 #include "crypt/rsa_blob.h"
 
 using namespace kv::platform::cert;
+using kv::platform::EnsureLegacyProviders;
+using kv::platform::X509Ptr;
 namespace crypt = kv::platform::crypt;
 
 namespace {
@@ -29,7 +31,7 @@ const int kIterations = 2000;
 enum class KeyOutcome { kFound, kNoKey, kNotExportable };
 
 // The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID.
-KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, crypt::PkeyPtr* out) {
+KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out) {
   DWORD size = 0;
   if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return KeyOutcome::kNoKey;
   std::vector<BYTE> block(size);
@@ -52,7 +54,7 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, crypt::PkeyPtr* out) {
         ALG_ID alg = 0;
         bool isPrivate = false;
         DWORD error = 0;
-        crypt::PkeyPtr pkey = crypt::RsaFromBlob(blob.data(), len, &alg, &isPrivate, &error);
+        kv::platform::PkeyPtr pkey = crypt::RsaFromBlob(blob.data(), len, &alg, &isPrivate, &error);
         if (pkey && isPrivate) {
           *out = std::move(pkey);
           outcome = KeyOutcome::kFound;
@@ -66,9 +68,6 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, crypt::PkeyPtr* out) {
   return outcome;
 }
 
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
 
 bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint8_t>* image, HRESULT* hr) {
   STACK_OF(PKCS12_SAFEBAG)* certBags = sk_PKCS12_SAFEBAG_new_null();
@@ -83,13 +82,13 @@ bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint
   for (size_t i = 0; ok && i < entries.size(); ++i) {
     CertObject* owner = PropertyOwner(entries[i]);
     const unsigned char* p = owner->encoded.data();
-    std::unique_ptr<X509, X509Free> x509(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
+    X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
     if (!x509) {
       *hr = CRYPT_E_BAD_ENCODE;
       ok = false;
       break;
     }
-    crypt::PkeyPtr key;
+    kv::platform::PkeyPtr key;
     if (flags & EXPORT_PRIVATE_KEYS) {
       KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &key);
       if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
@@ -164,7 +163,7 @@ extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pP
     SetLastError(static_cast<DWORD>(E_INVALIDARG));
     return FALSE;
   }
-  EnsurePfxAlgorithms();
+  EnsureLegacyProviders();
   std::lock_guard<std::recursive_mutex> lock(ModelLock());
   Store* store = LookupStore(hStore);
   if (!store) {

@@ -16,9 +16,9 @@
 
 #include "cert/cert_object.h"
 #include "cert/pfx_internal.h"
-#include "cert/pfx_providers.h"
 #include "crypt/container_store.h"
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 #include "crypt/rsa_blob.h"
 
 namespace kv::platform::cert {
@@ -59,7 +59,7 @@ bool PfxPassword::HasNonAscii() const {
 
 Pkcs12Ptr ParsePfx(const CRYPT_DATA_BLOB* blob) {
   if (!blob || !blob->pbData || blob->cbData == 0 || blob->cbData > 0x7FFFFFFF) return nullptr;
-  EnsurePfxAlgorithms();
+  EnsureLegacyProviders();
   const unsigned char* p = blob->pbData;
   Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(blob->cbData)));
   ERR_clear_error();
@@ -68,10 +68,6 @@ Pkcs12Ptr ParsePfx(const CRYPT_DATA_BLOB* blob) {
 
 namespace {
 
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 struct CertItem {
   X509Ptr cert;
@@ -80,7 +76,7 @@ struct CertItem {
 };
 
 struct KeyItem {
-  crypt::PkeyPtr key;
+  kv::platform::PkeyPtr key;
   std::string localKeyId;
   bool used = false;
 };
@@ -324,6 +320,7 @@ bool VerifyPfxMac(PKCS12* p12, const PfxPassword& pw, PfxPassword* used) {
 }  // namespace kv::platform::cert
 
 using namespace kv::platform::cert;
+using kv::platform::Pkcs12Ptr;
 
 extern "C" BOOL WINAPI PFXIsPFXBlob(CRYPT_DATA_BLOB* pPFX) { return ParsePfx(pPFX) ? TRUE : FALSE; }
 

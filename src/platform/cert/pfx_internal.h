@@ -6,15 +6,13 @@
 
 #include <openssl/pkcs12.h>
 
+#include "ossl/owned.h"
+
 #include <memory>
 #include <string>
 
 namespace kv::platform::cert {
 
-struct Pkcs12Free {
-  void operator()(PKCS12* p) const { PKCS12_free(p); }
-};
-using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Free>;
 
 // A PKCS#12 password: the null password (no bytes at all) differs from the
 // empty one (a lone BMP terminator).

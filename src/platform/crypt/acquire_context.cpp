@@ -11,7 +11,8 @@
 #include "crypt/crypt_objects.h"
 #include "crypt/out_buffer.h"
 #include "crypt/provider_list.h"
-#include "crypt/text_convert.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 
 #ifndef SCARD_E_NO_READERS_AVAILABLE
 #define SCARD_E_NO_READERS_AVAILABLE ((HRESULT)0x8010002EL)
@@ -31,7 +32,7 @@ std::u16string DefaultContainerName() {
     if (struct passwd* pw = getpwuid(getuid())) name = pw->pw_name;
   }
   if (name.empty()) name = "user";
-  return Utf8ToWide(name);
+  return kv::Utf8ToUtf16Lossy(name);
 }
 
 BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16string* provider,
@@ -45,7 +46,7 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
     entry = DefaultProvider(dwProvType);
     if (!entry) return Fail(NTE_PROV_TYPE_NOT_DEF);
   } else {
-    entry = FindProvider(WideToUtf8(*provider));
+    entry = FindProvider(kv::Utf16ToUtf8(*provider));
     if (!entry) return Fail(NTE_KEYSET_NOT_DEF);
     if (entry->type != dwProvType) return Fail(NTE_PROV_TYPE_NO_MATCH);
   }
@@ -92,8 +93,8 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
 
 BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR provider, DWORD provType,
                                   DWORD flags) {
-  std::u16string wideContainer = AnsiToWide(container);
-  std::u16string wideProvider = AnsiToWide(provider);
+  std::u16string wideContainer = kv::AnsiToUtf16(container);
+  std::u16string wideProvider = kv::AnsiToUtf16(provider);
   return Acquire(phProv, container ? &wideContainer : nullptr, provider ? &wideProvider : nullptr, provType,
                  flags | CRYPT_NEWKEYSET, true);
 }
@@ -121,8 +122,8 @@ extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContai
 
 extern "C" BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                             DWORD dwProvType, DWORD dwFlags) {
-  std::u16string container = AnsiToWide(szContainer);
-  std::u16string provider = AnsiToWide(szProvider);
+  std::u16string container = kv::AnsiToUtf16(szContainer);
+  std::u16string provider = kv::AnsiToUtf16(szProvider);
   return Acquire(phProv, szContainer ? &container : nullptr, szProvider ? &provider : nullptr, dwProvType,
                  dwFlags);
 }
@@ -158,7 +159,7 @@ extern "C" BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* 
     case PP_CONTAINER:
     case PP_UNIQUE_CONTAINER:
       if (prov->verifyContext) return Fail(NTE_BAD_KEYSET);
-      return text(WideToAnsi(Utf8ToWide(prov->container.display)));
+      return text(kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(prov->container.display)));
     case PP_PROVTYPE:
       return ReturnDword(prov->providerType, pbData, pdwDataLen);
     case PP_IMPTYPE:
@@ -177,7 +178,7 @@ extern "C" BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* 
         position = 0;
       }
       if (position >= listing.size()) return Fail(static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-      if (!text(WideToAnsi(Utf8ToWide(listing[position])))) return FALSE;
+      if (!text(kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(listing[position])))) return FALSE;
       if (pbData) ++position;
       return TRUE;
     }

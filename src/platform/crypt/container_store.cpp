@@ -14,7 +14,8 @@
 #include <sstream>
 
 #include "crypt/key_sealer.h"
-#include "crypt/text_convert.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "database/user_database.h"
 
 namespace kv::platform::crypt {
@@ -85,7 +86,7 @@ bool TableExists(sqlite3* db, const char* table) {
 // key provider property (the name's UTF-16 code units appear in it).
 int ReferencedByCertificate(sqlite3* db, const std::string& display) {
   if (!TableExists(db, "cert_properties")) return 0;
-  std::u16string wide = Utf8ToWide(display);
+  std::u16string wide = kv::Utf8ToUtf16Lossy(display);
   std::vector<uint8_t> bytes;
   for (char16_t unit : wide) {
     bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
@@ -183,7 +184,7 @@ int SweepAbandonedContainers() {
 ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   ContainerName name;
   name.machine = machine;
-  name.display = WideToUtf8(wide);
+  name.display = kv::Utf16ToUtf8(wide);
   name.lookup = name.display;
   for (char& c : name.lookup) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

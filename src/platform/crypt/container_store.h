@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 
 namespace kv::platform::crypt {
 

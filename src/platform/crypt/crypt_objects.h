@@ -12,7 +12,8 @@
 
 #include "crypt/container_store.h"
 #include "crypt/handle_table.h"
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 
 namespace kv::platform::crypt {
 

@@ -8,13 +8,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypt/text_convert.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "crypt/crypt_objects.h"
-#include "crypt/der_build.h"
+#include "der/der_builder.h"
+#include "der/der_span.h"
 #include "crypt/out_buffer.h"
 #include "crypt/rsa_blob.h"
 
 namespace kv::platform::crypt {
+
+using der::Bytes;
 namespace {
 
 // Value types of CERT_RDN_ATTR (dwValueType & 0xFF).
@@ -60,7 +64,7 @@ Bytes NarrowValue(const CERT_RDN_VALUE_BLOB& value) {
 }
 
 Bytes Utf8Of(const std::u16string& wide) {
-  std::string utf8 = WideToUtf8(wide);
+  std::string utf8 = kv::Utf16ToUtf8(wide);
   return Bytes(utf8.begin(), utf8.end());
 }
 
@@ -82,7 +86,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
     case kGraphic:
     case kVisible:
     case kGeneral:
-      *out = DerElement(kStringTags[type], NarrowValue(attr.Value));
+      *out = der::Element(kStringTags[type], NarrowValue(attr.Value));
       return true;
     case kUniversal: {
       Bytes be;
@@ -93,7 +97,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.insert(be.end(), {static_cast<BYTE>(c >> 24), static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8),
                              static_cast<BYTE>(c)});
       }
-      *out = DerElement(0x1C, be);
+      *out = der::Element(0x1C, be);
       return true;
     }
     case kBmp: {
@@ -102,25 +106,17 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.push_back(static_cast<BYTE>(c >> 8));
         be.push_back(static_cast<BYTE>(c & 0xFF));
       }
-      *out = DerElement(0x1E, be);
+      *out = der::Element(0x1E, be);
       return true;
     }
     case kUtf8:
-      *out = DerElement(0x0C, Utf8Of(WideValue(attr.Value)));
+      *out = der::Element(0x0C, Utf8Of(WideValue(attr.Value)));
       return true;
     default:
       break;
   }
   *error = static_cast<DWORD>(CRYPT_E_ASN1_CHOICE);
   return false;
-}
-
-// DER SET OF: the elements sorted by their encodings.
-Bytes DerSetOf(std::vector<Bytes> elements) {
-  std::sort(elements.begin(), elements.end());
-  Bytes content;
-  for (const Bytes& e : elements) content.insert(content.end(), e.begin(), e.end());
-  return DerElement(0x31, content);
 }
 
 bool EncodeName(const CERT_NAME_INFO& info, Bytes* out, DWORD* error) {
@@ -131,23 +127,23 @@ bool EncodeName(const CERT_NAME_INFO& info, Bytes* out, DWORD* error) {
     for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
       const CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
       Bytes oid, value;
-      if (!DerOid(attr.pszObjId, &oid)) {
+      if (!der::Oid(attr.pszObjId, &oid)) {
         *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
         return false;
       }
       if (!EncodeNameValue(attr, &value, error)) return false;
-      attrs.push_back(DerSequence({oid, value}));
+      attrs.push_back(der::Sequence({oid, value}));
     }
-    Bytes set = DerSetOf(std::move(attrs));
+    Bytes set = der::SetOf(std::move(attrs));
     rdns.insert(rdns.end(), set.begin(), set.end());
   }
-  *out = DerElement(0x30, rdns);
+  *out = der::Element(0x30, rdns);
   return true;
 }
 
 bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, Bytes* out, DWORD* error) {
   Bytes oid;
-  if (!DerOid(alg.pszObjId, &oid)) {
+  if (!der::Oid(alg.pszObjId, &oid)) {
     *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
     return false;
   }
@@ -155,9 +151,9 @@ bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, 
   if (alg.Parameters.cbData && alg.Parameters.pbData) {
     params.assign(alg.Parameters.pbData, alg.Parameters.pbData + alg.Parameters.cbData);
   } else if (nullWhenEmpty) {
-    params = DerNull();
+    params = der::Null();
   }
-  *out = DerSequence({oid, params});
+  *out = der::Sequence({oid, params});
   return true;
 }
 
@@ -167,7 +163,7 @@ bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Bytes* out, DWORD* er
   Bytes bits(1 + info.PublicKey.cbData, 0);
   bits[0] = static_cast<BYTE>(info.PublicKey.cUnusedBits & 7);
   if (info.PublicKey.cbData) std::memcpy(bits.data() + 1, info.PublicKey.pbData, info.PublicKey.cbData);
-  *out = DerSequence({alg, DerElement(0x03, bits)});
+  *out = der::Sequence({alg, der::Element(0x03, bits)});
   return true;
 }
 
@@ -183,7 +179,7 @@ bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, Bytes* out, DWORD* error) 
   for (DWORD i = 0; i < info.cAttribute; ++i) {
     const CRYPT_ATTRIBUTE& attr = info.rgAttribute[i];
     Bytes oid;
-    if (!DerOid(attr.pszObjId, &oid)) {
+    if (!der::Oid(attr.pszObjId, &oid)) {
       *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
       return false;
     }
@@ -191,11 +187,11 @@ bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, Bytes* out, DWORD* error) 
     for (DWORD j = 0; j < attr.cValue; ++j) {
       values.emplace_back(attr.rgValue[j].pbData, attr.rgValue[j].pbData + attr.rgValue[j].cbData);
     }
-    attributes.push_back(DerSequence({oid, DerSetOf(std::move(values))}));
+    attributes.push_back(der::Sequence({oid, der::SetOf(std::move(values))}));
   }
-  Bytes attrSet = DerSetOf(std::move(attributes));
+  Bytes attrSet = der::SetOf(std::move(attributes));
   attrSet[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute, always present
-  *out = DerSequence({DerSmallInteger(info.dwVersion), subject, spki, attrSet});
+  *out = der::Sequence({der::SmallInteger(info.dwVersion), subject, spki, attrSet});
   return true;
 }
 
@@ -213,47 +209,47 @@ bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
   std::reverse(modulus.begin(), modulus.end());
   BYTE e[4] = {static_cast<BYTE>(rsa.pubexp >> 24), static_cast<BYTE>(rsa.pubexp >> 16),
                static_cast<BYTE>(rsa.pubexp >> 8), static_cast<BYTE>(rsa.pubexp)};
-  *out = DerSequence({DerUnsignedInteger(modulus.data(), modulus.size()), DerUnsignedInteger(e, 4)});
+  *out = der::Sequence({der::UnsignedInteger(modulus.data(), modulus.size()), der::UnsignedInteger(e, 4)});
   return true;
 }
 
 // Error for a DER element that failed to parse: truncated data is
 // CRYPT_E_ASN1_EOD, a wrong tag CRYPT_E_ASN1_BADTAG.
-DWORD ParseError(DerSpan at, BYTE expectedTag) {
+DWORD ParseError(der::Span at, BYTE expectedTag) {
   if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
   if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
-  return static_cast<DWORD>(at.Next(nullptr, nullptr) ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_EOD);
+  return static_cast<DWORD>(at.ReadAny(nullptr, nullptr) ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_EOD);
 }
 
 // INTEGER content as an unsigned magnitude (leading zero dropped).
-DerSpan Magnitude(DerSpan integer) {
+der::Span Magnitude(der::Span integer) {
   const BYTE* p = integer.data();
   size_t n = integer.size();
   while (n > 1 && p[0] == 0) {
     ++p;
     --n;
   }
-  return DerSpan(p, n);
+  return der::Span(p, n);
 }
 
-bool DecodeRsaPublicKey(DerSpan in, Bytes* blob, DWORD* error) {
-  DerSpan seq, n, e;
-  DerSpan probe = in;
-  if (!probe.Expect(0x30, &seq)) {
+bool DecodeRsaPublicKey(der::Span in, Bytes* blob, DWORD* error) {
+  der::Span seq, n, e;
+  der::Span probe = in;
+  if (!probe.Read(0x30, &seq)) {
     *error = ParseError(in, 0x30);
     return false;
   }
-  DerSpan inner = seq;
-  if (!inner.Expect(0x02, &n)) {
+  der::Span inner = seq;
+  if (!inner.Read(0x02, &n)) {
     *error = ParseError(seq, 0x02);
     return false;
   }
-  DerSpan rest = inner;
-  if (!inner.Expect(0x02, &e)) {
+  der::Span rest = inner;
+  if (!inner.Read(0x02, &e)) {
     *error = ParseError(rest, 0x02);
     return false;
   }
-  DerSpan mod = Magnitude(n), exp = Magnitude(e);
+  der::Span mod = Magnitude(n), exp = Magnitude(e);
   if (mod.empty() || exp.size() > 4 || (n.size() && (n.data()[0] & 0x80))) {
     *error = static_cast<DWORD>(exp.size() > 4 ? CRYPT_E_ASN1_LARGE : CRYPT_E_ASN1_CORRUPT);
     return false;
@@ -293,7 +289,7 @@ struct DecodedAttr {
   Bytes value;
 };
 
-bool DecodeNameValue(BYTE tag, DerSpan content, DerSpan whole, DecodedAttr* attr) {
+bool DecodeNameValue(BYTE tag, der::Span content, der::Span whole, DecodedAttr* attr) {
   const BYTE* p = content.data();
   size_t n = content.size();
   switch (tag) {
@@ -329,58 +325,39 @@ bool DecodeNameValue(BYTE tag, DerSpan content, DerSpan whole, DecodedAttr* attr
     case 0x0C: {  // UTF8String: to WCHARs
       attr->type = kUtf8;
       std::u16string wide;
-      size_t i = 0;
-      while (i < n) {
-        BYTE lead = p[i];
-        size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 4;
-        if (extra == 4 || i + extra >= n) return false;
-        uint32_t cp = extra == 0 ? lead : extra == 1 ? (lead & 0x1Fu) : extra == 2 ? (lead & 0x0Fu) : (lead & 0x07u);
-        for (size_t k = 1; k <= extra; ++k) {
-          if ((p[i + k] & 0xC0) != 0x80) return false;
-          cp = (cp << 6) | (p[i + k] & 0x3Fu);
-        }
-        i += extra + 1;
-        if (cp > 0x10FFFF) return false;
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-          wide.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-          wide.push_back(static_cast<char16_t>(cp));
-        }
-      }
+      if (!kv::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), &wide)) return false;
       const BYTE* b = reinterpret_cast<const BYTE*>(wide.data());
       attr->value.assign(b, b + wide.size() * 2);
       return true;
     }
     default:
       attr->type = kEncodedBlob;
-      attr->value = whole.ToBytes();
+      attr->value = whole.ToVector();
       return true;
   }
   attr->value.assign(p, p + n);
   return true;
 }
 
-BOOL DecodeName(DerSpan in, void* out, DWORD* pcb) {
-  DerSpan seq, probe = in;
-  if (!probe.Expect(0x30, &seq)) return Fail(ParseError(in, 0x30));
+BOOL DecodeName(der::Span in, void* out, DWORD* pcb) {
+  der::Span seq, probe = in;
+  if (!probe.Read(0x30, &seq)) return Fail(ParseError(in, 0x30));
   std::vector<std::vector<DecodedAttr>> rdns;
   while (!seq.empty()) {
-    DerSpan set, before = seq;
-    if (!seq.Expect(0x31, &set)) return Fail(ParseError(before, 0x31));
+    der::Span set, before = seq;
+    if (!seq.Read(0x31, &set)) return Fail(ParseError(before, 0x31));
     std::vector<DecodedAttr> attrs;
     while (!set.empty()) {
-      DerSpan atv, oid, beforeAtv = set;
-      if (!set.Expect(0x30, &atv)) return Fail(ParseError(beforeAtv, 0x30));
-      DerSpan beforeOid = atv;
-      if (!atv.Expect(0x06, &oid)) return Fail(ParseError(beforeOid, 0x06));
+      der::Span atv, oid, beforeAtv = set;
+      if (!set.Read(0x30, &atv)) return Fail(ParseError(beforeAtv, 0x30));
+      der::Span beforeOid = atv;
+      if (!atv.Read(0x06, &oid)) return Fail(ParseError(beforeOid, 0x06));
       DecodedAttr attr;
-      attr.oid = OidText(oid);
+      if (!der::OidToText(oid, &attr.oid)) attr.oid.clear();
       if (attr.oid.empty()) return Fail(CRYPT_E_ASN1_CORRUPT);
       BYTE tag = 0;
-      DerSpan content, whole;
-      if (!atv.Next(&tag, &content, &whole)) return Fail(CRYPT_E_ASN1_EOD);
+      der::Span content, whole;
+      if (!atv.ReadAny(&tag, &content, &whole)) return Fail(CRYPT_E_ASN1_EOD);
       if (!DecodeNameValue(tag, content, whole, &attr)) return Fail(CRYPT_E_ASN1_CORRUPT);
       attrs.push_back(std::move(attr));
     }
@@ -452,6 +429,7 @@ ALG_ID HashOfSignatureOid(const char* oid) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
+namespace der = kv::platform::der;
 
 extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
                                          BYTE* pbEncoded, DWORD* pcbEncoded) {
@@ -489,7 +467,7 @@ extern "C" BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
   ULONG_PTR id = StructId(lpszStructType);
   if (id != 7 && id != 19) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (!pbEncoded || !cbEncoded) return Fail(CRYPT_E_ASN1_EOD);
-  DerSpan in(pbEncoded, cbEncoded);
+  der::Span in(pbEncoded, cbEncoded);
   if (id == 7) return DecodeName(in, pvStructInfo, pcbStructInfo);
   Bytes blob;
   DWORD error = 0;
@@ -508,7 +486,7 @@ extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE 
   if (!key) return FALSE;
   Bytes rsaKey;
   if (!RsaPublicKeyDer(key->pkey.get(), &rsaKey)) return Fail(NTE_FAIL);
-  Bytes params = DerNull();
+  Bytes params = der::Null();
   Layout layout(sizeof(CERT_PUBLIC_KEY_INFO));
   size_t oidAt = layout.Add(sizeof(kRsaOid));
   size_t paramsAt = layout.Add(params.size());
@@ -573,6 +551,6 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   std::reverse(signature.begin(), signature.end());
   Bytes bits(1 + signature.size(), 0);  // no unused bits
   std::copy(signature.begin(), signature.end(), bits.begin() + 1);
-  Bytes request = DerSequence({tbs, algorithm, DerElement(0x03, bits)});
+  Bytes request = der::Sequence({tbs, algorithm, der::Element(0x03, bits)});
   return ReturnBytes(request, pbEncoded, pcbEncoded);
 }

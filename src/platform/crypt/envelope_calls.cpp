@@ -12,11 +12,14 @@
 #include <string>
 
 #include "crypt/crypt_objects.h"
-#include "crypt/der_build.h"
+#include "der/der_builder.h"
+#include "der/der_span.h"
 #include "crypt/out_buffer.h"
 #include "crypt/pkcs7_parse.h"
 
 namespace kv::platform::crypt {
+
+using der::Bytes;
 namespace {
 
 constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
@@ -76,15 +79,15 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
 
 // Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded.
 bool IssuerAndSerial(const BYTE* cert, size_t size, Bytes* out) {
-  DerSpan in(cert, size), certSeq, tbs, serial, sigAlg, issuer;
-  if (!in.Expect(0x30, &certSeq) || !certSeq.Expect(0x30, &tbs)) return false;
-  if (tbs.PeekTag() == 0xA0 && !tbs.Next(nullptr, nullptr)) return false;
-  DerSpan serialWhole, issuerWhole;
-  if (!tbs.Expect(0x02, &serial, &serialWhole) || !tbs.Expect(0x30, &sigAlg) ||
-      !tbs.Expect(0x30, &issuer, &issuerWhole)) {
+  der::Span in(cert, size), certSeq, tbs, serial, sigAlg, issuer;
+  if (!in.Read(0x30, &certSeq) || !certSeq.Read(0x30, &tbs)) return false;
+  if (tbs.PeekTag() == 0xA0 && !tbs.ReadAny(nullptr, nullptr)) return false;
+  der::Span serialWhole, issuerWhole;
+  if (!tbs.Read(0x02, &serial, &serialWhole) || !tbs.Read(0x30, &sigAlg) ||
+      !tbs.Read(0x30, &issuer, &issuerWhole)) {
     return false;
   }
-  *out = DerSequence({issuerWhole.ToBytes(), serialWhole.ToBytes()});
+  *out = der::Sequence({issuerWhole.ToVector(), serialWhole.ToVector()});
   return true;
 }
 
@@ -94,7 +97,7 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
                               ? FindContentAlg(para.ContentEncryptionAlgorithm.pszObjId)
                               : nullptr;
   if (!alg) return Fail(CRYPT_E_UNKNOWN_ALGO);
-  EnsureLegacyCiphers();
+  EnsureLegacyProviders();
   Bytes key(alg->keyBytes), iv(alg->ivBytes);
   if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1 ||
       (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)) {
@@ -103,10 +106,10 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   if (alg->ivBytes == 8) SetOddParity(&key);
 
   Bytes recipients, rsaOid, dataOid, envelopedOid, contentOid;
-  DerOid(kRsaEncryption, &rsaOid);
-  DerOid(kDataOid, &dataOid);
-  DerOid(kEnvelopedOid, &envelopedOid);
-  DerOid(alg->oid, &contentOid);
+  der::Oid(kRsaEncryption, &rsaOid);
+  der::Oid(kDataOid, &dataOid);
+  der::Oid(kEnvelopedOid, &envelopedOid);
+  der::Oid(alg->oid, &contentOid);
   for (DWORD i = 0; i < count; ++i) {
     PCCERT_CONTEXT cert = certs[i];
     if (!cert || !cert->pbCertEncoded) return Fail(static_cast<DWORD>(E_INVALIDARG));
@@ -128,17 +131,17 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     X509_free(x509);
     if (!ok) return Fail(NTE_FAIL);
     wrapped.resize(wrappedLen);
-    Bytes info = DerSequence({DerSmallInteger(0), issuerSerial, DerSequence({rsaOid, DerNull()}),
-                              DerElement(0x04, wrapped)});
+    Bytes info = der::Sequence({der::SmallInteger(0), issuerSerial, der::Sequence({rsaOid, der::Null()}),
+                              der::Element(0x04, wrapped)});
     recipients.insert(recipients.end(), info.begin(), info.end());
   }
   Bytes encrypted;
   if (!RunCipher(alg->cipher(), key, iv, true, plain, plainLen, &encrypted)) return Fail(NTE_FAIL);
   OPENSSL_cleanse(key.data(), key.size());
-  Bytes contentAlg = DerSequence({contentOid, DerElement(0x04, iv)});
-  Bytes encryptedContentInfo = DerSequence({dataOid, contentAlg, DerElement(0x80, encrypted)});
-  Bytes enveloped = DerSequence({DerSmallInteger(0), DerElement(0x31, recipients), encryptedContentInfo});
-  *message = DerSequence({envelopedOid, DerElement(0xA0, enveloped)});
+  Bytes contentAlg = der::Sequence({contentOid, der::Element(0x04, iv)});
+  Bytes encryptedContentInfo = der::Sequence({dataOid, contentAlg, der::Element(0x80, encrypted)});
+  Bytes enveloped = der::Sequence({der::SmallInteger(0), der::Element(0x31, recipients), encryptedContentInfo});
+  *message = der::Sequence({envelopedOid, der::Element(0xA0, enveloped)});
   return TRUE;
 }
 
@@ -186,7 +189,7 @@ BOOL DecryptContent(const PKCS7_ENC_CONTENT* content, Bytes key, Bytes* plain) {
   int n = OBJ_obj2txt(oid, sizeof(oid), content->algorithm->algorithm, 1);
   const ContentAlg* alg = n > 0 && n < static_cast<int>(sizeof(oid)) ? FindContentAlg(oid) : nullptr;
   if (!alg) return Fail(NTE_BAD_ALGID);
-  EnsureLegacyCiphers();
+  EnsureLegacyProviders();
   const ASN1_TYPE* params = content->algorithm->parameter;
   Bytes iv;
   if (alg->ivBytes) {
@@ -214,6 +217,8 @@ BOOL DecryptContent(const PKCS7_ENC_CONTENT* content, Bytes key, Bytes* plain) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
+using namespace kv::platform;
+namespace der = kv::platform::der;
 
 extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
                                            PCCERT_CONTEXT rgpRecipientCert[], const BYTE* pbToBeEncrypted,

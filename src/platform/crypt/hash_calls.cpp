@@ -93,6 +93,7 @@ std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
+using namespace kv::platform;
 
 extern "C" BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                                        HCRYPTHASH* phHash) {

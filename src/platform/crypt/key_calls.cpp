@@ -162,6 +162,7 @@ SharedPkey KeyPkey(HCRYPTKEY handle) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
+using namespace kv::platform;
 
 extern "C" BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
   auto prov = LiveProvider(hProv);

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
 
 namespace kv::platform {
 

@@ -7,11 +7,14 @@
 #include <cstring>
 
 #include "crypt/crypt_objects.h"
-#include "crypt/der_build.h"
+#include "der/der_builder.h"
+#include "der/der_span.h"
 #include "crypt/out_buffer.h"
 #include "crypt/pkcs7_parse.h"
 
 namespace kv::platform::crypt {
+
+using der::Bytes;
 namespace {
 
 class Message : public HandleObject {
@@ -74,8 +77,8 @@ BOOL Finish(Message& msg) {
   const Bytes* input = &msg.bytes;
   if (msg.declaredType) {
     Bytes oid;
-    DerOid(TypeOid(msg.declaredType), &oid);
-    wrapped = DerSequence({oid, DerElement(0xA0, msg.bytes)});
+    der::Oid(TypeOid(msg.declaredType), &oid);
+    wrapped = der::Sequence({oid, der::Element(0xA0, msg.bytes)});
     input = &wrapped;
   }
   DWORD error = 0;
@@ -97,6 +100,7 @@ BOOL Finish(Message& msg) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
+namespace der = kv::platform::der;
 
 extern "C" HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
                                                  HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,

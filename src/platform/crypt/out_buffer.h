@@ -1,7 +1,8 @@
-// The CryptoAPI rule for returning variable-sized data, written once: a null
-// buffer asks for the size (success, size set); a buffer that is too small
-// fails with ERROR_MORE_DATA and the size needed; otherwise the bytes are
-// copied and the size set to what was written.
+// The CryptoAPI rule for returning variable-sized data, written once for the
+// crypt and certificate calls: a null buffer asks for the size (success, size
+// set); a buffer that is too small fails with ERROR_MORE_DATA and the size
+// needed; otherwise the bytes are written and the size set to what was
+// written.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +12,11 @@
 
 namespace kv::platform::crypt {
 
-inline BOOL ReturnBytes(const void* data, size_t size, BYTE* out, DWORD* pcbOut) {
+// The rule for data built in place (a structure pointing into its own
+// buffer): `fill(out)` writes exactly `size` bytes once the buffer is known
+// to be large enough.
+template <typename Fill>
+BOOL ReturnFilled(size_t size, void* out, DWORD* pcbOut, Fill fill) {
   if (!pcbOut) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -26,16 +31,22 @@ inline BOOL ReturnBytes(const void* data, size_t size, BYTE* out, DWORD* pcbOut)
     SetLastError(ERROR_MORE_DATA);
     return FALSE;
   }
-  if (out && needed && data) std::memcpy(out, data, needed);
+  if (out && needed) fill(out);
   *pcbOut = needed;
   return TRUE;
 }
 
-inline BOOL ReturnBytes(const std::vector<BYTE>& bytes, BYTE* out, DWORD* pcbOut) {
+inline BOOL ReturnBytes(const void* data, size_t size, void* out, DWORD* pcbOut) {
+  return ReturnFilled(size, out, pcbOut, [&](void* to) {
+    if (data) std::memcpy(to, data, size);
+  });
+}
+
+inline BOOL ReturnBytes(const std::vector<BYTE>& bytes, void* out, DWORD* pcbOut) {
   return ReturnBytes(bytes.data(), bytes.size(), out, pcbOut);
 }
 
-inline BOOL ReturnDword(DWORD value, BYTE* out, DWORD* pcbOut) {
+inline BOOL ReturnDword(DWORD value, void* out, DWORD* pcbOut) {
   return ReturnBytes(&value, sizeof(value), out, pcbOut);
 }
 

@@ -9,12 +9,10 @@
 
 #include <memory>
 
+#include "ossl/owned.h"
+
 namespace kv::platform::crypt {
 
-struct Pkcs7Free {
-  void operator()(PKCS7* p) const { PKCS7_free(p); }
-};
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Pkcs7Free>;
 
 // Parses a ContentInfo. On failure returns null and sets *error to
 // CRYPT_E_ASN1_BADTAG (not a ContentInfo), CRYPT_E_ASN1_EOD (truncated),

@@ -11,10 +11,6 @@
 namespace kv::platform::crypt {
 namespace {
 
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_clear_free(b); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 
 BnPtr GetBn(EVP_PKEY* pkey, const char* name) {
   BIGNUM* bn = nullptr;

@@ -12,7 +12,8 @@
 
 #include <vector>
 
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 
 namespace kv::platform::crypt {
 

@@ -1,7 +1,8 @@
 // Session-key algorithm table.
 #include "crypt/symmetric_alg.h"
 
-#include "crypt/openssl_setup.h"
+#include "ossl/owned.h"
+#include "ossl/providers.h"
 
 namespace kv::platform::crypt {
 namespace {
@@ -37,7 +38,7 @@ std::vector<BYTE> CipherKeyBytes(const SymmetricAlg& alg, const std::vector<BYTE
 }
 
 const EVP_CIPHER* SymmetricCipher(const SymmetricAlg& alg, DWORD mode, size_t keyBytes) {
-  EnsureLegacyCiphers();
+  EnsureLegacyProviders();
   bool cbc = mode == CRYPT_MODE_CBC, ecb = mode == CRYPT_MODE_ECB, cfb = mode == CRYPT_MODE_CFB;
   switch (alg.algId) {
     case CALG_DES:

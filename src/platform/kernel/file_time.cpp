@@ -6,36 +6,23 @@
 
 #include <cstdint>
 
+#include "kernel/file_time.h"
+
 namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t kEpochDelta = 11644473600LL;
 
-uint64_t Ticks(const FILETIME& ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
-
-FILETIME FromTicks(uint64_t t) {
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(t);
-  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
-  return ft;
-}
+using kv::platform::DaysFromCivil;
+uint64_t Ticks(const FILETIME& ft) { return kv::platform::FileTimeTicks(ft); }
+FILETIME FromTicks(uint64_t t) { return kv::platform::FileTimeFromTicks(t); }
 
 bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int DaysInMonth(int64_t y, int m) {
   static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : days[m - 1];
-}
-
-// Days from 1970-01-01 to y-m-d (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
@@ -59,6 +46,38 @@ int64_t LocalOffsetAt(int64_t unixSeconds) {
 }
 
 }  // namespace
+
+namespace kv::platform {
+
+uint64_t FileTimeTicks(const FILETIME& ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+
+FILETIME FileTimeFromTicks(uint64_t ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool CivilToFileTime(int year, int month, int day, int hour, int minute, int second, FILETIME* out) {
+  if (year < 1601 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
+    return false;
+  const int64_t secs = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+                       hour * 3600 + minute * 60 + second + kEpochDelta;
+  *out = FileTimeFromTicks(static_cast<uint64_t>(secs) * kTicksPerSecond);
+  return true;
+}
+
+}  // namespace kv::platform
 
 extern "C" void WINAPI GetSystemTimeAsFileTime(LPFILETIME out) {
   if (!out) return;

@@ -11,6 +11,7 @@
 
 #include "database/user_database.h"
 #include "registry/registry_admin.h"
+#include "kvcommon/utf.h"
 #include "registry/registry_text.h"
 
 namespace kv::platform {
@@ -70,7 +71,7 @@ int64_t NowFileTime() {
   return static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100 + 116444736000000000LL;
 }
 
-std::string FoldedUtf8(const std::u16string& name) { return WideToUtf8(FoldName(name)); }
+std::string FoldedUtf8(const std::u16string& name) { return kv::Utf16ToUtf8(FoldName(name)); }
 
 // Runs `body` inside a transaction of its own, or inside a savepoint when the
 // connection is already in a transaction (a caller that holds the user
@@ -316,7 +317,7 @@ LONG CreateKeyPath(sqlite3* db, int64_t from, const std::vector<std::u16string>&
     LONG rc = FindChild(db, current, part, &child);
     if (rc == ERROR_FILE_NOT_FOUND) {
       Statement ins(db, "INSERT INTO registry_keys(parent, name, fold, written) VALUES(?1, ?2, ?3, ?4)");
-      if (ins.Bind(1, current).Bind(2, WideToUtf8(part)).Bind(3, FoldedUtf8(part)).Bind(4, NowFileTime()).Step() !=
+      if (ins.Bind(1, current).Bind(2, kv::Utf16ToUtf8(part)).Bind(3, FoldedUtf8(part)).Bind(4, NowFileTime()).Step() !=
           SQLITE_DONE)
         return ERROR_REGISTRY_IO_FAILED;
       child = sqlite3_last_insert_rowid(db);
@@ -353,7 +354,7 @@ LONG GetValue(sqlite3* db, int64_t key, const std::u16string& name, StoredValue*
   int rc = st.Bind(1, key).Bind(2, FoldedUtf8(name)).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  value->name = Utf8ToWide(st.ColumnText(0));
+  value->name = kv::Utf8ToUtf16Lossy(st.ColumnText(0));
   value->type = static_cast<DWORD>(st.ColumnInt(1));
   value->data = st.ColumnBlob(2);
   return ERROR_SUCCESS;
@@ -367,7 +368,7 @@ LONG PutValue(sqlite3* db, int64_t key, const std::u16string& name, DWORD type, 
                "INSERT INTO registry_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
                "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
   if (st.Bind(1, key)
-          .Bind(2, WideToUtf8(name))
+          .Bind(2, kv::Utf16ToUtf8(name))
           .Bind(3, FoldedUtf8(name))
           .Bind(4, static_cast<int64_t>(type))
           .BindBlob(5, data, size)
@@ -390,7 +391,7 @@ LONG SubkeyAt(sqlite3* db, int64_t key, DWORD index, std::u16string* name, int64
   int rc = st.Bind(1, key).Bind(2, static_cast<int64_t>(index)).Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  *name = Utf8ToWide(st.ColumnText(0));
+  *name = kv::Utf8ToUtf16Lossy(st.ColumnText(0));
   if (written) *written = st.ColumnInt(1);
   return ERROR_SUCCESS;
 }
@@ -401,7 +402,7 @@ LONG ValueAt(sqlite3* db, int64_t key, DWORD index, StoredValue* value) {
   int rc = st.Bind(1, key).Bind(2, static_cast<int64_t>(index)).Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  value->name = Utf8ToWide(st.ColumnText(0));
+  value->name = kv::Utf8ToUtf16Lossy(st.ColumnText(0));
   value->type = static_cast<DWORD>(st.ColumnInt(1));
   value->data = st.ColumnBlob(2);
   return ERROR_SUCCESS;
@@ -410,19 +411,19 @@ LONG ValueAt(sqlite3* db, int64_t key, DWORD index, StoredValue* value) {
 LONG DescribeKey(sqlite3* db, int64_t key, KeyFacts* facts) {
   Statement self(db, "SELECT class, written FROM registry_keys WHERE id = ?1");
   if (self.Bind(1, key).Step() != SQLITE_ROW) return ERROR_KEY_DELETED;
-  facts->className = Utf8ToWide(self.ColumnText(0));
+  facts->className = kv::Utf8ToUtf16Lossy(self.ColumnText(0));
   facts->written = self.ColumnInt(1);
   Statement subkeys(db, "SELECT name FROM registry_keys WHERE parent = ?1");
   subkeys.Bind(1, key);
   while (subkeys.Step() == SQLITE_ROW) {
     ++facts->subkeys;
-    facts->maxSubkeyName = std::max(facts->maxSubkeyName, Utf8ToWide(subkeys.ColumnText(0)).size());
+    facts->maxSubkeyName = std::max(facts->maxSubkeyName, kv::Utf8ToUtf16Lossy(subkeys.ColumnText(0)).size());
   }
   Statement values(db, "SELECT name, length(data) FROM registry_values WHERE key = ?1");
   values.Bind(1, key);
   while (values.Step() == SQLITE_ROW) {
     ++facts->values;
-    facts->maxValueName = std::max(facts->maxValueName, Utf8ToWide(values.ColumnText(0)).size());
+    facts->maxValueName = std::max(facts->maxValueName, kv::Utf8ToUtf16Lossy(values.ColumnText(0)).size());
     facts->maxValueData = std::max(facts->maxValueData, static_cast<size_t>(values.ColumnInt(1)));
   }
   return ERROR_SUCCESS;

@@ -9,6 +9,7 @@
 
 #include "registry/hive.h"
 #include "registry/key_handles.h"
+#include "kvcommon/ansi.h"
 #include "registry/registry_text.h"
 
 using namespace kv::platform::registry;
@@ -91,7 +92,7 @@ LONG Grant(HiveKind hive, REGSAM requested, REGSAM* granted) {
   return ERROR_SUCCESS;
 }
 
-std::u16string WideName(LPCSTR name) { return name ? AnsiToWide(name, std::strlen(name)) : std::u16string(); }
+std::u16string WideName(LPCSTR name) { return kv::AnsiToUtf16(name); }
 
 std::vector<std::u16string> Joined(const std::vector<std::u16string>& a, const std::vector<std::u16string>& b) {
   std::vector<std::u16string> all(a);
@@ -122,14 +123,14 @@ std::vector<uint8_t> ToCallerForm(const StoredValue& value) {
   std::u16string wide(value.data.size() / 2, u'\0');
   for (size_t i = 0; i < wide.size(); ++i)
     wide[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
-  std::string ansi = WideToAnsi(wide.data(), wide.size());
+  std::string ansi = kv::Utf16ToAnsi(wide.data(), wide.size());
   return std::vector<uint8_t>(ansi.begin(), ansi.end());
 }
 
 std::vector<uint8_t> ToStoredForm(DWORD type, const BYTE* data, DWORD size) {
   if (!data || size == 0) return {};
   if (!IsStringType(type)) return std::vector<uint8_t>(data, data + size);
-  std::u16string wide = AnsiToWide(reinterpret_cast<const char*>(data), size);
+  std::u16string wide = kv::AnsiToUtf16(reinterpret_cast<const char*>(data), size);
   std::vector<uint8_t> out(wide.size() * 2);
   for (size_t i = 0; i < wide.size(); ++i) {
     out[2 * i] = static_cast<uint8_t>(wide[i] & 0xFF);
@@ -160,7 +161,7 @@ LONG CopyData(DWORD type, const std::vector<uint8_t>& bytes, LPBYTE data, LPDWOR
 
 // Copies a name and its terminator; ERROR_MORE_DATA when it does not fit.
 LONG CopyName(const std::u16string& name, LPSTR out, LPDWORD chars) {
-  std::string ansi = WideToAnsi(name.data(), name.size());
+  std::string ansi = kv::Utf16ToAnsi(name.data(), name.size());
   if (ansi.size() >= *chars) return ERROR_MORE_DATA;
   std::memcpy(out, ansi.data(), ansi.size());
   out[ansi.size()] = '\0';

@@ -1,20 +1,13 @@
 // Text handling of the registry: names arrive in the ANSI code page and are
-// kept as UTF-16 (stored as UTF-8), compared case-insensitively through a
-// folded form, and split into key path components on real backslashes only.
+// kept as UTF-16 (stored as UTF-8 through kvcommon/utf.h, converted from ANSI
+// through kvcommon/ansi.h), compared case-insensitively through a folded
+// form, and split into key path components on real backslashes only.
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace kv::platform::registry {
-
-// ANSI (CP_ACP) bytes to UTF-16 and back; counts are explicit, so embedded
-// zeros pass through.
-std::u16string AnsiToWide(const char* text, size_t size);
-std::string WideToAnsi(const char16_t* text, size_t size);
-
-std::string WideToUtf8(const std::u16string& text);
-std::u16string Utf8ToWide(const std::string& text);
 
 // Upper-case form used to compare names: ASCII, Latin-1, Greek, Cyrillic and
 // full-width Latin letters fold as the system folds them; other characters

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/desktop.h"
+#include "kvwin/desktop.h"
 
 namespace kv::platform {
 namespace {

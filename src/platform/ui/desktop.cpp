@@ -1,6 +1,6 @@
 // The active desktop of the common dialogs and the text conversions they
 // need at its boundary.
-#include "ui/desktop.h"
+#include "kvwin/desktop.h"
 
 #include <vector>
 

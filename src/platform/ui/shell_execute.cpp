@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/desktop.h"
+#include "kvwin/desktop.h"
 
 #ifndef ERROR_NO_ASSOCIATION
 #define ERROR_NO_ASSOCIATION 1155L

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "kvcommon/utf.h"
+
 namespace kv::gtk {
 
 using kv::json::Quote;
@@ -43,12 +45,12 @@ Autopilot* Autopilot::FromEnvironment(GtkRenderer* renderer) {
   text << in.rdbuf();
   std::vector<Value> values, answers;
   std::string error;
-  if (!kv::json::ParseValues(text.str(), &values, &error)) {
+  if (!kv::json::ParseSequence(text.str(), &values, &error)) {
     std::fprintf(stderr, "autopilot: %s\n", error.c_str());
     return nullptr;
   }
   for (Value& v : values) {
-    if (v.IsArray())
+    if (v.Is(kv::json::Value::Kind::kArray))
       for (Value& item : v.items) answers.push_back(std::move(item));
     else
       answers.push_back(std::move(v));
@@ -64,7 +66,7 @@ const Value* Autopilot::Next(const std::string& dialog) {
   if (next_ >= answers_.size()) return nullptr;
   const Value* id = answers_[next_].Find("dialog");
   int n;
-  bool matches = id && (id->IsString() ? id->string == dialog : (id->AsInt(&n) && std::to_string(n) == dialog));
+  bool matches = id && (id->Is(kv::json::Value::Kind::kString) ? id->Utf8() == dialog : (id->AsInt(&n) && std::to_string(n) == dialog));
   return matches ? &answers_[next_++] : nullptr;
 }
 
@@ -182,16 +184,16 @@ gboolean Autopilot::RunStep(gpointer data) {
   self->answer_ = answer;
   if (const Value* set = answer->Find("set")) {
     for (const auto& member : set->members) {
-      int control = std::atoi(member.first.c_str());
+      int control = std::atoi(kv::Utf16ToUtf8(member.first).c_str());
       auto found = s->widgets.find(control);
-      if (found == s->widgets.end() || !member.second.IsString()) continue;
+      if (found == s->widgets.end() || !member.second.Is(kv::json::Value::Kind::kString)) continue;
       GtkWidget* w = found->second;
       if (GTK_IS_ENTRY(w) && gtk_widget_is_sensitive(w) && gtk_editable_get_editable(GTK_EDITABLE(w))) {
-        gtk_entry_set_text(GTK_ENTRY(w), member.second.string.c_str());
+        gtk_entry_set_text(GTK_ENTRY(w), member.second.Utf8().c_str());
       } else if (GTK_IS_SCROLLED_WINDOW(w) && GTK_IS_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(w)))) {
         GtkTextView* view = GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(w)));
         if (gtk_text_view_get_editable(view))
-          gtk_text_buffer_set_text(gtk_text_view_get_buffer(view), member.second.string.c_str(), -1);
+          gtk_text_buffer_set_text(gtk_text_view_get_buffer(view), member.second.Utf8().c_str(), -1);
       }
     }
   }
@@ -241,8 +243,8 @@ gboolean Autopilot::Press(gpointer data) {
 
 bool Autopilot::Browse(std::string* path) {
   const Value* browse = answer_ ? answer_->Find("browse") : nullptr;
-  if (!browse || !browse->IsString() || browse->string.empty()) return false;
-  *path = browse->string;
+  if (!browse || !browse->Is(kv::json::Value::Kind::kString) || browse->Utf8().empty()) return false;
+  *path = browse->Utf8();
   return true;
 }
 
@@ -268,8 +270,8 @@ bool Autopilot::OpenFileShown(GtkWidget* chooser, std::string* path) {
   const Value* press = answer->Find("press");
   int button = IDOK;
   if (press && !press->AsInt(&button)) button = IDCANCEL;
-  if (button != IDOK || !browse || !browse->IsString() || browse->string.empty()) return false;
-  *path = browse->string;
+  if (button != IDOK || !browse || !browse->Is(kv::json::Value::Kind::kString) || browse->Utf8().empty()) return false;
+  *path = browse->Utf8();
   return true;
 }
 

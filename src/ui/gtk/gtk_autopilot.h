@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ui/gtk/gtk_renderer.h"
-#include "ui/script/json.h"
+#include "kvcommon/json.h"
 
 namespace kv::gtk {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/desktop.h"
+#include "kvwin/desktop.h"
 #include "ui/desktop_module.h"
 #include "ui/dialog_model.h"
 

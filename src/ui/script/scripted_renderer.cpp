@@ -6,26 +6,17 @@
 #include <memory>
 
 #include "engine/text.h"
+#include "kvcommon/ansi.h"
+#include "kvcommon/utf.h"
 #include "ui/dialog_model.h"
+#include "ui/dialog_renderer.h"
 
 using kv::json::Quote;
 using kv::json::Value;
 
 namespace kv::ui {
 
-std::string AnsiToUtf8(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  int n = static_cast<int>(ansi.size());
-  int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, nullptr, 0);
-  if (wide <= 0) return {};
-  std::vector<WCHAR> buffer(static_cast<size_t>(wide));
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, buffer.data(), wide);
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
+std::string AnsiToUtf8(const std::string& ansi) { return kv::Utf16ToUtf8(kv::AnsiToUtf16(ansi)); }
 
 }  // namespace kv::ui
 
@@ -106,7 +97,7 @@ std::string ControlsJson(const CKvDialog& d) {
 bool AnswerNames(const Value& answer, const std::string& dialog) {
   const Value* id = answer.Find("dialog");
   if (!id) return false;
-  if (id->IsString()) return id->string == dialog;
+  if (id->Is(kv::json::Value::Kind::kString)) return id->Utf8() == dialog;
   int n;
   return id->AsInt(&n) && std::to_string(n) == dialog;
 }
@@ -135,12 +126,12 @@ void CScriptedRenderer::Load(const std::string& path, const std::string& content
   answers_.clear();
   std::vector<Value> values;
   std::string error;
-  if (!kv::json::ParseValues(content, &values, &error)) {
+  if (!kv::json::ParseSequence(content, &values, &error)) {
     Log("{\"event\":\"script-error\",\"script\":" + Quote(path) + ",\"message\":" + Quote(error) + "}");
     return;
   }
   for (Value& v : values) {
-    if (v.IsArray()) {
+    if (v.Is(kv::json::Value::Kind::kArray)) {
       for (Value& item : v.items) answers_.push_back(std::move(item));
     } else {
       answers_.push_back(std::move(v));
@@ -149,9 +140,9 @@ void CScriptedRenderer::Load(const std::string& path, const std::string& content
 }
 
 void CScriptedRenderer::Log(const std::string& line) {
-  const char* path = std::getenv("KORVESSA_DIALOG_LOG");
-  if (!path || !*path) return;
-  FILE* f = std::fopen(path, "ab");
+  std::string path = kv::ui::EnvironmentValue("KORVESSA_DIALOG_LOG");
+  if (path.empty()) return;
+  FILE* f = std::fopen(path.c_str(), "ab");
   if (!f) return;
   std::fputs(line.c_str(), f);
   std::fputc('\n', f);
@@ -198,15 +189,15 @@ void CScriptedRenderer::Step(CKvDialog& dialog, const Value& answer) {
   if (const Value* set = answer.Find("set")) {
     for (const auto& member : set->members) {
       Value key;
-      key.type = Value::Type::kString;
+      key.kind = Value::Kind::kString;
       key.string = member.first;
       int control;
-      if (!key.AsInt(&control) || !member.second.IsString() || !dialog.AcceptsText(control)) {
+      if (!key.AsInt(&control) || !member.second.Is(kv::json::Value::Kind::kString) || !dialog.AcceptsText(control)) {
         Log("{\"event\":\"ignored\",\"dialog\":" + id + ",\"set\":" + Quote(member.first) +
             ",\"why\":\"not an editable text box\"}");
         continue;
       }
-      dialog.TypeText(control, kv::Utf8ToNarrow(member.second.string.c_str()));
+      dialog.TypeText(control, kv::Utf8ToNarrow(member.second.Utf8().c_str()));
     }
   }
   if (const Value* select = answer.Find("select")) {
@@ -227,10 +218,10 @@ void CScriptedRenderer::Step(CKvDialog& dialog, const Value& answer) {
 
 std::string CScriptedRenderer::BrowseAnswer(const char* kind, const std::string& titleUtf8, bool* chosen) {
   const Value* browse = answer_ ? answer_->Find("browse") : nullptr;
-  *chosen = browse && browse->IsString() && !browse->string.empty();
+  *chosen = browse && browse->Is(kv::json::Value::Kind::kString) && !browse->Utf8().empty();
   Log(std::string("{\"event\":\"browse\",\"dialog\":") + DialogTag() + ",\"kind\":\"" + kind +
-      "\",\"title\":" + Quote(titleUtf8) + ",\"result\":" + (*chosen ? Quote(browse->string) : "null") + "}");
-  return *chosen ? browse->string : std::string();
+      "\",\"title\":" + Quote(titleUtf8) + ",\"result\":" + (*chosen ? Quote(browse->Utf8()) : "null") + "}");
+  return *chosen ? browse->Utf8() : std::string();
 }
 
 bool CScriptedRenderer::AskOpenFile(const std::string& titleUtf8, const std::vector<std::string>& filtersUtf8,
@@ -257,8 +248,8 @@ bool CScriptedRenderer::AskOpenFile(const std::string& titleUtf8, const std::vec
     const Value* press = answer->Find("press");
     int button = IDOK;
     if (press && !press->AsInt(&button)) button = IDCANCEL;
-    chosen = button == IDOK && browse && browse->IsString() && !browse->string.empty();
-    if (chosen) *path = browse->string;
+    chosen = button == IDOK && browse && browse->Is(kv::json::Value::Kind::kString) && !browse->Utf8().empty();
+    if (chosen) *path = browse->Utf8();
   }
   Log(std::string("{\"event\":\"closed\",\"dialog\":\"open-file\",\"result\":\"") +
       (chosen ? "IDOK" : "IDCANCEL") + "\",\"reason\":\"" + reason + "\"" +

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "ui/dialog_renderer.h"
-#include "ui/script/json.h"
+#include "kvcommon/json.h"
 
 #ifndef _WIN32
-#include "platform/ui/desktop.h"
+#include "kvwin/desktop.h"
 #endif
 
 class CScriptedRenderer : public CDialogRenderer
@@ -71,4 +71,6 @@ class CScriptedRenderer : public CDialogRenderer
 namespace kv::ui {
 // ANSI text as UTF-8 for transcripts and desktop renderers.
 std::string AnsiToUtf8(const std::string& ansi);
+// The scripted renderer when $KORVESSA_DIALOGS names a script, else null.
+CScriptedRenderer* ScriptedRenderer();
 }  // namespace kv::ui

@@ -1,0 +1,32 @@
+// The site lock's origin rules: the origin of the page that hosts the
+// scriptable object, read from its document URL, and the allow-list entries
+// it is compared with. Pure text rules, so both platforms test them; the
+// Windows object finds the URL and reads the lists (api/win32/site_lock.cpp).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kv {
+
+// scheme://host:port of a page, lower case, the port always explicit.
+struct SiteOrigin {
+  std::string scheme;  // "https" or "http"
+  std::string host;    // a DNS name, an IPv4 address or a bracketed IPv6 one
+  int port = 0;
+};
+
+// The origin of a document URL. Only http and https pages have one here:
+// file:, about:, javascript: and the like, user names hidden in the
+// authority that leave no host, hosts outside plain ASCII (a page's URL
+// carries the punycode form) or with escapes, and bad ports give false.
+bool ParseDocumentOrigin(const std::basic_string<WCHAR>& url, SiteOrigin* origin);
+
+// One allow-list entry: "https://trade.example.com.tw", "https://*.example.com.tw"
+// (any subdomain, not the domain itself) or either with ":port"; the port
+// defaults to the scheme's. Anything after the authority ("/", a path) is
+// ignored. Malformed entries match nothing.
+bool OriginMatchesEntry(const SiteOrigin& origin, const std::basic_string<WCHAR>& entry);
+
+}  // namespace kv
