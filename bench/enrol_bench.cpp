@@ -14,31 +14,14 @@
 #include <openssl/x509.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "bench_home.h"
 #include "engine/capi_engine.h"
 
 namespace {
 
-// A throw-away home for the keys and records the requests leave behind.
-class BenchHome {
- public:
-  BenchHome() {
-    char pattern[] = "/tmp/korvessa-enrol-bench-XXXXXX";
-    if (mkdtemp(pattern)) folder_ = pattern;
-    setenv("KORVESSA_HOME", folder_.c_str(), 1);
-  }
-  ~BenchHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  const std::string& folder() const { return folder_; }
-
- private:
-  std::string folder_;
-};
+using kv::bench::BenchHome;
 
 BSTR Name() {
   static const char16_t kName[] = u"王小明";

@@ -4,7 +4,8 @@
 #
 # Benchmarks are named "Group/Variant[/args]"; the variant "OpenSSL" is the
 # counterpart every other variant of the same group and arguments is measured
-# against. Ratio = OpenSSL's time / ours: above 1 we are faster.
+# against. Ratio = OpenSSL's time / ours: above 1 we are faster. Run with
+# --benchmark_repetitions=N and the table shows each benchmark's median.
 #
 #   tools/bench_table.sh BENCH_BINARY [google-benchmark flags...]
 set -euo pipefail
@@ -16,7 +17,10 @@ jq -r '
   def ns: .cpu_time * ({"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[.time_unit]);
   def parts: .name | split("/");
   def key: (parts) as $p | ([$p[0]] + $p[2:]) | join("/");
-  [.benchmarks[] | select(.run_type == "iteration" and (.error_occurred | not))] as $runs
+  # With --benchmark_repetitions the medians stand for each benchmark.
+  [.benchmarks[] | select(.error_occurred | not)] as $all
+  | ($all | map(select(.run_type == "aggregate" and .aggregate_name == "median") | .name = .run_name)) as $medians
+  | (if ($medians | length) > 0 then $medians else ($all | map(select(.run_type == "iteration"))) end) as $runs
   | ($runs | map(select((parts)[1] == "OpenSSL") | {(key): ns}) | add // {}) as $base
   | ["benchmark", "cpu time", "vs OpenSSL"],
     ($runs[] | [.name,

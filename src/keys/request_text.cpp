@@ -10,14 +10,27 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// Size query, then data; false with the platform error on either call.
+// Room that holds a request, its public-key information or its name for
+// every key size the providers make and any common name a page sends.
+constexpr DWORD kUsualSize = 8192;
+
+// The size-then-data protocol of the platform's encoders, starting with a
+// buffer that is usually big enough: the key is read from its container on
+// every call, and a size query of the signed request would sign once more,
+// so the common case takes one call; a larger result takes a second one.
 template <typename Call>
 bool TwoStep(std::vector<BYTE>* out, DWORD* error, Call call) {
-  DWORD size = 0;
-  if (!call(nullptr, &size)) {
+  DWORD size = kUsualSize;
+  out->assign(size, 0);
+  if (call(out->data(), &size)) {
+    out->resize(size);
+    return true;
+  }
+  if (GetLastError() != ERROR_MORE_DATA) {
     *error = GetLastError();
     return false;
   }
+  // The failed call said how much it needs.
   out->assign(size, 0);
   if (!call(out->data(), &size)) {
     *error = GetLastError();

@@ -40,6 +40,8 @@ enum RdnType : DWORD {
 };
 
 constexpr char kRsaOid[] = "1.2.840.113549.1.1.1";
+// Signature room for the largest RSA key CryptGenKey makes (16384 bits).
+constexpr DWORD kMaxSignatureBytes = 16384 / 8;
 
 bool IsAsnEncoding(DWORD type) { return (type & 0xFFFF) == X509_ASN_ENCODING; }
 
@@ -536,11 +538,16 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   // The provider signs: its errors (no key, bad algorithm) are the caller's.
   HCRYPTHASH hash = 0;
   if (!CryptCreateHash(hCryptProvOrNCryptKey, hashAlg, 0, 0, &hash)) return FALSE;
-  DWORD sigLen = 0;
-  Bytes signature;
+  // A size query needs only the signature's length, which the key's size
+  // fixes: the private-key operation is left for the call that keeps it. The
+  // signing call offers room for the largest key the provider makes, so the
+  // key is read once.
+  DWORD sigLen = kMaxSignatureBytes;
+  Bytes signature(sigLen);
   bool ok = CryptHashData(hash, tbs.data(), static_cast<DWORD>(tbs.size()), 0) &&
-            CryptSignHashA(hash, dwKeySpec, nullptr, 0, nullptr, &sigLen);
-  if (ok) {
+            CryptSignHashA(hash, dwKeySpec, nullptr, 0, pbEncoded ? signature.data() : nullptr, &sigLen);
+  if (!ok && pbEncoded && GetLastError() == ERROR_MORE_DATA) {
+    // An imported key larger still.
     signature.resize(sigLen);
     ok = CryptSignHashA(hash, dwKeySpec, nullptr, 0, signature.data(), &sigLen);
   }

@@ -160,9 +160,19 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
   size = 0;
   ASSERT_TRUE(CryptSignAndEncodeCertificate(prov, AT_KEYEXCHANGE, kEnc, X509_CERT_REQUEST_TO_BE_SIGNED, &request,
                                             &sigAlg, nullptr, nullptr, &size));
+  // The size query signs nothing, yet announces the exact length; a buffer
+  // one byte short is told the same length.
+  const DWORD queried = size;
   std::vector<BYTE> der(size);
+  size = queried - 1;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignAndEncodeCertificate(prov, AT_KEYEXCHANGE, kEnc, X509_CERT_REQUEST_TO_BE_SIGNED, &request,
+                                             &sigAlg, nullptr, der.data(), &size));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+  EXPECT_EQ(size, queried);
   ASSERT_TRUE(CryptSignAndEncodeCertificate(prov, AT_KEYEXCHANGE, kEnc, X509_CERT_REQUEST_TO_BE_SIGNED, &request,
                                             &sigAlg, nullptr, der.data(), &size));
+  EXPECT_EQ(size, queried);
   der.resize(size);
   std::string path = home_.path() + "/req.der";
   kv::test::WriteFile(path, std::string(der.begin(), der.end()));
