@@ -40,7 +40,7 @@ BSTR Refused<BSTR>(const char*) {
 }
 template <>
 LONG Refused<LONG>(const char* name) {
-  return IsOneOf(name, {"GetPortEx", "GetCertKeyUsage", "GetIECertCount"}) ? 0 : TheEngine().m_errorCode;
+  return IsOneOf(name, {"GetPortEx", "GetCertKeyUsage", "GetIECertCount"}) ? 0 : TheEngine().Code();
 }
 
 // An operation this build does not carry yet (planned in the operation
