@@ -9,6 +9,7 @@
 #include "engine/capi_engine.h"
 #include "engine/text.h"
 #include "sign/signer_cache.h"
+#include "sign/signer_pfx.h"
 #include "sign/signer_record.h"
 #include "ui/dialog_launch.h"
 
@@ -49,12 +50,20 @@ ErrorCode SigningSession::OpenStore() {
           JoinPfxPath(cache.ReadString(kSignerCertFilePathKey), cache.ReadString(kSignerCertFileNameKey));
       if (EqualsNoCase(cachedFull, full)) e.m_signerPfxPassword = password;
     }
-    ErrorCode code = m_pfx.Load(full, e.m_signerPfxPassword, 1);
+    // The file is read again for every signature, but an unchanged file with
+    // the same password keeps the store and keys imported last time.
+    auto* pfx = dynamic_cast<CSignerPfx*>(e.m_signerStore.get());
+    if (!pfx) {
+      auto owned = std::make_unique<CSignerPfx>();
+      pfx = owned.get();
+      e.m_signerStore = std::move(owned);
+    }
+    ErrorCode code = pfx->Reload(full, e.m_signerPfxPassword);
     if (code != ERR_SUCCESS) {
-      e.FailWithPlatformError(code, m_pfx.LastError());
+      e.FailWithPlatformError(code, pfx->LastError());
       return code;
     }
-    m_finder = &m_pfx;
+    m_finder = pfx;
     return ERR_SUCCESS;
   }
   return ERR_NO_SIGNER;

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "cert/cert_finder.h"
-#include "cert/pfx_file.h"
 #include "codec/byte_buffer.h"
 #include "engine/error_codes.h"
 
@@ -53,8 +52,7 @@ class SigningSession {
   BSTR m_content;
   LONG m_flags;
   std::string m_narrow;
-  CPfxFile m_pfx;
-  CCertFinder* m_finder = nullptr;  // the engine's store or m_pfx
+  CCertFinder* m_finder = nullptr;  // the engine's signer store ("MY" or the signer's PFX)
   PCCERT_CONTEXT m_cert = nullptr;
   KeyProvInfoPtr m_keyInfo;
 };

@@ -6,6 +6,7 @@
 #include <openssl/provider.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -90,6 +91,45 @@ TEST(DesCore, NistKnownAnswers) {
       EXPECT_EQ(kv::test::BytesToHex(single), block.at("Ciphertext")) << block.at("Key");
     }
     EXPECT_EQ(kv::test::BytesToHex(ede), block.at("Ciphertext")) << block.at("Key");
+  }
+}
+
+// CBC decryption runs several blocks side by side: every count around the
+// group size, in place and not, and a chain split across calls, against
+// OpenSSL's des-ede3-cbc.
+TEST(DesCore, CbcDecryptionMatchesOpenSslForEveryGrouping) {
+  const std::string key = RandomBytes(24, 77), iv = RandomBytes(8, 78);
+  const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+  kv::des::Schedule d3, e2, d1;
+  kv::des::MakeSchedule(k + 16, true, &d3);
+  kv::des::MakeSchedule(k + 8, false, &e2);
+  kv::des::MakeSchedule(k, true, &d1);
+  for (size_t blocks = 1; blocks <= 19; ++blocks) {
+    const std::string cipher = RandomBytes(8 * blocks, uint32_t(blocks));
+    std::string expected(cipher.size(), '\0');
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int n = 0;
+    EVP_DecryptInit_ex(ctx, EVP_des_ede3_cbc(), nullptr, k, reinterpret_cast<const unsigned char*>(iv.data()));
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char*>(&expected[0]), &n,
+                      reinterpret_cast<const unsigned char*>(cipher.data()), int(cipher.size()));
+    EVP_CIPHER_CTX_free(ctx);
+
+    std::string out(cipher.size(), '\0');
+    uint8_t chain[8];
+    std::memcpy(chain, iv.data(), 8);
+    kv::des::CbcDecrypt(d3, &e2, &d1, chain, reinterpret_cast<const uint8_t*>(cipher.data()),
+                        reinterpret_cast<uint8_t*>(&out[0]), blocks);
+    EXPECT_EQ(kv::test::BytesToHex(out), kv::test::BytesToHex(expected)) << blocks << " blocks";
+    EXPECT_EQ(std::memcmp(chain, cipher.data() + cipher.size() - 8, 8), 0) << "the chain ends on the last block";
+
+    // In place, split after the first `blocks / 3` blocks.
+    std::string inPlace = cipher;
+    std::memcpy(chain, iv.data(), 8);
+    auto* p = reinterpret_cast<uint8_t*>(&inPlace[0]);
+    kv::des::CbcDecrypt(d3, &e2, &d1, chain, p, p, blocks / 3);
+    kv::des::CbcDecrypt(d3, &e2, &d1, chain, p + 8 * (blocks / 3), p + 8 * (blocks / 3), blocks - blocks / 3);
+    EXPECT_EQ(inPlace, expected) << blocks << " blocks in place";
   }
 }
 

@@ -150,9 +150,10 @@ TEST(DigestSelection, ShaExtensionsAreUsedWhenPresentAndCanBeTurnedOff) {
   const Implementation saved = kv::digest::SelectedImplementation();
   kv::digest::SelectImplementation(Implementation::kAuto);
   EXPECT_EQ(kv::digest::UsingShaExtensions(), kv::digest::CpuHasShaExtensions());
+  EXPECT_EQ(kv::digest::UsingAvx2Sha512(), kv::digest::CpuHasAvx2Bmi2());
   kv::digest::SelectImplementation(Implementation::kPortable);
   EXPECT_FALSE(kv::digest::UsingShaExtensions());
-  EXPECT_FALSE(kv::digest::UsingBmi2Sha512());
+  EXPECT_FALSE(kv::digest::UsingAvx2Sha512());
   kv::digest::SelectImplementation(saved);
 }
 

@@ -124,6 +124,9 @@ inline void StoreBe64(uint8_t* p, uint64_t v) {
   for (int i = 7; i >= 0; --i, v >>= 8) p[i] = uint8_t(v);
 }
 
+// Blocks decrypted side by side.
+constexpr size_t kDecryptLanes = 4;
+
 // One round: `a` holds the S1/S3/S5/S7 key bits rotated to line up with the
 // unrotated half, `b` the S2/S4/S6/S8 key bits, so the key is mixed in
 // without first rotating the half.
@@ -135,25 +138,51 @@ inline void StoreBe64(uint8_t* p, uint64_t v) {
             (sp[7][b & 63] ^ sp[5][(b >> 8) & 63]) ^ (sp[3][(b >> 16) & 63] ^ sp[1][(b >> 24) & 63]);       \
   } while (0)
 
+// The S-box and permutation output of one round for the key-mixed inputs
+// `a` and `b`, as a balanced tree of XORs.
+#define KV_DES_F(a, b)                                                                                \
+  (((sp[6][((a) >> 4) & 63] ^ sp[4][((a) >> 12) & 63]) ^ (sp[2][((a) >> 20) & 63] ^ sp[0][Rotl(a, 4) & 63])) ^ \
+   ((sp[7][(b) & 63] ^ sp[5][((b) >> 8) & 63]) ^ (sp[3][((b) >> 16) & 63] ^ sp[1][((b) >> 24) & 63])))
+
+// One round of a single block, with the next round's key already mixed in.
+// The next round reads the half this one writes, so its inputs are
+// (into ^ next key) ^ f, and (into ^ next key) does not wait for f. The XORs
+// are ordered by when their operands arrive: the S-box 8 lookup needs one
+// operation less to form its index, so it meets the early term first, and the
+// slowest pairs are combined last. The written half itself is recovered from
+// the next input, off the path from round to round.
+#define KV_DES_ROUND_AHEAD(into, keys, n)                                                      \
+  do {                                                                                         \
+    const uint32_t u = sp[2][(a >> 20) & 63] ^ sp[0][Rotl(a, 4) & 63];                         \
+    const uint32_t q = (sp[6][(a >> 4) & 63] ^ sp[4][(a >> 12) & 63]) ^                        \
+                       (sp[3][(b >> 16) & 63] ^ sp[1][(b >> 24) & 63]);                        \
+    const uint32_t t7 = sp[7][b & 63], t5 = sp[5][(b >> 8) & 63];                              \
+    const uint32_t ka = (keys)[2 * (n) + 2];                                                   \
+    a = ((((into) ^ ka) ^ t7) ^ t5 ^ u) ^ q;                                                   \
+    b = ((((into) ^ (keys)[2 * (n) + 3]) ^ t7) ^ t5 ^ u) ^ q;                                  \
+    into = a ^ ka;                                                                             \
+  } while (0)
+
 // Sixteen rounds on the rotated halves; the halves end unswapped (l = L16,
 // r = R16), so the block continues as (r, l).
 inline void Rounds(uint32_t& l, uint32_t& r, const uint32_t* keys, const uint32_t (&sp)[8][64]) {
-  KV_DES_ROUND(l, r, keys, 0);
-  KV_DES_ROUND(r, l, keys, 1);
-  KV_DES_ROUND(l, r, keys, 2);
-  KV_DES_ROUND(r, l, keys, 3);
-  KV_DES_ROUND(l, r, keys, 4);
-  KV_DES_ROUND(r, l, keys, 5);
-  KV_DES_ROUND(l, r, keys, 6);
-  KV_DES_ROUND(r, l, keys, 7);
-  KV_DES_ROUND(l, r, keys, 8);
-  KV_DES_ROUND(r, l, keys, 9);
-  KV_DES_ROUND(l, r, keys, 10);
-  KV_DES_ROUND(r, l, keys, 11);
-  KV_DES_ROUND(l, r, keys, 12);
-  KV_DES_ROUND(r, l, keys, 13);
-  KV_DES_ROUND(l, r, keys, 14);
-  KV_DES_ROUND(r, l, keys, 15);
+  uint32_t a = r ^ keys[0], b = r ^ keys[1];
+  KV_DES_ROUND_AHEAD(l, keys, 0);
+  KV_DES_ROUND_AHEAD(r, keys, 1);
+  KV_DES_ROUND_AHEAD(l, keys, 2);
+  KV_DES_ROUND_AHEAD(r, keys, 3);
+  KV_DES_ROUND_AHEAD(l, keys, 4);
+  KV_DES_ROUND_AHEAD(r, keys, 5);
+  KV_DES_ROUND_AHEAD(l, keys, 6);
+  KV_DES_ROUND_AHEAD(r, keys, 7);
+  KV_DES_ROUND_AHEAD(l, keys, 8);
+  KV_DES_ROUND_AHEAD(r, keys, 9);
+  KV_DES_ROUND_AHEAD(l, keys, 10);
+  KV_DES_ROUND_AHEAD(r, keys, 11);
+  KV_DES_ROUND_AHEAD(l, keys, 12);
+  KV_DES_ROUND_AHEAD(r, keys, 13);
+  KV_DES_ROUND_AHEAD(l, keys, 14);
+  r ^= KV_DES_F(a, b);
 }
 
 // A whole DES or EDE pass on a block in round form (l, r); returns the block
@@ -168,6 +197,48 @@ inline uint64_t Pass(uint32_t l, uint32_t r, const Schedule& k1, const Schedule*
   return (uint64_t(r) << 32) | l;
 }
 
+
+// Sixteen rounds on N independent blocks at once: a block's rounds form one
+// long dependency chain of table loads, so interleaving blocks lets the
+// processor overlap them.
+template <int N>
+inline void RoundsN(uint32_t (&l)[N], uint32_t (&r)[N], const uint32_t* keys, const uint32_t (&sp)[8][64]) {
+  for (int n = 0; n < 16; n += 2) {
+    for (int i = 0; i < N; ++i) KV_DES_ROUND(l[i], r[i], keys, n);
+    for (int i = 0; i < N; ++i) KV_DES_ROUND(r[i], l[i], keys, n + 1);
+  }
+}
+
+// N blocks through the whole pass, from and to the forms of Pass.
+template <int N>
+inline void PassN(const uint64_t (&in)[N], uint64_t (&out)[N], const Schedule& k1, const Schedule* k2,
+                  const Schedule* k3, const uint32_t (&sp)[8][64]) {
+  uint32_t l[N], r[N];
+  for (int i = 0; i < N; ++i) {
+    l[i] = uint32_t(in[i] >> 32);
+    r[i] = uint32_t(in[i]);
+  }
+  RoundsN(l, r, k1.words, sp);
+  if (k2 != nullptr) {
+    RoundsN(r, l, k2->words, sp);
+    RoundsN(l, r, k3->words, sp);
+  }
+  for (int i = 0; i < N; ++i) out[i] = (uint64_t(r[i]) << 32) | l[i];
+}
+
+// CBC decryption of `count` (<= N) blocks; `state` is the previous
+// ciphertext in round form and becomes the last of these.
+template <int N>
+inline void DecryptGroup(const Schedule& k1, const Schedule* k2, const Schedule* k3, const Tables& t,
+                         uint64_t& state, const uint8_t* in, uint8_t* out) {
+  uint64_t x[N], y[N];
+  for (int i = 0; i < N; ++i) x[i] = Permute(t.initial, LoadBe64(in + 8 * i));
+  PassN<N>(x, y, k1, k2, k3, t.sp);
+  for (int i = 0; i < N; ++i) {
+    StoreBe64(out + 8 * i, Permute(t.final, y[i] ^ state));
+    state = x[i];
+  }
+}
 }  // namespace
 
 void MakeSchedule(const uint8_t key[8], bool decrypt, Schedule* schedule) {
@@ -210,6 +281,19 @@ void CbcEncrypt(const Schedule& k1, const Schedule* k2, const Schedule* k3, uint
     StoreBe64(out + 8 * i, Permute(t.final, y));
   }
   if (blocks > 0) StoreBe64(chain, Permute(t.final, state));
+}
+
+void CbcDecrypt(const Schedule& k1, const Schedule* k2, const Schedule* k3, uint8_t chain[8], const uint8_t* in,
+                uint8_t* out, size_t blocks) {
+  if (blocks == 0) return;
+  const Tables& t = T();
+  uint64_t state = Permute(t.initial, LoadBe64(chain));
+  size_t i = 0;
+  for (; i + kDecryptLanes <= blocks; i += kDecryptLanes) {
+    DecryptGroup<kDecryptLanes>(k1, k2, k3, t, state, in + 8 * i, out + 8 * i);
+  }
+  for (; i < blocks; ++i) DecryptGroup<1>(k1, k2, k3, t, state, in + 8 * i, out + 8 * i);
+  StoreBe64(chain, Permute(t.final, state));
 }
 
 }  // namespace kv::des

@@ -30,4 +30,12 @@ void EncryptBlock(const Schedule& k1, const Schedule* k2, const Schedule* k3, co
 void CbcEncrypt(const Schedule& k1, const Schedule* k2, const Schedule* k3, uint8_t chain[8], const uint8_t* in,
                 uint8_t* out, size_t blocks);
 
+// CBC decryption of `blocks` whole blocks from `in` to `out` (which may be the
+// same), chaining from and updating `chain`. The schedules are given in the
+// order the pass applies them: for DES the key prepared for decryption; for
+// EDE K3 prepared for decryption, K2 for encryption, K1 for decryption.
+// Independent blocks are decrypted side by side.
+void CbcDecrypt(const Schedule& k1, const Schedule* k2, const Schedule* k3, uint8_t chain[8], const uint8_t* in,
+                uint8_t* out, size_t blocks);
+
 }  // namespace kv::des

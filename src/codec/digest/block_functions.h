@@ -21,8 +21,8 @@ void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t count);
 // Need SSSE3, SSE4.1 and the SHA extensions (checked by the caller).
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t count);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t count);
-// Needs BMI2.
-void Sha512BlocksBmi2(uint64_t state[8], const uint8_t* data, size_t count);
+// Needs AVX2 (with the operating system saving YMM state) and BMI2.
+void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t count);
 #endif
 
 inline uint32_t LoadBe32(const uint8_t* p) {

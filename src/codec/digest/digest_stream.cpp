@@ -18,7 +18,7 @@ namespace {
 
 struct CpuFeatures {
   bool shaExtensions = false;
-  bool bmi2 = false;
+  bool avx2Bmi2 = false;
 };
 
 CpuFeatures DetectCpu() {
@@ -28,9 +28,16 @@ CpuFeatures DetectCpu() {
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return features;
   const bool ssse3 = (ecx & (1u << 9)) != 0;
   const bool sse41 = (ecx & (1u << 19)) != 0;
+  // AVX registers are usable only when the operating system saves them.
+  bool ymmState = false;
+  if ((ecx & (1u << 27)) != 0 && (ecx & (1u << 28)) != 0) {
+    unsigned xcr0Low = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    ymmState = (xcr0Low & 6u) == 6u;
+  }
   if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return features;
   features.shaExtensions = ssse3 && sse41 && (ebx & (1u << 29)) != 0;
-  features.bmi2 = (ebx & (1u << 8)) != 0;
+  features.avx2Bmi2 = ymmState && (ebx & (1u << 5)) != 0 && (ebx & (1u << 8)) != 0;
 #endif
   return features;
 }
@@ -92,7 +99,8 @@ Implementation SelectedImplementation() { return Portable() ? Implementation::kP
 
 bool CpuHasShaExtensions() { return Cpu().shaExtensions; }
 bool UsingShaExtensions() { return !Portable() && Cpu().shaExtensions; }
-bool UsingBmi2Sha512() { return !Portable() && Cpu().bmi2; }
+bool CpuHasAvx2Bmi2() { return Cpu().avx2Bmi2; }
+bool UsingAvx2Sha512() { return !Portable() && Cpu().avx2Bmi2; }
 
 Hasher::Hasher(Algorithm algorithm) : algorithm_(algorithm) { Reset(); }
 
@@ -134,7 +142,7 @@ void Hasher::Blocks(const uint8_t* data, size_t count) {
       return;
     case Algorithm::kSha512:
 #if defined(KV_DIGEST_X86)
-      if (UsingBmi2Sha512()) return Sha512BlocksBmi2(state_.words64, data, count);
+      if (UsingAvx2Sha512()) return Sha512BlocksAvx2(state_.words64, data, count);
 #endif
       Sha512BlocksPortable(state_.words64, data, count);
       return;

@@ -41,7 +41,8 @@ class Hasher {
 };
 
 // Which block functions run. kAuto picks the fastest the processor supports
-// (the SHA instructions for SHA-1 and SHA-256); kPortable forces the plain C++
+// (the SHA instructions for SHA-1 and SHA-256, AVX2 and BMI2 for SHA-512);
+// kPortable forces the plain C++
 // code everywhere, so tests can hold every path to the same results. The
 // environment variable KORVESSA_DIGEST_PORTABLE=1 forces kPortable at start.
 enum class Implementation { kAuto, kPortable };
@@ -51,6 +52,7 @@ Implementation SelectedImplementation();
 // What the processor offers, and what the current selection uses.
 bool CpuHasShaExtensions();
 bool UsingShaExtensions();
-bool UsingBmi2Sha512();
+bool CpuHasAvx2Bmi2();
+bool UsingAvx2Sha512();
 
 }  // namespace kv::digest

@@ -1,12 +1,8 @@
-// SHA-512 compression (FIPS 180-4): unrolled rounds over a 16-word circular
-// schedule, built twice: plain, and for x86 processors with BMI2, whose
-// flag-free three-operand rotations shorten each round.
-#include "codec/digest/block_functions.h"
-
+// SHA-512 compression (FIPS 180-4), portable: unrolled rounds over a
+// 16-word circular schedule computed as the rounds go.
+#include "codec/digest/sha512_rounds.h"
 
 namespace kv::digest {
-
-namespace {
 
 const uint64_t kSha512K[80] = {
     0x428a2f98d728ae22ull, 0x7137449123ef65cdull, 0xb5c0fbcfec4d3b2full, 0xe9b5dba58189dbbcull,
@@ -29,40 +25,6 @@ const uint64_t kSha512K[80] = {
     0x06f067aa72176fbaull, 0x0a637dc5a2c898a6ull, 0x113f9804bef90daeull, 0x1b710b35131c471bull,
     0x28db77f523047d84ull, 0x32caab7b40c72493ull, 0x3c9ebe0a15c9bebcull, 0x431d67c49c100d4cull,
     0x4cc5d4becb3e42b6ull, 0x597f299cfc657e2aull, 0x5fcb6fab3ad6faecull, 0x6c44198c4a475817ull};
-
-#define KV_S512_S0(x) (Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39))
-#define KV_S512_S1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
-#define KV_S512_s0(x) (Rotr64(x, 1) ^ Rotr64(x, 8) ^ ((x) >> 7))
-#define KV_S512_s1(x) (Rotr64(x, 19) ^ Rotr64(x, 61) ^ ((x) >> 6))
-#define KV_S512_CH(e, f, g) ((g) ^ ((e) & ((f) ^ (g))))
-#define KV_S512_MAJ(a, b, c) (((a) & (b)) | ((c) & ((a) | (b))))
-
-#define KV_S512_W(t) \
-  (w[(t) & 15] += KV_S512_s1(w[((t) + 14) & 15]) + w[((t) + 9) & 15] + KV_S512_s0(w[((t) + 1) & 15]))
-#define KV_S512_LOADED(t) w[t]
-
-// t1 adds the terms known early (h + K + W, then Ch) before S1(e), and Maj
-// reuses the previous round's b ^ c, which keeps the e and a chains short.
-#define KV_S512_ROUND(a, b, c, d, e, f, g, h, t, x)                                    \
-  do {                                                                               \
-    const uint64_t t1 = KV_S512_S1(e) + (KV_S512_CH(e, f, g) + (h + kSha512K[t] + (x))); \
-    const uint64_t ab = (a) ^ (b);                                                   \
-    d += t1;                                                                         \
-    h = KV_S512_S0(a) + (((b) ^ (ab & bc)) + t1);                                    \
-    bc = ab;                                                                         \
-  } while (0)
-
-#define KV_S512_EIGHT(t, X)                                   \
-  KV_S512_ROUND(a, b, c, d, e, f, g, h, (t) + 0, X((t) + 0)); \
-  KV_S512_ROUND(h, a, b, c, d, e, f, g, (t) + 1, X((t) + 1)); \
-  KV_S512_ROUND(g, h, a, b, c, d, e, f, (t) + 2, X((t) + 2)); \
-  KV_S512_ROUND(f, g, h, a, b, c, d, e, (t) + 3, X((t) + 3)); \
-  KV_S512_ROUND(e, f, g, h, a, b, c, d, (t) + 4, X((t) + 4)); \
-  KV_S512_ROUND(d, e, f, g, h, a, b, c, (t) + 5, X((t) + 5)); \
-  KV_S512_ROUND(c, d, e, f, g, h, a, b, (t) + 6, X((t) + 6)); \
-  KV_S512_ROUND(b, c, d, e, f, g, h, a, (t) + 7, X((t) + 7))
-
-}  // namespace
 
 void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t count)
 {
@@ -90,35 +52,5 @@ void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t count)
     h = state[7] += h;
   }
 }
-
-#if defined(KV_DIGEST_X86)
-__attribute__((target("bmi2"))) void Sha512BlocksBmi2(uint64_t state[8], const uint8_t* data, size_t count)
-{
-  uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (; count > 0; --count, data += 128) {
-    uint64_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = LoadBe64(data + 8 * i);
-    uint64_t bc = b ^ c;
-
-    KV_S512_EIGHT(0, KV_S512_LOADED);
-    KV_S512_EIGHT(8, KV_S512_LOADED);
-#pragma GCC unroll 4
-    for (int t = 16; t < 80; t += 16) {
-      KV_S512_EIGHT(t, KV_S512_W);
-      KV_S512_EIGHT(t + 8, KV_S512_W);
-    }
-
-    a = state[0] += a;
-    b = state[1] += b;
-    c = state[2] += c;
-    d = state[3] += d;
-    e = state[4] += e;
-    f = state[5] += f;
-    g = state[6] += g;
-    h = state[7] += h;
-  }
-}
-#endif
 
 }  // namespace kv::digest

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crypt/crypt_objects.h"
+#include "crypt/des_chain.h"
 #include "crypt/hash_internal.h"
 #include "crypt/out_buffer.h"
 #include "crypt/rsa_blob.h"
@@ -41,6 +42,27 @@ bool RunCipher(EVP_CIPHER_CTX* ctx, BYTE* data, DWORD size) {
   int outLen = 0;
   return EVP_CipherUpdate(ctx, data, &outLen, data, static_cast<int>(size)) == 1 &&
          outLen == static_cast<int>(size);
+}
+
+// One direction of a session key: DES and triple-DES in CBC on the engine's
+// own cipher, everything else on OpenSSL. False when the chain cannot be set
+// up (NTE_BAD_ALGID) or the cipher fails (NTE_FAIL); a final call or a
+// failure ends the chain.
+BOOL RunSessionCipher(Key& key, bool encrypt, BYTE* data, DWORD size, BOOL final) {
+  if (DesChainServes(key.algId, key.mode)) {
+    std::shared_ptr<DesChain>& slot = encrypt ? key.desEncrypt : key.desDecrypt;
+    if (!slot) slot = DesChain::Create(key.algId, key.secret, key.iv, encrypt);
+    if (!slot) return Fail(NTE_BAD_ALGID);
+    slot->Run(data, size);
+    if (final) slot.reset();
+    return TRUE;
+  }
+  EVP_CIPHER_CTX* ctx = ChainFor(key, encrypt);
+  if (!ctx) return Fail(NTE_BAD_ALGID);
+  bool ok = RunCipher(ctx, data, size);
+  if (final || !ok) (encrypt ? key.encryptCtx : key.decryptCtx).reset();
+  if (!ok) return Fail(NTE_FAIL);
+  return TRUE;
 }
 
 BOOL RsaEncrypt(Key& key, DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen, DWORD dwBufLen) {
@@ -130,11 +152,7 @@ extern "C" BOOL WINAPI CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final
   }
   if (hash && !HashBytes(*hash, pbData, length)) return FALSE;
   if (needed > length) std::memset(pbData + length, static_cast<int>(needed - length), needed - length);
-  EVP_CIPHER_CTX* ctx = ChainFor(*key, true);
-  if (!ctx) return Fail(NTE_BAD_ALGID);
-  bool ok = RunCipher(ctx, pbData, needed);
-  if (Final || !ok) key->encryptCtx.reset();
-  if (!ok) return Fail(NTE_FAIL);
+  if (!RunSessionCipher(*key, true, pbData, needed, Final)) return FALSE;
   *pdwDataLen = needed;
   return TRUE;
 }
@@ -156,11 +174,7 @@ extern "C" BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final
   DWORD block = alg->blockBytes;
   DWORD length = *pdwDataLen;
   if (block && (length % block || (Final && length == 0))) return Fail(NTE_BAD_DATA);
-  EVP_CIPHER_CTX* ctx = ChainFor(*key, false);
-  if (!ctx) return Fail(NTE_BAD_ALGID);
-  bool ok = RunCipher(ctx, pbData, length);
-  if (Final || !ok) key->decryptCtx.reset();
-  if (!ok) return Fail(NTE_FAIL);
+  if (!RunSessionCipher(*key, false, pbData, length, Final)) return FALSE;
   if (block && Final) {
     // Every pad byte must carry the pad length; anything else is the sign of
     // a wrong key or damaged data.

@@ -294,7 +294,7 @@ StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWOR
   return result;
 }
 
-StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key) {
+StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, OpenedKey* opened) {
   BeginCall();
   sqlite3* db = OpenDb();
   if (!db) return StoreResult::kError;
@@ -314,6 +314,10 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key) {
     sealed = st.ColumnBlob(2);
     key->certificate = st.ColumnIsNull(3) ? std::vector<uint8_t>() : st.ColumnBlob(3);
   }
+  if (opened && opened->pkey && opened->sealed == sealed) {
+    key->pkey = opened->pkey;
+    return StoreResult::kOk;
+  }
   std::vector<uint8_t> plain;
   if (!OpenSealed(sealed, Binding(name, keySpec), &plain)) return StoreResult::kError;
   const unsigned char* p = plain.data();
@@ -321,6 +325,10 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key) {
   OPENSSL_cleanse(plain.data(), plain.size());
   if (!pkey) return StoreResult::kError;
   key->pkey = ShareKey(pkey);
+  if (opened) {
+    opened->sealed = std::move(sealed);
+    opened->pkey = key->pkey;
+  }
   return StoreResult::kOk;
 }
 

@@ -63,11 +63,19 @@ struct StoredKey {
   std::vector<uint8_t> certificate;
 };
 
+// A key pair as last opened from its sealed record. A provider handle keeps
+// one per key slot, so that using an unchanged record again skips the
+// unsealing and decoding of the private key; a changed record is opened anew.
+struct OpenedKey {
+  std::vector<uint8_t> sealed;
+  SharedPkey pkey;
+};
+
 // Writes (replacing) the key pair of `keySpec`; the certificate of the slot is
 // dropped since it belonged to the old key.
 StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWORD flags,
                     EVP_PKEY* pkey);
-StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key);
+StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, OpenedKey* opened = nullptr);
 StoreResult SaveCertificate(const ContainerName& name, DWORD keySpec, const std::vector<uint8_t>& cert);
 
 }  // namespace kv::platform::crypt

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "ossl/providers.h"
 
 namespace kv::platform::crypt {
+
+class DesChain;
 
 // An acquired provider context: one container (or none for
 // CRYPT_VERIFYCONTEXT) of one of the providers we serve.
@@ -40,6 +43,8 @@ class Provider : public HandleObject {
   std::map<DWORD, ALG_ID> ephemeralAlgs;
   std::map<DWORD, DWORD> ephemeralFlags;
   std::map<DWORD, std::vector<BYTE>> ephemeralCerts;
+  // Container key pairs as last opened, by key slot (guarded by `mutex`).
+  std::map<DWORD, OpenedKey> openedPairs;
 };
 
 // A key: an RSA pair or public key, or a symmetric session key with its
@@ -69,6 +74,8 @@ class Key : public HandleObject {
   DWORD permissions = 0;
   CipherCtxPtr encryptCtx;  // chaining state between non-final calls
   CipherCtxPtr decryptCtx;
+  std::shared_ptr<DesChain> desEncrypt;  // DES and triple-DES in CBC: the engine's own cipher
+  std::shared_ptr<DesChain> desDecrypt;
 
   bool IsRsa() const { return pkey != nullptr; }
   bool IsBlockCipher() const { return GET_ALG_TYPE(algId) == ALG_TYPE_BLOCK; }

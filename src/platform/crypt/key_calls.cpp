@@ -136,7 +136,17 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
     return key;
   }
   StoredKey stored;
-  StoreResult result = LoadKey(prov->container, slot, &stored);
+  OpenedKey opened;
+  {
+    std::lock_guard<std::mutex> lock(prov->mutex);
+    auto it = prov->openedPairs.find(slot);
+    if (it != prov->openedPairs.end()) opened = it->second;
+  }
+  StoreResult result = LoadKey(prov->container, slot, &stored, &opened);
+  if (result == StoreResult::kOk) {
+    std::lock_guard<std::mutex> lock(prov->mutex);
+    prov->openedPairs[slot] = std::move(opened);
+  }
   if (result == StoreResult::kMissing) {
     SetLastError(static_cast<DWORD>(NTE_NO_KEY));
     return nullptr;
@@ -385,5 +395,7 @@ extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYT
   // A changed IV or mode starts a new chain.
   key->encryptCtx.reset();
   key->decryptCtx.reset();
+  key->desEncrypt.reset();
+  key->desDecrypt.reset();
   return TRUE;
 }

@@ -48,17 +48,30 @@ struct Converter {
   iconv_t cd = reinterpret_cast<iconv_t>(-1);
 };
 
+// Set once the thread's cache below is gone (plain data: it outlives it).
+thread_local bool t_cacheGone = false;
+
 // Closes the thread's converters when the thread ends.
 struct ConverterCache {
   std::vector<Converter> entries;
   ~ConverterCache() {
     for (auto& c : entries) iconv_close(c.cd);
+    t_cacheGone = true;
   }
 };
 
+// Converters for conversions that run after the thread's cache was destroyed,
+// such as those of static objects torn down at process exit; kept until the
+// process ends.
+std::vector<Converter>& LateConverters() {
+  thread_local std::vector<Converter>* late = nullptr;
+  if (!late) late = new std::vector<Converter>();
+  return *late;
+}
+
 iconv_t Open(UINT codePage, bool toWide) {
   thread_local ConverterCache cacheHolder;
-  auto& cache = cacheHolder.entries;
+  auto& cache = t_cacheGone ? LateConverters() : cacheHolder.entries;
   for (auto& c : cache)
     if (c.codePage == codePage && c.toWide == toWide) {
       iconv(c.cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state

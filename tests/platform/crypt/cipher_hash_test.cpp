@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/provider.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -126,6 +128,82 @@ TEST_F(CipherTest, TripleDesAgreesWithOpenssl) {
     EXPECT_EQ(back, plain);
     CryptDestroyKey(key);
   }
+}
+
+// Long messages in calls of uneven length, both directions, for DES and both
+// triple-DES keys: the chain carries across calls, decryption (which runs
+// blocks side by side) strips the padding, and a new IV starts a new chain.
+TEST_F(CipherTest, LongCbcMessagesInUnevenCallsAgreeWithOpenssl) {
+  OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
+  OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(context, "legacy");
+  EVP_CIPHER* des = EVP_CIPHER_fetch(context, "DES-CBC", nullptr);
+  ASSERT_NE(des, nullptr);
+  const std::string key3 = "0123456789abcdeffedcba987654321089abcdef01234567";
+  const std::string iv = "a1b2c3d4e5f60718";
+  struct {
+    ALG_ID alg;
+    std::string key;
+    const EVP_CIPHER* cipher;
+  } cases[] = {{CALG_3DES, key3, EVP_des_ede3_cbc()},
+               {CALG_3DES_112, key3.substr(0, 32), EVP_des_ede_cbc()},
+               {CALG_DES, key3.substr(0, 16), des}};
+  const size_t chunks[] = {8, 40, 16, 96, 24, 8, 72};
+  for (const auto& c : cases) {
+    for (size_t length : {0u, 7u, 8u, 33u, 100u, 257u}) {
+      std::vector<BYTE> plain(length);
+      for (size_t i = 0; i < length; ++i) plain[i] = static_cast<BYTE>(i * 29 + length);
+      std::vector<BYTE> keyBytes = FromHex(c.key), ivBytes = FromHex(iv);
+      std::vector<BYTE> expected(length + 8);
+      int n1 = 0, n2 = 0;
+      EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+      EVP_EncryptInit_ex(ctx, c.cipher, nullptr, keyBytes.data(), ivBytes.data());
+      EVP_EncryptUpdate(ctx, expected.data(), &n1, plain.data(), int(length));
+      EVP_EncryptFinal_ex(ctx, expected.data() + n1, &n2);
+      EVP_CIPHER_CTX_free(ctx);
+      expected.resize(size_t(n1 + n2));
+
+      HCRYPTKEY key = Import(c.alg, c.key, iv);
+      std::vector<BYTE> cipher(length + 8);
+      std::copy(plain.begin(), plain.end(), cipher.begin());
+      size_t at = 0;
+      for (size_t i = 0; length - at >= 8; ++i) {
+        DWORD len = static_cast<DWORD>(std::min(chunks[i % 7], (length - at) / 8 * 8));
+        ASSERT_TRUE(CryptEncrypt(key, 0, FALSE, 0, cipher.data() + at, &len, len));
+        at += len;
+      }
+      DWORD len = static_cast<DWORD>(length - at);
+      ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, cipher.data() + at, &len, 8));
+      cipher.resize(at + len);
+      ASSERT_EQ(Hex(cipher), Hex(expected)) << c.alg << " " << length;
+
+      std::vector<BYTE> back = cipher;
+      at = 0;
+      for (size_t i = 3; back.size() - at > 8; ++i) {
+        DWORD part = static_cast<DWORD>(std::min(chunks[i % 7], back.size() - at - 8));
+        ASSERT_TRUE(CryptDecrypt(key, 0, FALSE, 0, back.data() + at, &part));
+        at += part;
+      }
+      len = static_cast<DWORD>(back.size() - at);
+      ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, back.data() + at, &len));
+      back.resize(at + len);
+      EXPECT_EQ(back, plain) << c.alg << " " << length;
+
+      // A chain left open by a non-final call is dropped by a new IV.
+      std::vector<BYTE> first = cipher;
+      DWORD part = 8;
+      ASSERT_TRUE(CryptDecrypt(key, 0, FALSE, 0, first.data(), &part));
+      ASSERT_TRUE(CryptSetKeyParam(key, KP_IV, ivBytes.data(), 0));
+      back = cipher;
+      len = static_cast<DWORD>(back.size());
+      ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, back.data(), &len));
+      back.resize(len);
+      EXPECT_EQ(back, plain);
+      CryptDestroyKey(key);
+    }
+  }
+  EVP_CIPHER_free(des);
+  OSSL_PROVIDER_unload(legacy);
+  OSSL_LIB_CTX_free(context);
 }
 
 TEST_F(CipherTest, EcbAndBufferRules) {
