@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#if KV_HAVE_MBEDTLS
 #include <mbedtls/bignum.h>
-#endif
 
 namespace kv::keys {
 namespace {
@@ -20,8 +18,6 @@ uint32_t ReadLe32(const BYTE* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
 }
-
-#if KV_HAVE_MBEDTLS
 
 // The integers of one blob, released however the check ends.
 struct Numbers {
@@ -81,19 +77,6 @@ bool Check(const BYTE* blob, size_t size) {
   if (mbedtls_mpi_gcd(&x.t, &x.e, &x.phi) != 0 || mbedtls_mpi_cmp_int(&x.t, 1) != 0) return false;
   return true;
 }
-
-#else
-
-// The Windows cross-build has no multi-precision module to link; there the
-// blob is only checked for its shape and the provider's key is trusted.
-bool Check(const BYTE* blob, size_t size) {
-  if (!blob || size < kBlobHeaderSize + kRsaHeaderSize) return false;
-  const uint32_t bits = ReadLe32(blob + kBitLengthOffset);
-  if (bits == 0 || bits % 16 != 0) return false;
-  return size >= kBlobHeaderSize + kRsaHeaderSize + 2 * (bits / 8) + 5 * (bits / 16);
-}
-
-#endif
 
 }  // namespace
 
