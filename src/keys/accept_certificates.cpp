@@ -189,7 +189,7 @@ bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert) {
 ErrorCode CCertRequestManager::Accept(const std::string& text) {
   ClearError();
   if (!CanWriteRegistry()) {
-    m_errorCode = ERR_ACCESS_DENIED;
+    FailWithNotedError(ERR_ACCESS_DENIED);
     return m_errorCode;
   }
   if (text.empty()) {

@@ -67,8 +67,11 @@ class CCertRequestManager {
   // True when `cert` was bound to its pending key and added to "MY".
   bool InstallUserCertificate(PCCERT_CONTEXT cert);
 
-  ErrorCode m_errorCode = ERR_SUCCESS;
-  DWORD m_lastCapiError = 0;
+  // The outcome of the manager's last step, which the engine operation
+  // records through its own verbs.
+  ErrorCode Code() const { return m_errorCode; }
+  DWORD PlatformError() const { return m_lastCapiError; }
+
   LONG m_keyBits = 2048;
   std::string m_providerName = kRequestProviderName;
   DWORD m_providerType = PROV_RSA_FULL;
@@ -84,6 +87,13 @@ class CCertRequestManager {
     m_errorCode = code;
     m_lastCapiError = platformError;
   }
+  // Fails with the platform number the failing step already noted.
+  void FailWithNotedError(ErrorCode code) { m_errorCode = code; }
+  void NotePlatformError(DWORD error) { m_lastCapiError = error; }
+  void Succeed() { m_errorCode = ERR_SUCCESS; }
+
+  ErrorCode m_errorCode = ERR_SUCCESS;
+  DWORD m_lastCapiError = 0;
   // Checks shared by one request and a pair: the registry probe and the
   // arguments.
   bool PrepareRequest(const std::u16string& commonName);

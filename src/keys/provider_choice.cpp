@@ -41,7 +41,7 @@ void CCertRequestManager::ChooseProvider(const std::string& name) {
   m_providerType = PROV_RSA_FULL;
   if (std::find(m_providerNames.begin(), m_providerNames.end(), candidate) != m_providerNames.end()) {
     m_providerName = candidate;
-    m_errorCode = ERR_SUCCESS;
+    Succeed();
   }
 }
 

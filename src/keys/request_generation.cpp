@@ -34,19 +34,19 @@ bool CCertRequestManager::CanWriteRegistry() {
     root.pop_back();  // the folder itself, without the separator
     ok = kv::keys::ProbeRegistryWrite(root, probe, &error);
   }
-  if (!ok) m_lastCapiError = error;
+  if (!ok) NotePlatformError(error);
   return ok;
 }
 
 bool CCertRequestManager::IsWeakRsaKey(HCRYPTKEY key) {
   DWORD size = 0;
   if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
-    m_lastCapiError = GetLastError();
+    NotePlatformError(GetLastError());
     return true;
   }
   std::vector<BYTE> blob(size);
   if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) {
-    m_lastCapiError = GetLastError();
+    NotePlatformError(GetLastError());
     Wipe(&blob);
     return true;
   }
@@ -88,7 +88,7 @@ bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* 
     }
     // A weak key is thrown away with its container, and the same name is
     // tried again.
-    m_errorCode = ERR_RSA_WEAK_KEY;
+    FailWithNotedError(ERR_RSA_WEAK_KEY);
     CryptDestroyKey(*key);
     *key = 0;
     CryptReleaseContext(*prov, 0);
@@ -102,7 +102,7 @@ bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* 
 bool CCertRequestManager::PrepareRequest(const std::u16string& commonName) {
   ClearError();
   if (!CanWriteRegistry()) {
-    m_errorCode = ERR_ACCESS_DENIED;
+    FailWithNotedError(ERR_ACCESS_DENIED);
     return false;
   }
   if (commonName.empty()) {

@@ -26,7 +26,7 @@ std::u16string TakeWide(BSTR arg) {
 }
 
 void TakeOutcome(CCapiEngine& engine, const CCertRequestManager& manager) {
-  if (manager.m_errorCode != ERR_SUCCESS) engine.FailWithPlatformError(manager.m_errorCode, manager.m_lastCapiError);
+  if (manager.Code() != ERR_SUCCESS) engine.FailWithPlatformError(manager.Code(), manager.PlatformError());
 }
 
 }  // namespace
