@@ -25,8 +25,11 @@
 #include "bench_home.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "bench_pki.h"
 
 namespace {
+
+using kv::bench::MakeCert;
 
 using kv::bench::BenchHome;
 
@@ -178,20 +181,6 @@ void BM_OpenSslSymDecrypt(benchmark::State& state) {
 BENCHMARK(BM_OpenSslSymDecrypt)->Name("SymDecrypt/OpenSSL")->Arg(kMiB)->Unit(benchmark::kMillisecond);
 
 // --- CertEncryptPkcs7 / CertDecryptPkcs7 ---
-
-X509* MakeCert(const char* cn, long serial, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
-  X509* cert = X509_new();
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
-  X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
-  X509_set_pubkey(cert, key);
-  X509_sign(cert, issuerKey, EVP_sha256());
-  return cert;
-}
 
 // The recipient: a 2048-bit key and its certificate, in the personal store of
 // the benchmark's home (key in its container) and in OpenSSL's objects.

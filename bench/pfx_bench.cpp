@@ -22,8 +22,12 @@
 
 #include "bench_home.h"
 #include "engine/capi_engine.h"
+#include "bench_pki.h"
 
 namespace {
+
+using kv::bench::MakeCert;
+using kv::bench::Ascii;
 
 using kv::bench::BenchHome;
 
@@ -31,25 +35,6 @@ const char* const kPasswords[2] = {"1234", "5678"};
 // What the stand-in's PFX export uses.
 constexpr int kIterations = 2000;
 constexpr int kPbe = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
-
-BSTR Ascii(const std::string& text) {
-  std::u16string wide(text.begin(), text.end());
-  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
-}
-
-X509* MakeCert(const char* cn, long serial, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
-  X509* cert = X509_new();
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
-  X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
-  X509_set_pubkey(cert, key);
-  X509_sign(cert, issuerKey, EVP_sha256());
-  return cert;
-}
 
 bool ReadFile(const std::string& path, std::vector<unsigned char>* bytes) {
   FILE* file = std::fopen(path.c_str(), "rb");
