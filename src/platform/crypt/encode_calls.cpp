@@ -71,13 +71,13 @@ Bytes Utf8Of(const std::u16string& wide) {
 }
 
 // The DER of one attribute value as Windows writes it for X509_NAME.
-bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
+bool EncodeNameValue(const CERT_RDN_ATTR& attr, der::Builder* out, DWORD* error) {
   static const BYTE kStringTags[] = {0, 0, 0x04, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19, 0x1A, 0x1B};
   DWORD type = attr.dwValueType & 0xFF;
   switch (type) {
     case kEncodedBlob:
       if (!attr.Value.cbData || !attr.Value.pbData) break;
-      *out = Bytes(attr.Value.pbData, attr.Value.pbData + attr.Value.cbData);
+      out->AddEncoded(attr.Value.pbData, attr.Value.cbData);
       return true;
     case kOctet:
     case kNumeric:
@@ -88,7 +88,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
     case kGraphic:
     case kVisible:
     case kGeneral:
-      *out = der::Element(kStringTags[type], NarrowValue(attr.Value));
+      out->Add(kStringTags[type], NarrowValue(attr.Value));
       return true;
     case kUniversal: {
       Bytes be;
@@ -99,7 +99,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.insert(be.end(), {static_cast<BYTE>(c >> 24), static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8),
                              static_cast<BYTE>(c)});
       }
-      *out = der::Element(0x1C, be);
+      out->Add(der::kUniversalString, be);
       return true;
     }
     case kBmp: {
@@ -108,11 +108,11 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.push_back(static_cast<BYTE>(c >> 8));
         be.push_back(static_cast<BYTE>(c & 0xFF));
       }
-      *out = der::Element(0x1E, be);
+      out->Add(der::kBmpString, be);
       return true;
     }
     case kUtf8:
-      *out = der::Element(0x0C, Utf8Of(WideValue(attr.Value)));
+      out->Add(der::kUtf8String, Utf8Of(WideValue(attr.Value)));
       return true;
     default:
       break;
@@ -121,84 +121,84 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
   return false;
 }
 
-bool EncodeName(const CERT_NAME_INFO& info, Bytes* out, DWORD* error) {
-  Bytes rdns;
+bool AddOidOrFail(der::Builder* out, const char* oid, DWORD* error) {
+  if (out->AddOid(oid)) return true;
+  *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+  return false;
+}
+
+bool EncodeName(const CERT_NAME_INFO& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
   for (DWORD i = 0; i < info.cRDN; ++i) {
     const CERT_RDN& rdn = info.rgRDN[i];
-    std::vector<Bytes> attrs;
+    out->OpenSetOf();
     for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
       const CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
-      Bytes oid, value;
-      if (!der::Oid(attr.pszObjId, &oid)) {
-        *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-        return false;
-      }
-      if (!EncodeNameValue(attr, &value, error)) return false;
-      attrs.push_back(der::Sequence({oid, value}));
+      out->Open(der::kSequence);
+      if (!AddOidOrFail(out, attr.pszObjId, error) || !EncodeNameValue(attr, out, error)) return false;
+      out->Close();
     }
-    Bytes set = der::SetOf(std::move(attrs));
-    rdns.insert(rdns.end(), set.begin(), set.end());
+    out->Close();
   }
-  *out = der::Element(0x30, rdns);
+  out->Close();
   return true;
 }
 
-bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, Bytes* out, DWORD* error) {
-  Bytes oid;
-  if (!der::Oid(alg.pszObjId, &oid)) {
-    *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-    return false;
-  }
-  Bytes params;
+bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  if (!AddOidOrFail(out, alg.pszObjId, error)) return false;
   if (alg.Parameters.cbData && alg.Parameters.pbData) {
-    params.assign(alg.Parameters.pbData, alg.Parameters.pbData + alg.Parameters.cbData);
+    out->AddEncoded(alg.Parameters.pbData, alg.Parameters.cbData);
   } else if (nullWhenEmpty) {
-    params = der::Null();
+    out->AddNull();
   }
-  *out = der::Sequence({oid, params});
+  out->Close();
   return true;
 }
 
-bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Bytes* out, DWORD* error) {
-  Bytes alg;
-  if (!EncodeAlgorithm(info.Algorithm, false, &alg, error)) return false;
-  Bytes bits(1 + info.PublicKey.cbData, 0);
-  bits[0] = static_cast<BYTE>(info.PublicKey.cUnusedBits & 7);
-  if (info.PublicKey.cbData) std::memcpy(bits.data() + 1, info.PublicKey.pbData, info.PublicKey.cbData);
-  *out = der::Sequence({alg, der::Element(0x03, bits)});
+// BIT STRING with no unused bits.
+void AddBits(der::Builder* out, const BYTE* bytes, size_t size, BYTE unusedBits = 0) {
+  out->Open(der::kBitString);
+  out->AddEncoded(&unusedBits, 1);
+  out->AddEncoded(bytes, size);
+  out->Close();
+}
+
+bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  if (!EncodeAlgorithm(info.Algorithm, false, out, error)) return false;
+  AddBits(out, info.PublicKey.pbData, info.PublicKey.cbData, static_cast<BYTE>(info.PublicKey.cUnusedBits & 7));
+  out->Close();
   return true;
 }
 
-bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, Bytes* out, DWORD* error) {
+bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, der::Builder* out, DWORD* error) {
   if (!info.Subject.cbData || !info.Subject.pbData) {
     *error = static_cast<DWORD>(E_INVALIDARG);
     return false;
   }
-  Bytes subject(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData);
-  Bytes spki;
-  if (!EncodePublicKeyInfo(info.SubjectPublicKeyInfo, &spki, error)) return false;
-  std::vector<Bytes> attributes;
+  out->Open(der::kSequence);
+  out->AddSmallInteger(info.dwVersion);
+  out->AddEncoded(info.Subject.pbData, info.Subject.cbData);
+  if (!EncodePublicKeyInfo(info.SubjectPublicKeyInfo, out, error)) return false;
+  // [0] IMPLICIT SET OF Attribute, always present.
+  out->OpenSetOf(der::kContext0);
   for (DWORD i = 0; i < info.cAttribute; ++i) {
     const CRYPT_ATTRIBUTE& attr = info.rgAttribute[i];
-    Bytes oid;
-    if (!der::Oid(attr.pszObjId, &oid)) {
-      *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-      return false;
-    }
-    std::vector<Bytes> values;
-    for (DWORD j = 0; j < attr.cValue; ++j) {
-      values.emplace_back(attr.rgValue[j].pbData, attr.rgValue[j].pbData + attr.rgValue[j].cbData);
-    }
-    attributes.push_back(der::Sequence({oid, der::SetOf(std::move(values))}));
+    out->Open(der::kSequence);
+    if (!AddOidOrFail(out, attr.pszObjId, error)) return false;
+    out->OpenSetOf();
+    for (DWORD j = 0; j < attr.cValue; ++j) out->AddEncoded(attr.rgValue[j].pbData, attr.rgValue[j].cbData);
+    out->Close();
+    out->Close();
   }
-  Bytes attrSet = der::SetOf(std::move(attributes));
-  attrSet[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute, always present
-  *out = der::Sequence({der::SmallInteger(info.dwVersion), subject, spki, attrSet});
+  out->Close();
+  out->Close();
   return true;
 }
 
 // RSAPublicKey DER from a PUBLICKEYBLOB.
-bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
+bool EncodeRsaPublicBlob(const BYTE* blob, der::Builder* out, DWORD* error) {
   const auto* header = reinterpret_cast<const BLOBHEADER*>(blob);
   RSAPUBKEY rsa;
   std::memcpy(&rsa, blob + sizeof(BLOBHEADER), sizeof(rsa));
@@ -211,12 +211,23 @@ bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
   std::reverse(modulus.begin(), modulus.end());
   BYTE e[4] = {static_cast<BYTE>(rsa.pubexp >> 24), static_cast<BYTE>(rsa.pubexp >> 16),
                static_cast<BYTE>(rsa.pubexp >> 8), static_cast<BYTE>(rsa.pubexp)};
-  *out = der::Sequence({der::UnsignedInteger(modulus.data(), modulus.size()), der::UnsignedInteger(e, 4)});
+  out->Open(der::kSequence);
+  out->AddUnsignedInteger(modulus.data(), modulus.size());
+  out->AddUnsignedInteger(e, 4);
+  out->Close();
   return true;
 }
 
-// Error for a DER element that failed to parse: truncated data is
-// CRYPT_E_ASN1_EOD, a wrong tag CRYPT_E_ASN1_BADTAG.
+// Runs one of the encoders above into `out`.
+template <class Encoder>
+bool Encode(Encoder encode, Bytes* out, DWORD* error) {
+  der::Builder b;
+  if (!encode(&b)) return false;
+  if (b.Finish(out)) return true;
+  *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+  return false;
+}
+
 DWORD ParseError(der::Span at, BYTE expectedTag) {
   if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
   if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
@@ -413,7 +424,8 @@ BOOL DecodeName(der::Span in, void* out, DWORD* pcb) {
 bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
   std::vector<BYTE> blob;
   DWORD error = 0;
-  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) && EncodeRsaPublicBlob(blob.data(), out, &error);
+  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) &&
+         Encode([&](der::Builder* b) { return EncodeRsaPublicBlob(blob.data(), b, &error); }, out, &error);
 }
 
 ALG_ID HashOfSignatureOid(const char* oid) {
@@ -442,22 +454,19 @@ extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
   if (!pvStructInfo) return Fail(static_cast<DWORD>(E_INVALIDARG));
   Bytes der;
   DWORD error = 0;
-  bool ok = false;
-  switch (id) {
-    case 4:
-      ok = EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 7:
-      ok = EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 8:
-      ok = EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 19:
-      ok = EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), &der, &error);
-      break;
-  }
-  if (!ok) return Fail(error);
+  auto encoder = [&](der::Builder* b) {
+    switch (id) {
+      case 4:
+        return EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), b, &error);
+      case 7:
+        return EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), b, &error);
+      case 8:
+        return EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), b, &error);
+      default:
+        return EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), b, &error);
+    }
+  };
+  if (!Encode(encoder, &der, &error)) return Fail(error);
   return ReturnBytes(der, pbEncoded, pcbEncoded);
 }
 
@@ -488,7 +497,7 @@ extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE 
   if (!key) return FALSE;
   Bytes rsaKey;
   if (!RsaPublicKeyDer(key->pkey.get(), &rsaKey)) return Fail(NTE_FAIL);
-  Bytes params = der::Null();
+  const Bytes params = {der::kNull, 0x00};
   Layout layout(sizeof(CERT_PUBLIC_KEY_INFO));
   size_t oidAt = layout.Add(sizeof(kRsaOid));
   size_t paramsAt = layout.Add(params.size());
@@ -529,12 +538,16 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   if (!LiveProvider(hCryptProvOrNCryptKey)) return FALSE;
   ALG_ID hashAlg = HashOfSignatureOid(pSignatureAlgorithm->pszObjId);
   if (!hashAlg) return Fail(NTE_BAD_ALGID);
-  Bytes tbs, algorithm;
+  Bytes tbs;
   DWORD error = 0;
-  if (!EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &tbs, &error) ||
-      !EncodeAlgorithm(*pSignatureAlgorithm, true, &algorithm, &error)) {
-    return Fail(error);
-  }
+  const auto& info = *static_cast<const CERT_REQUEST_INFO*>(pvStructInfo);
+  if (!Encode([&](der::Builder* b) { return EncodeRequestInfo(info, b, &error); }, &tbs, &error)) return Fail(error);
+  // CertificationRequest { certificationRequestInfo, signatureAlgorithm,
+  // signature }: the algorithm is checked before anything is signed.
+  der::Builder request;
+  request.Open(der::kSequence);
+  request.AddEncoded(tbs);
+  if (!EncodeAlgorithm(*pSignatureAlgorithm, true, &request, &error)) return Fail(error);
   // The provider signs: its errors (no key, bad algorithm) are the caller's.
   HCRYPTHASH hash = 0;
   if (!CryptCreateHash(hCryptProvOrNCryptKey, hashAlg, 0, 0, &hash)) return FALSE;
@@ -556,8 +569,9 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   if (!ok) return Fail(savedError);
   signature.resize(sigLen);
   std::reverse(signature.begin(), signature.end());
-  Bytes bits(1 + signature.size(), 0);  // no unused bits
-  std::copy(signature.begin(), signature.end(), bits.begin() + 1);
-  Bytes request = der::Sequence({tbs, algorithm, der::Element(0x03, bits)});
-  return ReturnBytes(request, pbEncoded, pcbEncoded);
+  AddBits(&request, signature.data(), signature.size());
+  request.Close();
+  Bytes encoded;
+  if (!request.Finish(&encoded)) return Fail(static_cast<DWORD>(CRYPT_E_ASN1_ERROR));
+  return ReturnBytes(encoded, pbEncoded, pcbEncoded);
 }

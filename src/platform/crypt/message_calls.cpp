@@ -76,9 +76,15 @@ BOOL Finish(Message& msg) {
   Bytes wrapped;
   const Bytes* input = &msg.bytes;
   if (msg.declaredType) {
-    Bytes oid;
-    der::Oid(TypeOid(msg.declaredType), &oid);
-    wrapped = der::Sequence({oid, der::Element(0xA0, msg.bytes)});
+    der::Builder b;
+    b.Open(der::kSequence);
+    b.AddOid(TypeOid(msg.declaredType));
+    b.Add(der::kContext0, msg.bytes);
+    b.Close();
+    if (!b.Finish(&wrapped)) {
+      msg.failed = true;
+      return Fail(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+    }
     input = &wrapped;
   }
   DWORD error = 0;
