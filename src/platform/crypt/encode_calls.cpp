@@ -1,6 +1,7 @@
 // CryptEncodeObject / CryptDecodeObject for the structures the engine uses
 // (X509_NAME, RSA_CSP_PUBLICKEYBLOB, X509_PUBLIC_KEY_INFO,
-// X509_CERT_REQUEST_TO_BE_SIGNED), CryptExportPublicKeyInfo and
+// X509_CERT_REQUEST_TO_BE_SIGNED, X509_SEQUENCE_OF_ANY, X509_CERT),
+// CryptExportPublicKeyInfo, and CryptSignCertificate and
 // CryptSignAndEncodeCertificate for PKCS#10 requests.
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -218,6 +219,40 @@ bool EncodeRsaPublicBlob(const BYTE* blob, der::Builder* out, DWORD* error) {
   return true;
 }
 
+// CertificationRequest / Certificate: { toBeSigned, signatureAlgorithm
+// (NULL parameters when none are given), signature }. The signature comes
+// least significant byte first, as the provider makes it, and is written
+// the other way round, as DER wants it.
+bool EncodeSignedContent(const CERT_SIGNED_CONTENT_INFO& info, der::Builder* out, DWORD* error) {
+  if (!info.ToBeSigned.cbData || !info.ToBeSigned.pbData || (info.Signature.cbData && !info.Signature.pbData)) {
+    *error = static_cast<DWORD>(E_INVALIDARG);
+    return false;
+  }
+  out->Open(der::kSequence);
+  out->AddEncoded(info.ToBeSigned.pbData, info.ToBeSigned.cbData);
+  if (!EncodeAlgorithm(info.SignatureAlgorithm, true, out, error)) return false;
+  Bytes bigEndian(info.Signature.pbData, info.Signature.pbData + info.Signature.cbData);
+  std::reverse(bigEndian.begin(), bigEndian.end());
+  AddBits(out, bigEndian.data(), bigEndian.size(), static_cast<BYTE>(info.Signature.cUnusedBits & 7));
+  out->Close();
+  return true;
+}
+
+// SEQUENCE OF ANY: the values, already DER, one after another.
+bool EncodeSequenceOfAny(const CRYPT_SEQUENCE_OF_ANY& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  for (DWORD i = 0; i < info.cValue; ++i) {
+    const CRYPT_DER_BLOB& value = info.rgValue[i];
+    if (!value.cbData || !value.pbData) {
+      *error = static_cast<DWORD>(E_INVALIDARG);
+      return false;
+    }
+    out->AddEncoded(value.pbData, value.cbData);
+  }
+  out->Close();
+  return true;
+}
+
 // Runs one of the encoders above into `out`.
 template <class Encoder>
 bool Encode(Encoder encode, Bytes* out, DWORD* error) {
@@ -420,14 +455,6 @@ BOOL DecodeName(der::Span in, void* out, DWORD* pcb) {
   return TRUE;
 }
 
-// The RSAPublicKey DER of a key.
-bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
-  std::vector<BYTE> blob;
-  DWORD error = 0;
-  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) &&
-         Encode([&](der::Builder* b) { return EncodeRsaPublicBlob(blob.data(), b, &error); }, out, &error);
-}
-
 ALG_ID HashOfSignatureOid(const char* oid) {
   if (!oid) return 0;
   std::string s(oid);
@@ -438,6 +465,45 @@ ALG_ID HashOfSignatureOid(const char* oid) {
   if (s == "1.2.840.113549.1.1.13") return CALG_SHA_512;
   return 0;
 }
+
+// Signs encoded to-be-signed bytes with the provider's key, the hash taken
+// from the signature algorithm; the signature least significant byte first.
+// Without `sign` only its length is learned (a size query), which the key's
+// size fixes, so the private-key operation is left for the call that keeps
+// the result. Errors are the provider's (no key, bad algorithm), set as the
+// thread's last error.
+bool SignToBeSigned(HCRYPTPROV prov, DWORD keySpec, const BYTE* tbs, DWORD tbsSize,
+                    const CRYPT_ALGORITHM_IDENTIFIER& algorithm, bool sign, Bytes* signature) {
+  if (!LiveProvider(prov)) return false;
+  ALG_ID hashAlg = HashOfSignatureOid(algorithm.pszObjId);
+  if (!hashAlg) return Fail(NTE_BAD_ALGID);
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(prov, hashAlg, 0, 0, &hash)) return false;
+  // Room for the largest key the provider makes, so the key is read once.
+  DWORD size = kMaxSignatureBytes;
+  signature->assign(size, 0);
+  bool ok = CryptHashData(hash, tbs, tbsSize, 0) &&
+            CryptSignHashA(hash, keySpec, nullptr, 0, sign ? signature->data() : nullptr, &size);
+  if (!ok && sign && GetLastError() == ERROR_MORE_DATA) {
+    // An imported key larger still.
+    signature->assign(size, 0);
+    ok = CryptSignHashA(hash, keySpec, nullptr, 0, signature->data(), &size);
+  }
+  DWORD savedError = GetLastError();
+  CryptDestroyHash(hash);
+  if (!ok) return Fail(savedError);
+  signature->resize(size);
+  return true;
+}
+
+// The RSAPublicKey DER of a key.
+bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
+  std::vector<BYTE> blob;
+  DWORD error = 0;
+  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) &&
+         Encode([&](der::Builder* b) { return EncodeRsaPublicBlob(blob.data(), b, &error); }, out, &error);
+}
+
 
 }  // namespace
 }  // namespace kv::platform::crypt
@@ -450,7 +516,9 @@ extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
   if (!pcbEncoded) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ULONG_PTR id = StructId(lpszStructType);
-  if (id != 4 && id != 7 && id != 8 && id != 19) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (id != 1 && id != 4 && id != 7 && id != 8 && id != 19 && id != 34) {
+    return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
   if (!pvStructInfo) return Fail(static_cast<DWORD>(E_INVALIDARG));
   Bytes der;
   DWORD error = 0;
@@ -462,6 +530,10 @@ extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
         return EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), b, &error);
       case 8:
         return EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), b, &error);
+      case 1:
+        return EncodeSignedContent(*static_cast<const CERT_SIGNED_CONTENT_INFO*>(pvStructInfo), b, &error);
+      case 34:
+        return EncodeSequenceOfAny(*static_cast<const CRYPT_SEQUENCE_OF_ANY*>(pvStructInfo), b, &error);
       default:
         return EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), b, &error);
     }
@@ -525,6 +597,23 @@ extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE 
   return TRUE;
 }
 
+extern "C" BOOL WINAPI CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+                                            DWORD dwCertEncodingType, const BYTE* pbEncodedToBeSigned,
+                                            DWORD cbEncodedToBeSigned, PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
+                                            const void* pvHashAuxInfo, BYTE* pbSignature, DWORD* pcbSignature) {
+  (void)pvHashAuxInfo;
+  (void)dwCertEncodingType;  // the signature does not depend on it
+  if (!pcbSignature || !pSignatureAlgorithm || (!pbEncodedToBeSigned && cbEncodedToBeSigned)) {
+    return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  Bytes signature;
+  if (!SignToBeSigned(hCryptProvOrNCryptKey, dwKeySpec, pbEncodedToBeSigned, cbEncodedToBeSigned,
+                      *pSignatureAlgorithm, pbSignature != nullptr, &signature)) {
+    return FALSE;
+  }
+  return ReturnBytes(signature, pbSignature, pcbSignature);
+}
+
 extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
                                                      DWORD dwKeySpec, DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                                      const void* pvStructInfo,
@@ -535,43 +624,25 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (StructId(lpszStructType) != 4) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (!pvStructInfo || !pSignatureAlgorithm) return Fail(static_cast<DWORD>(E_INVALIDARG));
-  if (!LiveProvider(hCryptProvOrNCryptKey)) return FALSE;
-  ALG_ID hashAlg = HashOfSignatureOid(pSignatureAlgorithm->pszObjId);
-  if (!hashAlg) return Fail(NTE_BAD_ALGID);
   Bytes tbs;
   DWORD error = 0;
   const auto& info = *static_cast<const CERT_REQUEST_INFO*>(pvStructInfo);
   if (!Encode([&](der::Builder* b) { return EncodeRequestInfo(info, b, &error); }, &tbs, &error)) return Fail(error);
-  // CertificationRequest { certificationRequestInfo, signatureAlgorithm,
-  // signature }: the algorithm is checked before anything is signed.
-  der::Builder request;
-  request.Open(der::kSequence);
-  request.AddEncoded(tbs);
-  if (!EncodeAlgorithm(*pSignatureAlgorithm, true, &request, &error)) return Fail(error);
-  // The provider signs: its errors (no key, bad algorithm) are the caller's.
-  HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(hCryptProvOrNCryptKey, hashAlg, 0, 0, &hash)) return FALSE;
-  // A size query needs only the signature's length, which the key's size
-  // fixes: the private-key operation is left for the call that keeps it. The
-  // signing call offers room for the largest key the provider makes, so the
-  // key is read once.
-  DWORD sigLen = kMaxSignatureBytes;
-  Bytes signature(sigLen);
-  bool ok = CryptHashData(hash, tbs.data(), static_cast<DWORD>(tbs.size()), 0) &&
-            CryptSignHashA(hash, dwKeySpec, nullptr, 0, pbEncoded ? signature.data() : nullptr, &sigLen);
-  if (!ok && pbEncoded && GetLastError() == ERROR_MORE_DATA) {
-    // An imported key larger still.
-    signature.resize(sigLen);
-    ok = CryptSignHashA(hash, dwKeySpec, nullptr, 0, signature.data(), &sigLen);
+  // The algorithm is checked before anything is signed.
+  der::Builder probe;
+  if (!EncodeAlgorithm(*pSignatureAlgorithm, true, &probe, &error)) return Fail(error);
+  Bytes signature;
+  if (!SignToBeSigned(hCryptProvOrNCryptKey, dwKeySpec, tbs.data(), static_cast<DWORD>(tbs.size()),
+                      *pSignatureAlgorithm, pbEncoded != nullptr, &signature)) {
+    return FALSE;
   }
-  DWORD savedError = GetLastError();
-  CryptDestroyHash(hash);
-  if (!ok) return Fail(savedError);
-  signature.resize(sigLen);
-  std::reverse(signature.begin(), signature.end());
-  AddBits(&request, signature.data(), signature.size());
-  request.Close();
+  CERT_SIGNED_CONTENT_INFO content{};
+  content.ToBeSigned = {static_cast<DWORD>(tbs.size()), tbs.data()};
+  content.SignatureAlgorithm = *pSignatureAlgorithm;
+  content.Signature = {static_cast<DWORD>(signature.size()), signature.data(), 0};
   Bytes encoded;
-  if (!request.Finish(&encoded)) return Fail(static_cast<DWORD>(CRYPT_E_ASN1_ERROR));
+  if (!Encode([&](der::Builder* b) { return EncodeSignedContent(content, b, &error); }, &encoded, &error)) {
+    return Fail(error);
+  }
   return ReturnBytes(encoded, pbEncoded, pcbEncoded);
 }
