@@ -263,57 +263,6 @@ bool Encode(Encoder encode, Bytes* out, DWORD* error) {
   return false;
 }
 
-DWORD ParseError(der::Span at, BYTE expectedTag) {
-  if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
-  if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
-  return static_cast<DWORD>(at.ReadAny(nullptr, nullptr) ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_EOD);
-}
-
-// INTEGER content as an unsigned magnitude (leading zero dropped).
-der::Span Magnitude(der::Span integer) {
-  const BYTE* p = integer.data();
-  size_t n = integer.size();
-  while (n > 1 && p[0] == 0) {
-    ++p;
-    --n;
-  }
-  return der::Span(p, n);
-}
-
-bool DecodeRsaPublicKey(der::Span in, Bytes* blob, DWORD* error) {
-  der::Span seq, n, e;
-  der::Span probe = in;
-  if (!probe.Read(0x30, &seq)) {
-    *error = ParseError(in, 0x30);
-    return false;
-  }
-  der::Span inner = seq;
-  if (!inner.Read(0x02, &n)) {
-    *error = ParseError(seq, 0x02);
-    return false;
-  }
-  der::Span rest = inner;
-  if (!inner.Read(0x02, &e)) {
-    *error = ParseError(rest, 0x02);
-    return false;
-  }
-  der::Span mod = Magnitude(n), exp = Magnitude(e);
-  if (mod.empty() || exp.size() > 4 || (n.size() && (n.data()[0] & 0x80))) {
-    *error = static_cast<DWORD>(exp.size() > 4 ? CRYPT_E_ASN1_LARGE : CRYPT_E_ASN1_CORRUPT);
-    return false;
-  }
-  DWORD pubexp = 0;
-  for (size_t i = 0; i < exp.size(); ++i) pubexp = (pubexp << 8) | exp.data()[i];
-  DWORD bitlen = static_cast<DWORD>(mod.size() * 8);
-  blob->assign(20, 0);
-  BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, CALG_RSA_KEYX};
-  RSAPUBKEY rsa{RSA1_MAGIC, bitlen, pubexp};
-  std::memcpy(blob->data(), &header, sizeof(header));
-  std::memcpy(blob->data() + 8, &rsa, sizeof(rsa));
-  for (size_t i = mod.size(); i > 0; --i) blob->push_back(mod.data()[i - 1]);
-  return true;
-}
-
 // Lays out variable-sized output: a fixed structure first, then its pieces,
 // each aligned to pointer size, all inside the caller's single buffer.
 class Layout {
@@ -389,17 +338,17 @@ bool DecodeNameValue(BYTE tag, der::Span content, der::Span whole, DecodedAttr* 
 
 BOOL DecodeName(der::Span in, void* out, DWORD* pcb) {
   der::Span seq, probe = in;
-  if (!probe.Read(0x30, &seq)) return Fail(ParseError(in, 0x30));
+  if (!probe.Read(0x30, &seq)) return Fail(der::ExpectedElementError(in, 0x30));
   std::vector<std::vector<DecodedAttr>> rdns;
   while (!seq.empty()) {
     der::Span set, before = seq;
-    if (!seq.Read(0x31, &set)) return Fail(ParseError(before, 0x31));
+    if (!seq.Read(0x31, &set)) return Fail(der::ExpectedElementError(before, 0x31));
     std::vector<DecodedAttr> attrs;
     while (!set.empty()) {
       der::Span atv, oid, beforeAtv = set;
-      if (!set.Read(0x30, &atv)) return Fail(ParseError(beforeAtv, 0x30));
+      if (!set.Read(0x30, &atv)) return Fail(der::ExpectedElementError(beforeAtv, 0x30));
       der::Span beforeOid = atv;
-      if (!atv.Read(0x06, &oid)) return Fail(ParseError(beforeOid, 0x06));
+      if (!atv.Read(0x06, &oid)) return Fail(der::ExpectedElementError(beforeOid, 0x06));
       DecodedAttr attr;
       if (!der::OidToText(oid, &attr.oid)) attr.oid.clear();
       if (attr.oid.empty()) return Fail(CRYPT_E_ASN1_CORRUPT);
@@ -554,7 +503,7 @@ extern "C" BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
   if (id == 7) return DecodeName(in, pvStructInfo, pcbStructInfo);
   Bytes blob;
   DWORD error = 0;
-  if (!DecodeRsaPublicKey(in, &blob, &error)) return Fail(error);
+  if (!RsaPublicKeyToBlob(in, &blob, &error)) return Fail(error);
   return ReturnBytes(blob, static_cast<BYTE*>(pvStructInfo), pcbStructInfo);
 }
 

@@ -15,6 +15,7 @@
 #include "der/der_builder.h"
 #include "der/der_span.h"
 #include "crypt/out_buffer.h"
+#include "crypt/rsa_blob.h"
 #include "crypt/pkcs7_parse.h"
 
 namespace kv::platform::crypt {
@@ -77,22 +78,27 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
-// Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded,
-// as an IssuerAndSerialNumber SEQUENCE.
-bool AddIssuerAndSerial(const BYTE* cert, size_t size, der::Builder* out) {
-  der::Span in(cert, size), certSeq, tbs, serial, sigAlg, issuer;
-  if (!in.Read(0x30, &certSeq) || !certSeq.Read(0x30, &tbs)) return false;
-  if (tbs.PeekTag() == 0xA0 && !tbs.ReadAny(nullptr, nullptr)) return false;
-  der::Span serialWhole, issuerWhole;
-  if (!tbs.Read(0x02, &serial, &serialWhole) || !tbs.Read(0x30, &sigAlg) ||
-      !tbs.Read(0x30, &issuer, &issuerWhole)) {
-    return false;
-  }
-  out->Open(der::kSequence);
-  out->AddEncoded(issuerWhole.data(), issuerWhole.size());
-  out->AddEncoded(serialWhole.data(), serialWhole.size());
-  out->Close();
-  return true;
+// The parts of an encoded certificate an envelope names or uses, read in
+// place, each a whole element: issuer Name, serialNumber INTEGER and
+// SubjectPublicKeyInfo.
+struct CertFields {
+  der::Span issuer;
+  der::Span serial;
+  der::Span publicKeyInfo;
+};
+
+bool ReadCertFields(const BYTE* cert, size_t size, CertFields* out) {
+  der::Span in(cert, size), certSeq, tbs, content;
+  if (!in.Read(der::kSequence, &certSeq) || !certSeq.Read(der::kSequence, &tbs)) return false;
+  if (tbs.PeekTag() == der::kContext0 && !tbs.ReadAny(nullptr, nullptr)) return false;  // version
+  return tbs.Read(der::kInteger, &content, &out->serial) && tbs.Read(der::kSequence, &content) &&  // signature
+         tbs.Read(der::kSequence, &content, &out->issuer) && tbs.Read(der::kSequence, &content) &&  // validity
+         tbs.Read(der::kSequence, &content) &&                                                      // subject
+         tbs.Read(der::kSequence, &content, &out->publicKeyInfo);
+}
+
+bool SameBytes(der::Span a, const Bytes& b) {
+  return a.size() == b.size() && (b.empty() || std::memcmp(a.data(), b.data(), b.size()) == 0);
 }
 
 BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
@@ -121,26 +127,26 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   for (DWORD i = 0; i < count; ++i) {
     PCCERT_CONTEXT cert = certs[i];
     if (!cert || !cert->pbCertEncoded) return Fail(static_cast<DWORD>(E_INVALIDARG));
-    const unsigned char* p = cert->pbCertEncoded;
-    X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert->cbCertEncoded));
-    EVP_PKEY* pub = x509 ? X509_get0_pubkey(x509) : nullptr;
-    if (!pub || EVP_PKEY_get_base_id(pub) != EVP_PKEY_RSA) {
-      X509_free(x509);
-      return Fail(NTE_BAD_ALGID);
-    }
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub, nullptr));
-    Bytes wrapped(static_cast<size_t>(EVP_PKEY_get_size(pub)));
+    CertFields fields;
+    if (!ReadCertFields(cert->pbCertEncoded, cert->cbCertEncoded, &fields)) return Fail(CRYPT_E_ASN1_BADTAG);
+    DWORD keyError = 0;
+    PkeyPtr pub = RsaFromPublicKeyInfo(fields.publicKeyInfo, &keyError);
+    if (!pub) return Fail(NTE_BAD_ALGID);
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub.get(), nullptr));
+    Bytes wrapped(static_cast<size_t>(EVP_PKEY_get_size(pub.get())));
     size_t wrappedLen = wrapped.size();
     bool ok = ctx && EVP_PKEY_encrypt_init(ctx.get()) == 1 &&
               EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
               EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &wrappedLen, key.data(), key.size()) == 1;
-    X509_free(x509);
     if (!ok) return Fail(NTE_FAIL);
     // KeyTransRecipientInfo { version 0, IssuerAndSerialNumber,
     // rsaEncryption with NULL parameters, encryptedKey }
     b.Open(der::kSequence);
     b.AddSmallInteger(0);
-    if (!AddIssuerAndSerial(cert->pbCertEncoded, cert->cbCertEncoded, &b)) return Fail(CRYPT_E_ASN1_BADTAG);
+    b.Open(der::kSequence);  // IssuerAndSerialNumber, exactly as the certificate encodes them
+    b.AddEncoded(fields.issuer.data(), fields.issuer.size());
+    b.AddEncoded(fields.serial.data(), fields.serial.size());
+    b.Close();
     b.Open(der::kSequence);
     b.AddOid(kRsaEncryption);
     b.AddNull();
@@ -169,21 +175,27 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   return TRUE;
 }
 
-bool SameIssuerAndSerial(PCCERT_CONTEXT cert, const PKCS7_ISSUER_AND_SERIAL* id) {
-  const unsigned char* p = cert->pbCertEncoded;
-  X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert->cbCertEncoded));
-  bool same = x509 && X509_NAME_cmp(X509_get_issuer_name(x509), id->issuer) == 0 &&
-              ASN1_INTEGER_cmp(X509_get0_serialNumber(x509), id->serial) == 0;
-  X509_free(x509);
-  return same;
-}
-
-// The first certificate in the stores that names this recipient; null when none.
+// The first certificate in the stores whose issuer and serial number are
+// encoded as the recipient's are (Windows compares the encodings).
 PCCERT_CONTEXT FindRecipient(const CRYPT_DECRYPT_MESSAGE_PARA& para, const PKCS7_ISSUER_AND_SERIAL* id) {
+  unsigned char* issuerDer = nullptr;
+  unsigned char* serialDer = nullptr;
+  const int issuerLen = i2d_X509_NAME(id->issuer, &issuerDer);
+  const int serialLen = i2d_ASN1_INTEGER(id->serial, &serialDer);
+  Bytes issuer, serial;
+  if (issuerLen > 0) issuer.assign(issuerDer, issuerDer + issuerLen);
+  if (serialLen > 0) serial.assign(serialDer, serialDer + serialLen);
+  OPENSSL_free(issuerDer);
+  OPENSSL_free(serialDer);
+  if (issuer.empty() || serial.empty()) return nullptr;
   for (DWORD s = 0; s < para.cCertStore; ++s) {
     PCCERT_CONTEXT cert = nullptr;
     while ((cert = CertEnumCertificatesInStore(para.rghCertStore[s], cert)) != nullptr) {
-      if (SameIssuerAndSerial(cert, id)) return cert;
+      CertFields fields;
+      if (ReadCertFields(cert->pbCertEncoded, cert->cbCertEncoded, &fields) && SameBytes(fields.issuer, issuer) &&
+          SameBytes(fields.serial, serial)) {
+        return cert;
+      }
     }
   }
   return nullptr;

@@ -7,6 +7,7 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
+#include <string>
 
 namespace kv::platform::crypt {
 namespace {
@@ -34,7 +35,82 @@ DWORD ReadDword(const BYTE* p) {
          (static_cast<DWORD>(p[3]) << 24);
 }
 
+// INTEGER content as an unsigned magnitude (leading zero dropped).
+der::Span Magnitude(der::Span integer) {
+  const BYTE* p = integer.data();
+  size_t n = integer.size();
+  while (n > 1 && p[0] == 0) {
+    ++p;
+    --n;
+  }
+  return der::Span(p, n);
+}
+
+constexpr char kRsaEncryptionOid[] = "1.2.840.113549.1.1.1";
+
 }  // namespace
+
+bool RsaPublicKeyToBlob(der::Span in, std::vector<BYTE>* blob, DWORD* error) {
+  der::Span seq, n, e;
+  der::Span probe = in;
+  if (!probe.Read(der::kSequence, &seq)) {
+    *error = der::ExpectedElementError(in, der::kSequence);
+    return false;
+  }
+  der::Span inner = seq;
+  if (!inner.Read(der::kInteger, &n)) {
+    *error = der::ExpectedElementError(seq, der::kInteger);
+    return false;
+  }
+  der::Span rest = inner;
+  if (!inner.Read(der::kInteger, &e)) {
+    *error = der::ExpectedElementError(rest, der::kInteger);
+    return false;
+  }
+  der::Span mod = Magnitude(n), exp = Magnitude(e);
+  if (mod.empty() || exp.size() > 4 || (n.size() && (n.data()[0] & 0x80))) {
+    *error = static_cast<DWORD>(exp.size() > 4 ? CRYPT_E_ASN1_LARGE : CRYPT_E_ASN1_CORRUPT);
+    return false;
+  }
+  DWORD pubexp = 0;
+  for (size_t i = 0; i < exp.size(); ++i) pubexp = (pubexp << 8) | exp.data()[i];
+  const DWORD bitlen = static_cast<DWORD>(mod.size() * 8);
+  blob->clear();
+  blob->reserve(20 + mod.size());
+  blob->push_back(PUBLICKEYBLOB);
+  blob->push_back(CUR_BLOB_VERSION);
+  blob->push_back(0);
+  blob->push_back(0);
+  AppendDword(CALG_RSA_KEYX, blob);
+  AppendDword(RSA1_MAGIC, blob);
+  AppendDword(bitlen, blob);
+  AppendDword(pubexp, blob);
+  for (size_t i = mod.size(); i > 0; --i) blob->push_back(mod.data()[i - 1]);
+  return true;
+}
+
+PkeyPtr RsaFromPublicKeyInfo(der::Span publicKeyInfo, DWORD* error) {
+  // SubjectPublicKeyInfo { AlgorithmIdentifier { algorithm, parameters },
+  // subjectPublicKey BIT STRING }
+  der::Span info, algorithm, oid, bits;
+  std::string oidText;
+  if (!publicKeyInfo.Read(der::kSequence, &info) || !info.Read(der::kSequence, &algorithm) ||
+      !algorithm.Read(der::kOid, &oid) || !info.Read(der::kBitString, &bits) || bits.empty() ||
+      !der::OidToText(oid, &oidText)) {
+    *error = static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
+    return nullptr;
+  }
+  if (oidText != kRsaEncryptionOid) {
+    *error = static_cast<DWORD>(NTE_BAD_ALGID);
+    return nullptr;
+  }
+  std::vector<BYTE> blob;
+  // The key follows the BIT STRING's unused-bits count.
+  if (!RsaPublicKeyToBlob(der::Span(bits.data() + 1, bits.size() - 1), &blob, error)) return nullptr;
+  ALG_ID algId = 0;
+  bool isPrivate = false;
+  return RsaFromBlob(blob.data(), blob.size(), &algId, &isPrivate, error);
+}
 
 DWORD RsaBits(EVP_PKEY* pkey) {
   if (!pkey || EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return 0;

@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "der/der_span.h"
 #include "ossl/owned.h"
 #include "ossl/providers.h"
 
@@ -24,6 +25,16 @@ bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BY
 // Parses a PUBLICKEYBLOB or PRIVATEKEYBLOB. On failure returns null and sets
 // *error to the CryptImportKey error (NTE_BAD_VER, NTE_BAD_DATA, NTE_BAD_TYPE...).
 PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error);
+
+// The PUBLICKEYBLOB (CALG_RSA_KEYX) of an RSAPublicKey's DER; false with the
+// CryptDecodeObject error (CRYPT_E_ASN1_*) when it is not one.
+bool RsaPublicKeyToBlob(der::Span rsaPublicKey, std::vector<BYTE>* blob, DWORD* error);
+
+// The RSA key of a SubjectPublicKeyInfo's DER, read in place (OpenSSL's
+// certificate parser would run its key decoders, which cost more than most
+// calls that need the key); null with NTE_BAD_ALGID for another algorithm,
+// or the decoding error.
+PkeyPtr RsaFromPublicKeyInfo(der::Span publicKeyInfo, DWORD* error);
 
 // Size of the modulus in bits; 0 when not RSA.
 DWORD RsaBits(EVP_PKEY* pkey);

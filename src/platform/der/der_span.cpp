@@ -174,4 +174,10 @@ bool TimeToFileTime(uint8_t tag, Span contents, FILETIME* out) {
   return true;
 }
 
+DWORD ExpectedElementError(Span at, uint8_t expectedTag) {
+  if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
+  if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
+  return static_cast<DWORD>(at.ReadAny(nullptr, nullptr) ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_EOD);
+}
+
 }  // namespace kv::platform::der

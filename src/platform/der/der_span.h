@@ -79,6 +79,11 @@ class Span {
   HRESULT error_ = 0;
 };
 
+// The decoding error Windows reports where an element with `expectedTag`
+// was wanted at `at`: CRYPT_E_ASN1_EOD when too little is left,
+// CRYPT_E_ASN1_BADTAG for another tag, CRYPT_E_ASN1_CORRUPT otherwise.
+DWORD ExpectedElementError(Span at, uint8_t expectedTag);
+
 // Dotted text of an OBJECT IDENTIFIER's contents; false when malformed.
 [[nodiscard]] bool OidToText(Span contents, std::string* text);
 // Contents of an OBJECT IDENTIFIER for dotted text; false when malformed.
