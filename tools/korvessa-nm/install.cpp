@@ -16,12 +16,6 @@
 namespace korvessa {
 namespace {
 
-std::string ExecutablePath() {
-  char buffer[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
-
 // mkdir -p; false with errno set when a level cannot be made.
 bool MakeFolders(const std::string& path) {
   for (size_t slash = 1; slash != std::string::npos;) {
@@ -65,6 +59,12 @@ std::string ExtensionFolder(const std::string& hostPath) {
 }
 
 }  // namespace
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
 
 std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system) {
   if (system)

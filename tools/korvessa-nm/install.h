@@ -20,6 +20,9 @@ struct ManifestTarget {
   std::string folder;  // where <kHostName>.json goes
 };
 
+// This program's full path (what the manifests name).
+std::string ExecutablePath();
+
 // The folders of the user's profiles (below `home`) or, with `system`, the
 // system-wide ones.
 std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system);

@@ -4,6 +4,7 @@
 //
 //   korvessa-nm [ARGS FROM THE BROWSER]   serve one connection on stdin/stdout
 //   korvessa-nm --install [--system]      write the host manifests
+//   korvessa-nm --print-manifest BROWSER  print one (chromium or firefox)
 #include <unistd.h>
 
 #include <csignal>
@@ -23,6 +24,7 @@ void PrintUsage(FILE* to) {
   std::fputs(
       "usage: korvessa-nm --install [--system]   register the host with Chromium, Chrome and Firefox\n"
       "                                          (the user's profile; --system: for every user)\n"
+      "       korvessa-nm --print-manifest chromium|firefox   print the manifest --install writes\n"
       "       korvessa-nm                        serve the browser extension (the browser starts it)\n",
       to);
 }
@@ -46,6 +48,17 @@ int main(int argc, char** argv) {
       }
     }
     return korvessa::InstallManifests(system);
+  }
+  if (first == "--print-manifest") {
+    std::string which = argc == 3 ? argv[2] : "";
+    if (which != "chromium" && which != "firefox") {
+      PrintUsage(stderr);
+      return kExitUsage;
+    }
+    std::string text = korvessa::HostManifest(
+        which == "chromium" ? korvessa::Browser::kChromium : korvessa::Browser::kFirefox, korvessa::ExecutablePath());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitOk;
   }
   // Anything else is what a browser passes (the caller extension's origin,
   // the manifest's path, a parent window), which the frames make no use of.
