@@ -107,8 +107,12 @@ void NativeHost::Serve(kv::native::FrameInput& in, kv::native::FrameOutput& out)
       std::string ignored;
       bool parsed = kv::json::Parse(message, &request, &ignored);
       const Value* call = parsed && request.kind == Value::Kind::kObject ? request.Find("call") : nullptr;
-      std::string name = call && call->kind == Value::Kind::kString ? kv::Utf16ToUtf8(call->string) : std::string();
-      answer = InvalidAnswer(name.empty() ? nullptr : &name,
+      // Named only when it is an operation: an unknown name may be what made
+      // the answer too long.
+      const OperationSpec* op =
+          call && call->kind == Value::Kind::kString ? FindOperation(kv::Utf16ToUtf8(call->string)) : nullptr;
+      std::string name = op ? op->method : "";
+      answer = InvalidAnswer(op ? &name : nullptr,
                              "answer of " + std::to_string(answer.size()) + " bytes is longer than the " +
                                  std::to_string(kv::native::kMaxMessageToBrowser) + " a browser accepts",
                              IdTail(parsed ? &request : nullptr));
