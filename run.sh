@@ -80,11 +80,18 @@ wine_stage() {
     $sudo sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen
     $sudo locale-gen >/dev/null
   fi
-  local arch
+  local arch prefix status=0
   for arch in "$@"; do
+    # One prefix per architecture, booted once: the DLL's stage makes it, the
+    # COM server's stage reuses it.
+    prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-prefix.XXXXXX")
     log "Wine ($arch)"
-    bash tests/wine/run.sh "$ROOT/build/mingw-$arch"
+    KORVESSA_WINE_PREFIX="$prefix/prefix" bash tests/wine/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "COM server under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
+    rm -rf "$prefix"
   done
+  return "$status"
 }
 
 # --- Browser stage: the extension and the native host in Debian's headless
@@ -120,8 +127,6 @@ case "$cmd" in
     cross_build i686
     # x86 runs where wine32 (i386 architecture) is installed.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
-    log "COM server under Wine (x86_64)"
-    bash tests/wine/com/run.sh "$ROOT/build/mingw-x86_64"
     log "all done"
     ;;
   bench)

@@ -3,10 +3,13 @@
 # the version resource.
 #
 # The .def is written at configure time from the KV_BUILT lines of
-# src/engine/operation_table.h, the list src/api/exports.cpp expands, so
+# src/engine/operation_table.h (read by cmake/operation_table.cmake), the
+# list src/api/exports.cpp expands, so
 # the two cannot disagree and a planned operation is simply absent. COM
 # server entries (STDAPI DllName(...) in src/api) keep their plain names.
 # Editing the table or a file of src/api re-runs the configuration.
+
+include(${CMAKE_CURRENT_LIST_DIR}/operation_table.cmake)
 
 # Number of parameters in a C parameter list text.
 function(kv_count_params params out)
@@ -22,44 +25,27 @@ function(kv_count_params params out)
 endfunction()
 
 # "Name;bytes" pairs of the built operations' exports.
-function(kv_table_exports table out)
-  file(READ "${table}" text)
-  # Comments would only get in the way of the line pattern.
-  string(REGEX REPLACE "//[^\n]*" "" text "${text}")
-  set(id "[A-Za-z_][A-Za-z0-9_]*")
-  set(sp "[ \t\r\n]*")
-  string(REGEX MATCHALL "KV_OPERATION\\([^()]*KV_PARAMS\\([^()]*\\)${sp}\\)" lines "${text}")
+function(kv_table_exports out)
+  kv_read_operation_table(records)
   set(found "")
-  set(count 0)
-  foreach(line ${lines})
-    set(shape "^KV_OPERATION\\(${sp}(KV_[A-Z]+)${sp},${sp}[0-9]+${sp},${sp}[0-9]+${sp},${sp}(BSTR|LONG)${sp},${sp}(${id})${sp},${sp}(${id})${sp},${sp}KV_PARAMS\\(([^)]*)\\)${sp}\\)$")
-    if(NOT line MATCHES "${shape}")
-      message(FATAL_ERROR "operation_table.h: cannot read the line\n${line}")
-    endif()
-    set(built "${CMAKE_MATCH_1}")
-    set(exportName "${CMAKE_MATCH_4}")
-    set(params "${CMAKE_MATCH_5}")
-    math(EXPR count "${count} + 1")
-    if(built STREQUAL "KV_PLANNED")
+  foreach(record ${records})
+    kv_operation_field("${record}" built built)
+    if(NOT built STREQUAL "BUILT")
       continue()
-    elseif(NOT built STREQUAL "KV_BUILT")
-      message(FATAL_ERROR "operation_table.h: ${exportName} is marked ${built}")
     endif()
+    kv_operation_field("${record}" exportName exportName)
+    kv_operation_field("${record}" params params)
     # The table lists types and names: two words per parameter.
     kv_count_params("${params}" words)
     math(EXPR bytes "${words} / 2 * 4")
     list(APPEND found "${exportName};${bytes}")
   endforeach()
-  if(NOT count EQUAL 63)
-    message(FATAL_ERROR "operation_table.h: read ${count} operations, expected 63")
-  endif()
   set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
 function(kv_windows_exports target)
-  set(table "${CMAKE_SOURCE_DIR}/src/engine/operation_table.h")
   file(GLOB_RECURSE api_sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/src/api/*.cpp")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${table}" ${api_sources})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${api_sources})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(x86 TRUE)
   else()
@@ -69,7 +55,7 @@ function(kv_windows_exports target)
   set(seen "")
 
   # Flat operations: exported as _Name@N, the callee-pops convention.
-  kv_table_exports("${table}" exports)
+  kv_table_exports(exports)
   list(LENGTH exports n)
   set(i 0)
   while(i LESS n)

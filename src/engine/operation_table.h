@@ -18,7 +18,7 @@
 //
 // No include guard: a door defines KV_OPERATION, includes this file where it
 // wants the lines expanded, and the file undefines KV_OPERATION again.
-// cmake/windows_exports.cmake reads the lines as text, so keep each
+// cmake/operation_table.cmake reads the lines as text, so keep each
 // KV_OPERATION(...) in this plain shape.
 #include "engine/operation_params.h"
 

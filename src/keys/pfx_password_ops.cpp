@@ -81,14 +81,16 @@ ErrorCode Rewrite(CCapiEngine& engine, PasswordChange& change) {
 }
 
 // The signer cache remembers a PFX signer's password; after its file was
-// rewritten the cached password must follow.
+// rewritten the cached password must follow. Both names are joined the way
+// the cache joins them, so a folder given with or without its closing
+// backslash names the same file.
 void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
   CSignerCache cache(engine);
   if (!cache.Area()) return;
   if (cache.ReadInt(kSignerMediaKey) != kv::sign::kSourcePfx) return;
   std::string cached =
       kv::sign::JoinPfxPath(cache.ReadString(kSignerCertFilePathKey), cache.ReadString(kSignerCertFileNameKey));
-  if (kv::EqualsNoCase(cached, change.fullName)) cache.WriteString(kSignerCertPasswdKey, change.newPassword);
+  if (kv::EqualsNoCase(cached, kv::sign::JoinPfxPath(change.folder, change.fileName))) cache.WriteString(kSignerCertPasswdKey, change.newPassword);
 }
 
 }  // namespace

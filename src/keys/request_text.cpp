@@ -66,17 +66,45 @@ ErrorCode BuildRequestText(HCRYPTPROV prov, DWORD keySpec, const std::u16string&
       }))
     return ERR_KEY_GENERATE;
 
-  CERT_REQUEST_INFO request{};
-  request.dwVersion = CERT_REQUEST_V1;
-  request.Subject.cbData = static_cast<DWORD>(subject.size());
-  request.Subject.pbData = subject.data();
-  request.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
+  // The request is put together from encodings every platform offers (one
+  // known platform lacks an encoder for the whole request info): the
+  // CertificationRequestInfo as a SEQUENCE OF ANY of its encoded fields, its
+  // signature from CryptSignCertificate, and the request as X509_CERT, whose
+  // SEQUENCE { toBeSigned, signatureAlgorithm, signature } is a request's too.
+  std::vector<BYTE> publicKey;
+  if (!TwoStep(&publicKey, error, [&](BYTE* out, DWORD* size) {
+        return CryptEncodeObject(kEncoding, X509_PUBLIC_KEY_INFO, keyInfo.data(), out, size);
+      }))
+    return ERR_KEY_GENERATE;
+  BYTE version[] = {0x02, 0x01, 0x00};  // INTEGER 0: version 1
+  BYTE noAttributes[] = {0xA0, 0x00};   // [0] IMPLICIT SET OF Attribute, empty
+  CRYPT_DER_BLOB fields[] = {{sizeof version, version},
+                             {static_cast<DWORD>(subject.size()), subject.data()},
+                             {static_cast<DWORD>(publicKey.size()), publicKey.data()},
+                             {sizeof noAttributes, noAttributes}};
+  CRYPT_SEQUENCE_OF_ANY requestInfo{4, fields};
+  std::vector<BYTE> toBeSigned;
+  if (!TwoStep(&toBeSigned, error, [&](BYTE* out, DWORD* size) {
+        return CryptEncodeObject(kEncoding, X509_SEQUENCE_OF_ANY, &requestInfo, out, size);
+      }))
+    return ERR_KEY_GENERATE;
+
   CRYPT_ALGORITHM_IDENTIFIER algorithm{};
   algorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA1RSA);
+  std::vector<BYTE> signature;
+  if (!TwoStep(&signature, error, [&](BYTE* out, DWORD* size) {
+        return CryptSignCertificate(prov, keySpec, kEncoding, toBeSigned.data(), static_cast<DWORD>(toBeSigned.size()),
+                                    &algorithm, nullptr, out, size);
+      }))
+    return ERR_KEY_GENERATE;
+
+  CERT_SIGNED_CONTENT_INFO request{};
+  request.ToBeSigned = {static_cast<DWORD>(toBeSigned.size()), toBeSigned.data()};
+  request.SignatureAlgorithm = algorithm;
+  request.Signature = {static_cast<DWORD>(signature.size()), signature.data(), 0};
   std::vector<BYTE> signedRequest;
   if (!TwoStep(&signedRequest, error, [&](BYTE* out, DWORD* size) {
-        return CryptSignAndEncodeCertificate(prov, keySpec, kEncoding, X509_CERT_REQUEST_TO_BE_SIGNED, &request,
-                                             &algorithm, nullptr, out, size);
+        return CryptEncodeObject(kEncoding, X509_CERT, &request, out, size);
       }))
     return ERR_KEY_GENERATE;
 

@@ -56,6 +56,16 @@ class Selection {
     return e_.PlatformError() == static_cast<DWORD>(NTE_PERM) ? ERR_ACCESS_DENIED : code;
   }
   std::vector<CertChooserRow> ChooserRows(const CCertContextList& list) const;
+  // The request's filter, flags, key usage and date, both routes search by.
+  CertSearchRequest SearchInto(CCertContextList* results) {
+    CertSearchRequest search;
+    search.results = results;
+    search.filter = r_.filter;
+    search.flags = r_.flags;
+    search.requiredKeyUsage = r_.keyUsage;
+    search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
+    return search;
+  }
 
   CCapiEngine& e_;
   SelectionRequest& r_;
@@ -123,12 +133,7 @@ bool Selection::StoreRoute(ErrorCode* code) {
     return false;
   }
   CCertContextList results;
-  CertSearchRequest search;
-  search.results = &results;
-  search.filter = r_.filter;
-  search.flags = r_.flags;
-  search.requiredKeyUsage = r_.keyUsage;
-  search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
+  CertSearchRequest search = SearchInto(&results);
   *code = finder.Find(search);
   e_.NotePlatformError(finder.LastError());
   if (*code != ERR_SUCCESS || results.Empty()) return false;
@@ -177,12 +182,7 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
   if (code != ERR_SUCCESS) return AccessDeniedOr(code);
 
   CCertContextList results;
-  CertSearchRequest search;
-  search.results = &results;
-  search.filter = r_.filter;
-  search.flags = r_.flags;
-  search.requiredKeyUsage = r_.keyUsage;
-  search.compareTime = haveCompareTime_ ? &compareTime_ : nullptr;
+  CertSearchRequest search = SearchInto(&results);
   code = pfx.Find(search);
   e_.NotePlatformError(pfx.LastError());
   if (code != ERR_SUCCESS) return code;

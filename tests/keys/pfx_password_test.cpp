@@ -125,6 +125,12 @@ TEST_F(PfxPasswordCacheTest, ExUpdatesTheCachedPasswordOfTheSameFileOnly) {
   ASSERT_EQ(0, engine_.ChangePfxPasswdEx(Folder(), Utf8Bstr("user.pfx"), Utf8Bstr("new"), Utf8Bstr("newer"), 1, 0));
   EXPECT_EQ("newer", CachedPassword());
   EXPECT_EQ("newer", CSignerCache(chooser).ReadString(kSignerCertPasswdKey));
+  // The folder given with its closing backslash names the same file.
+  const std::string slashed = folder_.path() + "\\";
+  ASSERT_EQ(0, engine_.ChangePfxPasswdEx(Utf8Bstr(slashed.c_str()), Utf8Bstr("user.pfx"), Utf8Bstr("newer"),
+                                         Utf8Bstr("newest"), 1, 0));
+  EXPECT_EQ("newest", CachedPassword());
+  ASSERT_EQ(0, engine_.ChangePfxPasswdEx(Folder(), Utf8Bstr("user.pfx"), Utf8Bstr("newest"), Utf8Bstr("newer"), 1, 0));
   // A failed change leaves it.
   EXPECT_EQ(ERR_PKCS12_PASSWORD,
             engine_.ChangePfxPasswdEx(Folder(), Utf8Bstr("user.pfx"), Utf8Bstr("bad"), Utf8Bstr("z"), 1, 0));

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "kernel/handle_table.h"
+#include "handles/handle_table.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -214,8 +214,8 @@ TEST_F(Files, HandleTableRefusesUnknownAndForeignHandles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
   // An object of another kind: file calls refuse it, CloseHandle releases it.
-  struct Probe : kv::platform::KernelObject {
-    explicit Probe(bool* gone) : KernelObject(kv::platform::HandleKind::Event), gone_(gone) {}
+  struct Probe : kv::platform::HandleObject {
+    explicit Probe(bool* gone) : HandleObject(kv::platform::HandleKind::Event), gone_(gone) {}
     ~Probe() override { *gone_ = true; }
     bool* gone_;
   };

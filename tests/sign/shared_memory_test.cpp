@@ -12,6 +12,7 @@
 
 #include "platform/sync/sync_test_support.h"
 #include "sign/shared_memory.h"
+#include "support/shared_area_layout.h"
 
 namespace {
 
@@ -20,40 +21,18 @@ using kv::test::UniqueName;
 
 constexpr DWORD kArea = 20480;
 
-DWORD Dword(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
+using kv::test::StoredEntry;
 
-struct StoredEntry {
-  std::string key;  // ASCII keys only in these tests
-  std::vector<BYTE> value;
-};
+DWORD Dword(const BYTE* p) { return kv::test::LeDword(p); }
 
-// Reads the area as the format describes it, independently of the class.
 std::vector<StoredEntry> Entries(const cSharedMemory& area, DWORD* end) {
-  const BYTE* v = area.View();
-  std::vector<StoredEntry> out;
-  DWORD offset = 8;
-  for (DWORD i = 0; i < Dword(v); ++i) {
-    StoredEntry e;
-    for (int u = 0; u < 40 && (v[offset + 2 * u] || v[offset + 2 * u + 1]); ++u) {
-      EXPECT_EQ(v[offset + 2 * u + 1], 0);
-      e.key += static_cast<char>(v[offset + 2 * u]);
-    }
-    const DWORD length = Dword(v + offset + 80);
-    e.value.assign(v + offset + 84, v + offset + 84 + length);
-    out.push_back(e);
-    offset += 84 + length;
-  }
-  *end = offset;
-  return out;
+  std::vector<StoredEntry> entries = kv::test::ReadAreaEntries(area, end);
+  for (const StoredEntry& e : entries) EXPECT_TRUE(e.keyIsAscii) << e.key;
+  return entries;
 }
 
-bool ZeroFrom(const cSharedMemory& area, DWORD from) {
-  for (DWORD i = from; i < area.AreaSize(); ++i)
-    if (area.View()[i]) return false;
-  return true;
-}
+bool ZeroFrom(const cSharedMemory& area, DWORD from) { return kv::test::AreaZeroFrom(area, from); }
 
-std::vector<BYTE> Bytes(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
 
 class SharedAreaTest : public ::testing::Test {
  protected:
@@ -95,7 +74,7 @@ TEST_F(SharedAreaTest, AddWritesEntriesBackToBack) {
   auto entries = Entries(area_, &end);
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[1].key, "signerCertBytes");
-  EXPECT_EQ(entries[1].value, Bytes(cert));
+  EXPECT_EQ(entries[1].value, cert);
   EXPECT_EQ(entries[2].key, "k");
   EXPECT_EQ(end, 8u + 88 + 384 + 87);
   EXPECT_TRUE(ZeroFrom(area_, end));
@@ -146,8 +125,8 @@ TEST_F(SharedAreaTest, UpdateRewritesInPlaceAndKeepsTheStoredLength) {
   DWORD end = 0;
   auto entries = Entries(area_, &end);
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].value, (std::vector<BYTE>{'x', 'y', 'z', 0, 0, 0, 0, 0}));
-  EXPECT_EQ(entries[1].value, Bytes("tail"));
+  EXPECT_EQ(entries[0].value, std::string("xyz\0\0\0\0\0", 8));
+  EXPECT_EQ(entries[1].value, std::string("tail"));
 
   SetLastError(0xdeadbeef);
   EXPECT_EQ(area_.Update("a", "123456789", 9), 0);
@@ -195,7 +174,7 @@ TEST_F(SharedAreaTest, RemoveClosesTheGapAndZeroesTheFreedBytes) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].key, "one");
   EXPECT_EQ(entries[1].key, "three");
-  EXPECT_EQ(entries[1].value, Bytes("333"));
+  EXPECT_EQ(entries[1].value, std::string("333"));
   EXPECT_EQ(end, 8u + 88 + 87);
   EXPECT_TRUE(ZeroFrom(area_, end));
 

@@ -14,39 +14,23 @@
 #include "engine/text.h"
 #include "platform/sync/sync_test_support.h"
 #include "sign/shared_memory.h"
+#include "support/shared_area_layout.h"
 #include "sign/signer_cache.h"
 #include "support/temp_home.h"
 
 namespace {
 
-DWORD Dword(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
+using kv::test::StoredEntry;
 
-struct StoredEntry {
-  std::string key;
-  std::string value;
-};
+DWORD Dword(const BYTE* p) { return kv::test::LeDword(p); }
 
 std::vector<StoredEntry> Entries(const cSharedMemory& area, DWORD* end) {
-  const BYTE* v = area.View();
-  std::vector<StoredEntry> out;
-  DWORD offset = 8;
-  for (DWORD i = 0; i < Dword(v); ++i) {
-    StoredEntry e;
-    for (int u = 0; u < 40 && v[offset + 2 * u]; ++u) e.key += static_cast<char>(v[offset + 2 * u]);
-    const DWORD length = Dword(v + offset + 80);
-    e.value.assign(reinterpret_cast<const char*>(v + offset + 84), length);
-    out.push_back(e);
-    offset += 84 + length;
-  }
-  *end = offset;
-  return out;
+  std::vector<StoredEntry> entries = kv::test::ReadAreaEntries(area, end);
+  for (const StoredEntry& e : entries) EXPECT_TRUE(e.keyIsAscii) << e.key;
+  return entries;
 }
 
-bool ZeroFrom(const cSharedMemory& area, DWORD from) {
-  for (DWORD i = from; i < area.AreaSize(); ++i)
-    if (area.View()[i]) return false;
-  return true;
-}
+bool ZeroFrom(const cSharedMemory& area, DWORD from) { return kv::test::AreaZeroFrom(area, from); }
 
 std::string FakeCert(size_t size, char fill) {
   std::string der(size, fill);

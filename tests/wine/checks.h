@@ -2,6 +2,7 @@
 #pragma once
 
 #include "host_support.h"
+#include "wine_signer.h"
 
 namespace wine_test {
 
@@ -11,9 +12,6 @@ void CheckEngine(Library& k, Report& r);
 // PKCS#1 and PKCS#7 signing (outputs verified with OpenSSL afterwards).
 // Leaves two certificates in "MY" for the dialog checks.
 void CheckStore(Library& k, Report& r);
-// Adds an end-entity certificate whose key Wine's provider generates to
-// "MY"; `fingerprint` receives its SHA-1 thumbprint in hex.
-bool AddSignerToMy(const std::wstring& container, const wchar_t* subject, BYTE serial, std::wstring* fingerprint);
 // The dialogs of the DLL: scripted answers, then the real windows driven
 // and photographed.
 void CheckDialogs(Library& k, Report& r);

@@ -5,7 +5,7 @@ set(KV_WINE_DIR ${CMAKE_SOURCE_DIR}/tests/wine)
 add_executable(korvessa_wine_host
   ${KV_WINE_DIR}/wine_host.cpp ${KV_WINE_DIR}/host_support.cpp ${KV_WINE_DIR}/window_driver.cpp
   ${KV_WINE_DIR}/png_file.cpp ${KV_WINE_DIR}/checks_engine.cpp ${KV_WINE_DIR}/checks_store.cpp
-  ${KV_WINE_DIR}/checks_dialogs.cpp)
+  ${KV_WINE_DIR}/wine_signer.cpp ${KV_WINE_DIR}/checks_dialogs.cpp)
 target_link_libraries(korvessa_wine_host PRIVATE crypt32 advapi32 user32 gdi32 oleaut32 version)
 target_link_options(korvessa_wine_host PRIVATE -static -municode)
 add_dependencies(korvessa_wine_host korvessa_lib)

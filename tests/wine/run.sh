@@ -6,6 +6,8 @@
 # signatures the host wrote. Screenshots land in <build dir>/wine-shots/.
 #
 #   tests/wine/run.sh <build dir>      e.g. build/mingw-x86_64 or build/mingw-i686
+# With KORVESSA_WINE_PREFIX set, the prefix is made there and kept for the
+# caller's next Wine stage (the COM server's), which removes it.
 set -euo pipefail
 
 build=$(readlink -f "${1:?usage: tests/wine/run.sh <build dir>}")
@@ -23,7 +25,7 @@ out="$build/wine-out"
 rm -rf "$out" "$build/wine-shots"
 mkdir -p "$out"
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+export WINEPREFIX="${KORVESSA_WINE_PREFIX:-$work/prefix}" WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
 # No .NET or browser engine installers: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 [[ "$wine" == */wine ]] && export WINEARCH=win32

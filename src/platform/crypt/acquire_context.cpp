@@ -100,7 +100,7 @@ BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR p
 }
 
 std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle) {
-  auto prov = Find<Provider>(handle);
+  auto prov = FindHandle<Provider>(handle);
   if (!prov || prov->released) {
     SetLastError(static_cast<DWORD>(NTE_BAD_UID));
     return nullptr;
@@ -137,12 +137,12 @@ extern "C" BOOL WINAPI CryptContextAddRef(HCRYPTPROV hProv, DWORD* pdwReserved, 
 }
 
 extern "C" BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
-  auto prov = Find<Provider>(hProv);
+  auto prov = FindHandle<Provider>(hProv);
   if (!prov || prov->released) return Fail(NTE_BAD_UID);
   if (dwFlags) return Fail(NTE_BAD_FLAGS);
   if (--prov->references == 0) {
     prov->released = true;
-    RemoveHandle(hProv, HandleKind::kProvider);
+    RemoveHandle(hProv, HandleKind::CryptProvider);
   }
   return TRUE;
 }

@@ -17,7 +17,7 @@ bool CachedKeyContext(PCCERT_CONTEXT cert, HCRYPTPROV* prov, DWORD* keySpec) {
   DWORD size = sizeof(context);
   DWORD saved = GetLastError();
   bool ok = CertGetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, &context, &size) &&
-            Find<Provider>(context.hCryptProv) && !Find<Provider>(context.hCryptProv)->released;
+            FindHandle<Provider>(context.hCryptProv) && !FindHandle<Provider>(context.hCryptProv)->released;
   SetLastError(saved);
   if (!ok) return false;
   *prov = context.hCryptProv;
@@ -27,7 +27,7 @@ bool CachedKeyContext(PCCERT_CONTEXT cert, HCRYPTPROV* prov, DWORD* keySpec) {
 
 // Whether the key in `keySpec` of `prov` is the certificate's key.
 bool KeyMatchesCertificate(HCRYPTPROV prov, DWORD keySpec, PCCERT_CONTEXT cert) {
-  auto provider = Find<Provider>(prov);
+  auto provider = FindHandle<Provider>(prov);
   auto key = provider ? LoadUserKey(provider, keySpec) : nullptr;
   if (!key) return false;
   const unsigned char* p = cert->pbCertEncoded;

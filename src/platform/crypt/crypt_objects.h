@@ -12,11 +12,20 @@
 #include <vector>
 
 #include "crypt/container_store.h"
-#include "crypt/handle_table.h"
+#include "handles/handle_table.h"
 #include "ossl/owned.h"
 #include "ossl/providers.h"
 
 namespace kv::platform::crypt {
+
+// The crypto calls' handles live in the process's one handle table; these
+// names let the calls outside the namespace reach it through
+// `using namespace kv::platform::crypt`.
+using kv::platform::AddHandle;
+using kv::platform::FindHandle;
+using kv::platform::HandleKind;
+using kv::platform::HandleObject;
+using kv::platform::RemoveHandle;
 
 class DesChain;
 
@@ -24,7 +33,7 @@ class DesChain;
 // CRYPT_VERIFYCONTEXT) of one of the providers we serve.
 class Provider : public HandleObject {
  public:
-  static constexpr HandleKind kKind = HandleKind::kProvider;
+  static constexpr HandleKind kKind = HandleKind::CryptProvider;
   Provider() : HandleObject(kKind) {}
 
   std::string providerName;
@@ -51,7 +60,7 @@ class Provider : public HandleObject {
 // cipher settings and chaining state.
 class Key : public HandleObject {
  public:
-  static constexpr HandleKind kKind = HandleKind::kKey;
+  static constexpr HandleKind kKind = HandleKind::CryptKey;
   Key() : HandleObject(kKind) {}
 
   std::shared_ptr<Provider> provider;
@@ -86,7 +95,7 @@ class Key : public HandleObject {
 
 class Hash : public HandleObject {
  public:
-  static constexpr HandleKind kKind = HandleKind::kHash;
+  static constexpr HandleKind kKind = HandleKind::CryptHash;
   Hash() : HandleObject(kKind) {}
 
   std::shared_ptr<Provider> provider;

@@ -1,6 +1,7 @@
 // CryptEncodeObject / CryptDecodeObject for the structures the engine uses
 // (X509_NAME, RSA_CSP_PUBLICKEYBLOB, X509_PUBLIC_KEY_INFO,
-// X509_CERT_REQUEST_TO_BE_SIGNED), CryptExportPublicKeyInfo and
+// X509_CERT_REQUEST_TO_BE_SIGNED, X509_SEQUENCE_OF_ANY, X509_CERT),
+// CryptExportPublicKeyInfo, and CryptSignCertificate and
 // CryptSignAndEncodeCertificate for PKCS#10 requests.
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -71,13 +72,13 @@ Bytes Utf8Of(const std::u16string& wide) {
 }
 
 // The DER of one attribute value as Windows writes it for X509_NAME.
-bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
+bool EncodeNameValue(const CERT_RDN_ATTR& attr, der::Builder* out, DWORD* error) {
   static const BYTE kStringTags[] = {0, 0, 0x04, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19, 0x1A, 0x1B};
   DWORD type = attr.dwValueType & 0xFF;
   switch (type) {
     case kEncodedBlob:
       if (!attr.Value.cbData || !attr.Value.pbData) break;
-      *out = Bytes(attr.Value.pbData, attr.Value.pbData + attr.Value.cbData);
+      out->AddEncoded(attr.Value.pbData, attr.Value.cbData);
       return true;
     case kOctet:
     case kNumeric:
@@ -88,7 +89,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
     case kGraphic:
     case kVisible:
     case kGeneral:
-      *out = der::Element(kStringTags[type], NarrowValue(attr.Value));
+      out->Add(kStringTags[type], NarrowValue(attr.Value));
       return true;
     case kUniversal: {
       Bytes be;
@@ -99,7 +100,7 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.insert(be.end(), {static_cast<BYTE>(c >> 24), static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8),
                              static_cast<BYTE>(c)});
       }
-      *out = der::Element(0x1C, be);
+      out->Add(der::kUniversalString, be);
       return true;
     }
     case kBmp: {
@@ -108,11 +109,11 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
         be.push_back(static_cast<BYTE>(c >> 8));
         be.push_back(static_cast<BYTE>(c & 0xFF));
       }
-      *out = der::Element(0x1E, be);
+      out->Add(der::kBmpString, be);
       return true;
     }
     case kUtf8:
-      *out = der::Element(0x0C, Utf8Of(WideValue(attr.Value)));
+      out->Add(der::kUtf8String, Utf8Of(WideValue(attr.Value)));
       return true;
     default:
       break;
@@ -121,84 +122,84 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, Bytes* out, DWORD* error) {
   return false;
 }
 
-bool EncodeName(const CERT_NAME_INFO& info, Bytes* out, DWORD* error) {
-  Bytes rdns;
+bool AddOidOrFail(der::Builder* out, const char* oid, DWORD* error) {
+  if (out->AddOid(oid)) return true;
+  *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+  return false;
+}
+
+bool EncodeName(const CERT_NAME_INFO& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
   for (DWORD i = 0; i < info.cRDN; ++i) {
     const CERT_RDN& rdn = info.rgRDN[i];
-    std::vector<Bytes> attrs;
+    out->OpenSetOf();
     for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
       const CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
-      Bytes oid, value;
-      if (!der::Oid(attr.pszObjId, &oid)) {
-        *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-        return false;
-      }
-      if (!EncodeNameValue(attr, &value, error)) return false;
-      attrs.push_back(der::Sequence({oid, value}));
+      out->Open(der::kSequence);
+      if (!AddOidOrFail(out, attr.pszObjId, error) || !EncodeNameValue(attr, out, error)) return false;
+      out->Close();
     }
-    Bytes set = der::SetOf(std::move(attrs));
-    rdns.insert(rdns.end(), set.begin(), set.end());
+    out->Close();
   }
-  *out = der::Element(0x30, rdns);
+  out->Close();
   return true;
 }
 
-bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, Bytes* out, DWORD* error) {
-  Bytes oid;
-  if (!der::Oid(alg.pszObjId, &oid)) {
-    *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-    return false;
-  }
-  Bytes params;
+bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  if (!AddOidOrFail(out, alg.pszObjId, error)) return false;
   if (alg.Parameters.cbData && alg.Parameters.pbData) {
-    params.assign(alg.Parameters.pbData, alg.Parameters.pbData + alg.Parameters.cbData);
+    out->AddEncoded(alg.Parameters.pbData, alg.Parameters.cbData);
   } else if (nullWhenEmpty) {
-    params = der::Null();
+    out->AddNull();
   }
-  *out = der::Sequence({oid, params});
+  out->Close();
   return true;
 }
 
-bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Bytes* out, DWORD* error) {
-  Bytes alg;
-  if (!EncodeAlgorithm(info.Algorithm, false, &alg, error)) return false;
-  Bytes bits(1 + info.PublicKey.cbData, 0);
-  bits[0] = static_cast<BYTE>(info.PublicKey.cUnusedBits & 7);
-  if (info.PublicKey.cbData) std::memcpy(bits.data() + 1, info.PublicKey.pbData, info.PublicKey.cbData);
-  *out = der::Sequence({alg, der::Element(0x03, bits)});
+// BIT STRING with no unused bits.
+void AddBits(der::Builder* out, const BYTE* bytes, size_t size, BYTE unusedBits = 0) {
+  out->Open(der::kBitString);
+  out->AddEncoded(&unusedBits, 1);
+  out->AddEncoded(bytes, size);
+  out->Close();
+}
+
+bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  if (!EncodeAlgorithm(info.Algorithm, false, out, error)) return false;
+  AddBits(out, info.PublicKey.pbData, info.PublicKey.cbData, static_cast<BYTE>(info.PublicKey.cUnusedBits & 7));
+  out->Close();
   return true;
 }
 
-bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, Bytes* out, DWORD* error) {
+bool EncodeRequestInfo(const CERT_REQUEST_INFO& info, der::Builder* out, DWORD* error) {
   if (!info.Subject.cbData || !info.Subject.pbData) {
     *error = static_cast<DWORD>(E_INVALIDARG);
     return false;
   }
-  Bytes subject(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData);
-  Bytes spki;
-  if (!EncodePublicKeyInfo(info.SubjectPublicKeyInfo, &spki, error)) return false;
-  std::vector<Bytes> attributes;
+  out->Open(der::kSequence);
+  out->AddSmallInteger(info.dwVersion);
+  out->AddEncoded(info.Subject.pbData, info.Subject.cbData);
+  if (!EncodePublicKeyInfo(info.SubjectPublicKeyInfo, out, error)) return false;
+  // [0] IMPLICIT SET OF Attribute, always present.
+  out->OpenSetOf(der::kContext0);
   for (DWORD i = 0; i < info.cAttribute; ++i) {
     const CRYPT_ATTRIBUTE& attr = info.rgAttribute[i];
-    Bytes oid;
-    if (!der::Oid(attr.pszObjId, &oid)) {
-      *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
-      return false;
-    }
-    std::vector<Bytes> values;
-    for (DWORD j = 0; j < attr.cValue; ++j) {
-      values.emplace_back(attr.rgValue[j].pbData, attr.rgValue[j].pbData + attr.rgValue[j].cbData);
-    }
-    attributes.push_back(der::Sequence({oid, der::SetOf(std::move(values))}));
+    out->Open(der::kSequence);
+    if (!AddOidOrFail(out, attr.pszObjId, error)) return false;
+    out->OpenSetOf();
+    for (DWORD j = 0; j < attr.cValue; ++j) out->AddEncoded(attr.rgValue[j].pbData, attr.rgValue[j].cbData);
+    out->Close();
+    out->Close();
   }
-  Bytes attrSet = der::SetOf(std::move(attributes));
-  attrSet[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute, always present
-  *out = der::Sequence({der::SmallInteger(info.dwVersion), subject, spki, attrSet});
+  out->Close();
+  out->Close();
   return true;
 }
 
 // RSAPublicKey DER from a PUBLICKEYBLOB.
-bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
+bool EncodeRsaPublicBlob(const BYTE* blob, der::Builder* out, DWORD* error) {
   const auto* header = reinterpret_cast<const BLOBHEADER*>(blob);
   RSAPUBKEY rsa;
   std::memcpy(&rsa, blob + sizeof(BLOBHEADER), sizeof(rsa));
@@ -211,12 +212,57 @@ bool EncodeRsaPublicBlob(const BYTE* blob, Bytes* out, DWORD* error) {
   std::reverse(modulus.begin(), modulus.end());
   BYTE e[4] = {static_cast<BYTE>(rsa.pubexp >> 24), static_cast<BYTE>(rsa.pubexp >> 16),
                static_cast<BYTE>(rsa.pubexp >> 8), static_cast<BYTE>(rsa.pubexp)};
-  *out = der::Sequence({der::UnsignedInteger(modulus.data(), modulus.size()), der::UnsignedInteger(e, 4)});
+  out->Open(der::kSequence);
+  out->AddUnsignedInteger(modulus.data(), modulus.size());
+  out->AddUnsignedInteger(e, 4);
+  out->Close();
   return true;
 }
 
-// Error for a DER element that failed to parse: truncated data is
-// CRYPT_E_ASN1_EOD, a wrong tag CRYPT_E_ASN1_BADTAG.
+// CertificationRequest / Certificate: { toBeSigned, signatureAlgorithm
+// (NULL parameters when none are given), signature }. The signature comes
+// least significant byte first, as the provider makes it, and is written
+// the other way round, as DER wants it.
+bool EncodeSignedContent(const CERT_SIGNED_CONTENT_INFO& info, der::Builder* out, DWORD* error) {
+  if (!info.ToBeSigned.cbData || !info.ToBeSigned.pbData || (info.Signature.cbData && !info.Signature.pbData)) {
+    *error = static_cast<DWORD>(E_INVALIDARG);
+    return false;
+  }
+  out->Open(der::kSequence);
+  out->AddEncoded(info.ToBeSigned.pbData, info.ToBeSigned.cbData);
+  if (!EncodeAlgorithm(info.SignatureAlgorithm, true, out, error)) return false;
+  Bytes bigEndian(info.Signature.pbData, info.Signature.pbData + info.Signature.cbData);
+  std::reverse(bigEndian.begin(), bigEndian.end());
+  AddBits(out, bigEndian.data(), bigEndian.size(), static_cast<BYTE>(info.Signature.cUnusedBits & 7));
+  out->Close();
+  return true;
+}
+
+// SEQUENCE OF ANY: the values, already DER, one after another.
+bool EncodeSequenceOfAny(const CRYPT_SEQUENCE_OF_ANY& info, der::Builder* out, DWORD* error) {
+  out->Open(der::kSequence);
+  for (DWORD i = 0; i < info.cValue; ++i) {
+    const CRYPT_DER_BLOB& value = info.rgValue[i];
+    if (!value.cbData || !value.pbData) {
+      *error = static_cast<DWORD>(E_INVALIDARG);
+      return false;
+    }
+    out->AddEncoded(value.pbData, value.cbData);
+  }
+  out->Close();
+  return true;
+}
+
+// Runs one of the encoders above into `out`.
+template <class Encoder>
+bool Encode(Encoder encode, Bytes* out, DWORD* error) {
+  der::Builder b;
+  if (!encode(&b)) return false;
+  if (b.Finish(out)) return true;
+  *error = static_cast<DWORD>(CRYPT_E_ASN1_ERROR);
+  return false;
+}
+
 DWORD ParseError(der::Span at, BYTE expectedTag) {
   if (at.size() < 2) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
   if (at.PeekTag() != expectedTag) return static_cast<DWORD>(CRYPT_E_ASN1_BADTAG);
@@ -409,13 +455,6 @@ BOOL DecodeName(der::Span in, void* out, DWORD* pcb) {
   return TRUE;
 }
 
-// The RSAPublicKey DER of a key.
-bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
-  std::vector<BYTE> blob;
-  DWORD error = 0;
-  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) && EncodeRsaPublicBlob(blob.data(), out, &error);
-}
-
 ALG_ID HashOfSignatureOid(const char* oid) {
   if (!oid) return 0;
   std::string s(oid);
@@ -426,6 +465,45 @@ ALG_ID HashOfSignatureOid(const char* oid) {
   if (s == "1.2.840.113549.1.1.13") return CALG_SHA_512;
   return 0;
 }
+
+// Signs encoded to-be-signed bytes with the provider's key, the hash taken
+// from the signature algorithm; the signature least significant byte first.
+// Without `sign` only its length is learned (a size query), which the key's
+// size fixes, so the private-key operation is left for the call that keeps
+// the result. Errors are the provider's (no key, bad algorithm), set as the
+// thread's last error.
+bool SignToBeSigned(HCRYPTPROV prov, DWORD keySpec, const BYTE* tbs, DWORD tbsSize,
+                    const CRYPT_ALGORITHM_IDENTIFIER& algorithm, bool sign, Bytes* signature) {
+  if (!LiveProvider(prov)) return false;
+  ALG_ID hashAlg = HashOfSignatureOid(algorithm.pszObjId);
+  if (!hashAlg) return Fail(NTE_BAD_ALGID);
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(prov, hashAlg, 0, 0, &hash)) return false;
+  // Room for the largest key the provider makes, so the key is read once.
+  DWORD size = kMaxSignatureBytes;
+  signature->assign(size, 0);
+  bool ok = CryptHashData(hash, tbs, tbsSize, 0) &&
+            CryptSignHashA(hash, keySpec, nullptr, 0, sign ? signature->data() : nullptr, &size);
+  if (!ok && sign && GetLastError() == ERROR_MORE_DATA) {
+    // An imported key larger still.
+    signature->assign(size, 0);
+    ok = CryptSignHashA(hash, keySpec, nullptr, 0, signature->data(), &size);
+  }
+  DWORD savedError = GetLastError();
+  CryptDestroyHash(hash);
+  if (!ok) return Fail(savedError);
+  signature->resize(size);
+  return true;
+}
+
+// The RSAPublicKey DER of a key.
+bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
+  std::vector<BYTE> blob;
+  DWORD error = 0;
+  return RsaToBlob(pkey, CALG_RSA_KEYX, false, &blob) &&
+         Encode([&](der::Builder* b) { return EncodeRsaPublicBlob(blob.data(), b, &error); }, out, &error);
+}
+
 
 }  // namespace
 }  // namespace kv::platform::crypt
@@ -438,26 +516,29 @@ extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszSt
   if (!pcbEncoded) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ULONG_PTR id = StructId(lpszStructType);
-  if (id != 4 && id != 7 && id != 8 && id != 19) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (id != 1 && id != 4 && id != 7 && id != 8 && id != 19 && id != 34) {
+    return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
   if (!pvStructInfo) return Fail(static_cast<DWORD>(E_INVALIDARG));
   Bytes der;
   DWORD error = 0;
-  bool ok = false;
-  switch (id) {
-    case 4:
-      ok = EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 7:
-      ok = EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 8:
-      ok = EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), &der, &error);
-      break;
-    case 19:
-      ok = EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), &der, &error);
-      break;
-  }
-  if (!ok) return Fail(error);
+  auto encoder = [&](der::Builder* b) {
+    switch (id) {
+      case 4:
+        return EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), b, &error);
+      case 7:
+        return EncodeName(*static_cast<const CERT_NAME_INFO*>(pvStructInfo), b, &error);
+      case 8:
+        return EncodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(pvStructInfo), b, &error);
+      case 1:
+        return EncodeSignedContent(*static_cast<const CERT_SIGNED_CONTENT_INFO*>(pvStructInfo), b, &error);
+      case 34:
+        return EncodeSequenceOfAny(*static_cast<const CRYPT_SEQUENCE_OF_ANY*>(pvStructInfo), b, &error);
+      default:
+        return EncodeRsaPublicBlob(static_cast<const BYTE*>(pvStructInfo), b, &error);
+    }
+  };
+  if (!Encode(encoder, &der, &error)) return Fail(error);
   return ReturnBytes(der, pbEncoded, pcbEncoded);
 }
 
@@ -488,7 +569,7 @@ extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE 
   if (!key) return FALSE;
   Bytes rsaKey;
   if (!RsaPublicKeyDer(key->pkey.get(), &rsaKey)) return Fail(NTE_FAIL);
-  Bytes params = der::Null();
+  const Bytes params = {der::kNull, 0x00};
   Layout layout(sizeof(CERT_PUBLIC_KEY_INFO));
   size_t oidAt = layout.Add(sizeof(kRsaOid));
   size_t paramsAt = layout.Add(params.size());
@@ -516,6 +597,23 @@ extern "C" BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE 
   return TRUE;
 }
 
+extern "C" BOOL WINAPI CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+                                            DWORD dwCertEncodingType, const BYTE* pbEncodedToBeSigned,
+                                            DWORD cbEncodedToBeSigned, PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
+                                            const void* pvHashAuxInfo, BYTE* pbSignature, DWORD* pcbSignature) {
+  (void)pvHashAuxInfo;
+  (void)dwCertEncodingType;  // the signature does not depend on it
+  if (!pcbSignature || !pSignatureAlgorithm || (!pbEncodedToBeSigned && cbEncodedToBeSigned)) {
+    return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  Bytes signature;
+  if (!SignToBeSigned(hCryptProvOrNCryptKey, dwKeySpec, pbEncodedToBeSigned, cbEncodedToBeSigned,
+                      *pSignatureAlgorithm, pbSignature != nullptr, &signature)) {
+    return FALSE;
+  }
+  return ReturnBytes(signature, pbSignature, pcbSignature);
+}
+
 extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
                                                      DWORD dwKeySpec, DWORD dwCertEncodingType, LPCSTR lpszStructType,
                                                      const void* pvStructInfo,
@@ -526,38 +624,25 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   if (!IsAsnEncoding(dwCertEncodingType)) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (StructId(lpszStructType) != 4) return Fail(static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (!pvStructInfo || !pSignatureAlgorithm) return Fail(static_cast<DWORD>(E_INVALIDARG));
-  if (!LiveProvider(hCryptProvOrNCryptKey)) return FALSE;
-  ALG_ID hashAlg = HashOfSignatureOid(pSignatureAlgorithm->pszObjId);
-  if (!hashAlg) return Fail(NTE_BAD_ALGID);
-  Bytes tbs, algorithm;
+  Bytes tbs;
   DWORD error = 0;
-  if (!EncodeRequestInfo(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), &tbs, &error) ||
-      !EncodeAlgorithm(*pSignatureAlgorithm, true, &algorithm, &error)) {
+  const auto& info = *static_cast<const CERT_REQUEST_INFO*>(pvStructInfo);
+  if (!Encode([&](der::Builder* b) { return EncodeRequestInfo(info, b, &error); }, &tbs, &error)) return Fail(error);
+  // The algorithm is checked before anything is signed.
+  der::Builder probe;
+  if (!EncodeAlgorithm(*pSignatureAlgorithm, true, &probe, &error)) return Fail(error);
+  Bytes signature;
+  if (!SignToBeSigned(hCryptProvOrNCryptKey, dwKeySpec, tbs.data(), static_cast<DWORD>(tbs.size()),
+                      *pSignatureAlgorithm, pbEncoded != nullptr, &signature)) {
+    return FALSE;
+  }
+  CERT_SIGNED_CONTENT_INFO content{};
+  content.ToBeSigned = {static_cast<DWORD>(tbs.size()), tbs.data()};
+  content.SignatureAlgorithm = *pSignatureAlgorithm;
+  content.Signature = {static_cast<DWORD>(signature.size()), signature.data(), 0};
+  Bytes encoded;
+  if (!Encode([&](der::Builder* b) { return EncodeSignedContent(content, b, &error); }, &encoded, &error)) {
     return Fail(error);
   }
-  // The provider signs: its errors (no key, bad algorithm) are the caller's.
-  HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(hCryptProvOrNCryptKey, hashAlg, 0, 0, &hash)) return FALSE;
-  // A size query needs only the signature's length, which the key's size
-  // fixes: the private-key operation is left for the call that keeps it. The
-  // signing call offers room for the largest key the provider makes, so the
-  // key is read once.
-  DWORD sigLen = kMaxSignatureBytes;
-  Bytes signature(sigLen);
-  bool ok = CryptHashData(hash, tbs.data(), static_cast<DWORD>(tbs.size()), 0) &&
-            CryptSignHashA(hash, dwKeySpec, nullptr, 0, pbEncoded ? signature.data() : nullptr, &sigLen);
-  if (!ok && pbEncoded && GetLastError() == ERROR_MORE_DATA) {
-    // An imported key larger still.
-    signature.resize(sigLen);
-    ok = CryptSignHashA(hash, dwKeySpec, nullptr, 0, signature.data(), &sigLen);
-  }
-  DWORD savedError = GetLastError();
-  CryptDestroyHash(hash);
-  if (!ok) return Fail(savedError);
-  signature.resize(sigLen);
-  std::reverse(signature.begin(), signature.end());
-  Bytes bits(1 + signature.size(), 0);  // no unused bits
-  std::copy(signature.begin(), signature.end(), bits.begin() + 1);
-  Bytes request = der::Sequence({tbs, algorithm, der::Element(0x03, bits)});
-  return ReturnBytes(request, pbEncoded, pcbEncoded);
+  return ReturnBytes(encoded, pbEncoded, pcbEncoded);
 }

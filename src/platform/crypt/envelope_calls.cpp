@@ -77,8 +77,9 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
-// Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded.
-bool IssuerAndSerial(const BYTE* cert, size_t size, Bytes* out) {
+// Issuer Name and serialNumber INTEGER of a certificate, exactly as encoded,
+// as an IssuerAndSerialNumber SEQUENCE.
+bool AddIssuerAndSerial(const BYTE* cert, size_t size, der::Builder* out) {
   der::Span in(cert, size), certSeq, tbs, serial, sigAlg, issuer;
   if (!in.Read(0x30, &certSeq) || !certSeq.Read(0x30, &tbs)) return false;
   if (tbs.PeekTag() == 0xA0 && !tbs.ReadAny(nullptr, nullptr)) return false;
@@ -87,7 +88,10 @@ bool IssuerAndSerial(const BYTE* cert, size_t size, Bytes* out) {
       !tbs.Read(0x30, &issuer, &issuerWhole)) {
     return false;
   }
-  *out = der::Sequence({issuerWhole.ToVector(), serialWhole.ToVector()});
+  out->Open(der::kSequence);
+  out->AddEncoded(issuerWhole.data(), issuerWhole.size());
+  out->AddEncoded(serialWhole.data(), serialWhole.size());
+  out->Close();
   return true;
 }
 
@@ -105,16 +109,18 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   }
   if (alg->ivBytes == 8) SetOddParity(&key);
 
-  Bytes recipients, rsaOid, dataOid, envelopedOid, contentOid;
-  der::Oid(kRsaEncryption, &rsaOid);
-  der::Oid(kDataOid, &dataOid);
-  der::Oid(kEnvelopedOid, &envelopedOid);
-  der::Oid(alg->oid, &contentOid);
+  // ContentInfo { envelopedData, [0] EnvelopedData { version 0,
+  // recipientInfos, encryptedContentInfo } }
+  der::Builder b;
+  b.Open(der::kSequence);
+  b.AddOid(kEnvelopedOid);
+  b.Open(der::kContext0);
+  b.Open(der::kSequence);
+  b.AddSmallInteger(0);
+  b.Open(der::kSet);
   for (DWORD i = 0; i < count; ++i) {
     PCCERT_CONTEXT cert = certs[i];
     if (!cert || !cert->pbCertEncoded) return Fail(static_cast<DWORD>(E_INVALIDARG));
-    Bytes issuerSerial;
-    if (!IssuerAndSerial(cert->pbCertEncoded, cert->cbCertEncoded, &issuerSerial)) return Fail(CRYPT_E_ASN1_BADTAG);
     const unsigned char* p = cert->pbCertEncoded;
     X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert->cbCertEncoded));
     EVP_PKEY* pub = x509 ? X509_get0_pubkey(x509) : nullptr;
@@ -130,18 +136,36 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
               EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &wrappedLen, key.data(), key.size()) == 1;
     X509_free(x509);
     if (!ok) return Fail(NTE_FAIL);
-    wrapped.resize(wrappedLen);
-    Bytes info = der::Sequence({der::SmallInteger(0), issuerSerial, der::Sequence({rsaOid, der::Null()}),
-                              der::Element(0x04, wrapped)});
-    recipients.insert(recipients.end(), info.begin(), info.end());
+    // KeyTransRecipientInfo { version 0, IssuerAndSerialNumber,
+    // rsaEncryption with NULL parameters, encryptedKey }
+    b.Open(der::kSequence);
+    b.AddSmallInteger(0);
+    if (!AddIssuerAndSerial(cert->pbCertEncoded, cert->cbCertEncoded, &b)) return Fail(CRYPT_E_ASN1_BADTAG);
+    b.Open(der::kSequence);
+    b.AddOid(kRsaEncryption);
+    b.AddNull();
+    b.Close();
+    b.Add(der::kOctetString, wrapped.data(), wrappedLen);
+    b.Close();
   }
+  b.Close();
   Bytes encrypted;
   if (!RunCipher(alg->cipher(), key, iv, true, plain, plainLen, &encrypted)) return Fail(NTE_FAIL);
   OPENSSL_cleanse(key.data(), key.size());
-  Bytes contentAlg = der::Sequence({contentOid, der::Element(0x04, iv)});
-  Bytes encryptedContentInfo = der::Sequence({dataOid, contentAlg, der::Element(0x80, encrypted)});
-  Bytes enveloped = der::Sequence({der::SmallInteger(0), der::Element(0x31, recipients), encryptedContentInfo});
-  *message = der::Sequence({envelopedOid, der::Element(0xA0, enveloped)});
+  // EncryptedContentInfo { data, the content algorithm with its IV,
+  // [0] IMPLICIT encryptedContent }
+  b.Open(der::kSequence);
+  b.AddOid(kDataOid);
+  b.Open(der::kSequence);
+  b.AddOid(alg->oid);
+  b.Add(der::kOctetString, iv);
+  b.Close();
+  b.Add(0x80, encrypted);
+  b.Close();
+  b.Close();
+  b.Close();
+  b.Close();
+  if (!b.Finish(message)) return Fail(NTE_FAIL);
   return TRUE;
 }
 

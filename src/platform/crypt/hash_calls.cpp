@@ -78,7 +78,7 @@ const std::vector<BYTE>& HashValue(Hash& hash) {
 }
 
 std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle) {
-  auto hash = Find<Hash>(handle);
+  auto hash = FindHandle<Hash>(handle);
   if (!hash) {
     SetLastError(static_cast<DWORD>(NTE_BAD_HASH));
     return nullptr;
@@ -159,7 +159,7 @@ extern "C" BOOL WINAPI CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const 
 }
 
 extern "C" BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash) {
-  if (!RemoveHandle(hHash, HandleKind::kHash)) return Fail(NTE_BAD_HASH);
+  if (!RemoveHandle(hHash, HandleKind::CryptHash)) return Fail(NTE_BAD_HASH);
   return TRUE;
 }
 

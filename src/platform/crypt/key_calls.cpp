@@ -107,7 +107,7 @@ size_t DerElementLength(const BYTE* data) {
 }  // namespace
 
 std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
-  auto key = Find<Key>(handle);
+  auto key = FindHandle<Key>(handle);
   if (!key) {
     SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
     return nullptr;
@@ -165,7 +165,7 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
 }
 
 SharedPkey KeyPkey(HCRYPTKEY handle) {
-  auto key = Find<Key>(handle);
+  auto key = FindHandle<Key>(handle);
   return key ? key->pkey : nullptr;
 }
 
@@ -212,7 +212,7 @@ extern "C" BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPT
 }
 
 extern "C" BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-  if (!RemoveHandle(hKey, HandleKind::kKey)) return Fail(NTE_BAD_KEY);
+  if (!RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
   return TRUE;
 }
 

@@ -19,7 +19,7 @@ namespace {
 
 class Message : public HandleObject {
  public:
-  static constexpr HandleKind kKind = HandleKind::kMessage;
+  static constexpr HandleKind kKind = HandleKind::CryptMessage;
   Message() : HandleObject(kKind) {}
 
   DWORD declaredType = 0;  // dwMsgType: the bytes lack the ContentInfo wrapper
@@ -44,7 +44,7 @@ const char* TypeOid(DWORD type) {
 }
 
 std::shared_ptr<Message> LiveMessage(HCRYPTMSG handle) {
-  auto msg = Find<Message>(reinterpret_cast<ULONG_PTR>(handle));
+  auto msg = FindHandle<Message>(reinterpret_cast<ULONG_PTR>(handle));
   if (!msg) SetLastError(ERROR_INVALID_HANDLE);
   return msg;
 }
@@ -76,9 +76,15 @@ BOOL Finish(Message& msg) {
   Bytes wrapped;
   const Bytes* input = &msg.bytes;
   if (msg.declaredType) {
-    Bytes oid;
-    der::Oid(TypeOid(msg.declaredType), &oid);
-    wrapped = der::Sequence({oid, der::Element(0xA0, msg.bytes)});
+    der::Builder b;
+    b.Open(der::kSequence);
+    b.AddOid(TypeOid(msg.declaredType));
+    b.Add(der::kContext0, msg.bytes);
+    b.Close();
+    if (!b.Finish(&wrapped)) {
+      msg.failed = true;
+      return Fail(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+    }
     input = &wrapped;
   }
   DWORD error = 0;
@@ -200,7 +206,7 @@ extern "C" BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, 
 
 extern "C" BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg) {
   if (!hCryptMsg) return TRUE;  // closing nothing succeeds, as on Windows
-  if (!RemoveHandle(reinterpret_cast<ULONG_PTR>(hCryptMsg), HandleKind::kMessage)) {
+  if (!RemoveHandle(reinterpret_cast<ULONG_PTR>(hCryptMsg), HandleKind::CryptMessage)) {
     return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE));
   }
   return TRUE;

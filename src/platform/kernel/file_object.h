@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "kernel/handle_table.h"
+#include "handles/handle_table.h"
 
 namespace kv::platform {
 
-class FileObject : public KernelObject {
+class FileObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::File;
 

@@ -75,7 +75,7 @@ class OpenFiles {
 
 FileObject::FileObject(int fd, dev_t dev, ino_t ino, DWORD access, DWORD share, std::string path,
                        bool deleteOnClose)
-    : KernelObject(kKind),
+    : HandleObject(kKind),
       fd_(fd),
       dev_(dev),
       ino_(ino),

@@ -5,16 +5,16 @@
 
 #include <memory>
 
-#include "kernel/handle_table.h"
+#include "handles/handle_table.h"
 
 namespace kv::platform::registry {
 
 namespace {
 
-class KeyObject : public KernelObject {
+class KeyObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::RegistryKey;
-  explicit KeyObject(const OpenKey& key) : KernelObject(kKind), key_(key) {}
+  explicit KeyObject(const OpenKey& key) : HandleObject(kKind), key_(key) {}
   const OpenKey& key() const { return key_; }
 
  private:
@@ -35,8 +35,9 @@ bool FindKeyHandle(HKEY handle, OpenKey* key) {
 }
 
 bool RemoveKeyHandle(HKEY handle) {
-  if (!LookupHandle<KeyObject>(reinterpret_cast<HANDLE>(handle))) return false;
-  return UnregisterHandle(reinterpret_cast<HANDLE>(handle));
+  if (RemoveHandle(reinterpret_cast<ULONG_PTR>(handle), HandleKind::RegistryKey)) return true;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return false;
 }
 
 }  // namespace kv::platform::registry

@@ -21,20 +21,20 @@
 #include <mutex>
 #include <thread>
 
-#include "kernel/handle_table.h"
+#include "handles/handle_table.h"
 #include "sync/named_objects.h"
 #include "sync/object_hold.h"
 
 namespace {
 
 using kv::platform::HandleKind;
-using kv::platform::KernelObject;
+using kv::platform::HandleObject;
 using kv::platform::sync::ObjectHold;
 
-class EventObject : public KernelObject {
+class EventObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::Event;
-  EventObject() : KernelObject(kKind) {}
+  EventObject() : HandleObject(kKind) {}
   ~EventObject() override {
     if (state && state != &local) munmap(state, sizeof(std::atomic<uint32_t>));
   }
@@ -44,10 +44,10 @@ class EventObject : public KernelObject {
   std::unique_ptr<ObjectHold> hold;  // named events only
 };
 
-class MutexObject : public KernelObject {
+class MutexObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::Mutex;
-  MutexObject() : KernelObject(kKind) {}
+  MutexObject() : HandleObject(kKind) {}
   std::unique_ptr<ObjectHold> hold;
   int fd = -1;  // the hold's lock file
   std::mutex guard;

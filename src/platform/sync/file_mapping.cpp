@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "kernel/handle_table.h"
+#include "handles/handle_table.h"
 #include "sync/named_objects.h"
 #include "sync/object_hold.h"
 
@@ -46,10 +46,10 @@ std::map<const void*, View>& Views() {
   return *views;
 }
 
-class FileMappingObject : public KernelObject {
+class FileMappingObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::FileMapping;
-  explicit FileMappingObject(std::shared_ptr<Section> s) : KernelObject(kKind), section(std::move(s)) {}
+  explicit FileMappingObject(std::shared_ptr<Section> s) : HandleObject(kKind), section(std::move(s)) {}
   std::shared_ptr<Section> section;
 };
 

@@ -1,5 +1,6 @@
 // Encoding calls: X509_NAME with its value types, RSA_CSP_PUBLICKEYBLOB,
-// public-key information and PKCS#10 requests that OpenSSL verifies.
+// public-key information and PKCS#10 requests that OpenSSL verifies, signed
+// whole or put together from their pieces.
 #define KV_WINCRYPT_STRUCT_NAMES 1
 #include <windows.h>
 #include <wincrypt.h>
@@ -184,6 +185,40 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
   EXPECT_NE(out.find("sha1WithRSAEncryption"), std::string::npos) << out;
   EXPECT_NE(out.find("CN=\xE6\xB8\xAC\xE8\xA9\xA6 User"), std::string::npos) << out;
   EXPECT_NE(out.find("Attributes:"), std::string::npos) << out;
+
+  // The same request from its pieces: the request info as a SEQUENCE OF ANY
+  // of its encoded fields, CryptSignCertificate's signature (least
+  // significant byte first) and X509_CERT around them. PKCS#1 v1.5
+  // signatures are deterministic, so the bytes must be the same.
+  std::vector<BYTE> publicKey = Encode(X509_PUBLIC_KEY_INFO, spki);
+  BYTE version[] = {0x02, 0x01, 0x00}, noAttributes[] = {0xA0, 0x00};
+  CRYPT_DER_BLOB fields[] = {{3, version},
+                             {(DWORD)subject.size(), subject.data()},
+                             {(DWORD)publicKey.size(), publicKey.data()},
+                             {2, noAttributes}};
+  CRYPT_SEQUENCE_OF_ANY fieldList = {4, fields};
+  std::vector<BYTE> toBeSigned = Encode(X509_SEQUENCE_OF_ANY, &fieldList);
+  DWORD sigSize = 0;
+  ASSERT_TRUE(CryptSignCertificate(prov, AT_KEYEXCHANGE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
+                                   nullptr, nullptr, &sigSize));
+  std::vector<BYTE> signature(sigSize);
+  DWORD shortSize = sigSize - 1;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignCertificate(prov, AT_KEYEXCHANGE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
+                                    nullptr, signature.data(), &shortSize));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+  EXPECT_EQ(shortSize, sigSize);
+  ASSERT_TRUE(CryptSignCertificate(prov, AT_KEYEXCHANGE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
+                                   nullptr, signature.data(), &sigSize));
+  CERT_SIGNED_CONTENT_INFO pieces = {};
+  pieces.ToBeSigned = {(DWORD)toBeSigned.size(), toBeSigned.data()};
+  pieces.SignatureAlgorithm = sigAlg;
+  pieces.Signature = {sigSize, signature.data(), 0};
+  EXPECT_EQ(Hex(Encode(X509_CERT, &pieces)), Hex(der));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptSignCertificate(prov, AT_SIGNATURE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
+                                    nullptr, nullptr, &sigSize));
+  EXPECT_EQ(GetLastError(), (DWORD)NTE_NO_KEY);
 
   CRYPT_ALGORITHM_IDENTIFIER unknown = {const_cast<LPSTR>("1.2.3.4"), {0, nullptr}};
   SetLastError(0xdeadbeef);

@@ -5,6 +5,8 @@
 // argument 1: the common name of the signer the test host put into "MY".
 // Kept ASCII (Chinese texts as \u escapes): Wine's script host reads the
 // file in the ANSI code page.
+// A local script host shows the object no web page, so the site lock leaves
+// it answering with no allow-list at all: every check below relies on that.
 var failures = 0;
 function check(cond, what, detail) {
   WScript.Echo((cond ? "ok - " : "not ok - ") + what + (cond || detail === undefined ? "" : " (" + detail + ")"));

@@ -2,8 +2,8 @@
 //   com_host registered   <dll>  the registry entries, the object
 //                         through its virtual table and IDispatch::Invoke, the
 //                         safety options, DllCanUnloadNow, the site lock; puts
-//                         the signer "Korvessa COM Signer" into "MY" for the
-//                         script test
+//                         a CA-issued signer "Korvessa COM Signer" into "MY"
+//                         for the script test
 //   com_host unregistered <dll>               what regsvr32 /u left behind
 // One "ok"/"not ok" line per check; the exit code counts the failures.
 #include <windows.h>
@@ -13,9 +13,11 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "korvessa_idl.h"
+#include "wine_signer.h"
 
 namespace {
 
@@ -58,6 +60,36 @@ bool ClassesKeyExists(const std::wstring& key) {
   return true;
 }
 
+// Every key (as "path") and value (as "path : name") below a key of
+// HKEY_CLASSES_ROOT, the key itself included; paths are relative to it.
+void ListTree(HKEY key, const std::wstring& path, std::set<std::wstring>* out) {
+  out->insert(path);
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    out->insert(path + L" : " + name);
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY child = nullptr;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    ListTree(child, path + L"\\" + name, out);
+    RegCloseKey(child);
+  }
+}
+
+std::set<std::wstring> ClassesTree(const std::wstring& root) {
+  std::set<std::wstring> out;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, root.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
+  ListTree(key, root, &out);
+  RegCloseKey(key);
+  return out;
+}
+
 void CheckRegistration(const std::wstring& dll) {
   std::wstring clsid = L"CLSID\\" + GuidText(CLSID_CAPI);
   struct {
@@ -89,6 +121,25 @@ void CheckRegistration(const std::wstring& dll) {
     }
   }
   Check(all, "registration wrote every value of the script");
+
+  // Nothing more than the script's entries under the three keys it owns:
+  // every value above, the keys that hold them and the three empty ones.
+  std::set<std::wstring> want;
+  for (const auto& e : expected) {
+    want.insert(e.key);
+    want.insert(e.key + L" : " + (e.name ? e.name : L""));
+  }
+  for (const wchar_t* empty : {L"\\Programmable", L"\\Control", L"\\Insertable"}) want.insert(clsid + empty);
+  std::set<std::wstring> got;
+  for (const std::wstring& root : {std::wstring(L"Korvessa.CAPI.1"), std::wstring(L"Korvessa.CAPI"), clsid}) {
+    std::set<std::wstring> tree = ClassesTree(root);
+    got.insert(tree.begin(), tree.end());
+  }
+  for (const std::wstring& line : got)
+    if (!want.count(line)) std::printf("# unexpected: %ls\n", line.c_str());
+  for (const std::wstring& line : want)
+    if (!got.count(line)) std::printf("# missing: %ls\n", line.c_str());
+  Check(got == want, "registration wrote exactly the script's keys and values");
   Check(ClassesKeyExists(clsid + L"\\Programmable") && ClassesKeyExists(clsid + L"\\Control") &&
             ClassesKeyExists(clsid + L"\\Insertable"),
         "the empty Programmable, Control and Insertable keys");
@@ -255,7 +306,7 @@ void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const w
   RegSetKeyValueW(root, key, name, REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
-void CheckSiteLock() {
+void CheckSiteLock(HMODULE module) {
   const wchar_t* machineList = L"SOFTWARE\\Korvessa\\CAPI\\AllowedSites";
   SetRegistryText(HKEY_LOCAL_MACHINE, machineList, L"trade", L"https://trade.example.com.tw");
   SetRegistryText(HKEY_LOCAL_MACHINE, machineList, L"branches", L"https://*.branch.example.com.tw:8443");
@@ -322,6 +373,41 @@ void CheckSiteLock() {
   Check(port == 0, "site lock: every operation refused, GetPortEx too", port);
   capi->Release();
 
+  // A browser tells the object its page through IObjectWithSite; a page
+  // refused there leaves the module's desktop exports answering.
+  typedef BSTR(__stdcall * HashExport)(LPCWSTR, LONG);
+  auto hashExport =
+      reinterpret_cast<HashExport>(reinterpret_cast<void (*)()>(GetProcAddress(module, "_Hash@8")));
+  struct {
+    const wchar_t* url;
+    LONG code;
+    const char* what;
+  } viaSite[] = {
+      {L"https://trade.example.com.tw/order", 0, "site lock: a listed page told through IObjectWithSite works"},
+      {L"https://evil.net/", 1502, "site lock: an unlisted page told through IObjectWithSite is refused"},
+  };
+  for (const auto& c : viaSite) {
+    capi = NewObject();
+    IObjectWithSite* withSite = nullptr;
+    if (!capi || FAILED(capi->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)))) {
+      Check(false, c.what);
+      if (capi) capi->Release();
+      continue;
+    }
+    PageSite page(c.url);
+    withSite->SetSite(static_cast<IOleClientSite*>(&page));
+    HashOn(capi, &code);
+    Check(code == c.code, c.what, code);
+    if (c.code != 0) {
+      BSTR digest = hashExport ? hashExport(L"abc", 0x10) : nullptr;
+      Check(Take(digest) == L"A9993E364706816ABA3E25717850C26C9CD0D89D",
+            "site lock: the desktop exports answer while a refused object lives");
+    }
+    withSite->SetSite(nullptr);
+    withSite->Release();
+    capi->Release();
+  }
+
   // The machine setting opens the user's list.
   DWORD one = 1;
   RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvessa\\CAPI", L"AllowUserSites", REG_DWORD, &one, sizeof(one));
@@ -340,38 +426,6 @@ void CheckSiteLock() {
   HashOn(capi, &code);
   Check(code == 0, "site lock: no site, no lock", code);
   capi->Release();
-}
-
-// A key in Wine's provider and a self-signed certificate for it in "MY", so
-// the script can select a signer and sign.
-bool AddSigner(const wchar_t* commonName) {
-  std::wstring subject = std::wstring(L"CN=") + commonName + L", O=Korvessa COM test, C=TW";
-  BYTE encoded[512];
-  DWORD size = sizeof(encoded);
-  if (!CertStrToNameW(X509_ASN_ENCODING, subject.c_str(), CERT_X500_NAME_STR | CERT_NAME_STR_COMMA_FLAG, nullptr,
-                      encoded, &size, nullptr))
-    return false;
-  CERT_NAME_BLOB name{size, encoded};
-  CRYPT_KEY_PROV_INFO prov{};
-  prov.pwszContainerName = const_cast<LPWSTR>(L"korvessa-com-test");
-  prov.dwProvType = PROV_RSA_FULL;
-  prov.dwKeySpec = AT_SIGNATURE;
-  HCRYPTPROV hProv = 0;
-  if (!CryptAcquireContextW(&hProv, prov.pwszContainerName, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET) &&
-      !CryptAcquireContextW(&hProv, prov.pwszContainerName, nullptr, PROV_RSA_FULL, 0))
-    return false;
-  HCRYPTKEY key = 0;
-  bool ok = CryptGenKey(hProv, AT_SIGNATURE, (2048u << 16) | CRYPT_EXPORTABLE, &key);
-  if (key) CryptDestroyKey(key);
-  PCCERT_CONTEXT cert = ok ? CertCreateSelfSignCertificate(hProv, &name, 0, &prov, nullptr, nullptr, nullptr, nullptr)
-                           : nullptr;
-  CryptReleaseContext(hProv, 0);
-  if (!cert) return false;
-  HCERTSTORE my = CertOpenSystemStoreW(0, L"MY");
-  ok = my && CertAddCertificateContextToStore(my, cert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-  if (my) CertCloseStore(my, 0);
-  CertFreeCertificateContext(cert);
-  return ok;
 }
 
 typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
@@ -404,10 +458,13 @@ int wmain(int argc, wchar_t** argv) {
       CheckSafety(capi);
       capi->Release();
       Check(canUnload && canUnload() == S_OK, "DllCanUnloadNow is S_OK once it is gone");
-      CheckSiteLock();
+      CheckSiteLock(module);
     }
-    // ASCII: the script host reads its arguments in the ANSI code page.
-    Check(AddSigner(L"Korvessa COM Signer"), "a signer in MY for the script", static_cast<long>(GetLastError()));
+    // Issued by a CA, as a self-signed one is never a signer; the subject is
+    // the bare common name the script's filter names, in ASCII since the
+    // script host reads its arguments in the ANSI code page.
+    Check(wine_test::AddSignerToMy(L"korvessa-com-signer", L"CN=Korvessa COM Signer", 0x55, nullptr),
+          "a CA-issued signer with a Wine key in MY for the script", static_cast<long>(GetLastError()));
     if (module) FreeLibrary(module);
   }
   CoUninitialize();

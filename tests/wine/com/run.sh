@@ -24,12 +24,16 @@ mkdir -p "$out"
 export WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 own_prefix=""
+# The prefix's server goes with this stage, shared prefix or not: the caller
+# removes a shared one right after.
+trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
 if [[ -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
   own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-com.XXXXXX")
   export WINEPREFIX="$own_prefix/prefix"
   [[ "$wine" == */wine ]] && export WINEARCH=win32
-  trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; rm -rf "$own_prefix"' EXIT
   "$wine" wineboot -i >/dev/null 2>&1
+else
+  export WINEPREFIX
 fi
 
 winpath() { echo "Z:${1//\//\\}"; }
@@ -42,20 +46,20 @@ step "regsvr32"
 step "korvessa_com_host registered"
 "$wine" "$build/korvessa_com_host.exe" registered "$dll" | tr -d '\r' | tee "$out/host.log" || status=1
 step "cscript capi_script.js"
-# The signer argument is left out: a self-signed certificate made in Wine's
-# provider is not found by SelectSigner yet (5010), see the README.
-"$wine" cscript //nologo "$(winpath "$here/capi_script.js")" "$(winpath "$out")" \
+# The signer the host put into "MY", named by its common name.
+"$wine" cscript //nologo "$(winpath "$here/capi_script.js")" "$(winpath "$out")" "Korvessa COM Signer" \
   | tr -d '\r' | tee "$out/script.log" || status=1
 
-# The script's PKCS#7 message (when it signed) and digest, checked by OpenSSL.
-if [[ -s "$out/script_pkcs7.b64" ]]; then
-  base64 -d "$out/script_pkcs7.b64" > "$out/script.p7"
-  if openssl cms -verify -inform DER -in "$out/script.p7" -noverify -out "$out/script.content" 2>/dev/null &&
-     [[ "$(iconv -f big5 -t utf-8 "$out/script.content")" == "王小明簽章測試" ]]; then
-    echo "ok - OpenSSL verifies the script's SignPkcs7 and its content"
-  else
-    echo "not ok - OpenSSL verifies the script's SignPkcs7 and its content"; status=1
-  fi
+# The script's PKCS#7 message and digest, checked by OpenSSL: the signature
+# over the content (ANSI, so Big5 here), made by the selected signer.
+base64 -d "$out/script_pkcs7.b64" > "$out/script.p7" 2>/dev/null || true
+if openssl cms -verify -inform DER -in "$out/script.p7" -noverify -out "$out/script.content" \
+     -signer "$out/script_signer.pem" 2>/dev/null &&
+   [[ "$(iconv -f big5 -t utf-8 "$out/script.content")" == "王小明簽章測試" ]] &&
+   openssl x509 -in "$out/script_signer.pem" -noout -subject | grep -q 'CN *= *Korvessa COM Signer'; then
+  echo "ok - OpenSSL verifies the script's SignPkcs7, its content and its signer"
+else
+  echo "not ok - OpenSSL verifies the script's SignPkcs7, its content and its signer"; status=1
 fi
 want=$(printf '王小明簽章測試' | iconv -f utf-8 -t utf-16le | openssl dgst -sha256 -r | cut -c1-64 | tr a-f A-F)
 if [[ "$(cat "$out/script_sha256.txt" 2>/dev/null)" == "$want" ]]; then

@@ -12,6 +12,7 @@
 #define X509_PUBLIC_KEY_INFO ((LPCSTR)8)
 #define RSA_CSP_PUBLICKEYBLOB ((LPCSTR)19)
 #define X509_UNICODE_NAME ((LPCSTR)20)
+#define X509_SEQUENCE_OF_ANY ((LPCSTR)34)
 // X509_NAME and X509_EXTENSIONS are also OpenSSL type names, and the
 // stand-in and the tests use OpenSSL next to these headers. The two constants
 // are therefore defined for the engine's sources (the build sets
@@ -152,6 +153,10 @@ BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, c
                               DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo);
 BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
                                      DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
+BOOL WINAPI CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+                                 DWORD dwCertEncodingType, const BYTE* pbEncodedToBeSigned, DWORD cbEncodedToBeSigned,
+                                 PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo,
+                                 BYTE* pbSignature, DWORD* pcbSignature);
 BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
                                           DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
                                           PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo,
