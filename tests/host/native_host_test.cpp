@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <csignal>
 #include <memory>
 #include <string>
@@ -271,6 +274,52 @@ TEST_F(NativeHostTest, OneSiteNeverSeesTheSignerAnotherSelected) {
   Value theirs = otherSite.Call(Message(3, kOther, "SignPkcs1", "[\"x\", 0]"));
   EXPECT_EQ("", ResultText(theirs));
   EXPECT_EQ(ERR_NO_SIGNER, ErrorOf(theirs));
+}
+
+}  // namespace
+
+namespace {
+
+// `korvessa-nm --install` in a user's home: the three browsers' manifests,
+// naming this host and the extension, replaced whole when run again.
+TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
+  kv::test::TempFolder home;
+  kv::test::ScopedEnv useHome("HOME", home.path().c_str());
+  std::string out;
+  ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
+  ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
+  EXPECT_NE(std::string::npos, out.find("gkjaehdcofagjlgbdejdadjeekhegboh")) << out;
+
+  char hostPath[PATH_MAX];
+  ASSERT_NE(nullptr, realpath(KV_NATIVE_HOST_PATH, hostPath));
+  struct Expected {
+    const char* folder;
+    const char* allowKey;
+    const char* allowed;
+  };
+  for (const Expected& e :
+       {Expected{"/.config/chromium/NativeMessagingHosts", "allowed_origins",
+                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+        Expected{"/.config/google-chrome/NativeMessagingHosts", "allowed_origins",
+                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+        Expected{"/.mozilla/native-messaging-hosts", "allowed_extensions", "capi@korvessa.tw"}}) {
+    const std::string folder = home.path() + e.folder;
+    Value manifest;
+    std::string error;
+    ASSERT_TRUE(kv::json::Parse(kv::test::ReadFile(folder + "/tw.korvessa.capi.json"), &manifest, &error))
+        << folder << ": " << error;
+    EXPECT_EQ("tw.korvessa.capi", manifest.Find("name")->Utf8());
+    EXPECT_EQ("stdio", manifest.Find("type")->Utf8());
+    EXPECT_EQ(hostPath, manifest.Find("path")->Utf8());
+    const Value* allowed = manifest.Find(e.allowKey);
+    ASSERT_NE(nullptr, allowed) << folder;
+    ASSERT_EQ(1u, allowed->items.size());
+    EXPECT_EQ(e.allowed, allowed->items[0].Utf8());
+    // Nothing but the manifest is left in the folder (no temporary files).
+    std::string listing;
+    kv::test::RunCommand("ls -A '" + folder + "'", &listing);
+    EXPECT_EQ("tw.korvessa.capi.json\n", listing);
+  }
 }
 
 }  // namespace
