@@ -41,6 +41,14 @@ void CheckStore(Library& k, Report& r) {
   std::wstring pkcs7Attrs = k.Text("SignPkcs7", content, 0x2000L);
   r.Check(!pkcs7Attrs.empty() && k.Error() == 0, "SignPkcs7 (UTF-16 content, signed attributes)", k.Message());
   WriteOutput(L"pkcs7-utf16-attrs.b64", Utf8(pkcs7Attrs));
+
+  // A request for a new key in the system's provider; OpenSSL checks its
+  // self-signature and subject. Exportable (flag 1): Wine's provider does not
+  // let an archivable key out even once, so the key check could not read it.
+  std::wstring request = k.Text("CreatePKCS10", L"王小明 Wine", 2048L, 1L);
+  r.Check(!request.empty() && k.Error() == 0, "CreatePKCS10 (2048 bits, exportable)",
+          k.Message() + L" / " + std::to_wstring(k.Number("GetCapiErrorCode")));
+  WriteOutput(L"request.b64", Utf8(request));
 }
 
 }  // namespace wine_test

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks with OpenSSL what korvessa_wine_host wrote: digests of the Chinese
 # text (UTF-16LE and Big5), PKCS#1 signatures against the signer's
-# certificate, PKCS#7 messages and the content they carry.
+# certificate, PKCS#7 messages and the content they carry, and the PKCS#10
+# request.
 #   tests/wine/verify_outputs.sh <output folder>
 set -uo pipefail
 out=$1
@@ -53,5 +54,13 @@ if [[ -s "$out/signer.b64" ]]; then
   done
 else
   bad "no signer certificate"
+fi
+
+if [[ -s "$out/request.b64" ]] && base64 -d "$out/request.b64" > "$out/request.der" 2>/dev/null &&
+   subject=$(openssl req -inform DER -in "$out/request.der" -verify -noout -subject -nameopt utf8 2>&1) &&
+   [[ "$subject" == *"verify OK"* && "$subject" == *"CN=王小明 Wine"* ]]; then
+  ok "CreatePKCS10's request verifies with openssl and names its subject"
+else
+  bad "CreatePKCS10's request: ${subject:-none}"
 fi
 exit $fail

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "kernel/code_page_table.h"
+
 namespace {
 
 constexpr UINT kDefaultAnsiCodePage = 950;
@@ -23,23 +25,8 @@ UINT Resolve(UINT codePage) {
   return codePage;
 }
 
-// iconv's name for a Windows code page, or "" when it has none.
-std::string IconvName(UINT codePage) {
-  switch (codePage) {
-    case CP_UTF8: return "UTF-8";
-    case CP_UTF7: return "UTF-7";
-    case 20127: return "ASCII";
-    case 28591: return "ISO-8859-1";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    default:
-      if ((codePage >= 1250 && codePage <= 1258) || codePage == 437 || codePage == 850 || codePage == 874)
-        return "CP" + std::to_string(codePage);
-      return "";
-  }
-}
+using kv::platform::CodePageTable;
+using kv::platform::IconvCodePageName;
 
 // One converter per direction and code page, per thread.
 struct Converter {
@@ -77,13 +64,27 @@ iconv_t Open(UINT codePage, bool toWide) {
       iconv(c.cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
       return c.cd;
     }
-  std::string name = IconvName(codePage);
+  std::string name = IconvCodePageName(codePage);
   if (name.empty()) return reinterpret_cast<iconv_t>(-1);
   iconv_t cd = toWide ? iconv_open("UTF-16LE", name.c_str()) : iconv_open(name.c_str(), "UTF-16LE");
   if (cd != reinterpret_cast<iconv_t>(-1)) cache.push_back({codePage, toWide, cd});
   return cd;
 }
 
+
+// The Windows output rule: a zero size asks for the size, a smaller one is
+// ERROR_INSUFFICIENT_BUFFER.
+template <typename Unit>
+int CopyOut(const Unit* data, size_t count, Unit* dst, int room) {
+  const int needed = static_cast<int>(count);
+  if (room == 0) return needed;
+  if (needed > room) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, data, count * sizeof(Unit));
+  return needed;
+}
 
 }  // namespace
 
@@ -92,7 +93,7 @@ extern "C" UINT WINAPI GetACP(void) {
   if (env && *env) {
     char* end = nullptr;
     unsigned long v = std::strtoul(env, &end, 10);
-    if (end && *end == '\0' && v > 0 && v < 65536 && !IconvName(static_cast<UINT>(v)).empty())
+    if (end && *end == '\0' && v > 0 && v < 65536 && !IconvCodePageName(static_cast<UINT>(v)).empty())
       return static_cast<UINT>(v);
   }
   return kDefaultAnsiCodePage;
@@ -131,17 +132,35 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
+  size_t inLeft = cbSrc == -1 ? std::strlen(src) + 1 : static_cast<size_t>(cbSrc);
+  std::vector<char16_t> out;
+  const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
+  if (CodePageTable* table = CodePageTable::For(cp)) {
+    out.reserve(inLeft);
+    const auto* in = reinterpret_cast<const BYTE*>(src);
+    for (size_t at = 0; at < inLeft;) {
+      char16_t units[2];
+      int count = 0;
+      at += static_cast<size_t>(table->Widen(in + at, inLeft - at, units, &count));
+      if (count == 0) {
+        if (dwFlags & MB_ERR_INVALID_CHARS) {
+          SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+          return 0;
+        }
+        out.push_back(replacement);
+      }
+      out.insert(out.end(), units, units + count);
+    }
+    return CopyOut(out.data(), out.size(), dst, cchDst);
+  }
   iconv_t cd = Open(cp, true);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  size_t inLeft = cbSrc == -1 ? std::strlen(src) + 1 : static_cast<size_t>(cbSrc);
-  std::vector<char16_t> out;
   out.reserve(inLeft + 1);
   char* in = const_cast<char*>(src);
   char16_t chunk[256];
-  const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
   while (inLeft > 0) {
     char* outPtr = reinterpret_cast<char*>(chunk);
     size_t outLeft = sizeof chunk;
@@ -159,14 +178,7 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
     --inLeft;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  int needed = static_cast<int>(out.size());
-  if (cchDst == 0) return needed;
-  if (needed > cchDst) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, out.data(), out.size() * sizeof(char16_t));
-  return needed;
+  return CopyOut(out.data(), out.size(), dst, cchDst);
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR src, int cchSrc, LPSTR dst,
@@ -181,20 +193,37 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  size_t units = cchSrc == -1 ? static_cast<size_t>(lstrlenW(src)) + 1 : static_cast<size_t>(cchSrc);
+  std::string out;
+  std::string defaultChar = cp == CP_UTF8 ? "\xEF\xBF\xBD" : (lpDefaultChar ? std::string(lpDefaultChar) : "?");
+  if (defaultChar.empty()) defaultChar = "?";
+  bool usedDefault = false;
+  if (CodePageTable* table = CodePageTable::For(cp)) {
+    // A character the code page lacks, or a lone surrogate: the default
+    // character stands for that one code unit.
+    out.reserve(units * 2);
+    for (size_t i = 0; i < units; ++i) {
+      char bytes[2];
+      const int count = table->Narrow(src[i], bytes);
+      if (count == 0) {
+        out += defaultChar;
+        usedDefault = true;
+      } else {
+        out.append(bytes, static_cast<size_t>(count));
+      }
+    }
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+    return CopyOut(out.data(), out.size(), dst, cbDst);
+  }
   iconv_t cd = Open(cp, false);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  size_t units = cchSrc == -1 ? static_cast<size_t>(lstrlenW(src)) + 1 : static_cast<size_t>(cchSrc);
   size_t inLeft = units * sizeof(char16_t);
   char* in = reinterpret_cast<char*>(const_cast<WCHAR*>(src));
-  std::string out;
   out.reserve(units * 2);
   char chunk[512];
-  std::string defaultChar = cp == CP_UTF8 ? "\xEF\xBF\xBD" : (lpDefaultChar ? std::string(lpDefaultChar) : "?");
-  if (defaultChar.empty()) defaultChar = "?";
-  bool usedDefault = false;
   while (inLeft > 0) {
     char* outPtr = chunk;
     size_t outLeft = sizeof chunk;
@@ -216,12 +245,5 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-  int needed = static_cast<int>(out.size());
-  if (cbDst == 0) return needed;
-  if (needed > cbDst) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, out.data(), out.size());
-  return needed;
+  return CopyOut(out.data(), out.size(), dst, cbDst);
 }
