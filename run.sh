@@ -94,6 +94,15 @@ wine_stage() {
   return "$status"
 }
 
+# --- Browser stage: the extension and the native host in Debian's headless
+# Chromium (tests/browser), driven by puppeteer-core from the lock file; no
+# browser is downloaded.
+browser_stage() {
+  log "browser door (headless Chromium, $1 build)"
+  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error &&
+    KV_BUILD="$ROOT/build/$1" CHROMIUM=/usr/bin/chromium node --test browser_door.test.mjs)
+}
+
 cmd=${1:-}
 case "$cmd" in
   demo)
@@ -110,6 +119,7 @@ case "$cmd" in
     log "build (release)"
     build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=ON
     run_tests release
+    browser_stage release
     log "build (address and undefined-behaviour sanitizers)"
     build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan

@@ -8,6 +8,8 @@
 
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/allowed_sites.h"
+#include "host/caller_origin.h"
 
 namespace {
 
@@ -85,6 +87,12 @@ BSTR ReadRegistryText(CCapiEngine& engine, HKEY root, BSTR strName) {
 
 LONG WriteRegistryValue(CCapiEngine& engine, BSTR strName, DWORD type, const BYTE* data, DWORD size) {
   engine.ResetError();
+  // A web page must not add itself (or another site) to the allow-list.
+  if (!kv::CallerOrigin().empty() && kv::NamesSiteLockSettings(strName)) {
+    kv::TakeNarrow(strName);
+    engine.Fail(ERR_SITE_NOT_ALLOWED);
+    return ERR_SITE_NOT_ALLOWED;
+  }
   ValueName name;
   ErrorCode code = SplitValueName(engine, kv::TakeNarrow(strName), &name);
   if (code != ERR_SUCCESS) {

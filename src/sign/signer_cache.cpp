@@ -6,16 +6,28 @@
 #include <new>
 #include <vector>
 
+#include "codec/digests.h"
 #include "engine/capi_engine.h"
+#include "host/caller_origin.h"
 #include "sign/shared_memory.h"
 
 namespace {
 
 // Tests running in parallel processes each pick their own area through
-// KORVESSA_SIGNER_AREA; every real host shares the fixed name.
-const char* SignerAreaName() {
-  const char* name = std::getenv("KORVESSA_SIGNER_AREA");
-  return name && *name ? name : kSignerAreaName;
+// KORVESSA_SIGNER_AREA; every real host shares the fixed name. Calls made
+// for a web origin get an area of that origin's own (the name followed by a
+// digest of the origin), so one site never sees the signer another chose.
+std::string SignerAreaName() {
+  const char* configured = std::getenv("KORVESSA_SIGNER_AREA");
+  std::string name = configured && *configured ? configured : kSignerAreaName;
+  const std::string& origin = kv::CallerOrigin();
+  if (origin.empty()) return name;
+  CSha256Digest digest;
+  CByteBuffer hex;
+  if (!digest.Compute(origin.data(), static_cast<int32_t>(origin.size())) ||
+      !hex.EncodeHex(digest.Data(), 16))
+    return name + " " + origin;  // a longer name, still the origin's own
+  return name + " " + std::string(reinterpret_cast<const char*>(hex.Data()), static_cast<size_t>(hex.Size()));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/caller_origin.h"
 #include "sign/signer_cache.h"
 #include "sign/signer_pfx.h"
 #include "sign/signer_record.h"
@@ -109,7 +110,9 @@ ErrorCode SigningSession::AcquireKey() {
 }
 
 ErrorCode SigningSession::Confirm() {
-  if (!(m_flags & kConfirm)) return ERR_SUCCESS;
+  // A web page cannot skip the confirmation: it is what shows the person
+  // what a site is about to sign in their name.
+  if (!(m_flags & kConfirm) && kv::CallerOrigin().empty()) return ERR_SUCCESS;
   CCertInfo info(m_cert);
   ErrorCode code = kv::ui::ConfirmSignature(m_narrow, info.GetSerial(), info.GetSubjectCN(), info.GetNotBefore(),
                                             info.GetNotAfter());

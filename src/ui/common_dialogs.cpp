@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "engine/text.h"
+#include "host/caller_origin.h"
 #include "ui/script/scripted_renderer.h"
 
 namespace kv::ui {
@@ -22,12 +23,14 @@ CScriptedRenderer* ScriptedAnswers() {
 
 }  // namespace
 
-int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& plainCaption, UINT type) {
+  const std::string caption = kv::CaptionWithCallerOrigin(plainCaption);
   if (CScriptedRenderer* script = ScriptedAnswers()) return script->Message(AnsiToUtf8(text), AnsiToUtf8(caption), type);
   return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
 
-bool BrowseForFolder(HWND owner, const std::string& title, std::string* folder) {
+bool BrowseForFolder(HWND owner, const std::string& plainTitle, std::string* folder) {
+  const std::string title = kv::CaptionWithCallerOrigin(plainTitle);
   if (CScriptedRenderer* script = ScriptedAnswers()) {
     std::string chosen;
     if (!script->AskFolder(AnsiToUtf8(title), &chosen)) return false;

@@ -3,6 +3,7 @@
 #include "ui/dialog_model.h"
 
 #include "engine/text.h"
+#include "host/caller_origin.h"
 #include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
@@ -27,7 +28,11 @@ std::string CutToChars(const std::string& text, size_t maxChars) {
 }  // namespace kv::ui
 
 CKvDialog::CKvDialog(int resourceId, const char* titleUtf8, int cx, int cy)
-    : m_resourceId(resourceId), m_title(kv::Utf8ToNarrow(titleUtf8)), m_cx(cx), m_cy(cy) {}
+    : m_resourceId(resourceId),
+      // A page's call names its origin in every dialog it causes.
+      m_title(kv::CaptionWithCallerOrigin(kv::Utf8ToNarrow(titleUtf8))),
+      m_cx(cx),
+      m_cy(cy) {}
 
 CKvDialog::~CKvDialog() = default;
 

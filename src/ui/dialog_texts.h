@@ -58,6 +58,13 @@ inline constexpr const char* kToLabel = "to :";
 inline constexpr const char* kSignOk = "確定(Ok)";
 inline constexpr const char* kSignCancel = "取消(Cancel)";
 
+inline constexpr const char* kConsentTitle = "網站使用授權";  // 208
+inline constexpr const char* kConsentLabel = "下列網站要求使用本元件的憑證、簽章與加解密功能:";
+inline constexpr const char* kConsentQuestion = "是否允許此網站使用?";
+inline constexpr const char* kConsentOnce = "僅允許這次";
+inline constexpr const char* kConsentAlways = "永遠允許";
+inline constexpr const char* kConsentDeny = "拒絕";
+
 inline constexpr const char* kHashFileTitle = "請選擇檔案";
 inline constexpr const char* kHashFileFilter = "All Files (*.*)|*.*||";
 

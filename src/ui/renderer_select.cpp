@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/caller_origin.h"
 #include "ui/desktop_module.h"
 #include "ui/dialog_renderer.h"
 #include "engine/text.h"
@@ -119,8 +120,9 @@ std::string FilterForOpenFile(const std::string& filter) {
   return out;
 }
 
-bool ChooseFileToOpen(const std::string& title, const std::string& filter, const std::string& initialFolder,
+bool ChooseFileToOpen(const std::string& plainTitle, const std::string& filter, const std::string& initialFolder,
                       HWND owner, DWORD flags, std::string* path, const char* defaultExtension) {
+  const std::string title = kv::CaptionWithCallerOrigin(plainTitle);
   // Inside a running dialog the common dialogs already reach its renderer.
   CDialogRenderer* renderer = nullptr;
 #ifndef _WIN32

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "korvessa/call_answer.h"
 #include "korvessa/library.h"
 #include "korvessa/operations.h"
 #include "kvcommon/json.h"
@@ -31,20 +32,6 @@ void PrintUsage(FILE* to) {
       "       korvessa --batch               run JSON lines {\"call\": NAME, \"args\": [...]} from stdin\n"
       "       korvessa --help                list the operations and whether this build has them\n",
       to);
-}
-
-std::string Signature(const OperationSpec& op) {
-  std::string text = op.method;
-  text += "(";
-  for (size_t i = 0; i < op.ParamCount(); ++i) {
-    if (i) text += ", ";
-    text += TypeName(op.params[i].type);
-    text += " ";
-    text += op.params[i].name;
-  }
-  text += ") -> ";
-  text += TypeName(op.result);
-  return text;
 }
 
 int ShowHelp() {
@@ -111,8 +98,6 @@ bool ParseLong(const std::string& text, int32_t* out) {
   }
   return true;
 }
-
-bool IntegerFitsArgument(int64_t v) { return v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX); }
 
 // --- one call -------------------------------------------------------------
 
@@ -197,86 +182,17 @@ bool IsBlank(const std::string& line) {
   return true;
 }
 
-std::string InvalidLine(size_t lineNumber, const std::string* call, const std::string& why) {
-  std::string out = "{";
-  if (call) {
-    out += "\"call\": ";
-    kv::json::AppendQuoted(*call, &out);
-    out += ", ";
-  }
-  out += "\"invalid\": ";
-  kv::json::AppendQuoted(why, &out);
-  out += ", \"line\": " + std::to_string(lineNumber) + "}";
-  return out;
+std::string InvalidLine(size_t lineNumber, const std::string& why) {
+  return InvalidAnswer(nullptr, why, ", \"line\": " + std::to_string(lineNumber));
 }
 
 std::string RunBatchLine(const EngineLibrary& library, const std::string& line, size_t lineNumber) {
   Value request;
   std::string parseError;
-  if (!kv::json::Parse(line, &request, &parseError)) return InvalidLine(lineNumber, nullptr, "bad JSON: " + parseError);
-  if (request.kind != Value::Kind::kObject)
-    return InvalidLine(lineNumber, nullptr, "a call must be a JSON object");
-  if (request.Count("call") != 1 || request.Count("args") > 1)
-    return InvalidLine(lineNumber, nullptr, "a call needs exactly one \"call\" and at most one \"args\"");
-
-  const Value* callValue = request.Find("call");
-  if (callValue->kind != Value::Kind::kString)
-    return InvalidLine(lineNumber, nullptr, "\"call\" must be a string");
-  std::string name = Utf16ToUtf8(callValue->string);
-  const OperationSpec* op = FindOperation(name);
-  if (!op) return InvalidLine(lineNumber, &name, "unknown operation");
-  std::string method = op->method;
-
-  static const Value kNoArgs = [] {
-    Value v;
-    v.kind = Value::Kind::kArray;
-    return v;
-  }();
-  const Value* argsValue = request.Find("args");
-  if (!argsValue) argsValue = &kNoArgs;
-  if (argsValue->kind != Value::Kind::kArray) return InvalidLine(lineNumber, &method, "\"args\" must be an array");
-
-  size_t expected = op->ParamCount();
-  if (argsValue->items.size() != expected)
-    return InvalidLine(lineNumber, &method,
-                       "takes " + std::to_string(expected) + " argument" + (expected == 1 ? "" : "s") + ", " +
-                           std::to_string(argsValue->items.size()) + " given: " + Signature(*op));
-
-  std::vector<Argument> args(expected);
-  for (size_t i = 0; i < expected; ++i) {
-    const Value& given = argsValue->items[i];
-    const std::string which = "argument " + std::to_string(i + 1) + " (" + op->params[i].name + ")";
-    args[i].type = op->params[i].type;
-    if (args[i].type == ParamType::kString) {
-      if (given.kind != Value::Kind::kString) return InvalidLine(lineNumber, &method, which + " must be a string");
-      // The exports take zero-terminated strings: a NUL would silently cut
-      // the text short.
-      if (given.string.find(u'\0') != std::u16string::npos)
-        return InvalidLine(lineNumber, &method, which + " contains a NUL character");
-      args[i].text = given.string;
-    } else {
-      if (given.kind != Value::Kind::kNumber || !given.isInteger || !IntegerFitsArgument(given.integer))
-        return InvalidLine(lineNumber, &method, which + " must be an integer from -2147483648 to 4294967295");
-      args[i].number = static_cast<int32_t>(static_cast<uint32_t>(given.integer & 0xFFFFFFFF));
-    }
-  }
-
-  if (!library.Available(*op)) return InvalidLine(lineNumber, &method, "not available in this build");
-
-  CallResult result = library.Call(*op, args);
-  std::string out = "{\"call\": ";
-  kv::json::AppendQuoted(method, &out);
-  out += ", \"result\": ";
-  if (result.type == ResultType::kString)
-    kv::json::AppendQuoted(result.text, &out);
-  else
-    out += std::to_string(result.number);
-  out += ", \"error\": " + std::to_string(library.ErrorCode());
-  out += ", \"capiError\": " + std::to_string(library.CapiError());
-  out += ", \"message\": ";
-  kv::json::AppendQuoted(library.ErrorMessage(), &out);
-  out += "}";
-  return out;
+  if (!kv::json::Parse(line, &request, &parseError)) return InvalidLine(lineNumber, "bad JSON: " + parseError);
+  AnswerTail tail;
+  tail.invalid = ", \"line\": " + std::to_string(lineNumber);
+  return AnswerCall(library, request, tail);
 }
 
 int RunBatch() {
@@ -293,7 +209,7 @@ int RunBatch() {
     ++lineNumber;
     std::string out;
     if (tooLong)
-      out = InvalidLine(lineNumber, nullptr, "line longer than " + std::to_string(kMaxLineBytes) + " bytes");
+      out = InvalidLine(lineNumber, "line longer than " + std::to_string(kMaxLineBytes) + " bytes");
     else if (IsBlank(line))
       continue;
     else

@@ -1,5 +1,6 @@
 // The site lock: the hosting page's URL learned from the object's site, its
-// origin compared with the allow-lists in the registry.
+// origin compared with the allow-lists (host/allowed_sites.h, shared with the
+// browser door).
 #include "api/win32/site_lock.h"
 
 #include <exdisp.h>
@@ -9,17 +10,11 @@
 #include <shlguid.h>
 #include <urlmon.h>
 
-#include <vector>
-
+#include "host/allowed_sites.h"
 #include "host/site_origin.h"
 
 namespace kv::com {
 namespace {
-
-const wchar_t kMachineKey[] = L"SOFTWARE\\Korvessa\\CAPI";
-const wchar_t kListSubkey[] = L"AllowedSites";
-const wchar_t kUserListAllowed[] = L"AllowUserSites";
-const wchar_t kUserKeyPrefix[] = L"Software\\Korvessa";
 
 // Text of a BSTR result, freed.
 std::wstring TakeBstr(BSTR text) {
@@ -98,46 +93,6 @@ std::wstring UrlFromContainerMoniker(IUnknown* site, bool* isPage) {
   return url;
 }
 
-// REG_SZ values of root\path\AllowedSites.
-std::vector<std::wstring> ReadList(HKEY root, const wchar_t* path) {
-  std::vector<std::wstring> entries;
-  std::wstring keyName = std::wstring(path) + L"\\" + kListSubkey;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return entries;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD nameLength = 256;
-    DWORD type = 0;
-    BYTE data[2048];
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    LONG rc = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc != ERROR_SUCCESS || type != REG_SZ) continue;  // too long or not text: no entry
-    std::wstring entry(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
-    while (!entry.empty() && entry.back() == L'\0') entry.pop_back();
-    entries.push_back(entry);
-  }
-  RegCloseKey(key);
-  return entries;
-}
-
-bool UserListAllowed() {
-  DWORD value = 0, size = sizeof(value), type = 0;
-  LONG rc = RegGetValueW(HKEY_LOCAL_MACHINE, kMachineKey, kUserListAllowed, RRF_RT_REG_DWORD, &type, &value, &size);
-  return rc == ERROR_SUCCESS && value == 1;
-}
-
-bool OriginListed(const SiteOrigin& origin) {
-  std::vector<std::wstring> entries = ReadList(HKEY_LOCAL_MACHINE, kMachineKey);
-  if (UserListAllowed()) {
-    std::vector<std::wstring> user = ReadList(HKEY_CURRENT_USER, kMachineKey);
-    entries.insert(entries.end(), user.begin(), user.end());
-  }
-  for (const std::wstring& entry : entries)
-    if (OriginMatchesEntry(origin, std::basic_string<WCHAR>(entry.begin(), entry.end()))) return true;
-  return false;
-}
-
 }  // namespace
 
 SitePage InspectSite(IUnknown* site) {
@@ -179,18 +134,6 @@ bool CSiteLock::Allows() {
   return m_allowed;
 }
 
-bool CSiteLock::NamesLockSettings(const WCHAR* registryName) {
-  if (!registryName) return false;
-  // The registry treats runs of backslashes and a leading one loosely; compare
-  // the name with those folded away.
-  std::wstring folded;
-  for (const WCHAR* p = registryName; *p; ++p) {
-    if (*p == L'\\' && (folded.empty() || folded.back() == L'\\')) continue;
-    folded.push_back(*p);
-  }
-  size_t n = wcslen(kUserKeyPrefix);
-  if (folded.size() < n || _wcsnicmp(folded.c_str(), kUserKeyPrefix, n) != 0) return false;
-  return folded.size() == n || folded[n] == L'\\';
-}
+bool CSiteLock::NamesLockSettings(const WCHAR* registryName) { return NamesSiteLockSettings(registryName); }
 
 }  // namespace kv::com

@@ -151,6 +151,8 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       s = reinterpret_cast<Session*>(lParam);
       SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(s));
       s->window = window;
+      // The model's title, which names the web origin of a page's call.
+      SetWindowTextW(window, Wide(s->model->Title()).c_str());
       s->model->Start(window);
       for (const DialogControl& c : s->model->Controls())
         if (c.kind == ControlKind::kListView && c.id != kStaticId) FillList(*s, GetDlgItem(window, c.id));

@@ -1,0 +1,43 @@
+// The consent dialog's controls and its three answers.
+#include "ui/consent_dialog.h"
+
+#include <memory>
+#include <new>
+
+#include "engine/text.h"
+#include "ui/dialog_texts.h"
+
+namespace t = kv::ui::text;
+
+CConsentDlg::CConsentDlg() : CKvDialog(208, t::kConsentTitle, 300, 96) {
+  AddControl(kStaticId, ControlKind::kStatic, t::kConsentLabel, {7, 7, 286, 20});
+  AddControl(IDC_CONSENT_ORIGIN, ControlKind::kEdit, "", {7, 30, 286, 13}).readOnly = true;
+  AddControl(kStaticId, ControlKind::kStatic, t::kConsentQuestion, {7, 50, 286, 10});
+  AddControl(IDOK, ControlKind::kButton, t::kConsentOnce, {7, 74, 90, 14});
+  AddControl(IDC_CONSENT_ALWAYS, ControlKind::kButton, t::kConsentAlways, {105, 74, 90, 14});
+  // Refusing is the default: Enter on an unread dialog lets nothing in.
+  AddControl(IDCANCEL, ControlKind::kButton, t::kConsentDeny, {203, 74, 90, 14}).defaultButton = true;
+}
+
+void CConsentDlg::OnInitDialog() {
+  m_always = false;
+  SetText(IDC_CONSENT_ORIGIN, m_origin);
+}
+
+void CConsentDlg::OnCommand(int id) {
+  if (id != IDC_CONSENT_ALWAYS) return;
+  m_always = true;
+  EndDialog(IDOK);
+}
+
+namespace kv::ui {
+
+Consent AskOriginConsent(const std::string& origin) {
+  std::unique_ptr<CConsentDlg> dialog(new (std::nothrow) CConsentDlg());
+  if (!dialog) return Consent::kDeny;
+  dialog->m_origin = origin;
+  if (dialog->DoModal() != IDOK) return Consent::kDeny;
+  return dialog->m_always ? Consent::kAlways : Consent::kOnce;
+}
+
+}  // namespace kv::ui

@@ -1,0 +1,27 @@
+// Runs in the extension's isolated world of every http(s) page: carries the
+// page's calls to the extension's service worker and the answers back. Only
+// the call's id, name and arguments are passed on; whatever else the page put
+// in its message (an "origin" of its choosing, say) is dropped here, and the
+// service worker takes the origin from the browser in any case.
+(() => {
+  "use strict";
+  const CALL = "korvessa-call";
+  const ANSWER = "korvessa-answer";
+  const api = typeof browser !== "undefined" ? browser : chrome;
+
+  window.addEventListener("message", (event) => {
+    if (event.source !== window || !event.data || event.data.channel !== CALL) return;
+    const { id, call, args } = event.data;
+    const reply = (answer) => window.postMessage({ channel: ANSWER, id, answer }, "*");
+    let sent;
+    try {
+      sent = api.runtime.sendMessage({ id, call, args: Array.isArray(args) ? args : [] });
+    } catch (e) {
+      reply({ failure: String(e && e.message ? e.message : e) });
+      return;
+    }
+    Promise.resolve(sent).then(
+      (answer) => reply(answer || { failure: "no answer from the extension" }),
+      (e) => reply({ failure: String(e && e.message ? e.message : e) }));
+  });
+})();

@@ -1,0 +1,122 @@
+// Writing the native host manifests into the browsers' folders.
+#include "korvessa-nm/install.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kvcommon/json.h"
+
+namespace korvessa {
+namespace {
+
+// mkdir -p; false with errno set when a level cannot be made.
+bool MakeFolders(const std::string& path) {
+  for (size_t slash = 1; slash != std::string::npos;) {
+    slash = path.find('/', slash + 1);
+    std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+// Replaces `path` with `text` whole or not at all: a temporary file in the
+// same folder, flushed, then renamed over it.
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  std::string temp = path + ".XXXXXX";
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) return false;
+  bool ok = fchmod(fd, 0644) == 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  int saved = errno;
+  ok = close(fd) == 0 && ok;
+  if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
+  saved = errno ? errno : saved;
+  unlink(temp.c_str());
+  errno = saved;
+  return false;
+}
+
+std::string ExtensionFolder(const std::string& hostPath) {
+  // The build tree keeps the host beside the sources' copy of the extension
+  // only in an install; say where the sources have it otherwise.
+  std::string folder = hostPath.substr(0, hostPath.rfind('/')) + "/extension";
+  struct stat info;
+  if (stat((folder + "/manifest.json").c_str(), &info) == 0) return folder;
+  return "tools/korvessa-nm/extension (in the source tree)";
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system) {
+  if (system)
+    return {{Browser::kChromium, "/etc/chromium/native-messaging-hosts"},
+            {Browser::kChromium, "/etc/opt/chrome/native-messaging-hosts"},
+            {Browser::kFirefox, "/usr/lib/mozilla/native-messaging-hosts"}};
+  return {{Browser::kChromium, home + "/.config/chromium/NativeMessagingHosts"},
+          {Browser::kChromium, home + "/.config/google-chrome/NativeMessagingHosts"},
+          {Browser::kFirefox, home + "/.mozilla/native-messaging-hosts"}};
+}
+
+std::string HostManifest(Browser browser, const std::string& hostPath) {
+  std::string out = "{\n  \"name\": ";
+  kv::json::AppendQuoted(kHostName, &out);
+  out += ",\n  \"description\": \"Korvessa certificate, signing and encryption engine\",\n  \"path\": ";
+  kv::json::AppendQuoted(hostPath, &out);
+  out += ",\n  \"type\": \"stdio\",\n";
+  if (browser == Browser::kChromium)
+    out += "  \"allowed_origins\": [\"chrome-extension://" + std::string(kChromiumExtensionId) + "/\"]\n";
+  else
+    out += "  \"allowed_extensions\": [\"" + std::string(kFirefoxExtensionId) + "\"]\n";
+  out += "}\n";
+  return out;
+}
+
+int InstallManifests(bool system) {
+  std::string hostPath = ExecutablePath();
+  if (hostPath.empty()) {
+    std::fprintf(stderr, "korvessa-nm: cannot tell where this program is\n");
+    return 1;
+  }
+  const char* home = std::getenv("HOME");
+  if (!system && (!home || !*home)) {
+    std::fprintf(stderr, "korvessa-nm: HOME is not set\n");
+    return 1;
+  }
+  int failures = 0;
+  for (const ManifestTarget& target : ManifestTargets(home ? home : "", system)) {
+    std::string path = target.folder + "/" + kHostName + ".json";
+    if (!MakeFolders(target.folder) || !WriteFileAtomically(path, HostManifest(target.browser, hostPath))) {
+      std::fprintf(stderr, "korvessa-nm: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+      ++failures;
+      continue;
+    }
+    std::printf("wrote %s\n", path.c_str());
+  }
+  std::printf(
+      "\nLoad the extension from %s:\n"
+      "  Chromium, Chrome: chrome://extensions, Developer mode, \"Load unpacked\" (its id is %s)\n"
+      "  Firefox: about:debugging, This Firefox, \"Load Temporary Add-on\", its manifest.json (id %s)\n",
+      ExtensionFolder(hostPath).c_str(), kChromiumExtensionId, kFirefoxExtensionId);
+  return failures ? 1 : 0;
+}
+
+}  // namespace korvessa

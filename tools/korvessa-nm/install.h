@@ -1,0 +1,38 @@
+// `korvessa-nm --install [--system]`: writes the native host manifests that
+// let Chromium, Chrome and Firefox start this host for the extension, and
+// tells how to load the extension.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvessa {
+
+// The host's registered name and the extension's fixed identities.
+inline constexpr const char* kHostName = "tw.korvessa.capi";
+inline constexpr const char* kChromiumExtensionId = "gkjaehdcofagjlgbdejdadjeekhegboh";
+inline constexpr const char* kFirefoxExtensionId = "capi@korvessa.tw";
+
+enum class Browser { kChromium, kFirefox };
+
+struct ManifestTarget {
+  Browser browser;
+  std::string folder;  // where <kHostName>.json goes
+};
+
+// This program's full path (what the manifests name).
+std::string ExecutablePath();
+
+// The folders of the user's profiles (below `home`) or, with `system`, the
+// system-wide ones.
+std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system);
+
+// The manifest text for a browser, naming the host at `hostPath`.
+std::string HostManifest(Browser browser, const std::string& hostPath);
+
+// Writes the manifests (each through a temporary file in its folder, renamed
+// over the old one) and prints what was written and how to load the
+// extension; 0 on success.
+int InstallManifests(bool system);
+
+}  // namespace korvessa

@@ -1,0 +1,87 @@
+// korvessa-nm: the native messaging host the browser extension talks to
+// (started by the browser, one process per connection), and the command
+// that registers it with the browsers.
+//
+//   korvessa-nm [ARGS FROM THE BROWSER]   serve one connection on stdin/stdout
+//   korvessa-nm --install [--system]      write the host manifests
+//   korvessa-nm --print-manifest BROWSER  print one (chromium or firefox)
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "korvessa-nm/install.h"
+#include "korvessa-nm/native_host.h"
+#include "korvessa/library.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+
+void PrintUsage(FILE* to) {
+  std::fputs(
+      "usage: korvessa-nm --install [--system]   register the host with Chromium, Chrome and Firefox\n"
+      "                                          (the user's profile; --system: for every user)\n"
+      "       korvessa-nm --print-manifest chromium|firefox   print the manifest --install writes\n"
+      "       korvessa-nm                        serve the browser extension (the browser starts it)\n",
+      to);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (first == "--install") {
+    bool system = false;
+    for (int i = 2; i < argc; ++i) {
+      if (std::string(argv[i]) == "--system") {
+        system = true;
+      } else {
+        PrintUsage(stderr);
+        return kExitUsage;
+      }
+    }
+    return korvessa::InstallManifests(system);
+  }
+  if (first == "--print-manifest") {
+    std::string which = argc == 3 ? argv[2] : "";
+    if (which != "chromium" && which != "firefox") {
+      PrintUsage(stderr);
+      return kExitUsage;
+    }
+    std::string text = korvessa::HostManifest(
+        which == "chromium" ? korvessa::Browser::kChromium : korvessa::Browser::kFirefox, korvessa::ExecutablePath());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitOk;
+  }
+  // Anything else is what a browser passes (the caller extension's origin,
+  // the manifest's path, a parent window), which the frames make no use of.
+
+  // A browser that goes away closes the pipe: that is a failed write here,
+  // and the end of the connection.
+  std::signal(SIGPIPE, SIG_IGN);
+  // The frames get standard output to themselves: anything else the process
+  // would print there (a library's stray line) goes to standard error.
+  int frames = dup(1);
+  if (frames < 0 || dup2(2, 1) < 0) {
+    std::fprintf(stderr, "korvessa-nm: cannot set up standard output\n");
+    return kExitUsage;
+  }
+  korvessa::EngineLibrary library;
+  std::string loadError;
+  if (!library.Load(&loadError)) {
+    std::fprintf(stderr, "korvessa-nm: %s\n", loadError.c_str());
+    return kExitUsage;
+  }
+  korvessa::NativeHost host(library);
+  kv::native::FdInput in(0);
+  kv::native::FdOutput out(frames);
+  host.Serve(in, out);
+  return kExitOk;
+}
