@@ -27,6 +27,26 @@ int CountOf(uint64_t e) { return static_cast<int>((e >> 24) & 3); }
 
 }  // namespace
 
+namespace {
+
+// Set when the registry below is destroyed (the module unloads or the
+// process exits); plain data, so it is still readable by conversions that
+// run in later static destructors: those go to iconv.
+bool g_registryGone = false;
+
+struct Registry {
+  std::mutex lock;
+  std::vector<std::unique_ptr<CodePageTable>> tables;
+  ~Registry() { g_registryGone = true; }
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+}  // namespace
+
 std::string IconvCodePageName(UINT codePage) {
   switch (codePage) {
     case CP_UTF8: return "UTF-8";
@@ -64,20 +84,19 @@ CodePageTable* CodePageTable::For(UINT codePage) {
   if (codePage == CP_UTF8 || codePage == CP_UTF7 || codePage == 949 || IconvCodePageName(codePage).empty()) {
     return nullptr;
   }
-  static std::mutex lock;
-  // Never freed: conversions may run while statics are destroyed.
-  static std::vector<CodePageTable*>* tables = new std::vector<CodePageTable*>();
-  std::lock_guard<std::mutex> guard(lock);
-  for (CodePageTable* t : *tables)
-    if (t->codePage_ == codePage) return t;
+  Registry& registry = TheRegistry();
+  if (g_registryGone) return nullptr;
+  std::lock_guard<std::mutex> guard(registry.lock);
+  for (const auto& t : registry.tables)
+    if (t->codePage_ == codePage) return t.get();
   std::unique_ptr<CodePageTable> table(new CodePageTable(codePage));
   // Without iconv's converter the caller's iconv path reports the failure.
   if (table->tables_->toNarrow == reinterpret_cast<iconv_t>(-1) ||
       table->tables_->toWide == reinterpret_cast<iconv_t>(-1)) {
     return nullptr;
   }
-  tables->push_back(table.release());
-  return tables->back();
+  registry.tables.push_back(std::move(table));
+  return registry.tables.back().get();
 }
 
 CodePageTable::CodePageTable(UINT codePage) : codePage_(codePage), tables_(new Tables()) {
