@@ -136,22 +136,25 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
   std::vector<char16_t> out;
   const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
   if (CodePageTable* table = CodePageTable::For(cp)) {
-    out.reserve(inLeft);
+    // A character is one or two units: room for two more is kept ahead.
+    out.resize(inLeft + 2);
+    size_t n = 0;
     const auto* in = reinterpret_cast<const BYTE*>(src);
     for (size_t at = 0; at < inLeft;) {
-      char16_t units[2];
+      if (n + 2 > out.size()) out.resize(out.size() * 2);
       int count = 0;
-      at += static_cast<size_t>(table->Widen(in + at, inLeft - at, units, &count));
+      at += static_cast<size_t>(table->Widen(in + at, inLeft - at, &out[n], &count));
       if (count == 0) {
         if (dwFlags & MB_ERR_INVALID_CHARS) {
           SetLastError(ERROR_NO_UNICODE_TRANSLATION);
           return 0;
         }
-        out.push_back(replacement);
+        out[n] = replacement;
+        count = 1;
       }
-      out.insert(out.end(), units, units + count);
+      n += static_cast<size_t>(count);
     }
-    return CopyOut(out.data(), out.size(), dst, cchDst);
+    return CopyOut(out.data(), n, dst, cchDst);
   }
   iconv_t cd = Open(cp, true);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -201,17 +204,21 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
   if (CodePageTable* table = CodePageTable::For(cp)) {
     // A character the code page lacks, or a lone surrogate: the default
     // character stands for that one code unit.
-    out.reserve(units * 2);
+    // Two bytes a unit at most, but a default character may be longer.
+    out.resize(units * 2 + defaultChar.size());
+    size_t n = 0;
     for (size_t i = 0; i < units; ++i) {
-      char bytes[2];
-      const int count = table->Narrow(src[i], bytes);
+      if (n + 2 + defaultChar.size() > out.size()) out.resize(out.size() * 2);
+      const int count = table->Narrow(src[i], &out[n]);
       if (count == 0) {
-        out += defaultChar;
+        std::memcpy(&out[n], defaultChar.data(), defaultChar.size());
+        n += defaultChar.size();
         usedDefault = true;
       } else {
-        out.append(bytes, static_cast<size_t>(count));
+        n += static_cast<size_t>(count);
       }
     }
+    out.resize(n);
     if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
     return CopyOut(out.data(), out.size(), dst, cbDst);
   }
