@@ -1,5 +1,6 @@
 // Key container tables: crypt_containers and crypt_keys.
 #include "crypt/container_store.h"
+#include "crypt/rsa_blob.h"
 
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
@@ -320,8 +321,13 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, Op
   }
   std::vector<uint8_t> plain;
   if (!OpenSealed(sealed, Binding(name, keySpec), &plain)) return StoreResult::kError;
-  const unsigned char* p = plain.data();
-  EVP_PKEY* pkey = d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(plain.size()));
+  // Keys are kept as RSAPrivateKey DER, read directly; anything else goes to
+  // OpenSSL's general reader.
+  EVP_PKEY* pkey = RsaFromPrivateKeyDer(plain.data(), plain.size()).release();
+  if (!pkey) {
+    const unsigned char* p = plain.data();
+    pkey = d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(plain.size()));
+  }
   OPENSSL_cleanse(plain.data(), plain.size());
   if (!pkey) return StoreResult::kError;
   key->pkey = ShareKey(pkey);

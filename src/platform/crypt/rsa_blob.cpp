@@ -48,6 +48,37 @@ der::Span Magnitude(der::Span integer) {
 
 constexpr char kRsaEncryptionOid[] = "1.2.840.113549.1.1.1";
 
+// An RSA key's numbers; the private ones null for a public key.
+struct RsaParts {
+  BnPtr n, e, d, p, q, dp, dq, qinv;
+};
+
+// The key through the provider's import, which runs no decoders.
+PkeyPtr KeyFromParts(const RsaParts& k, bool priv) {
+  OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+  if (!bld) return nullptr;
+  bool ok = OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, k.n.get()) &&
+            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, k.e.get());
+  if (priv) {
+    ok = ok && OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_D, k.d.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR1, k.p.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR2, k.q.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT1, k.dp.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT2, k.dq.get()) &&
+         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, k.qinv.get());
+  }
+  OSSL_PARAM* params = ok ? OSSL_PARAM_BLD_to_param(bld) : nullptr;
+  OSSL_PARAM_BLD_free(bld);
+  if (!params) return nullptr;
+  EVP_PKEY* pkey = nullptr;
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1) {
+    EVP_PKEY_fromdata(ctx.get(), &pkey, priv ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params);
+  }
+  OSSL_PARAM_free(params);
+  return PkeyPtr(pkey);
+}
+
 }  // namespace
 
 bool RsaPublicKeyToBlob(der::Span in, std::vector<BYTE>* blob, DWORD* error) {
@@ -202,30 +233,31 @@ PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivat
     BN_CTX_free(ctx);
     if (!consistent) return nullptr;
   }
-  OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
-  if (!bld) return nullptr;
-  bool ok = OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n.get()) &&
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e.get());
-  if (priv) {
-    ok = ok && OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_D, d.get()) &&
-         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR1, f1.get()) &&
-         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_FACTOR2, f2.get()) &&
-         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT1, e1.get()) &&
-         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_EXPONENT2, e2.get()) &&
-         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, c1.get());
+  PkeyPtr pkey = KeyFromParts(RsaParts{std::move(n), std::move(e), std::move(d), std::move(f1), std::move(f2),
+                                        std::move(e1), std::move(e2), std::move(c1)},
+                               priv);
+  if (pkey) *error = 0;
+  return pkey;
+}
+
+PkeyPtr RsaFromPrivateKeyDer(const BYTE* der, size_t size) {
+  // RSAPrivateKey { version 0 (two primes), n, e, d, p, q, dp, dq, qinv }
+  der::Span in(der, size), key, version;
+  if (!in.Read(der::kSequence, &key) || !in.empty() || !key.Read(der::kInteger, &version) ||
+      version.size() != 1 || version.data()[0] != 0) {
+    return nullptr;
   }
-  OSSL_PARAM* params = ok ? OSSL_PARAM_BLD_to_param(bld) : nullptr;
-  OSSL_PARAM_BLD_free(bld);
-  if (!params) return nullptr;
-  EVP_PKEY* pkey = nullptr;
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-  if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1) {
-    EVP_PKEY_fromdata(ctx.get(), &pkey, priv ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params);
+  BnPtr parts[8];
+  for (BnPtr& part : parts) {
+    der::Span value;
+    if (!key.Read(der::kInteger, &value) || value.empty() || (value.data()[0] & 0x80)) return nullptr;
+    part.reset(BN_bin2bn(value.data(), static_cast<int>(value.size()), nullptr));
+    if (!part) return nullptr;
   }
-  OSSL_PARAM_free(params);
-  if (!pkey) return nullptr;
-  *error = 0;
-  return PkeyPtr(pkey);
+  if (!key.empty()) return nullptr;
+  return KeyFromParts(RsaParts{std::move(parts[0]), std::move(parts[1]), std::move(parts[2]), std::move(parts[3]),
+                               std::move(parts[4]), std::move(parts[5]), std::move(parts[6]), std::move(parts[7])},
+                      true);
 }
 
 }  // namespace kv::platform::crypt

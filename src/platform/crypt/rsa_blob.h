@@ -36,6 +36,10 @@ bool RsaPublicKeyToBlob(der::Span rsaPublicKey, std::vector<BYTE>* blob, DWORD* 
 // or the decoding error.
 PkeyPtr RsaFromPublicKeyInfo(der::Span publicKeyInfo, DWORD* error);
 
+// The key of a two-prime RSAPrivateKey's DER (what i2d_PrivateKey writes for
+// RSA), built without OpenSSL's decoders; null when the DER is not one.
+PkeyPtr RsaFromPrivateKeyDer(const BYTE* der, size_t size);
+
 // Size of the modulus in bits; 0 when not RSA.
 DWORD RsaBits(EVP_PKEY* pkey);
 
