@@ -190,16 +190,16 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
   ClearError();
   if (!CanWriteRegistry()) {
     FailWithNotedError(ERR_ACCESS_DENIED);
-    return m_errorCode;
+    return Code();
   }
   if (text.empty()) {
     Fail(ERR_BAD_PARAM);
-    return m_errorCode;
+    return Code();
   }
   CByteBuffer bytes;
   if (!bytes.DecodeBase64(text.c_str())) {
     Fail(ERR_BASE64);
-    return m_errorCode;
+    return Code();
   }
 
   std::vector<BYTE> candidate;
@@ -209,7 +209,7 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
     DWORD size = sizeof count;
     if (!CryptMsgGetParam(msg.get(), CMSG_CERT_COUNT_PARAM, 0, &count, &size)) {
       Fail(ERR_CERT_FORMAT, GetLastError());
-      return m_errorCode;
+      return Code();
     }
     for (DWORD index = 0; index < count; ++index) {
       DWORD certSize = 0;
@@ -224,7 +224,7 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
     }
     if (candidate.empty()) {
       Fail(ERR_NO_KEY);
-      return m_errorCode;
+      return Code();
     }
   } else {
     candidate.assign(bytes.Data(), bytes.Data() + bytes.Size());
@@ -234,8 +234,8 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
                                                   static_cast<DWORD>(candidate.size())));
   if (!user.get()) {
     Fail(ERR_CERT_FORMAT, GetLastError());
-    return m_errorCode;
+    return Code();
   }
   InstallUserCertificate(user.get());
-  return m_errorCode;
+  return Code();
 }

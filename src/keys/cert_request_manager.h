@@ -34,7 +34,7 @@ class CCertRequestManager {
   CCertRequestManager& operator=(const CCertRequestManager&) = delete;
 
   // --- provider choice ---
-  // Selects the provider for the next keys; m_errorCode 0, 5005 or 5046.
+  // Selects the provider for the next keys; Code() 0, 5005 or 5046.
   void ChooseProvider(const std::string& name);
 
   // --- request settings ---
@@ -45,7 +45,8 @@ class CCertRequestManager {
   void SetKeyFlagsMode(LONG flags);
   // AT_SIGNATURE as given, anything else AT_KEYEXCHANGE.
   void SetKeySpec(DWORD spec);
-  void ClearError();
+  // Forgets the last step's outcome (code and platform number).
+  void ClearError() { Fail(ERR_SUCCESS); }
 
   // --- request generation ---
   // One key in the current slot and its request text; empty on failure.
@@ -68,9 +69,11 @@ class CCertRequestManager {
   bool InstallUserCertificate(PCCERT_CONTEXT cert);
 
   // The outcome of the manager's last step, which the engine operation
-  // records through its own verbs.
-  ErrorCode Code() const { return m_errorCode; }
-  DWORD PlatformError() const { return m_lastCapiError; }
+  // records through its own verbs. The manager keeps its own outcome, apart
+  // from the engine's error state, and changes it only through the verbs
+  // below.
+  ErrorCode Code() const { return m_resultCode; }
+  DWORD PlatformError() const { return m_resultPlatformError; }
 
   LONG m_keyBits = 2048;
   std::string m_providerName = kRequestProviderName;
@@ -84,16 +87,16 @@ class CCertRequestManager {
 
  private:
   void Fail(ErrorCode code, DWORD platformError = 0) {
-    m_errorCode = code;
-    m_lastCapiError = platformError;
+    m_resultCode = code;
+    m_resultPlatformError = platformError;
   }
   // Fails with the platform number the failing step already noted.
-  void FailWithNotedError(ErrorCode code) { m_errorCode = code; }
-  void NotePlatformError(DWORD error) { m_lastCapiError = error; }
-  void Succeed() { m_errorCode = ERR_SUCCESS; }
+  void FailWithNotedError(ErrorCode code) { m_resultCode = code; }
+  void NotePlatformError(DWORD error) { m_resultPlatformError = error; }
+  void Succeed() { m_resultCode = ERR_SUCCESS; }
 
-  ErrorCode m_errorCode = ERR_SUCCESS;
-  DWORD m_lastCapiError = 0;
+  ErrorCode m_resultCode = ERR_SUCCESS;
+  DWORD m_resultPlatformError = 0;
   // Checks shared by one request and a pair: the registry probe and the
   // arguments.
   bool PrepareRequest(const std::u16string& commonName);

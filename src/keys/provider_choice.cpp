@@ -59,7 +59,3 @@ void CCertRequestManager::SetKeyFlagsMode(LONG flags) {
 
 void CCertRequestManager::SetKeySpec(DWORD spec) { m_keySpec = spec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE; }
 
-void CCertRequestManager::ClearError() {
-  m_errorCode = ERR_SUCCESS;
-  m_lastCapiError = 0;
-}

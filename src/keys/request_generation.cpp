@@ -130,7 +130,7 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
     ErrorCode code = kv::keys::BuildRequestText(prov, m_keySpec, commonName, &text, &error);
     if (code != ERR_SUCCESS) Fail(code, error);
   }
-  if (m_errorCode == ERR_SUCCESS) {
+  if (Code() == ERR_SUCCESS) {
     DWORD size = 0;
     bool exported = CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size) != FALSE;
     if (exported) {
@@ -151,7 +151,7 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
   }
   if (key) CryptDestroyKey(key);
   if (prov) CryptReleaseContext(prov, 0);
-  if (m_errorCode != ERR_SUCCESS) text.clear();
+  if (Code() != ERR_SUCCESS) text.clear();
   return text;
 }
 
@@ -165,13 +165,13 @@ ErrorCode CCertRequestManager::CreateRequestPair(const std::u16string& commonNam
   m_csrForSign.clear();
   m_csrForEncrypt.clear();
   const std::string dateTime = kv::keys::RecordDateTime();
-  if (!PrepareRequest(commonName)) return m_errorCode;
+  if (!PrepareRequest(commonName)) return Code();
   SetKeySpec(AT_SIGNATURE);
   std::string forSign = GenerateOne(commonName, dateTime);
-  if (m_errorCode != ERR_SUCCESS) return m_errorCode;
+  if (Code() != ERR_SUCCESS) return Code();
   SetKeySpec(AT_KEYEXCHANGE);
   std::string forEncrypt = GenerateOne(commonName, dateTime);
-  if (m_errorCode != ERR_SUCCESS) return m_errorCode;
+  if (Code() != ERR_SUCCESS) return Code();
   m_csrForSign = std::move(forSign);
   m_csrForEncrypt = std::move(forEncrypt);
   return ERR_SUCCESS;
