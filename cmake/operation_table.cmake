@@ -7,7 +7,8 @@
 # order: "built|slot|dispid|result|name|exportName|params", built being
 # BUILT or PLANNED and params the parameter list with blanks removed
 # ("BSTR,text,LONG,flags"). kv_operation_field(record field out) takes one
-# field by its name. Reading the table makes CMake re-run the configuration
+# field by its name; kv_operation_params(record out) lists the parameters as
+# "type name" entries. Reading the table makes CMake re-run the configuration
 # when it changes.
 
 set(KV_OPERATION_TABLE "${CMAKE_SOURCE_DIR}/src/engine/operation_table.h")
@@ -68,4 +69,21 @@ function(kv_operation_field record field out)
     set(value "")
   endif()
   set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+function(kv_operation_params record out)
+  kv_operation_field("${record}" params params)
+  set(pairs "")
+  if(NOT params STREQUAL "")
+    string(REPLACE "," ";" words "${params}")
+    list(LENGTH words n)
+    math(EXPR last "${n} - 1")
+    foreach(i RANGE 0 ${last} 2)
+      math(EXPR j "${i} + 1")
+      list(GET words ${i} type)
+      list(GET words ${j} pname)
+      list(APPEND pairs "${type} ${pname}")
+    endforeach()
+  endif()
+  set(${out} "${pairs}" PARENT_SCOPE)
 endfunction()

@@ -4,14 +4,13 @@
 #
 # The .def is written at configure time from the KV_BUILT lines of
 # src/engine/operation_table.h (read by cmake/operation_table.cmake), the
-# list src/api/exports.cpp expands, so
-# the two cannot disagree and a planned operation is simply absent. COM
+# list src/api/exports.cpp expands, so the two cannot disagree and a planned operation is simply absent. COM
 # server entries (STDAPI DllName(...) in src/api) keep their plain names.
 # Editing the table or a file of src/api re-runs the configuration.
 
 include(${CMAKE_CURRENT_LIST_DIR}/operation_table.cmake)
 
-# Number of parameters in a C parameter list text.
+# Number of parameters in a C parameter list text (the COM entries').
 function(kv_count_params params out)
   string(STRIP "${params}" params)
   if(params STREQUAL "" OR params STREQUAL "void")
@@ -22,25 +21,6 @@ function(kv_count_params params out)
   string(LENGTH "${commas}" n)
   math(EXPR n "${n} + 1")
   set(${out} ${n} PARENT_SCOPE)
-endfunction()
-
-# "Name;bytes" pairs of the built operations' exports.
-function(kv_table_exports out)
-  kv_read_operation_table(records)
-  set(found "")
-  foreach(record ${records})
-    kv_operation_field("${record}" built built)
-    if(NOT built STREQUAL "BUILT")
-      continue()
-    endif()
-    kv_operation_field("${record}" exportName exportName)
-    kv_operation_field("${record}" params params)
-    # The table lists types and names: two words per parameter.
-    kv_count_params("${params}" words)
-    math(EXPR bytes "${words} / 2 * 4")
-    list(APPEND found "${exportName};${bytes}")
-  endforeach()
-  set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
 function(kv_windows_exports target)
@@ -55,14 +35,16 @@ function(kv_windows_exports target)
   set(seen "")
 
   # Flat operations: exported as _Name@N, the callee-pops convention.
-  kv_table_exports(exports)
-  list(LENGTH exports n)
-  set(i 0)
-  while(i LESS n)
-    list(GET exports ${i} name)
-    math(EXPR i "${i} + 1")
-    list(GET exports ${i} bytes)
-    math(EXPR i "${i} + 1")
+  kv_read_operation_table(operations)
+  foreach(record ${operations})
+    kv_operation_field("${record}" built built)
+    if(NOT built STREQUAL "BUILT")
+      continue()
+    endif()
+    kv_operation_field("${record}" exportName name)
+    kv_operation_params("${record}" params)
+    list(LENGTH params count)
+    math(EXPR bytes "${count} * 4")
     if(name IN_LIST seen)
       message(FATAL_ERROR "operation_table.h: ${name} is exported twice")
     endif()
@@ -72,7 +54,7 @@ function(kv_windows_exports target)
     else()
       list(APPEND lines "  _${name}@${bytes} = ${name}")
     endif()
-  endwhile()
+  endforeach()
 
   # COM server entries keep their plain names.
   foreach(src ${api_sources})
