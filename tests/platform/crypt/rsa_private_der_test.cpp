@@ -8,23 +8,16 @@
 #include <vector>
 
 #include "crypt/rsa_blob.h"
+#include "keys/pfx_test_support.h"
 #include "platform/crypt/crypt_test_support.h"
 
 namespace {
 
 using kv::platform::crypt::RsaFromPrivateKeyDer;
 
-std::vector<BYTE> PrivateDer(EVP_PKEY* key) {
-  unsigned char* der = nullptr;
-  int length = i2d_PrivateKey(key, &der);
-  std::vector<BYTE> out(der, der + (length > 0 ? length : 0));
-  OPENSSL_free(der);
-  return out;
-}
-
 TEST(RsaPrivateKeyDer, SameKeyAsOpenSslAndSignsAlike) {
   EVP_PKEY* original = kv::test::crypt::SharedTestKey();
-  std::vector<BYTE> der = PrivateDer(original);
+  std::vector<uint8_t> der = kv::test::PrivateKeyDer(original);
   ASSERT_FALSE(der.empty());
   auto key = RsaFromPrivateKeyDer(der.data(), der.size());
   ASSERT_TRUE(key);
@@ -46,13 +39,13 @@ TEST(RsaPrivateKeyDer, SameKeyAsOpenSslAndSignsAlike) {
 }
 
 TEST(RsaPrivateKeyDer, RefusesEveryTruncationAndOtherShapes) {
-  std::vector<BYTE> der = PrivateDer(kv::test::crypt::SharedTestKey());
+  std::vector<uint8_t> der = kv::test::PrivateKeyDer(kv::test::crypt::SharedTestKey());
   for (size_t n = 0; n < der.size(); ++n) EXPECT_FALSE(RsaFromPrivateKeyDer(der.data(), n)) << n;
-  std::vector<BYTE> trailing = der;
+  std::vector<uint8_t> trailing = der;
   trailing.push_back(0);
   EXPECT_FALSE(RsaFromPrivateKeyDer(trailing.data(), trailing.size()));
   // Version 1 (more primes) is not the two-prime form.
-  std::vector<BYTE> multiPrime = der;
+  std::vector<uint8_t> multiPrime = der;
   size_t version = multiPrime[1] & 0x80 ? 2 + (multiPrime[1] & 0x7F) : 2;
   ASSERT_EQ(multiPrime[version], 0x02);
   multiPrime[version + 2] = 1;
