@@ -15,9 +15,9 @@
 namespace kv::platform {
 namespace {
 
-// An entry: bit 31 set once known; bits 24-25 the count (bytes or units,
-// 0 for none); the value in bits 0-15 (one unit, or bytes high then low)
-// and, for a second unit, bits 32-47.
+// An entry: bit 31 set once known; bits 24-25 the count of UTF-16 units or
+// code-page bytes (0: no such character); the first in bits 0-15, the
+// second in bits 32-47.
 constexpr uint64_t kKnown = 1ull << 31;
 
 uint64_t Pack(int count, uint16_t first, uint16_t second) {
@@ -81,14 +81,13 @@ CodePageTable* CodePageTable::For(UINT codePage) {
   // with iconv. So does 949: glibc's converter reads some invalid pairs
   // (0xA2E8) differently depending on the bytes after them, which no
   // per-character table can follow.
-  if (codePage == CP_UTF8 || codePage == CP_UTF7 || codePage == 949 || IconvCodePageName(codePage).empty()) {
-    return nullptr;
-  }
+  if (codePage == CP_UTF8 || codePage == CP_UTF7 || codePage == 949) return nullptr;
   Registry& registry = TheRegistry();
   if (g_registryGone) return nullptr;
   std::lock_guard<std::mutex> guard(registry.lock);
   for (const auto& t : registry.tables)
     if (t->codePage_ == codePage) return t.get();
+  if (IconvCodePageName(codePage).empty()) return nullptr;
   std::unique_ptr<CodePageTable> table(new CodePageTable(codePage));
   // Without iconv's converter the caller's iconv path reports the failure.
   if (table->tables_->toNarrow == reinterpret_cast<iconv_t>(-1) ||
@@ -111,76 +110,66 @@ CodePageTable::~CodePageTable() {
   delete tables_;
 }
 
-int CodePageTable::Narrow(char16_t unit, char out[2]) {
-  uint64_t e = tables_->narrow[unit].load(std::memory_order_acquire);
-  if (!(e & kKnown)) {
-    std::lock_guard<std::mutex> guard(tables_->fillLock);
-    char16_t in[1] = {unit};
-    char bytes[8];
-    char* inPtr = reinterpret_cast<char*>(in);
-    size_t inLeft = sizeof in;
-    char* outPtr = bytes;
-    size_t outLeft = sizeof bytes;
-    iconv(tables_->toNarrow, nullptr, nullptr, nullptr, nullptr);
-    size_t rc = iconv(tables_->toNarrow, &inPtr, &inLeft, &outPtr, &outLeft);
-    size_t n = static_cast<size_t>(outPtr - bytes);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0 || n == 0 || n > 2) {
-      e = Pack(0, 0, 0);
-    } else if (n == 1) {
-      e = Pack(1, static_cast<BYTE>(bytes[0]), 0);
-    } else {
-      e = Pack(2, static_cast<uint16_t>(static_cast<BYTE>(bytes[0]) << 8 | static_cast<BYTE>(bytes[1])), 0);
-    }
-    tables_->narrow[unit].store(e, std::memory_order_release);
-  }
-  const int count = CountOf(e);
-  if (count == 1) {
-    out[0] = static_cast<char>(e & 0xFF);
-  } else if (count == 2) {
-    out[0] = static_cast<char>((e >> 8) & 0xFF);
-    out[1] = static_cast<char>(e & 0xFF);
-  }
-  return count;
-}
-
 namespace {
 
-// iconv's reading of exactly `size` bytes as one character: its units, or
-// none when the bytes are not one whole valid character.
-uint64_t DecodeExactly(iconv_t cd, const BYTE* bytes, size_t size) {
-  char in[2] = {static_cast<char>(bytes[0]), size > 1 ? static_cast<char>(bytes[1]) : '\0'};
-  char16_t units[4];
+// iconv's conversion of exactly `size` input bytes as one character into
+// at most two output units of `unitSize` bytes: the entry with its units (or
+// bytes), or the entry with none when the input is not one whole character
+// iconv can convert.
+uint64_t ConvertExactly(iconv_t cd, const char* input, size_t size, size_t unitSize) {
+  char in[2] = {input[0], size > 1 ? input[1] : '\0'};
+  char out[8];
   char* inPtr = in;
   size_t inLeft = size;
-  char* outPtr = reinterpret_cast<char*>(units);
-  size_t outLeft = sizeof units;
+  char* outPtr = out;
+  size_t outLeft = sizeof out;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  const size_t n = static_cast<size_t>(reinterpret_cast<char16_t*>(outPtr) - units);
-  // A pair must be one character: a first byte that stands alone is read
-  // alone by the caller before it tries the pair.
+  const size_t n = static_cast<size_t>(outPtr - out) / unitSize;
   if (rc == static_cast<size_t>(-1) || inLeft != 0 || n == 0 || n > 2) return Pack(0, 0, 0);
-  return Pack(static_cast<int>(n), units[0], n == 2 ? units[1] : 0);
+  uint16_t units[2] = {0, 0};
+  for (size_t i = 0; i < n; ++i) {
+    const auto* u = reinterpret_cast<const BYTE*>(out) + i * unitSize;
+    units[i] = unitSize == 2 ? static_cast<uint16_t>(u[0] | u[1] << 8) : u[0];  // UTF-16LE, or bytes
+  }
+  return Pack(static_cast<int>(n), units[0], units[1]);
+}
+
+// The entry in `slot`, filled by `fill` under `lock` the first time.
+template <typename Fill>
+uint64_t Entry(std::atomic<uint64_t>& slot, std::mutex& lock, Fill fill) {
+  uint64_t e = slot.load(std::memory_order_acquire);
+  if (!(e & kKnown)) {
+    std::lock_guard<std::mutex> guard(lock);
+    e = fill();
+    slot.store(e, std::memory_order_release);
+  }
+  return e;
 }
 
 }  // namespace
 
+int CodePageTable::Narrow(char16_t unit, char out[2]) {
+  const uint64_t e = Entry(tables_->narrow[unit], tables_->fillLock, [&] {
+    const char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return ConvertExactly(tables_->toNarrow, in, 2, 1);
+  });
+  const int count = CountOf(e);
+  out[0] = static_cast<char>(e & 0xFF);
+  if (count == 2) out[1] = static_cast<char>((e >> 32) & 0xFF);
+  return count;
+}
+
 int CodePageTable::Widen(const BYTE* in, size_t left, char16_t units[2], int* count) {
-  uint64_t e = tables_->single[in[0]].load(std::memory_order_acquire);
-  if (!(e & kKnown)) {
-    std::lock_guard<std::mutex> guard(tables_->fillLock);
-    e = DecodeExactly(tables_->toWide, in, 1);
-    tables_->single[in[0]].store(e, std::memory_order_release);
-  }
+  const char* bytes = reinterpret_cast<const char*>(in);
+  uint64_t e = Entry(tables_->single[in[0]], tables_->fillLock,
+                     [&] { return ConvertExactly(tables_->toWide, bytes, 1, 2); });
   int taken = 1;
+  // A pair must be one character: a first byte that stands alone is read
+  // alone, before the pair is tried.
   if (CountOf(e) == 0 && IsDBCSLeadByteEx(codePage_, in[0]) && left >= 2) {
-    const unsigned index = static_cast<unsigned>(in[0]) << 8 | in[1];
-    e = tables_->pair[index].load(std::memory_order_acquire);
-    if (!(e & kKnown)) {
-      std::lock_guard<std::mutex> guard(tables_->fillLock);
-      e = DecodeExactly(tables_->toWide, in, 2);
-      tables_->pair[index].store(e, std::memory_order_release);
-    }
+    e = Entry(tables_->pair[static_cast<unsigned>(in[0]) << 8 | in[1]], tables_->fillLock,
+              [&] { return ConvertExactly(tables_->toWide, bytes, 2, 2); });
     taken = CountOf(e) ? 2 : 1;
   }
   *count = CountOf(e);
