@@ -120,6 +120,78 @@ extern "C" int WINAPI lstrlenW(LPCWSTR s) {
 
 extern "C" int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
 
+namespace {
+
+// The two ways a text is converted: the code page's table or iconv. Each
+// appends to `out`; a character that cannot be read or written becomes
+// `replacement` (one per failing byte, or per failing UTF-16 unit), unless
+// `strict`, when the conversion stops and answers false.
+
+bool WidenByTable(CodePageTable& table, const BYTE* in, size_t size, bool strict, char16_t replacement,
+                  std::u16string* out) {
+  // A character is one or two units: room for two more is kept ahead.
+  out->resize(size + 2);
+  size_t n = 0;
+  for (size_t at = 0; at < size;) {
+    if (n + 2 > out->size()) out->resize(out->size() * 2);
+    int count = 0;
+    at += static_cast<size_t>(table.Widen(in + at, size - at, &(*out)[n], &count));
+    if (count == 0) {
+      if (strict) return false;
+      (*out)[n] = replacement;
+      count = 1;
+    }
+    n += static_cast<size_t>(count);
+  }
+  out->resize(n);
+  return true;
+}
+
+void NarrowByTable(CodePageTable& table, const WCHAR* src, size_t units, const std::string& replacement,
+                   std::string* out, bool* usedReplacement) {
+  // Two bytes a unit at most, but the replacement may be longer.
+  out->resize(units * 2 + replacement.size());
+  size_t n = 0;
+  for (size_t i = 0; i < units; ++i) {
+    if (n + 2 + replacement.size() > out->size()) out->resize(out->size() * 2);
+    const int count = table.Narrow(src[i], &(*out)[n]);
+    if (count == 0) {
+      std::memcpy(&(*out)[n], replacement.data(), replacement.size());
+      n += replacement.size();
+      *usedReplacement = true;
+    } else {
+      n += static_cast<size_t>(count);
+    }
+  }
+  out->resize(n);
+}
+
+// iconv over the whole text; after a failure it starts again one input unit
+// (`step` bytes) further on.
+template <typename Unit, typename Replace>
+bool ConvertByIconv(iconv_t cd, const char* input, size_t size, size_t step, bool strict, Replace replace,
+                    std::basic_string<Unit>* out) {
+  char* in = const_cast<char*>(input);
+  size_t inLeft = size;
+  Unit chunk[256];
+  while (inLeft > 0) {
+    char* outPtr = reinterpret_cast<char*>(chunk);
+    size_t outLeft = sizeof chunk;
+    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out->append(chunk, reinterpret_cast<Unit*>(outPtr) - chunk);
+    if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    if (strict) return false;
+    replace(out);
+    size_t skip = inLeft >= step ? step : inLeft;
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  return true;
+}
+
+}  // namespace
+
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR src, int cbSrc, LPWSTR dst,
                                           int cchDst) {
   if (!src || cbSrc == 0 || cbSrc < -1 || cchDst < 0 || (!dst && cchDst != 0) ||
@@ -132,54 +204,27 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
-  size_t inLeft = cbSrc == -1 ? std::strlen(src) + 1 : static_cast<size_t>(cbSrc);
-  std::vector<char16_t> out;
+  const size_t size = cbSrc == -1 ? std::strlen(src) + 1 : static_cast<size_t>(cbSrc);
+  const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
+  // An invalid or incomplete sequence: one replacement for its first byte.
   const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
+  bool converted;
+  std::u16string out;
   if (CodePageTable* table = CodePageTable::For(cp)) {
-    // A character is one or two units: room for two more is kept ahead.
-    out.resize(inLeft + 2);
-    size_t n = 0;
-    const auto* in = reinterpret_cast<const BYTE*>(src);
-    for (size_t at = 0; at < inLeft;) {
-      if (n + 2 > out.size()) out.resize(out.size() * 2);
-      int count = 0;
-      at += static_cast<size_t>(table->Widen(in + at, inLeft - at, &out[n], &count));
-      if (count == 0) {
-        if (dwFlags & MB_ERR_INVALID_CHARS) {
-          SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-          return 0;
-        }
-        out[n] = replacement;
-        count = 1;
-      }
-      n += static_cast<size_t>(count);
-    }
-    return CopyOut(out.data(), n, dst, cchDst);
-  }
-  iconv_t cd = Open(cp, true);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  out.reserve(inLeft + 1);
-  char* in = const_cast<char*>(src);
-  char16_t chunk[256];
-  while (inLeft > 0) {
-    char* outPtr = reinterpret_cast<char*>(chunk);
-    size_t outLeft = sizeof chunk;
-    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.insert(out.end(), chunk, reinterpret_cast<char16_t*>(outPtr));
-    if (rc != static_cast<size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    // An invalid or incomplete sequence: one replacement for its first byte.
-    if (dwFlags & MB_ERR_INVALID_CHARS) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    converted = WidenByTable(*table, reinterpret_cast<const BYTE*>(src), size, strict, replacement, &out);
+  } else {
+    iconv_t cd = Open(cp, true);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
-    out.push_back(replacement);
-    ++in;
-    --inLeft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    out.reserve(size + 1);
+    converted = ConvertByIconv<char16_t>(cd, src, size, 1, strict,
+                                         [&](std::u16string* text) { text->push_back(replacement); }, &out);
+  }
+  if (!converted) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
   }
   return CopyOut(out.data(), out.size(), dst, cchDst);
 }
@@ -197,59 +242,31 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     return 0;
   }
   size_t units = cchSrc == -1 ? static_cast<size_t>(lstrlenW(src)) + 1 : static_cast<size_t>(cchSrc);
-  std::string out;
   std::string defaultChar = cp == CP_UTF8 ? "\xEF\xBF\xBD" : (lpDefaultChar ? std::string(lpDefaultChar) : "?");
   if (defaultChar.empty()) defaultChar = "?";
+  // A character the code page lacks, or a lone surrogate: the default
+  // character stands for that one code unit.
   bool usedDefault = false;
+  std::string out;
   if (CodePageTable* table = CodePageTable::For(cp)) {
-    // A character the code page lacks, or a lone surrogate: the default
-    // character stands for that one code unit.
-    // Two bytes a unit at most, but a default character may be longer.
-    out.resize(units * 2 + defaultChar.size());
-    size_t n = 0;
-    for (size_t i = 0; i < units; ++i) {
-      if (n + 2 + defaultChar.size() > out.size()) out.resize(out.size() * 2);
-      const int count = table->Narrow(src[i], &out[n]);
-      if (count == 0) {
-        std::memcpy(&out[n], defaultChar.data(), defaultChar.size());
-        n += defaultChar.size();
-        usedDefault = true;
-      } else {
-        n += static_cast<size_t>(count);
-      }
+    NarrowByTable(*table, src, units, defaultChar, &out, &usedDefault);
+  } else {
+    iconv_t cd = Open(cp, false);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
     }
-    out.resize(n);
-    if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-    return CopyOut(out.data(), out.size(), dst, cbDst);
-  }
-  iconv_t cd = Open(cp, false);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  size_t inLeft = units * sizeof(char16_t);
-  char* in = reinterpret_cast<char*>(const_cast<WCHAR*>(src));
-  out.reserve(units * 2);
-  char chunk[512];
-  while (inLeft > 0) {
-    char* outPtr = chunk;
-    size_t outLeft = sizeof chunk;
-    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(chunk, static_cast<size_t>(outPtr - chunk));
-    if (rc != static_cast<size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    // A character the code page lacks, or a lone surrogate: the default
-    // character stands for that one code unit.
-    if ((dwFlags & WC_ERR_INVALID_CHARS) && cp == CP_UTF8) {
+    out.reserve(units * 2);
+    const bool strict = (dwFlags & WC_ERR_INVALID_CHARS) && cp == CP_UTF8;
+    auto replace = [&](std::string* text) {
+      *text += defaultChar;
+      usedDefault = true;
+    };
+    if (!ConvertByIconv<char>(cd, reinterpret_cast<const char*>(src), units * sizeof(char16_t), sizeof(char16_t),
+                              strict, replace, &out)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }
-    out += defaultChar;
-    usedDefault = true;
-    size_t skip = inLeft >= sizeof(char16_t) ? sizeof(char16_t) : inLeft;
-    in += skip;
-    inLeft -= skip;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
   return CopyOut(out.data(), out.size(), dst, cbDst);
