@@ -157,18 +157,10 @@ bool EncodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& alg, bool nullWhenEmpty, 
   return true;
 }
 
-// BIT STRING with no unused bits.
-void AddBits(der::Builder* out, const BYTE* bytes, size_t size, BYTE unusedBits = 0) {
-  out->Open(der::kBitString);
-  out->AddEncoded(&unusedBits, 1);
-  out->AddEncoded(bytes, size);
-  out->Close();
-}
-
 bool EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, der::Builder* out, DWORD* error) {
   out->Open(der::kSequence);
   if (!EncodeAlgorithm(info.Algorithm, false, out, error)) return false;
-  AddBits(out, info.PublicKey.pbData, info.PublicKey.cbData, static_cast<BYTE>(info.PublicKey.cUnusedBits & 7));
+  out->AddBitString(info.PublicKey.pbData, info.PublicKey.cbData, static_cast<BYTE>(info.PublicKey.cUnusedBits));
   out->Close();
   return true;
 }
@@ -233,7 +225,7 @@ bool EncodeSignedContent(const CERT_SIGNED_CONTENT_INFO& info, der::Builder* out
   if (!EncodeAlgorithm(info.SignatureAlgorithm, true, out, error)) return false;
   Bytes bigEndian(info.Signature.pbData, info.Signature.pbData + info.Signature.cbData);
   std::reverse(bigEndian.begin(), bigEndian.end());
-  AddBits(out, bigEndian.data(), bigEndian.size(), static_cast<BYTE>(info.Signature.cUnusedBits & 7));
+  out->AddBitString(bigEndian.data(), bigEndian.size(), static_cast<BYTE>(info.Signature.cUnusedBits));
   out->Close();
   return true;
 }
@@ -577,9 +569,6 @@ extern "C" BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HA
   DWORD error = 0;
   const auto& info = *static_cast<const CERT_REQUEST_INFO*>(pvStructInfo);
   if (!Encode([&](der::Builder* b) { return EncodeRequestInfo(info, b, &error); }, &tbs, &error)) return Fail(error);
-  // The algorithm is checked before anything is signed.
-  der::Builder probe;
-  if (!EncodeAlgorithm(*pSignatureAlgorithm, true, &probe, &error)) return Fail(error);
   Bytes signature;
   if (!SignToBeSigned(hCryptProvOrNCryptKey, dwKeySpec, tbs.data(), static_cast<DWORD>(tbs.size()),
                       *pSignatureAlgorithm, pbEncoded != nullptr, &signature)) {

@@ -107,6 +107,13 @@ void Builder::AddUnsignedInteger(const BYTE* bigEndian, size_t size) {
   Close();
 }
 
+void Builder::AddBitString(const BYTE* bytes, size_t size, BYTE unusedBits) {
+  Open(kBitString);
+  out_.push_back(static_cast<BYTE>(unusedBits & 7));
+  AddEncoded(bytes, size);
+  Close();
+}
+
 void Builder::AddSmallInteger(DWORD value) {
   const BYTE be[4] = {static_cast<BYTE>(value >> 24), static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 8),
                       static_cast<BYTE>(value)};

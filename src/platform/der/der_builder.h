@@ -47,6 +47,8 @@ class Builder {
   // top bit is set, leading zeros dropped).
   void AddUnsignedInteger(const BYTE* bigEndian, size_t size);
   void AddSmallInteger(DWORD value);
+  // BIT STRING of whole bytes, `unusedBits` (0-7) of the last one unused.
+  void AddBitString(const BYTE* bytes, size_t size, BYTE unusedBits = 0);
   void AddNull() { Add(kNull, nullptr, 0); }
 
   // The encoding, when every element was closed and nothing failed. The
