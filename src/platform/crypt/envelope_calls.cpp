@@ -78,29 +78,6 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
-// The parts of an encoded certificate an envelope names or uses, read in
-// place, each a whole element: issuer Name, serialNumber INTEGER and
-// SubjectPublicKeyInfo.
-struct CertFields {
-  der::Span issuer;
-  der::Span serial;
-  der::Span publicKeyInfo;
-};
-
-bool ReadCertFields(const BYTE* cert, size_t size, CertFields* out) {
-  der::Span in(cert, size), certSeq, tbs, content;
-  if (!in.Read(der::kSequence, &certSeq) || !certSeq.Read(der::kSequence, &tbs)) return false;
-  if (tbs.PeekTag() == der::kContext0 && !tbs.ReadAny(nullptr, nullptr)) return false;  // version
-  return tbs.Read(der::kInteger, &content, &out->serial) && tbs.Read(der::kSequence, &content) &&  // signature
-         tbs.Read(der::kSequence, &content, &out->issuer) && tbs.Read(der::kSequence, &content) &&  // validity
-         tbs.Read(der::kSequence, &content) &&                                                      // subject
-         tbs.Read(der::kSequence, &content, &out->publicKeyInfo);
-}
-
-bool SameBytes(der::Span a, const Bytes& b) {
-  return a.size() == b.size() && (b.empty() || std::memcmp(a.data(), b.data(), b.size()) == 0);
-}
-
 BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
                    DWORD plainLen, Bytes* message) {
   const ContentAlg* alg = para.ContentEncryptionAlgorithm.pszObjId
@@ -126,11 +103,10 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   b.Open(der::kSet);
   for (DWORD i = 0; i < count; ++i) {
     PCCERT_CONTEXT cert = certs[i];
-    if (!cert || !cert->pbCertEncoded) return Fail(static_cast<DWORD>(E_INVALIDARG));
-    CertFields fields;
-    if (!ReadCertFields(cert->pbCertEncoded, cert->cbCertEncoded, &fields)) return Fail(CRYPT_E_ASN1_BADTAG);
+    if (!cert || !cert->pCertInfo) return Fail(static_cast<DWORD>(E_INVALIDARG));
+    const CERT_INFO& info = *cert->pCertInfo;
     DWORD keyError = 0;
-    PkeyPtr pub = RsaFromPublicKeyInfo(fields.publicKeyInfo, &keyError);
+    PkeyPtr pub = RsaFromPublicKeyInfo(info.SubjectPublicKeyInfo, &keyError);
     if (!pub) return Fail(NTE_BAD_ALGID);
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub.get(), nullptr));
     Bytes wrapped(static_cast<size_t>(EVP_PKEY_get_size(pub.get())));
@@ -143,9 +119,11 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     // rsaEncryption with NULL parameters, encryptedKey }
     b.Open(der::kSequence);
     b.AddSmallInteger(0);
-    b.Open(der::kSequence);  // IssuerAndSerialNumber, exactly as the certificate encodes them
-    b.AddEncoded(fields.issuer.data(), fields.issuer.size());
-    b.AddEncoded(fields.serial.data(), fields.serial.size());
+    b.Open(der::kSequence);  // IssuerAndSerialNumber, from the certificate's own fields
+    b.AddEncoded(info.Issuer.pbData, info.Issuer.cbData);
+    Bytes serial(info.SerialNumber.pbData, info.SerialNumber.pbData + info.SerialNumber.cbData);
+    std::reverse(serial.begin(), serial.end());  // kept least significant byte first
+    b.Add(der::kInteger, serial);
     b.Close();
     b.Open(der::kSequence);
     b.AddOid(kRsaEncryption);
@@ -154,7 +132,7 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     b.Add(der::kOctetString, wrapped.data(), wrappedLen);
     b.Close();
   }
-  b.Close();
+  b.Close();  // recipientInfos
   Bytes encrypted;
   if (!RunCipher(alg->cipher(), key, iv, true, plain, plainLen, &encrypted)) return Fail(NTE_FAIL);
   OPENSSL_cleanse(key.data(), key.size());
@@ -167,38 +145,37 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   b.Add(der::kOctetString, iv);
   b.Close();
   b.Add(0x80, encrypted);
-  b.Close();
-  b.Close();
-  b.Close();
-  b.Close();
+  b.Close();  // EncryptedContentInfo
+  b.Close();  // EnvelopedData
+  b.Close();  // [0]
+  b.Close();  // ContentInfo
   if (!b.Finish(message)) return Fail(NTE_FAIL);
   return TRUE;
 }
 
-// The first certificate in the stores whose issuer and serial number are
-// encoded as the recipient's are (Windows compares the encodings).
+// The first certificate in the stores with the recipient's issuer and serial
+// number, looked up as Windows does (CERT_FIND_SUBJECT_CERT).
 PCCERT_CONTEXT FindRecipient(const CRYPT_DECRYPT_MESSAGE_PARA& para, const PKCS7_ISSUER_AND_SERIAL* id) {
   unsigned char* issuerDer = nullptr;
   unsigned char* serialDer = nullptr;
   const int issuerLen = i2d_X509_NAME(id->issuer, &issuerDer);
   const int serialLen = i2d_ASN1_INTEGER(id->serial, &serialDer);
-  Bytes issuer, serial;
-  if (issuerLen > 0) issuer.assign(issuerDer, issuerDer + issuerLen);
-  if (serialLen > 0) serial.assign(serialDer, serialDer + serialLen);
-  OPENSSL_free(issuerDer);
-  OPENSSL_free(serialDer);
-  if (issuer.empty() || serial.empty()) return nullptr;
-  for (DWORD s = 0; s < para.cCertStore; ++s) {
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(para.rghCertStore[s], cert)) != nullptr) {
-      CertFields fields;
-      if (ReadCertFields(cert->pbCertEncoded, cert->cbCertEncoded, &fields) && SameBytes(fields.issuer, issuer) &&
-          SameBytes(fields.serial, serial)) {
-        return cert;
-      }
+  der::Span encodedSerial(serialDer, serialLen > 0 ? static_cast<size_t>(serialLen) : 0), serialContent;
+  PCCERT_CONTEXT found = nullptr;
+  if (issuerLen > 0 && encodedSerial.Read(der::kInteger, &serialContent)) {
+    Bytes serial = serialContent.ToVector();
+    std::reverse(serial.begin(), serial.end());  // CERT_INFO keeps it least significant byte first
+    CERT_INFO wanted{};
+    wanted.Issuer = {static_cast<DWORD>(issuerLen), issuerDer};
+    wanted.SerialNumber = {static_cast<DWORD>(serial.size()), serial.data()};
+    for (DWORD s = 0; !found && s < para.cCertStore; ++s) {
+      found = CertFindCertificateInStore(para.rghCertStore[s], X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted,
+                                         nullptr);
     }
   }
-  return nullptr;
+  OPENSSL_free(issuerDer);
+  OPENSSL_free(serialDer);
+  return found;
 }
 
 // Unwraps the content key with the recipient's exchange key, through the

@@ -7,7 +7,6 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
-#include <string>
 
 namespace kv::platform::crypt {
 namespace {
@@ -120,24 +119,13 @@ bool RsaPublicKeyToBlob(der::Span in, std::vector<BYTE>* blob, DWORD* error) {
   return true;
 }
 
-PkeyPtr RsaFromPublicKeyInfo(der::Span publicKeyInfo, DWORD* error) {
-  // SubjectPublicKeyInfo { AlgorithmIdentifier { algorithm, parameters },
-  // subjectPublicKey BIT STRING }
-  der::Span info, algorithm, oid, bits;
-  std::string oidText;
-  if (!publicKeyInfo.Read(der::kSequence, &info) || !info.Read(der::kSequence, &algorithm) ||
-      !algorithm.Read(der::kOid, &oid) || !info.Read(der::kBitString, &bits) || bits.empty() ||
-      !der::OidToText(oid, &oidText)) {
-    *error = static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
-    return nullptr;
-  }
-  if (oidText != kRsaEncryptionOid) {
+PkeyPtr RsaFromPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, DWORD* error) {
+  if (!info.Algorithm.pszObjId || std::strcmp(info.Algorithm.pszObjId, kRsaEncryptionOid) != 0) {
     *error = static_cast<DWORD>(NTE_BAD_ALGID);
     return nullptr;
   }
   std::vector<BYTE> blob;
-  // The key follows the BIT STRING's unused-bits count.
-  if (!RsaPublicKeyToBlob(der::Span(bits.data() + 1, bits.size() - 1), &blob, error)) return nullptr;
+  if (!RsaPublicKeyToBlob(der::Span(info.PublicKey.pbData, info.PublicKey.cbData), &blob, error)) return nullptr;
   ALG_ID algId = 0;
   bool isPrivate = false;
   return RsaFromBlob(blob.data(), blob.size(), &algId, &isPrivate, error);

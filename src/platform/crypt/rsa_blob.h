@@ -30,11 +30,11 @@ PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivat
 // CryptDecodeObject error (CRYPT_E_ASN1_*) when it is not one.
 bool RsaPublicKeyToBlob(der::Span rsaPublicKey, std::vector<BYTE>* blob, DWORD* error);
 
-// The RSA key of a SubjectPublicKeyInfo's DER, read in place (OpenSSL's
-// certificate parser would run its key decoders, which cost more than most
-// calls that need the key); null with NTE_BAD_ALGID for another algorithm,
-// or the decoding error.
-PkeyPtr RsaFromPublicKeyInfo(der::Span publicKeyInfo, DWORD* error);
+// The RSA key of a certificate's public-key information (without OpenSSL's
+// certificate parser, whose key decoders cost more than most calls that need
+// the key); null with NTE_BAD_ALGID for another algorithm, or the decoding
+// error.
+PkeyPtr RsaFromPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, DWORD* error);
 
 // The key of a two-prime RSAPrivateKey's DER (what i2d_PrivateKey writes for
 // RSA), built without OpenSSL's decoders; null when the DER is not one.
