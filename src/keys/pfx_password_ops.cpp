@@ -90,7 +90,9 @@ void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
   if (cache.ReadInt(kSignerMediaKey) != kv::sign::kSourcePfx) return;
   std::string cached =
       kv::sign::JoinPfxPath(cache.ReadString(kSignerCertFilePathKey), cache.ReadString(kSignerCertFileNameKey));
-  if (kv::EqualsNoCase(cached, kv::sign::JoinPfxPath(change.folder, change.fileName))) cache.WriteString(kSignerCertPasswdKey, change.newPassword);
+  if (kv::EqualsNoCase(cached, kv::sign::JoinPfxPath(change.folder, change.fileName))) {
+    cache.WriteString(kSignerCertPasswdKey, change.newPassword);
+  }
 }
 
 }  // namespace
