@@ -12,6 +12,14 @@ JOBS=${JOBS:-$(nproc)}
 
 log() { printf '\n== %s\n' "$*"; }
 
+# A compiler cache, where installed, keyed on paths relative to the checkout,
+# so rebuilds and other checkouts of the same sources reuse object files.
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # install_deps COMMAND: the packages of tools/setup/apt-packages.txt that
 # COMMAND needs ("demo" packages are needed by every command).
 install_deps() {
@@ -36,7 +44,7 @@ install_deps() {
 build() {
   local name=$1; shift
   local dir="$ROOT/build/$name"
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja "${LAUNCHER[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
 
@@ -50,7 +58,7 @@ cross_build() {
   local arch=$1
   local tc="$ROOT/cmake/mingw-$arch.cmake"
   log "Windows cross-build ($arch)"
-  cmake -S "$ROOT" -B "$ROOT/build/mingw-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+  cmake -S "$ROOT" -B "$ROOT/build/mingw-$arch" -G Ninja "${LAUNCHER[@]}" -DCMAKE_TOOLCHAIN_FILE="$tc" \
     -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
   cmake --build "$ROOT/build/mingw-$arch" -j "$JOBS"
   check_dll_exports "$arch" "$ROOT/build/mingw-$arch"
