@@ -16,6 +16,7 @@
 
 #include "database/user_database.h"
 #include "reliability/bounded_child.h"
+#include "keys/pfx_test_support.h"
 #include "sign/sign_test_support.h"
 
 namespace {
@@ -153,6 +154,45 @@ TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
   const std::string expected = std::to_string(ERROR_DISK_FULL) + " " + std::to_string(ERR_PKCS12_PASSWORD) + "/" +
                                std::to_string(ERROR_DISK_FULL) + " " + std::to_string(ERROR_WRITE_PROTECT);
   EXPECT_EQ(expected, outcome);
+}
+
+// With the right password, an import or a password change whose keys cannot
+// be stored says so, with the storage's error, instead of blaming the password.
+TEST_F(StorageFailures, PfxOperationsReportStorageNotThePassword) {
+  WritePfx("f.pfx", *signer_, {root_.get()});
+  std::string outcome = OnSmallFileSystem([&](const std::string& mountPoint) {
+    std::string home = mountPoint + "/home";
+    setenv("KORVESSA_HOME", home.c_str(), 1);
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Kv", &key) != ERROR_SUCCESS) return std::string("setup");
+    RegCloseKey(key);
+    auto both = [&]() {
+      LONG imported = engine_.ImportPfxToIE(Utf8Bstr(folder_.path()), Utf8Bstr("f.pfx"), Utf8Bstr("1234"), 1, 0);
+      std::string out = std::to_string(imported) + "/" + std::to_string(engine_.PlatformError());
+      LONG changed = engine_.ChangePfxPasswd(Utf8Bstr(folder_.path()), Utf8Bstr("f.pfx"), Utf8Bstr("1234"),
+                                             Utf8Bstr("new"), 0);
+      return out + " " + std::to_string(changed) + "/" + std::to_string(engine_.PlatformError());
+    };
+    int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    while (write(fd, block.data(), 1) > 0) {
+    }
+    close(fd);
+    std::string out = both();
+    unlink((mountPoint + "/filler").c_str());
+    setenv("KORVESSA_HOME", (home_.path() + "/away").c_str(), 1);
+    kv::platform::UserDatabase::Instance().Connection();
+    if (mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return out + " skip";
+    setenv("KORVESSA_HOME", home.c_str(), 1);
+    return out + " " + both();
+  });
+  if (outcome == "skip") GTEST_SKIP() << "no private file system can be mounted here";
+  const std::string full = std::to_string(ERR_CSP_ACQUIRE) + "/" + std::to_string(ERROR_DISK_FULL);
+  const std::string readOnly = std::to_string(ERR_CSP_ACQUIRE) + "/" + std::to_string(ERROR_WRITE_PROTECT);
+  EXPECT_EQ(full + " " + full + " " + readOnly + " " + readOnly, outcome);
+  EXPECT_TRUE(kv::test::OpenPfxWithOpenSsl(folder_.path() + "/f.pfx", "1234").opened);
 }
 
 }  // namespace
