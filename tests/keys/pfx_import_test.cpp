@@ -2,6 +2,7 @@
 // default export name setters, with their dialogs and failure codes.
 #include <gtest/gtest.h>
 
+#include "engine/text.h"
 #include "keys/pfx_test_support.h"
 
 namespace kv::test {
@@ -33,6 +34,19 @@ TEST_F(PfxImportTest, PasswordRangeAndDefaultName) {
   EXPECT_EQ(0, engine_.Code());
   EXPECT_EQ(5u, engine_.PlatformError());  // the name setter leaves the platform number
   EXPECT_EQ("MyCert", engine_.m_defaultPfxPrefix);
+
+  // A prefix is a file name: whatever would lead out of the export folder goes.
+  const struct {
+    const char* given;
+    const char* kept;
+  } prefixes[] = {{"../x", "x"}, {"..\\..\\Startup\\run.pfx", "run.pfx"}, {"C:x", "x"},
+                  {"/etc/cron.d/job", "job"}, {"sub/dir\\name", "name"}, {"../", ""}, {"my.cert", "my.cert"},
+                  // Big5 0xB3 0x5C: the second byte is not a separator.
+                  {"許功蓋", "許功蓋"}};
+  for (const auto& prefix : prefixes) {
+    EXPECT_EQ(0, engine_.SetDefaultPfxFileName(Utf8Bstr(prefix.given)));
+    EXPECT_EQ(kv::TakeNarrow(Utf8Bstr(prefix.kept)), engine_.m_defaultPfxPrefix) << prefix.given;
+  }
 }
 
 TEST_F(PfxImportTest, ImportShowsTheKeyBearingCertificateAndSetsThePaths) {
