@@ -128,16 +128,19 @@ BOOL AddToStoreCommon(Store* store, const std::vector<uint8_t>& encoded, Propert
     HRESULT hr = 0;
     if (!AddToStore(store->location, store->name, encoded, props, disposition, &id, &hr)) return Fail(hr);
     ResyncStore(store);
-    for (CertObject* entry : store->entries) {
-      if (entry->rowId != id) continue;
-      // A key context set on the added context stays with this process's copy.
-      if (out) {
-        AddRef(entry);
-        *out = &entry->ctx;
-      }
-      return TRUE;
+    CertObject* added = nullptr;
+    for (CertObject* entry : store->entries)
+      if (entry->rowId == id) added = entry;
+    // The add has committed; another process may have replaced the copy
+    // since (the same certificate added again): its copy stands for ours.
+    if (!added) added = FindExisting(store, encoded);
+    if (!added && out) return Fail(CRYPT_E_NOT_FOUND);
+    // A key context set on the added context stays with this process's copy.
+    if (out) {
+      AddRef(added);
+      *out = &added->ctx;
     }
-    return Fail(CRYPT_E_NOT_FOUND);
+    return TRUE;
   }
   CertObject* existing = disposition == CERT_STORE_ADD_ALWAYS ? nullptr : FindExisting(store, encoded);
   if (existing) {
