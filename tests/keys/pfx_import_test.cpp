@@ -124,6 +124,36 @@ TEST_F(PfxImportTest, KeyUsageAndKeyRules) {
   EXPECT_EQ(ERR_NO_PRIVATE_KEY, Query("certs.pfx"));
 }
 
+TEST_F(PfxImportTest, KeyOfACertificateLeftOutIsNotKept) {
+  CertSpec spec;
+  spec.subject = SimpleName("Encrypt Only");
+  spec.keyUsage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+  CertPtr encrypt = IssueCert(spec, root_.get());
+  // A file with two key-bearing certificates, made from the personal store.
+  AddToMyWithKey(*encrypt, true);
+  AddToMyWithKey(*signer_, true);
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(my, context)) != nullptr)
+    ASSERT_TRUE(CertAddCertificateContextToStore(memory, context, CERT_STORE_ADD_ALWAYS, nullptr));
+  CRYPT_DATA_BLOB blob = {0, nullptr};
+  ASSERT_TRUE(PFXExportCertStore(memory, &blob, reinterpret_cast<LPCWSTR>(u"1234"), EXPORT_PRIVATE_KEYS));
+  std::string both(blob.cbData, '\0');
+  blob.pbData = reinterpret_cast<BYTE*>(&both[0]);
+  ASSERT_TRUE(PFXExportCertStore(memory, &blob, reinterpret_cast<LPCWSTR>(u"1234"), EXPORT_PRIVATE_KEYS));
+  CertCloseStore(memory, 0);
+  while ((context = CertEnumCertificatesInStore(my, nullptr)) != nullptr)
+    ASSERT_TRUE(CertDeleteCertificateFromStore(context));
+  CertCloseStore(my, 0);
+  folder_.File("both.pfx", both);
+
+  int containers = CountKeyContainers();
+  ASSERT_EQ(0, Import("both.pfx", "1234", 1, CERT_DIGITAL_SIGNATURE_KEY_USAGE));
+  EXPECT_EQ(1, CountMy());
+  EXPECT_EQ(containers + 1, CountKeyContainers()) << "the encryption certificate's key was kept for nothing";
+}
+
 TEST_F(PfxImportTest, LoaderFailures) {
   WritePfx("user.pfx", *signer_, {});
   folder_.File("text.pfx", "not a pfx");

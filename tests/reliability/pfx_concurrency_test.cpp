@@ -53,9 +53,10 @@ TEST(PfxRaceWorker, Run) {
   int64_t start = std::strtoll(parts.back().c_str(), nullptr, 10);
   while (NowMs() < start) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   CCapiEngine engine;
-  LONG r = parts[0] == "import"  ? engine.ImportPfxToIE(Utf8Bstr(parts[1]), Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 1, 0)
-           : parts[0] == "query" ? engine.QueryPfxInfo(Utf8Bstr(parts[1]), Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 1, 0)
-                                 : engine.ChangePfxPasswd(Utf8Bstr(parts[1]), Utf8Bstr("user.pfx"), Utf8Bstr("start"),
+  BSTR folder = Utf8Bstr(parts[1]);
+  LONG r = parts[0] == "import"  ? engine.ImportPfxToIE(folder, Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 1, 0)
+           : parts[0] == "query" ? engine.QueryPfxInfo(folder, Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 1, 0)
+                                 : engine.ChangePfxPasswd(folder, Utf8Bstr("user.pfx"), Utf8Bstr("start"),
                                                           Utf8Bstr(parts[2]), 0);
   if (r != ERR_SUCCESS && r != ERR_PKCS12_PASSWORD)
     std::fprintf(stderr, "worker %s: %ld (0x%08lX)\n", parts[0].c_str(), static_cast<long>(r),
