@@ -10,6 +10,7 @@
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
 #include "sign/signer_record.h"
 #include "ui/dialog_launch.h"
@@ -108,6 +109,9 @@ class CertificateWalk {
 }  // namespace
 
 LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  if (ErrorCode refused =
+          kv::host::ConfirmPageAction(*this, kv::host::PageAction::kImportPfx, {strPfxPath, strPfxName, strPasswd}))
+    return refused;
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
   kv::sign::ResetSignerRecord(*this);
