@@ -280,6 +280,7 @@ TEST_F(AcceptTest, NewRootAsksTheUser) {
   }
   ASSERT_EQ(1u, StoreEntries("ROOT").size());
   // A root already trusted is not asked about again.
+  ScriptedDialogs none("[]");
   EXPECT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, ca_.root().data(), ca_.root().size(),
                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
   CertCloseStore(root, 0);

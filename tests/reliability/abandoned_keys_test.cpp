@@ -147,18 +147,19 @@ TEST_F(AbandonedKeys, KilledRequestsLeaveNoKeyWithoutItsRecord) {
   for (int i = 0; i < 40; ++i) many += line;
   std::mt19937 random(20240622);
   const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  int kills = 0;
+  int kills = 0, marked = 0, everMarked = 0;
   while (std::chrono::steady_clock::now() < stop) {
     pid_t pid = StartHost(many);
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
     kill(pid, SIGKILL);
     Wait(pid);
     ++kills;
+    // Each kill leaves keys with their records, or marks to be swept.
+    ASSERT_EQ("", kv::test::OrphanReport(&marked)) << "kill " << kills;
+    everMarked += marked;
   }
   EXPECT_GT(kills, 3);
-  int marked = 0;
-  kv::test::OrphanReport(&marked);
-  EXPECT_GT(marked, 0) << "no kill landed inside a request in " << kills << " kills";
+  EXPECT_GT(everMarked, 0) << "no kill landed inside a request";
   // The next request sweeps what the killed ones left.
   EXPECT_EQ(0, Wait(StartHost(line)));
   EXPECT_EQ("", kv::test::OrphanReport(&marked)) << "after " << kills << " kills";

@@ -168,14 +168,15 @@ TEST_F(StorageFailures, RequestOnAFullDiskKeepsNoKeyWithoutItsRecord) {
     std::string block(4096, 'f');
     int failures = 0, successes = 0;
     for (int level = 0; level < 40; ++level) {
+      if (ftruncate(fd, 0) != 0) return std::string("setup");
       setenv("KORVESSA_HOME", (mountPoint + "/home" + std::to_string(level)).c_str(), 1);
       HKEY key = nullptr;
-      if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VELK", &key) != ERROR_SUCCESS) return std::string("skip");
+      if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VELK", &key) != ERROR_SUCCESS) return std::string("setup");
       RegCloseKey(key);
       while (write(fd, block.data(), block.size()) > 0) {
       }
       off_t full = lseek(fd, 0, SEEK_END);
-      if (ftruncate(fd, std::max<off_t>(0, full - level * 6 * 1024)) != 0) return std::string("skip");
+      if (ftruncate(fd, std::max<off_t>(0, full - level * 6 * 1024)) != 0) return std::string("setup");
       lseek(fd, 0, SEEK_END);
       std::string request = kv::test::TakeText(engine_.CreatePKCS10(Utf8Bstr("Full Disk"), 1024, 0));
       LONG code = engine_.Code();
