@@ -58,6 +58,19 @@ inline constexpr const char* kToLabel = "to :";
 inline constexpr const char* kSignOk = "確定(Ok)";
 inline constexpr const char* kSignCancel = "取消(Cancel)";
 
+inline constexpr const char* kRootStoreTitle = "安裝信任根憑證";  // 209
+inline constexpr const char* kRootStoreLabel = "即將把下列憑證機構(CA)的憑證安裝到您的\"信任根憑證區\":";
+inline constexpr const char* kRootSubjectLabel = "憑證名稱 :";
+inline constexpr const char* kRootIssuerLabel = "憑證發行者 :";
+inline constexpr const char* kRootSerialLabel = "憑證序號 :";
+inline constexpr const char* kRootThumbprintLabel = "指紋(SHA1) :";
+inline constexpr const char* kRootValidityLabel = "憑證效期 :";
+inline constexpr const char* kRootOriginLabel = "要求網站 :";
+inline constexpr const char* kRootWarning =
+    "安裝後, 此機構簽發的所有憑證都將被您的電腦信任。若無法確認此憑證確實來自該機構, 請勿安裝。";
+inline constexpr const char* kRootInstall = "安裝";
+inline constexpr const char* kRootRefuse = "不安裝";
+
 inline constexpr const char* kConsentTitle = "網站使用授權";  // 208
 inline constexpr const char* kConsentLabel = "下列網站要求使用本元件的憑證、簽章與加解密功能:";
 inline constexpr const char* kConsentQuestion = "是否允許此網站使用?";

@@ -373,6 +373,11 @@ BOOL WINAPI CertCompareCertificate(DWORD dwCertEncodingType, PCERT_INFO pCertId1
 BOOL WINAPI CertCompareCertificateName(DWORD dwCertEncodingType, PCERT_NAME_BLOB pCertName1,
                                        PCERT_NAME_BLOB pCertName2);
 BOOL WINAPI CertCompareIntegerBlob(PCRYPT_INTEGER_BLOB pInt1, PCRYPT_INTEGER_BLOB pInt2);
+// Whether the signed certificate `pbEncoded` carries a valid signature of the
+// key `pPublicKey` (NTE_BAD_SIGNATURE when it does not).
+BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv, DWORD dwCertEncodingType,
+                                            const BYTE* pbEncoded, DWORD cbEncoded,
+                                            PCERT_PUBLIC_KEY_INFO pPublicKey);
 PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions, CERT_EXTENSION rgExtensions[]);
 
 // Stores.
