@@ -12,6 +12,7 @@
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/import_key_containers.h"
 #include "keys/pfx_common.h"
 #include "sign/signer_record.h"
@@ -124,6 +125,9 @@ class CertificateWalk {
 }  // namespace
 
 LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  if (ErrorCode refused =
+          kv::host::ConfirmPageAction(*this, kv::host::PageAction::kImportPfx, {strPfxPath, strPfxName, strPasswd}))
+    return refused;
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
   kv::sign::ResetSignerRecord(*this);

@@ -15,6 +15,7 @@
 #include "codec/final_file_name.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
 #include "keys/pfx_file_lock.h"
 #include "sign/signer_cache.h"
@@ -119,6 +120,9 @@ void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
 }  // namespace
 
 LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwFlags) {
+  if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
+                                                      {strPfxPath, strPfxName, strOldPass, strNewPass}))
+    return refused;
   (void)dwFlags;  // accepted and not read
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
@@ -130,6 +134,9 @@ LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldP
 
 LONG CCapiEngine::ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwPort,
                                     LONG dwFlags) {
+  if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
+                                                      {strPfxPath, strPfxName, strOldPass, strNewPass}))
+    return refused;
   (void)dwFlags;
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
