@@ -102,11 +102,18 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
 
 BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
   std::string subject = kv::TakeNarrow(strSubject);
+  // The record's password is new; the PFX form's opens the file too and
+  // keeps the file's narrowing.
+  bool passwordCarried = kv::keys::CodePageCarries(strPasswd);
   Secrets secret{kv::TakeNarrow(strPasswd)};
   ResetErrors();
   m_exportedPfxPath.clear();
   m_exportedPfxName.clear();
   if (RefuseInProtectedMode()) return kv::NarrowToBstr(std::string());
+  if (!passwordCarried) {
+    kv::keys::RefuseNewPassword(*this);
+    return kv::NarrowToBstr(std::string());
+  }
 
   CCertFinder personal;
   ErrorCode code = personal.OpenMyStore();

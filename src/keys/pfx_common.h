@@ -1,7 +1,8 @@
 // What the PFX file operations (import, query, export, password change,
 // mobile export) share: the full-name rule for a folder and file name, the
-// loading of a PFX file with the engine's error mapping, and the checks a
-// certificate must pass before its key is used.
+// loading of a PFX file with the engine's error mapping, the checks a
+// certificate must pass before its key is used, and the check of a new
+// password against the code page.
 #pragma once
 
 #include <windows.h>
@@ -46,6 +47,17 @@ bool AcquireKey(PCCERT_CONTEXT context, HCRYPTPROV* provider, DWORD* keySpec, DW
 // Whether the certificate's key usage holds every bit of `required`
 // (0 or negative: nothing is required).
 bool HasKeyUsage(PCCERT_CONTEXT context, LONG required);
+
+// Whether the ANSI code page carries `text` (a door's argument; null reads as
+// empty) character for character. A new password is checked with it before
+// it is narrowed: one the code page cannot carry would silently become
+// another password ('?' or a best-fit look-alike) that the user never typed.
+// Passwords that open a file are not checked: they keep the narrowing the
+// file was written with.
+bool CodePageCarries(LPCWSTR text);
+// Ends an operation whose new password the code page cannot carry:
+// ERR_UNICODE with ERROR_NO_UNICODE_TRANSLATION.
+ErrorCode RefuseNewPassword(CCapiEngine& engine);
 
 // One certificate of a search's matches: the only one, or the user's choice
 // in the certificate chooser when there are several or `alwaysAsk`. 5010 when

@@ -99,20 +99,24 @@ void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
 
 LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwFlags) {
   (void)dwFlags;  // accepted and not read
+  bool newCarried = kv::keys::CodePageCarries(strNewPass);
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
   if (RefuseInProtectedMode()) return Code();
+  if (!newCarried) return kv::keys::RefuseNewPassword(*this);
   return Rewrite(*this, change);
 }
 
 LONG CCapiEngine::ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwPort,
                                     LONG dwFlags) {
   (void)dwFlags;
+  bool newCarried = kv::keys::CodePageCarries(strNewPass);
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
   if (RefuseInProtectedMode()) return Code();
+  if (!newCarried) return kv::keys::RefuseNewPassword(*this);
   ErrorCode code = Rewrite(*this, change);
   if (code == ERR_SUCCESS && dwPort > 0) UpdateCachedPassword(*this, change);
   return code;
