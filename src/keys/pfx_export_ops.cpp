@@ -216,9 +216,10 @@ ErrorCode PfxExport::Run() {
   if (flags_ & kv::keys::kExportThenDelete) {
     // The call frees the context it is given, whatever its outcome.
     BOOL deleted = CertDeleteCertificateFromStore(exported_);
+    DWORD error = deleted ? 0 : GetLastError();
     exported_ = nullptr;
     if (!deleted) {
-      e_.FailWithLastError(ERR_CERT_DELETE);
+      e_.FailWithPlatformError(ERR_CERT_DELETE, error);
       return ERR_CERT_DELETE;
     }
   }
