@@ -246,7 +246,9 @@ jq -cn --arg p7 "$BUNDLE" --arg cn "$CN" --arg text "$ORDER" '
   {call: "SignPkcs7", args: [$text, 512]},
   {call: "AcceptPKCS7", args: [""]},
   {call: "GetErrorMsg", args: []}' >"$EN/accept.jsonl"
-"$KORVESSA" --batch <"$EN/accept.jsonl" >"$EN/accept.out" || true
+# A new trusted root asks the user first (dialog 209); the demo answers "install".
+printf '[{"dialog": 209, "press": 1}]' >"$EN/trust-root.json"
+KORVESSA_DIALOGS="$EN/trust-root.json" "$KORVESSA" --batch <"$EN/accept.jsonl" >"$EN/accept.out" || true
 step "AcceptPKCS7(root + intermediate + user bundle)" "result $(eresult accept.out 1)"
 step "GetIECertCount / GetIECertCommonName(1)" "$(eresult accept.out 2) / $(eresult accept.out 3)"
 step "SelectSigner(S_CN=$CN, personal store)" "result $(eresult accept.out 4)"

@@ -41,9 +41,10 @@ bool Admit(const kv::SiteOrigin& origin) {
 
 }  // namespace
 
-// 0 when the origin (as the browser reported the page's, "scheme://host[:port]")
-// may use the engine from now on; ERR_SITE_NOT_ALLOWED otherwise, also in the
-// engine's error state so that GetErrorCode/GetErrorMsg tell the page why.
+// 0 when the origin (as the browser reported the page's, "scheme://host[:port]",
+// printable ASCII only) may use the engine from now on; ERR_SITE_NOT_ALLOWED
+// otherwise, also in the engine's error state so that GetErrorCode/GetErrorMsg
+// tell the page why.
 KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   CCapiEngine& engine = TheEngine();
   engine.ResetErrors();
@@ -51,7 +52,7 @@ KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   std::basic_string<WCHAR> text;
   if (originText) text = originText;
   bool admitted = false;
-  if (kv::ParseDocumentOrigin(text, &origin)) {
+  if (kv::IsPrintableAsciiOrigin(text) && kv::ParseDocumentOrigin(text, &origin)) {
     const std::string normal = kv::OriginText(origin);
     const std::string& pinned = kv::CallerOrigin();
     if (!pinned.empty())

@@ -9,6 +9,7 @@
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ BSTR CCapiEngine::GetIECertNotAfter(LONG i) { return SnapshotField(*this, i, &CC
 BSTR CCapiEngine::GetIECertFinger(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetFingerprint); }
 
 LONG CCapiEngine::DeleteIECert(LONG index) {
+  if (ErrorCode refused = kv::host::ConfirmPageDeletion(*this, index)) return refused;
   ResetError();
   if (RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   ErrorCode result = ERR_CERT_NOT_FOUND;

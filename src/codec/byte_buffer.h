@@ -46,7 +46,7 @@ class CByteBuffer {
   // Replaces (or creates) the file so that it holds either its old content or
   // the whole new content, whatever happens during the write: the bytes go to
   // a temporary file in the same folder, are flushed to disk, and that file is
-  // renamed over `path`. On failure the old file is untouched and the
+  // renamed over `path`, or over the file a link at `path` names. On failure the old file is untouched and the
   // temporary file is removed; the last error is the failing call's.
   [[nodiscard]] bool SaveToFileAtomically(const std::string& path) const;
   [[nodiscard]] static bool RemoveFile(const std::string& path);

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "codec/byte_buffer.h"
+#include "codec/final_file_name.h"
 #include "engine/text.h"
 
 namespace {
@@ -143,8 +144,12 @@ bool CByteBuffer::SaveToFileAtomically(const std::string& path) const {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
+  // Through a link to the file it names: the new content belongs there, and
+  // the link stays a link.
+  std::string target;
+  if (!kv::FinalFileName(path, &target)) return false;
   char temporary[MAX_PATH + 1] = {};
-  if (GetTempFileNameA(FolderOf(path).c_str(), "kvt", 0, temporary) == 0) return false;
+  if (GetTempFileNameA(FolderOf(target).c_str(), "kvt", 0, temporary) == 0) return false;
   HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return DiscardTemporary(temporary);
   if ((data_ && size_ > 0 && !WriteAll(file, data_, size_)) || !FlushFileBuffers(file)) {
@@ -152,7 +157,7 @@ bool CByteBuffer::SaveToFileAtomically(const std::string& path) const {
     return DiscardTemporary(temporary);
   }
   if (!CloseHandle(file)) return DiscardTemporary(temporary);
-  if (!MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (!MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return DiscardTemporary(temporary);
   return true;
 }

@@ -61,10 +61,11 @@ ErrorCode MapDecryptError(DWORD platformError) {
   }
 }
 
-ErrorCode DecryptEnvelope(HCERTSTORE store, const BYTE* message, DWORD messageSize, SecretBytes* plain,
-                          DWORD* size) {
+ErrorCode DecryptEnvelope(HCERTSTORE store, const BYTE* message, DWORD messageSize, SecretBytes* plain, DWORD* size,
+                          DWORD* platformError) {
   plain->clear();
   *size = 0;
+  *platformError = 0;
   HCERTSTORE stores[] = {store};
   CRYPT_DECRYPT_MESSAGE_PARA para{};
   para.cbSize = sizeof(para);
@@ -73,12 +74,15 @@ ErrorCode DecryptEnvelope(HCERTSTORE store, const BYTE* message, DWORD messageSi
   para.rghCertStore = stores;
   DWORD needed = 0;
   if (!CryptDecryptMessage(&para, message, messageSize, nullptr, &needed, nullptr)) {
-    return MapDecryptError(GetLastError());
+    *platformError = GetLastError();
+    return MapDecryptError(*platformError);
   }
   plain->assign(static_cast<size_t>(needed) + kSpareZeros, 0);
   DWORD produced = needed;
   if (!CryptDecryptMessage(&para, message, messageSize, plain->data(), &produced, nullptr)) {
-    return MapDecryptError(GetLastError());
+    *platformError = GetLastError();
+    plain->clear();
+    return MapDecryptError(*platformError);
   }
   *size = produced <= needed ? produced : needed;
   return ERR_SUCCESS;

@@ -27,8 +27,9 @@ ErrorCode MapDecryptError(DWORD platformError);
 
 // Decrypts with the private keys of the certificates in `store`. The plain
 // bytes are followed by eight zero bytes that are not counted in `size`.
-// 0, or the mapped code of the service's failure.
-ErrorCode DecryptEnvelope(HCERTSTORE store, const BYTE* message, DWORD messageSize, SecretBytes* plain,
-                          DWORD* size);
+// 0, or the mapped code of the service's failure with the service's number
+// in `platformError`.
+ErrorCode DecryptEnvelope(HCERTSTORE store, const BYTE* message, DWORD messageSize, SecretBytes* plain, DWORD* size,
+                          DWORD* platformError);
 
 }  // namespace kv::crypt

@@ -88,8 +88,9 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   }
   kv::crypt::SecretBytes plain;
   DWORD size = 0;
+  DWORD platformError = 0;
   const DWORD messageSize = static_cast<DWORD>(message.Size());
-  ErrorCode code = kv::crypt::DecryptEnvelope(my.Get(), message.Data(), messageSize, &plain, &size);
+  ErrorCode code = kv::crypt::DecryptEnvelope(my.Get(), message.Data(), messageSize, &plain, &size, &platformError);
   if (code == ERR_DECRYPT_NO_CERT) {
     // No key for the message in the personal store: the user may hold it in a PFX file.
     std::string folder, fileName, password;
@@ -103,14 +104,15 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
       FailWithPlatformError(ERR_CERT_NOT_FOUND, pfx.LastError());
       return EmptyResult();
     }
-    code = kv::crypt::DecryptEnvelope(pfx.Store(), message.Data(), messageSize, &plain, &size);
+    code = kv::crypt::DecryptEnvelope(pfx.Store(), message.Data(), messageSize, &plain, &size, &platformError);
   }
   if (code != ERR_SUCCESS) {
-    Fail(code);
+    // The service's number says why (a malformed message, a key that will not unwrap).
+    FailWithPlatformError(code, platformError);
     return EmptyResult();
   }
   if (!kv::crypt::PlainTextFits(size, dwFlags)) {
-    Fail(ERR_CIPHER_DECRYPT);
+    FailWithPlatformError(ERR_CIPHER_DECRYPT, static_cast<DWORD>(NTE_BAD_DATA));
     return EmptyResult();
   }
   return kv::crypt::BytesToText(plain.data(), size, dwFlags);

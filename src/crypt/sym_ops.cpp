@@ -28,8 +28,16 @@ class KeyBuffer : public CByteBuffer {
   }
 };
 
-// The hex decoder turns away an empty or odd-length key (5005).
-bool DecodeKey(const std::string& keyHex, KeyBuffer* key) { return !keyHex.empty() && key->DecodeHex(keyHex.c_str()); }
+// The hex decoder turns away an empty or odd-length key (5005). It reads any
+// character by its arithmetic, and pages rely on that, but a key text with
+// characters the code page cannot carry would narrow to default characters
+// first, so that different keys become one: such a text is no key of any
+// length (9003).
+ErrorCode DecodeKey(const std::string& keyHex, bool carried, KeyBuffer* key) {
+  if (keyHex.empty()) return ERR_BAD_PARAM;
+  if (!carried) return ERR_CIPHER_PASSWORD_LENGTH;
+  return key->DecodeHex(keyHex.c_str()) ? ERR_SUCCESS : ERR_BAD_PARAM;
+}
 
 // Sets the cipher up for the algorithm and key: 9001 for an unknown
 // algorithm, 9003 for a key length the algorithm does not take.
@@ -58,6 +66,7 @@ BSTR CCapiEngine::SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorit
   kv::crypt::SecretBytes plain;
   const bool haveText = kv::crypt::TextToBytes(strPlainText, dwFlags, &plain);
   SysFreeString(strPlainText);
+  const bool keyCarried = kv::crypt::CodePageCarries(strPasswdHex);
   const std::string keyHex = kv::TakeNarrow(strPasswdHex);
   if (!haveText) {
     Fail(ERR_BAD_PARAM);
@@ -66,12 +75,13 @@ BSTR CCapiEngine::SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorit
   if (RefuseInProtectedMode()) return EmptyResult();
 
   KeyBuffer key;
-  if (!DecodeKey(keyHex, &key)) {
-    Fail(ERR_BAD_PARAM);
+  ErrorCode code = DecodeKey(keyHex, keyCarried, &key);
+  if (code != ERR_SUCCESS) {
+    Fail(code);
     return EmptyResult();
   }
   CSymCipher cipher;
-  ErrorCode code = PrepareCipher(key, iAlgorithm, &cipher);
+  code = PrepareCipher(key, iAlgorithm, &cipher);
   if (code != ERR_SUCCESS) {
     Fail(code);
     return EmptyResult();
@@ -91,6 +101,7 @@ BSTR CCapiEngine::SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorit
 BSTR CCapiEngine::SymDecrypt(BSTR strCipher, BSTR strPasswdHex, LONG iAlgorithm, LONG dwFlags) {
   ResetErrors();
   const std::string cipherText = kv::TakeNarrow(strCipher);
+  const bool keyCarried = kv::crypt::CodePageCarries(strPasswdHex);
   const std::string keyHex = kv::TakeNarrow(strPasswdHex);
   if (cipherText.empty()) {
     Fail(ERR_BAD_PARAM);
@@ -102,14 +113,15 @@ BSTR CCapiEngine::SymDecrypt(BSTR strCipher, BSTR strPasswdHex, LONG iAlgorithm,
     return EmptyResult();
   }
   KeyBuffer key;
-  if (!DecodeKey(keyHex, &key)) {
-    Fail(ERR_BAD_PARAM);
+  ErrorCode code = DecodeKey(keyHex, keyCarried, &key);
+  if (code != ERR_SUCCESS) {
+    Fail(code);
     return EmptyResult();
   }
   if (RefuseInProtectedMode()) return EmptyResult();
 
   CSymCipher cipher;
-  ErrorCode code = PrepareCipher(key, iAlgorithm, &cipher);
+  code = PrepareCipher(key, iAlgorithm, &cipher);
   if (code != ERR_SUCCESS) {
     Fail(code);
     return EmptyResult();

@@ -51,6 +51,14 @@ bool IsValidHost(const std::string& host) {
   return label != 0;
 }
 
+// C0 controls (NUL, tab, line breaks...) and DEL. Browsers never hand out a
+// URL with one, and text past one may be cut off by whatever reads it next.
+bool HasControlCharacter(const std::basic_string<WCHAR>& text) {
+  for (WCHAR c : text)
+    if (static_cast<unsigned>(c) < 0x20 || static_cast<unsigned>(c) == 0x7f) return true;
+  return false;
+}
+
 int DefaultPort(const std::string& scheme) { return scheme == "https" ? 443 : 80; }
 
 // "1".."65535" with nothing else.
@@ -101,7 +109,15 @@ bool SplitHostPort(const std::string& text, const std::string& scheme, std::stri
 
 }  // namespace
 
+bool IsPrintableAsciiOrigin(const std::basic_string<WCHAR>& text) {
+  if (text.empty()) return false;
+  for (WCHAR c : text)
+    if (static_cast<unsigned>(c) <= 0x20 || static_cast<unsigned>(c) >= 0x7f) return false;
+  return true;
+}
+
 bool ParseDocumentOrigin(const std::basic_string<WCHAR>& url, SiteOrigin* origin) {
+  if (HasControlCharacter(url)) return false;
   std::string scheme, authority;
   if (!SplitUrl(AsciiLower(url), &scheme, &authority)) return false;
   // user:password@host: the host is what follows the last at sign.
@@ -115,6 +131,7 @@ bool ParseDocumentOrigin(const std::basic_string<WCHAR>& url, SiteOrigin* origin
 }
 
 bool OriginMatchesEntry(const SiteOrigin& origin, const std::basic_string<WCHAR>& entry) {
+  if (HasControlCharacter(entry)) return false;
   std::string scheme, authority;
   if (!SplitUrl(AsciiLower(entry), &scheme, &authority)) return false;
   if (authority.find('@') != std::string::npos) return false;

@@ -20,13 +20,21 @@ struct SiteOrigin {
 // The origin of a document URL. Only http and https pages have one here:
 // file:, about:, javascript: and the like, user names hidden in the
 // authority that leave no host, hosts outside plain ASCII (a page's URL
-// carries the punycode form) or with escapes, and bad ports give false.
+// carries the punycode form) or with escapes, bad ports, and URLs with a
+// control character anywhere (a NUL too) give false.
 bool ParseDocumentOrigin(const std::basic_string<WCHAR>& url, SiteOrigin* origin);
+
+// Whether the text is an origin as a browser reports one: printable ASCII
+// only (a browser's origin carries a host in its punycode form), with no
+// blank and no control character. Text after a NUL or a line break must not
+// be able to hide behind what a reader of the text sees.
+bool IsPrintableAsciiOrigin(const std::basic_string<WCHAR>& text);
 
 // One allow-list entry: "https://trade.example.com.tw", "https://*.example.com.tw"
 // (any subdomain, not the domain itself) or either with ":port"; the port
 // defaults to the scheme's. Anything after the authority ("/", a path) is
-// ignored. Malformed entries match nothing.
+// ignored. Malformed entries, and entries with a control character, match
+// nothing.
 bool OriginMatchesEntry(const SiteOrigin& origin, const std::basic_string<WCHAR>& entry);
 
 }  // namespace kv

@@ -1,7 +1,8 @@
-// Installing what the authority issued: the authority certificates of a
-// PKCS#7 bundle go to "ROOT" (self-issued) or "CA" (certificate signers);
-// the user certificate is matched to its PendingRequest record by public
-// key, bound to that key container and added to "MY".
+// Installing what the authority issued: the user certificate is matched to
+// its PendingRequest record by public key, checked against its issuer's
+// signature, bound to that key container and added to "MY"; only then do
+// the authority certificates of a PKCS#7 bundle go to "ROOT" (self-issued)
+// or "CA" (certificate signers), so that a refused acceptance writes nothing.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -10,8 +11,10 @@
 #include "cert/cert_info.h"
 #include "codec/byte_buffer.h"
 #include "engine/text.h"
+#include "keys/accept_issuer.h"
 #include "keys/cert_request_manager.h"
 #include "keys/request_records.h"
+#include "ui/root_store_dialog.h"
 
 namespace {
 
@@ -28,6 +31,22 @@ class ContextHolder {
 
  private:
   PCCERT_CONTEXT m_context;
+};
+
+// The certificates decoded from a bundle, released together.
+class ContextList {
+ public:
+  ContextList() = default;
+  ~ContextList() {
+    for (PCCERT_CONTEXT context : m_contexts) CertFreeCertificateContext(context);
+  }
+  ContextList(const ContextList&) = delete;
+  ContextList& operator=(const ContextList&) = delete;
+  void Add(PCCERT_CONTEXT context) { m_contexts.push_back(context); }
+  const std::vector<PCCERT_CONTEXT>& All() const { return m_contexts; }
+
+ private:
+  std::vector<PCCERT_CONTEXT> m_contexts;
 };
 
 // A system store closed on every path.
@@ -88,21 +107,23 @@ std::vector<WCHAR> WideZ(const std::string& narrow) {
 
 }  // namespace
 
-bool CCertRequestManager::InstallCaCertificate(PCCERT_CONTEXT cert) {
-  if (NameText(&cert->pCertInfo->Subject) == NameText(&cert->pCertInfo->Issuer)) {
-    AddToSystemStore("ROOT", cert);
-    return true;
-  }
+const char* CCertRequestManager::AuthorityStore(PCCERT_CONTEXT cert) {
+  if (NameText(&cert->pCertInfo->Subject) == NameText(&cert->pCertInfo->Issuer)) return "ROOT";
   BYTE usage = 0;
   if (CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, &usage, 1) &&
-      (usage & CERT_KEY_CERT_SIGN_KEY_USAGE)) {
-    AddToSystemStore("CA", cert);
-    return true;
-  }
-  return false;
+      (usage & CERT_KEY_CERT_SIGN_KEY_USAGE))
+    return "CA";
+  return nullptr;
 }
 
-bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert) {
+bool CCertRequestManager::InstallCaCertificate(PCCERT_CONTEXT cert) {
+  const char* store = AuthorityStore(cert);
+  if (!store) return false;
+  AddToSystemStore(store, cert);
+  return true;
+}
+
+bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert, const std::vector<PCCERT_CONTEXT>& delivered) {
   const CRYPT_BIT_BLOB& bits = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
   DWORD size = 0;
   if (!CryptDecodeObject(X509_ASN_ENCODING, RSA_CSP_PUBLICKEYBLOB, bits.pbData, bits.cbData, 0, nullptr, &size)) {
@@ -122,6 +143,13 @@ bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert) {
   ErrorCode found = kv::keys::FindPendingRequest(m_registryBase, publicKey, &record, &error);
   if (found != ERR_SUCCESS) {
     Fail(found, error);
+    return false;
+  }
+  // The key is ours; the certificate must also be its issuer's, or a
+  // damaged or forged one would be installed and used to sign.
+  ErrorCode issued = kv::keys::CheckIssuerSignature(cert, delivered, &error);
+  if (issued != ERR_SUCCESS) {
+    Fail(issued, error);
     return false;
   }
 
@@ -202,7 +230,11 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
     return Code();
   }
 
+  // Nothing is written until the user certificate is installed: the
+  // bundle's authorities are only sorted out here.
   std::vector<BYTE> candidate;
+  ContextList delivered;
+  std::vector<PCCERT_CONTEXT> authorities;
   MessageHolder msg;
   if (msg.get() && CryptMsgUpdate(msg.get(), bytes.Data(), static_cast<DWORD>(bytes.Size()), TRUE)) {
     DWORD count = 0;
@@ -217,10 +249,14 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
       std::vector<BYTE> encoded(certSize);
       if (!CryptMsgGetParam(msg.get(), CMSG_CERT_PARAM, index, encoded.data(), &certSize)) continue;
       encoded.resize(certSize);
-      ContextHolder cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(), certSize));
-      if (!cert.get()) continue;
+      PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(), certSize);
+      if (!cert) continue;
+      delivered.Add(cert);
       // The last certificate that is not an authority is the user's.
-      if (!InstallCaCertificate(cert.get())) candidate = std::move(encoded);
+      if (AuthorityStore(cert))
+        authorities.push_back(cert);
+      else
+        candidate = std::move(encoded);
     }
     if (candidate.empty()) {
       Fail(ERR_NO_KEY);
@@ -236,6 +272,10 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
     Fail(ERR_CERT_FORMAT, GetLastError());
     return Code();
   }
-  InstallUserCertificate(user.get());
+  if (!InstallUserCertificate(user.get(), delivered.All())) return Code();
+  // A new trusted root is the user's to allow (the system asks; a refused
+  // one is passed over like any store that cannot be written).
+  kv::ui::InstallRootStorePrompt();
+  for (PCCERT_CONTEXT authority : authorities) InstallCaCertificate(authority);
   return Code();
 }

@@ -65,8 +65,12 @@ class CCertRequestManager {
   ErrorCode Accept(const std::string& text);
   // True when `cert` is an authority certificate (stored or not).
   bool InstallCaCertificate(PCCERT_CONTEXT cert);
-  // True when `cert` was bound to its pending key and added to "MY".
-  bool InstallUserCertificate(PCCERT_CONTEXT cert);
+  // True when `cert`, signed by its issuer (among `delivered` or in the
+  // user's authority stores), was bound to its pending key and added to "MY".
+  bool InstallUserCertificate(PCCERT_CONTEXT cert, const std::vector<PCCERT_CONTEXT>& delivered);
+  // The store an authority certificate belongs in ("ROOT" for self-issued,
+  // "CA" for certificate signers), or null for any other certificate.
+  static const char* AuthorityStore(PCCERT_CONTEXT cert);
 
   // The outcome of the manager's last step, which the engine operation
   // records through its own verbs. The manager keeps its own outcome, apart
@@ -103,7 +107,8 @@ class CCertRequestManager {
   // Generates one key in m_keySpec, its request text and its record.
   std::string GenerateOne(const std::u16string& commonName, const std::string& dateTime);
   // Acquires a new key set under `container` and fills it with a key that
-  // passes the weak-key check.
-  bool GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key);
+  // passes the weak-key check; *containerMade tells whether the key set
+  // exists afterwards (also on failure).
+  bool GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key, bool* containerMade);
   DWORD KeyGenerationFlags() const;
 };

@@ -11,6 +11,7 @@
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/mobile_key_record.h"
 #include "keys/pfx_common.h"
 #include "sign/signer_record.h"
@@ -43,6 +44,9 @@ struct Secrets {
 
 BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags,
                                       LONG dwKeyUsage) {
+  if (kv::host::ConfirmPageAction(*this, kv::host::PageAction::kMobileFromPfx, {strPfxPath, strPfxName, strPasswd}) !=
+      ERR_SUCCESS)
+    return kv::NarrowToBstr(std::string());
   std::string folder = kv::TakeNarrow(strPfxPath);
   std::string fileName = kv::TakeNarrow(strPfxName);
   Secrets secret{kv::TakeNarrow(strPasswd)};
@@ -101,6 +105,9 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
 }
 
 BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  if (kv::host::ConfirmPageAction(*this, kv::host::PageAction::kMobileFromStore, {strSubject, strPasswd}) !=
+      ERR_SUCCESS)
+    return kv::NarrowToBstr(std::string());
   std::string subject = kv::TakeNarrow(strSubject);
   // The record's password is new; the PFX form's opens the file too and
   // keeps the file's narrowing.

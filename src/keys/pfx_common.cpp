@@ -12,11 +12,36 @@ std::string PfxFullName(const std::string& folder, const std::string& fileName) 
   return folder.size() > 3 ? folder + "\\" + fileName : folder + fileName;
 }
 
+bool IsKeyStorageFailure(DWORD error) {
+  // Win32 errors arrive bare or wrapped as HRESULTs by the provider.
+  if ((error & 0xFFFF0000u) == 0x80070000u) error &= 0xFFFFu;
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_OPEN_FAILED:
+    case ERROR_DISK_FULL:
+    case ERROR_CANTWRITE:
+    case ERROR_FILE_CORRUPT:
+    case static_cast<DWORD>(NTE_FAIL):
+    case static_cast<DWORD>(NTE_BAD_KEYSET):
+    case static_cast<DWORD>(NTE_KEYSET_ENTRY_BAD):
+    case static_cast<DWORD>(NTE_TEMPORARY_PROFILE):
+      return true;
+    default:
+      return false;
+  }
+}
+
 ErrorCode LoadPfx(CCapiEngine& engine, CPfxFile& pfx, const std::string& fullName, const std::string& password,
                   LONG flags, bool mapAccessDenied) {
   ErrorCode code = pfx.Load(fullName, password, flags);
   DWORD error = pfx.LastError();
   if (mapAccessDenied && error == static_cast<DWORD>(NTE_PERM)) code = ERR_ACCESS_DENIED;
+  // The password opened the file, but the provider could not keep its keys
+  // (a full disk, a read-only profile, a damaged key store): not a password
+  // matter, and the platform error says which.
+  if (code == ERR_PKCS12_PASSWORD && IsKeyStorageFailure(error)) code = ERR_CSP_ACQUIRE;
   if (code != ERR_SUCCESS) engine.FailWithPlatformError(code, error);
   return code;
 }

@@ -33,9 +33,15 @@ inline constexpr LONG kLoadExportable = CRYPT_EXPORTABLE;
 // (a drive root such as C:\ already ends in one), then the file name.
 std::string PfxFullName(const std::string& folder, const std::string& fileName);
 
+// Whether a platform error says that the key store cannot be written or read
+// (full disk, read-only or damaged storage), as opposed to a bad file or key.
+bool IsKeyStorageFailure(DWORD error);
+
 // Loads `fullName` into `pfx`; the engine receives the loader's platform
 // error, and a key access the platform denies becomes ERR_ACCESS_DENIED when
-// `mapAccessDenied`. Returns the code the operation ends with (0: loaded).
+// `mapAccessDenied`. A file whose password opened it but whose keys the
+// provider could not store gives ERR_CSP_ACQUIRE rather than a wrong
+// password. Returns the code the operation ends with (0: loaded).
 ErrorCode LoadPfx(CCapiEngine& engine, CPfxFile& pfx, const std::string& fullName, const std::string& password,
                   LONG flags, bool mapAccessDenied);
 

@@ -13,6 +13,7 @@
 #include "cert/cert_finder.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
 #include "keys/pfx_file_name.h"
 #include "ui/dialog_launch.h"
@@ -232,6 +233,9 @@ ErrorCode PfxExport::Run() {
 LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPassword, LONG dwFlags,
                                   LONG dwKeyUsage) {
   bool passwordCarried = kv::keys::CodePageCarries(strPassword);
+  if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kExportPfx,
+                                                      {strSubject, strPfxPath, strPassword}, dwFlags))
+    return refused;
   PfxExport run(*this, kv::TakeNarrow(strSubject), kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPassword), dwFlags,
                 dwKeyUsage);
   ResetErrors();

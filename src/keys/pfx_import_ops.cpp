@@ -6,10 +6,14 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <vector>
+
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
+#include "keys/import_key_containers.h"
 #include "keys/pfx_common.h"
 #include "sign/signer_record.h"
 #include "ui/dialog_launch.h"
@@ -52,7 +56,7 @@ class CertificateWalk {
   CertificateWalk(CCapiEngine& engine, const PfxLocation& where, LONG keyUsage)
       : e_(engine), where_(where), keyUsage_(keyUsage) {}
 
-  ErrorCode Run(CPfxFile& pfx, HCERTSTORE personal) {
+  ErrorCode Run(CPfxFile& pfx, CCertFinder* personal) {
     PCCERT_CONTEXT context = nullptr;
     while ((context = CertEnumCertificatesInStore(pfx.Store(), context)) != nullptr) {
       DWORD error = 0;
@@ -62,11 +66,15 @@ class CertificateWalk {
       }
       if (!HasKeyUsage(context, keyUsage_)) {
         Reject(ERR_CERT_KEY_USAGE, 0);
+        unused_.push_back(CertDuplicateCertificateContext(context));
         continue;
       }
-      if (personal && !CertAddCertificateContextToStore(personal, context,
+      CReplacedKeyContainer replaced;
+      if (personal) replaced.Note(*personal, context);
+      if (personal && !CertAddCertificateContextToStore(personal->Store(), context,
                                                         CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
         Reject(ERR_CERT_NOT_FOUND, GetLastError());
+        unused_.push_back(CertDuplicateCertificateContext(context));
         continue;
       }
       if (!e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) {
@@ -78,6 +86,7 @@ class CertificateWalk {
         e_.m_importedPfxName = where_.fileName;
         // The imported key containers now back the personal-store copy.
         pfx.m_deleteKeysOnClose = false;
+        replaced.RemoveIfUnused(*personal, context);
       } else {
         e_.m_signerPfxPath = where_.folder;
         e_.m_signerPfxName = where_.fileName;
@@ -85,6 +94,13 @@ class CertificateWalk {
       ++taken_;
       code_ = ERR_SUCCESS;
     }
+    // The loader now keeps every container; those of the certificates left
+    // out would back nothing.
+    for (PCCERT_CONTEXT left : unused_) {
+      if (personal && taken_ > 0) kv::keys::DeleteUnusedKeyContainer(*personal, pfx, left);
+      CertFreeCertificateContext(left);
+    }
+    unused_.clear();
     // A rejection before the first success leaves no platform error behind.
     if (taken_ > 0) e_.NotePlatformError(0);
     return code_;
@@ -103,11 +119,15 @@ class CertificateWalk {
   LONG keyUsage_;
   ErrorCode code_ = ERR_CERT_NOT_FOUND;
   int taken_ = 0;
+  std::vector<PCCERT_CONTEXT> unused_;  // key-bearing certificates not taken
 };
 
 }  // namespace
 
 LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
+  if (ErrorCode refused =
+          kv::host::ConfirmPageAction(*this, kv::host::PageAction::kImportPfx, {strPfxPath, strPfxName, strPasswd}))
+    return refused;
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
   kv::sign::ResetSignerRecord(*this);
@@ -123,7 +143,7 @@ LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd
     FailWithPlatformError(ERR_OPEN_MY_STORE, personal.LastError());
     return Code();
   }
-  code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, personal.Store());
+  code = CertificateWalk(*this, where, dwKeyUsage).Run(pfx, &personal);
   Fail(code);
   return code;
 }

@@ -1,6 +1,8 @@
 // Key pairs and requests: one request (CreateRequest) or a signature and an
 // exchange key (CreateRequestPair), each key in its own new container,
-// checked for weakness, with its PendingRequest record.
+// checked for weakness, with its PendingRequest record. A key is kept only
+// with its complete record: a generation that fails part-way deletes what it
+// made, and one that was killed is swept by the next.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -9,6 +11,7 @@
 #include "engine/text.h"
 #include "keys/cert_request_manager.h"
 #include "keys/request_container_name.h"
+#include "keys/request_progress.h"
 #include "keys/request_records.h"
 #include "keys/request_text.h"
 #include "keys/request_weak_key.h"
@@ -65,9 +68,11 @@ DWORD CCertRequestManager::KeyGenerationFlags() const {
   return flags;
 }
 
-bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key) {
+bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key,
+                                      bool* containerMade) {
   const DWORD flags = KeyGenerationFlags();
   for (int attempt = 0; attempt < kMaxKeyAttempts; ++attempt) {
+    *containerMade = false;
     if (!CryptAcquireContextA(prov, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_NEWKEYSET)) {
       DWORD error = GetLastError();
       bool unsupported = error == static_cast<DWORD>(NTE_KEYSET_NOT_DEF) || error == static_cast<DWORD>(NTE_BAD_PROV_TYPE);
@@ -75,6 +80,7 @@ bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* 
       *prov = 0;
       return false;
     }
+    *containerMade = true;
     if (!CryptGenKey(*prov, m_keySpec, flags, key)) {
       // Reported with the generator's own error rather than the missing key
       // the next step would trip over.
@@ -94,7 +100,8 @@ bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* 
     CryptReleaseContext(*prov, 0);
     *prov = 0;
     HCRYPTPROV gone = 0;
-    CryptAcquireContextA(&gone, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_DELETEKEYSET);
+    if (CryptAcquireContextA(&gone, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_DELETEKEYSET))
+      *containerMade = false;
   }
   return false;
 }
@@ -113,6 +120,7 @@ bool CCertRequestManager::PrepareRequest(const std::u16string& commonName) {
     Fail(ERR_CSP_NAME_MISSING);
     return false;
   }
+  kv::keys::SweepAbandonedRequests(m_registryBase, m_providerName, m_providerType);
   return true;
 }
 
@@ -123,10 +131,21 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
     Fail(ERR_CSP_ACQUIRE, error);
     return {};
   }
+  kv::keys::RequestInProgress progress;
+  if (!progress.Begin(m_registryBase, record.containerName, &error)) {
+    // A name in use is what creating its key set would have met.
+    if (error == ERROR_ALREADY_EXISTS)
+      Fail(ERR_CSP_ACQUIRE, static_cast<DWORD>(NTE_EXISTS));
+    else
+      Fail(kErrPendingRecord, error);
+    progress.Abandon(false, m_providerName, m_providerType);
+    return {};
+  }
   HCRYPTPROV prov = 0;
   HCRYPTKEY key = 0;
+  bool containerMade = false;
   std::string text;
-  if (GenerateKey(record.containerName, &prov, &key)) {
+  if (GenerateKey(record.containerName, &prov, &key, &containerMade)) {
     ErrorCode code = kv::keys::BuildRequestText(prov, m_keySpec, commonName, &text, &error);
     if (code != ERR_SUCCESS) Fail(code, error);
   }
@@ -146,12 +165,18 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
       record.keySpec = m_keySpec;
       record.dateTime = dateTime;
       record.commonName = kv::WideToNarrow(reinterpret_cast<LPCWSTR>(commonName.c_str()), static_cast<int>(commonName.size()));
-      if (!kv::keys::WritePendingRequest(m_registryBase, record, &error)) Fail(kErrPendingRecord, error);
+      if (!kv::keys::WritePendingRequest(m_registryBase, record, &error) || !progress.Commit(&error))
+        Fail(kErrPendingRecord, error);
     }
   }
   if (key) CryptDestroyKey(key);
   if (prov) CryptReleaseContext(prov, 0);
-  if (Code() != ERR_SUCCESS) text.clear();
+  if (Code() != ERR_SUCCESS) {
+    // A key without its complete record could never be matched to its
+    // certificate: it goes, with what was written of the record.
+    progress.Abandon(containerMade, m_providerName, m_providerType);
+    text.clear();
+  }
   return text;
 }
 

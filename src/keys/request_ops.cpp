@@ -9,6 +9,7 @@
 
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "host/page_action_guard.h"
 #include "keys/cert_request_manager.h"
 
 namespace {
@@ -72,6 +73,8 @@ bool PrepareRequestCall(CCapiEngine& engine, const std::u16string& commonName, L
 }  // namespace
 
 BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
+  if (kv::host::ConfirmPageAction(*this, kv::host::PageAction::kCreateKey, {commonName}) != ERR_SUCCESS)
+    return kv::NarrowToBstr(std::string());
   std::u16string name = TakeWide(commonName);
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return kv::NarrowToBstr(std::string());
   m_csrForSign = m_request->CreateRequest(name);
@@ -80,6 +83,8 @@ BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) 
 }
 
 LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
+  if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kCreateKey, {commonName}))
+    return refused;
   std::u16string name = TakeWide(commonName);
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return Code();
   m_request->CreateRequestPair(name);
@@ -94,6 +99,8 @@ BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_csrForSign); }
 BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(m_csrForEncrypt); }
 
 LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
+  if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kInstallCertificates, {strPkcs7}))
+    return refused;
   ResetErrors();
   std::string text = kv::TakeNarrow(strPkcs7);
   if (text.empty()) {

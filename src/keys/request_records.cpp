@@ -14,12 +14,13 @@ constexpr DWORD kProviderNameSize = 256;
 // Part of a PUBLICKEYBLOB ignored by the comparison: its BLOBHEADER.
 constexpr size_t kBlobHeaderSize = 8;
 
-void SetText(HKEY key, const char* name, const std::string& text) {
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
+LSTATUS SetText(HKEY key, const char* name, const std::string& text) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                        static_cast<DWORD>(text.size()));
 }
 
-void SetDword(HKEY key, const char* name, DWORD value) {
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+LSTATUS SetDword(HKEY key, const char* name, DWORD value) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 bool ReadDword(HKEY key, const char* name, DWORD* value) {
@@ -63,20 +64,19 @@ std::string RecordDateTime() {
 bool WritePendingRequest(const std::string& base, const PendingRequest& record, DWORD* error) {
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyA(HKEY_CURRENT_USER, (base + "\\" + record.containerName).c_str(), &key);
-  if (status != ERROR_SUCCESS) {
-    *error = static_cast<DWORD>(status);
-    return false;
-  }
-  SetText(key, "ProviderName", record.providerName);
-  SetDword(key, "ProviderType", record.providerType);
-  SetDword(key, "KeySpec", record.keySpec);
-  RegSetValueExA(key, "PublicKey", 0, REG_BINARY, record.publicKey.data(),
-                 static_cast<DWORD>(record.publicKey.size()));
-  SetText(key, "DateTime", record.dateTime);
-  SetText(key, "CommonName", record.commonName);
-  RegCloseKey(key);
-  *error = 0;
-  return true;
+  // Every write counts: a record without its public key can never be
+  // matched, and its key would be lost.
+  if (status == ERROR_SUCCESS) status = SetText(key, "ProviderName", record.providerName);
+  if (status == ERROR_SUCCESS) status = SetDword(key, "ProviderType", record.providerType);
+  if (status == ERROR_SUCCESS) status = SetDword(key, "KeySpec", record.keySpec);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExA(key, "PublicKey", 0, REG_BINARY, record.publicKey.data(),
+                            static_cast<DWORD>(record.publicKey.size()));
+  if (status == ERROR_SUCCESS) status = SetText(key, "DateTime", record.dateTime);
+  if (status == ERROR_SUCCESS) status = SetText(key, "CommonName", record.commonName);
+  if (key) RegCloseKey(key);
+  *error = static_cast<DWORD>(status);
+  return status == ERROR_SUCCESS;
 }
 
 ErrorCode FindPendingRequest(const std::string& base, const std::vector<BYTE>& publicKey, PendingRequest* found,
@@ -86,7 +86,9 @@ ErrorCode FindPendingRequest(const std::string& base, const std::vector<BYTE>& p
   LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, base.c_str(), 0, KEY_ALL_ACCESS, &records);
   if (status != ERROR_SUCCESS) {
     *error = static_cast<DWORD>(status);
-    return ERR_ACCESS_DENIED;
+    // No request was ever made: no record can match. Only a folder that is
+    // there but cannot be opened is a matter of rights.
+    return status == ERROR_FILE_NOT_FOUND ? ERR_CERT_NOT_FOUND : ERR_ACCESS_DENIED;
   }
   ErrorCode result = ERR_CERT_NOT_FOUND;
   for (DWORD index = 0;; ++index) {

@@ -26,17 +26,17 @@ struct PendingRequest {
 // The local time as a record's "DateTime" text.
 std::string RecordDateTime();
 
-// Creates the record's key and writes its six values (texts without their
-// terminating zero). False with the registry's status in *error when the
-// key cannot be created; the value writes themselves are not checked.
+// Creates (or opens) the record's key and writes its six values (texts
+// without their terminating zero). False with the registry's status in
+// *error when the key or any value cannot be written.
 bool WritePendingRequest(const std::string& base, const PendingRequest& record, DWORD* error);
 
 // Finds the record whose "PublicKey" equals `publicKey` after the 8-byte
 // blob header (whose algorithm field differs between signature and exchange
 // keys). ERR_SUCCESS with the record (container, provider, type, slot);
-// ERR_ACCESS_DENIED when the base key cannot be opened and
-// ERR_CERT_NOT_FOUND when no record matches, each with the registry's
-// status in *error.
+// ERR_CERT_NOT_FOUND when no record matches (also when the base key does
+// not exist) and ERR_ACCESS_DENIED when it exists but cannot be opened, each
+// with the registry's status in *error.
 ErrorCode FindPendingRequest(const std::string& base, const std::vector<BYTE>& publicKey, PendingRequest* found,
                              DWORD* error);
 

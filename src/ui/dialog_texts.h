@@ -58,6 +58,19 @@ inline constexpr const char* kToLabel = "to :";
 inline constexpr const char* kSignOk = "確定(Ok)";
 inline constexpr const char* kSignCancel = "取消(Cancel)";
 
+inline constexpr const char* kRootStoreTitle = "安裝信任根憑證";  // 209
+inline constexpr const char* kRootStoreLabel = "即將把下列憑證機構(CA)的憑證安裝到您的\"信任根憑證區\":";
+inline constexpr const char* kRootSubjectLabel = "憑證名稱 :";
+inline constexpr const char* kRootIssuerLabel = "憑證發行者 :";
+inline constexpr const char* kRootSerialLabel = "憑證序號 :";
+inline constexpr const char* kRootThumbprintLabel = "指紋(SHA1) :";
+inline constexpr const char* kRootValidityLabel = "憑證效期 :";
+inline constexpr const char* kRootOriginLabel = "要求網站 :";
+inline constexpr const char* kRootWarning =
+    "安裝後, 此機構簽發的所有憑證都將被您的電腦信任。若無法確認此憑證確實來自該機構, 請勿安裝。";
+inline constexpr const char* kRootInstall = "安裝";
+inline constexpr const char* kRootRefuse = "不安裝";
+
 inline constexpr const char* kConsentTitle = "網站使用授權";  // 208
 inline constexpr const char* kConsentLabel = "下列網站要求使用本元件的憑證、簽章與加解密功能:";
 inline constexpr const char* kConsentQuestion = "是否允許此網站使用?";
@@ -67,5 +80,28 @@ inline constexpr const char* kConsentDeny = "拒絕";
 
 inline constexpr const char* kHashFileTitle = "請選擇檔案";
 inline constexpr const char* kHashFileFilter = "All Files (*.*)|*.*||";
+
+inline constexpr const char* kPageActionTitle = "憑證作業確認";  // 210
+inline constexpr const char* kPageActionSiteLabel = "下列網站:";
+inline constexpr const char* kPageActionLabel = "要求對您的憑證或私密金鑰執行以下作業:";
+inline constexpr const char* kPageActionQuestion = "若非您本人的操作, 請按「拒絕」。是否允許此網站執行?";
+inline constexpr const char* kPageActionAllow = "允許";
+inline constexpr const char* kPageActionDeny = "拒絕";
+// What the page asks for, as 210 shows it.
+inline constexpr const char* kPageCreateKey = "在本機產生新的金鑰對, 並建立憑證請求";
+inline constexpr const char* kPageInstallCerts = "將網站提供的憑證安裝至個人憑證區, 其中的CA憑證加入信任的憑證區";
+inline constexpr const char* kPageImportPfx = "將憑證檔的憑證及私密金鑰匯入個人憑證區";
+inline constexpr const char* kPageExportPfx = "將個人憑證區的憑證及私密金鑰匯出成憑證檔";
+inline constexpr const char* kPageExportThenDelete = "匯出後, 自個人憑證區刪除此憑證";
+inline constexpr const char* kPageMobileFromPfx = "讀出憑證檔中的私密金鑰, 加密後交給此網站";
+inline constexpr const char* kPageMobileFromStore = "讀出個人憑證區的私密金鑰, 加密後交給此網站";
+inline constexpr const char* kPageChangePassword = "變更憑證檔的密碼";
+inline constexpr const char* kPageDeleteCert = "自個人憑證區刪除憑證";
+inline constexpr const char* kPageCommonName = "憑證名稱 : ";
+inline constexpr const char* kPageFilter = "憑證篩選 : ";
+inline constexpr const char* kPageTargetFolder = "匯出目錄 : ";
+inline constexpr const char* kPageFileFolder = "憑證檔目錄 : ";
+inline constexpr const char* kPageFileName = "憑證檔名稱 : ";
+inline constexpr const char* kPageSerial = "憑證序號 : ";
 
 }  // namespace kv::ui::text

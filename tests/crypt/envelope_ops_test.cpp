@@ -68,11 +68,13 @@ class EnvelopeOps : public SigningTest {
     for (const std::string& pem : pems) command += " -certfile '" + pem + "'";
     return RunOverFiles(folder_.path(), command + " -out {out}", {""})[0];
   }
-  // `openssl cms -encrypt` of `plain` to the signer with the given cipher option.
-  std::string OpenSslEnvelope(const std::string& cipher, const std::string& plain) {
+  // `openssl cms -encrypt` of `plain` to the signer (or `recipientPem`) with
+  // the given cipher options.
+  std::string OpenSslEnvelope(const std::string& cipher, const std::string& plain, std::string recipientPem = "") {
+    if (recipientPem.empty()) recipientPem = certPem_;
     return RunOverFiles(folder_.path(),
                         "openssl cms -encrypt -binary -outform DER" + std::string(kOpenSslLegacy) + " " + cipher +
-                            " -in {in} -out {out} '" + certPem_ + "'",
+                            " -in {in} -out {out} '" + recipientPem + "'",
                         {plain})[0];
   }
 
@@ -132,6 +134,16 @@ TEST_F(EnvelopeOps, OpenSslMessagesOpenFromTheStoreAndThroughAPfxFile) {
   const char* accepted[] = {"-des", "-des3", "-aes128", "-aes192", "-aes256"};
   std::vector<std::string> messages;
   for (const char* cipher : accepted) messages.push_back(OpenSslEnvelope(cipher, plain));
+  // Recipients named by key identifier (CMS version 2). The signer's
+  // certificate carries no such extension: its key's SHA-1 names it, as on
+  // Windows; OpenSSL takes the identifier from a certificate for the same key
+  // that has one.
+  const std::string keyIdPem = folder_.File(
+      "keyid.pem", RunOverFiles(folder_.path(),
+                                "openssl req -new -x509 -days 1 -subj /CN=keyid -addext subjectKeyIdentifier=hash "
+                                "-key '" + keyPem_ + "' -out {out}",
+                                {""})[0]);
+  for (const char* cipher : {"-des3 -keyid", "-aes256 -keyid"}) messages.push_back(OpenSslEnvelope(cipher, plain, keyIdPem));
   const std::string rc2 = OpenSslEnvelope("-rc2", plain);
 
   // Through the PFX file the user points to: the signer is not in the store yet.
@@ -240,10 +252,19 @@ TEST_F(EnvelopeOps, DecryptionFailureCodes) {
   EXPECT_EQ(ERR_BAD_PARAM, Decrypt("", 0).code);
   EXPECT_EQ(ERR_CIPHER_FORMAT, Decrypt(" ", 0).code);
   EXPECT_EQ(ERR_CIPHER_FORMAT, Decrypt("-----BEGIN PKCS7-----", 0).code);
+  // Failures of the decryption service keep its number.
+  auto failsWith = [&](const std::string& cipher, ErrorCode code, HRESULT platformError) {
+    OpResult r = Decrypt(cipher, 0);
+    EXPECT_EQ(code, r.code);
+    EXPECT_EQ(static_cast<DWORD>(platformError), r.capiError);
+    EXPECT_TRUE(r.text.empty());
+  };
   // Not an envelope: a certificate bundle.
-  EXPECT_EQ(ERR_PKCS7_FORMAT, Decrypt(Base64(Bundle({certPem_})), 0).code);
-  // Not PKCS#7 at all.
-  EXPECT_EQ(ERR_CIPHER_DECRYPT, Decrypt(cert, 0).code);
+  failsWith(Base64(Bundle({certPem_})), ERR_PKCS7_FORMAT, CRYPT_E_UNEXPECTED_MSG_TYPE);
+  // Not PKCS#7 at all; a truncated envelope.
+  failsWith(cert, ERR_CIPHER_DECRYPT, CRYPT_E_ASN1_BADTAG);
+  const std::string whole = Unbase64(Encrypt(text_, cert, 0, 0).text);
+  failsWith(Base64(whole.substr(0, whole.size() - 1)), ERR_CIPHER_DECRYPT, CRYPT_E_ASN1_EOD);
   // No key in the store and the user cancels the PFX dialog.
   OpResult cancelled = Decrypt(sealed, 0);
   EXPECT_EQ(ERR_USER_CANCEL, cancelled.code);
@@ -260,7 +281,7 @@ TEST_F(EnvelopeOps, DecryptionFailureCodes) {
   }
   {
     ScriptedDialogs run(R"([{"dialog": 202, "set": {"302": ")" + otherPfx + R"(", "303": "1234"}, "press": 1}])");
-    EXPECT_EQ(ERR_DECRYPT_NO_CERT, Decrypt(sealed, 0).code);
+    failsWith(sealed, ERR_DECRYPT_NO_CERT, CRYPT_E_NO_DECRYPT_CERT);
   }
 
   // Damage that reaches the padding of the content; and a UTF-16 reading of
@@ -269,8 +290,8 @@ TEST_F(EnvelopeOps, DecryptionFailureCodes) {
   const std::u16string longer = Utf16("0123456789abcdefghij");
   std::string der = Unbase64(Encrypt(longer, cert, 0, 0).text);
   der[der.size() - 9] ^= 0x10;
-  EXPECT_EQ(ERR_CIPHER_DECRYPT, Decrypt(Base64(der), 0).code);
-  EXPECT_EQ(ERR_CIPHER_DECRYPT, Decrypt(Narrow(Encrypt(u"abc", cert, 0, 0x800).text), 0).code);
+  failsWith(Base64(der), ERR_CIPHER_DECRYPT, NTE_BAD_DATA);
+  failsWith(Narrow(Encrypt(u"abc", cert, 0, 0x800).text), ERR_CIPHER_DECRYPT, NTE_BAD_DATA);
 
   engine_.m_ieProtectedMode = true;
   EXPECT_EQ(ERR_CIPHER_FORMAT, Decrypt(" ", 0).code);

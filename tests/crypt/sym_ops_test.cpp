@@ -305,6 +305,54 @@ TEST_F(SymOps, UnicodeTextSurvivesTheRoundTrip) {
   EXPECT_NE(text, back.text);
 }
 
+TEST_F(SymOps, KeyTextsAreReadByTheirCodePageBytes) {
+  const std::string cipher = [&] {
+    std::u16string t = Encrypt(u"abc", kCases[0].keyHex, 1, 0).text;
+    return std::string(t.begin(), t.end());
+  }();
+  // Any character the code page carries decodes by the hex arithmetic, as
+  // pages have relied on: each text is the key of its twin.
+  struct Twin {
+    std::u16string text;
+    const char* hex;
+    LONG algorithm;
+  };
+  const Twin twins[] = {
+      {std::u16string(48, u'z'), "535353535353535353535353535353535353535353535353", 0},
+      {u"0x0123456789ABCD", "210123456789ABCD", 1},
+      {u"01 23 45 67 89AB", "01022045066089AB", 1},
+      {Utf16("交易交易交易交易"), nullptr, 1},
+  };
+  for (const Twin& t : twins) {
+    OpResult r = Outcome(engine_, engine_.SymEncrypt(WideBstr(u"abc"), WideBstr(t.text), t.algorithm, 0));
+    EXPECT_EQ(0, r.code) << AnsiBytes(t.text);
+    if (t.hex) {
+      EXPECT_EQ(Encrypt(u"abc", t.hex, t.algorithm, 0).text, r.text) << t.hex;
+    }
+  }
+  // Characters it cannot carry would all narrow to '?': refused, whatever
+  // the length would have been.
+  std::u16string emoji, surrogates;
+  for (char32_t c = U'\U0001F600'; c < U'\U0001F600' + 24; ++c) {
+    emoji.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+    emoji.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  }
+  for (int i = 0; i < 48; ++i) surrogates.push_back(static_cast<char16_t>((i % 2 ? 0xDC00 : 0xD800) + i));
+  struct Refused {
+    std::u16string text;
+    LONG algorithm;
+  };
+  const Refused refused[] = {{emoji, 0}, {surrogates, 0}, {Utf16("ä123456789ABCDEF0").substr(0, 16), 1}};
+  for (const Refused& k : refused) {
+    OpResult e = Outcome(engine_, engine_.SymEncrypt(WideBstr(u"abc"), WideBstr(k.text), k.algorithm, 0));
+    EXPECT_EQ(ERR_CIPHER_PASSWORD_LENGTH, e.code);
+    EXPECT_TRUE(e.text.empty());
+    OpResult d = Outcome(engine_, engine_.SymDecrypt(Utf8Bstr(cipher), WideBstr(k.text), k.algorithm, 0));
+    EXPECT_EQ(ERR_CIPHER_PASSWORD_LENGTH, d.code);
+    EXPECT_TRUE(d.text.empty());
+  }
+}
+
 TEST(SymCipher, SettersAndRefusals) {
   ScopedHome home;
   CSymCipher cipher;

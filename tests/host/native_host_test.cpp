@@ -192,6 +192,19 @@ TEST_F(NativeHostTest, UnlistedOriginIsRefusedWithoutAskingWhereUsersMayNotAddSi
   }
 }
 
+TEST_F(NativeHostTest, OriginsBeyondPrintableAsciiAreRefusedWhole) {
+  // The library reads a terminated string: before the host checked, the
+  // allowed prefix ahead of a NUL was judged and admitted the whole text.
+  AllowOnMachine(kAllowed);
+  for (const std::string& tail : {std::string("\0.evil.example", 14), std::string("\t"), std::string(" "),
+                                  std::string("\x7f"), std::string("\xc3\xa9")}) {
+    HostConnection host;
+    const std::string origin = kAllowed + tail;
+    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(1, origin, "GetVersion")))) << origin;
+    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(2, origin, "GetVersion")))) << origin;
+  }
+}
+
 TEST_F(NativeHostTest, ConsentOnceAlwaysAndDenyWhereUsersMayAddSites) {
   AllowUserSites();
   {

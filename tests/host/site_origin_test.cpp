@@ -40,6 +40,24 @@ TEST(SiteOrigin, PagesWithoutAnOriginAreRejected) {
   EXPECT_FALSE(kv::ParseDocumentOrigin(lookalike, &o));
 }
 
+TEST(SiteOrigin, ControlCharactersHideNothingBehindThem) {
+  std::basic_string<WCHAR> nul = W("http://127.0.0.1:8080");
+  nul.push_back(0);
+  nul += W(".evil.example");
+  kv::SiteOrigin o;
+  EXPECT_FALSE(kv::ParseDocumentOrigin(nul, &o));
+  EXPECT_FALSE(kv::IsPrintableAsciiOrigin(nul));
+  for (const char* url : {"https://trade.example.com.tw\t/", "https://trade.example.com.tw/a\nb", "https://x\x7f.tw/"})
+    EXPECT_FALSE(kv::ParseDocumentOrigin(W(url), &o)) << url;
+  EXPECT_FALSE(Allowed("https://trade.example.com.tw/", "https://trade.example.com.tw/\r"));
+
+  EXPECT_TRUE(kv::IsPrintableAsciiOrigin(W("http://127.0.0.1:8080")));
+  std::basic_string<WCHAR> accented = W("https://caf");
+  accented.push_back(0x00e9);
+  for (const std::basic_string<WCHAR>& text : {W(""), W("http://a.tw "), W("http://a.tw\t"), W("http://a\x7f.tw"), accented})
+    EXPECT_FALSE(kv::IsPrintableAsciiOrigin(text));
+}
+
 TEST(SiteOrigin, ExactEntriesMatchOnlyTheirOrigin) {
   EXPECT_TRUE(Allowed("https://trade.example.com.tw/login", "https://trade.example.com.tw"));
   EXPECT_TRUE(Allowed("https://trade.example.com.tw:443/", "https://TRADE.example.com.tw/"));

@@ -6,9 +6,16 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "cert/cert_info.h"
+#include "host/caller_origin.h"
+#include "kvwin/desktop.h"
+#include "ui/root_store_dialog.h"
+#include "codec/byte_buffer.h"
 #include "keys/enrol_test_support.h"
 #include "sign/sign_test_support.h"
 
@@ -52,6 +59,20 @@ std::vector<StoredEntry> StoreEntries(const char* name) {
 }
 
 std::vector<BYTE> Der(const TestCert& cert) { return cert.der(); }
+
+void AddToStore(const char* name, const TestCert& cert) {
+  HCERTSTORE store = CertOpenSystemStoreA(0, name);
+  ASSERT_NE(nullptr, store);
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, cert.data(), cert.size(),
+                                                CERT_STORE_ADD_ALWAYS, nullptr));
+  CertCloseStore(store, 0);
+}
+
+std::string ToBase64(const std::vector<BYTE>& bytes) {
+  CByteBuffer buffer;
+  EXPECT_TRUE(buffer.EncodeBase64(bytes.data(), static_cast<int32_t>(bytes.size())));
+  return std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size());
+}
 
 class AcceptTest : public SigningTest {
  protected:
@@ -111,10 +132,15 @@ TEST_F(AcceptTest, BareCertificateAndPemAndSignatureKeys) {
   std::string forEncrypt = TakeText(engine_.GetCsrForEncrypt());
   std::string signCert = ca_.Issue(forSign);
   std::string encryptCert = ca_.Issue(forEncrypt, "keyEncipherment,dataEncipherment");
-  // A bare certificate in Base64: no authority work.
+  // A bare certificate in Base64 whose issuer is unknown cannot be checked.
+  EXPECT_EQ(ERR_CERT_ISSUER_NOT_FOUND, Accept(PemToBase64(signCert)));
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), engine_.PlatformError());
+  EXPECT_TRUE(StoreEntries("MY").empty());
+  // With its issuer in "CA": no authority work.
+  AddToStore("CA", ca_.intermediate());
   ASSERT_EQ(0, Accept(PemToBase64(signCert)));
   EXPECT_TRUE(StoreEntries("ROOT").empty());
-  EXPECT_TRUE(StoreEntries("CA").empty());
+  EXPECT_EQ(1u, StoreEntries("CA").size());
   // PEM armour.
   ASSERT_EQ(0, Accept(encryptCert));
   std::vector<StoredEntry> my = StoreEntries("MY");
@@ -137,7 +163,7 @@ TEST_F(AcceptTest, FailureCodes) {
   // Only authorities: nothing to install for the user.
   std::string authorities = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem()});
   EXPECT_EQ(ERR_NO_KEY, Accept(authorities));
-  EXPECT_EQ(1u, StoreEntries("ROOT").size());  // stored all the same
+  EXPECT_TRUE(StoreEntries("ROOT").empty());  // a refused acceptance stores nothing
 
   // A message without certificates, and bytes that are no certificate.
   std::string dataMessage;
@@ -151,16 +177,17 @@ TEST_F(AcceptTest, FailureCodes) {
   EXPECT_EQ(ERR_CERT_FORMAT, Accept("MAMCAQE="));
   EXPECT_EQ(junkError, engine_.PlatformError());
 
-  // A certificate for no pending key: first without the records' folder,
-  // then with the folder but no matching record.
+  // A certificate for no pending key, in a bundle with its authorities:
+  // first before any request was made, then with a record of another key.
+  // Neither stores anything.
   CertPtr stranger = MakeEndEntity("Stranger", ca_.intermediate());
-  std::string strangerText = PemToBase64(stranger->Pem());
-  EXPECT_EQ(ERR_ACCESS_DENIED, Accept(strangerText));
+  std::string strangerText = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), stranger->Pem()});
+  EXPECT_EQ(ERR_CERT_NOT_FOUND, Accept(strangerText));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), engine_.PlatformError());
   NewRequest("Someone Else");
   EXPECT_EQ(ERR_CERT_NOT_FOUND, Accept(strangerText));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), engine_.PlatformError());
-  EXPECT_TRUE(StoreEntries("MY").empty());
+  for (const char* store : {"MY", "CA", "ROOT"}) EXPECT_TRUE(StoreEntries(store).empty()) << store;
 
   // A record whose provider cannot be acquired.
   std::string request = NewRequest("Lost Provider");
@@ -173,12 +200,91 @@ TEST_F(AcceptTest, FailureCodes) {
     RegSetValueExA(key, "ProviderName", 0, REG_SZ, reinterpret_cast<const BYTE*>(provider), sizeof provider);
     RegCloseKey(key);
   }
-  EXPECT_EQ(ERR_CSP_ACQUIRE, Accept(issued));
+  EXPECT_EQ(ERR_CSP_ACQUIRE, Accept(ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), issued})));
   EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.PlatformError());
+  EXPECT_TRUE(StoreEntries("ROOT").empty());
 
   engine_.m_ieProtectedMode = true;
   EXPECT_EQ(ERR_BAD_PARAM, Accept(""));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Accept(issued));
+}
+
+// Any change to the issued certificate inside its bundle (its name, key,
+// validity or signature) must keep it out of the stores: its signature no
+// longer verifies under the issuer's key, or it matches no record, or it no
+// longer decodes.
+TEST_F(AcceptTest, DamagedCertificateInstallsNothing) {
+  std::string issued = ca_.Issue(NewRequest("Flip Holder"));
+  std::vector<BYTE> bundle = FromBase64(ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), issued}));
+  std::vector<BYTE> cert = FromBase64(PemToBase64(issued));
+  auto at = std::search(bundle.begin(), bundle.end(), cert.begin(), cert.end());
+  ASSERT_NE(bundle.end(), at);
+  const size_t start = static_cast<size_t>(at - bundle.begin());
+  std::vector<size_t> offsets = {cert.size() - 1};  // the signature's last byte
+  for (size_t offset = 4; offset < cert.size(); offset += 23) offsets.push_back(offset);
+  for (size_t offset : offsets) {
+    for (BYTE bit : {0x01, 0x80}) {
+      std::vector<BYTE> damaged = bundle;
+      damaged[start + offset] ^= bit;
+      EXPECT_NE(0, Accept(ToBase64(damaged))) << "byte " << offset << " bit " << int(bit);
+    }
+  }
+  for (const char* store : {"MY", "CA", "ROOT"}) EXPECT_TRUE(StoreEntries(store).empty()) << store;
+
+  // The signature's last byte alone: the bad signature is named as such.
+  std::vector<BYTE> forged = bundle;
+  forged[start + cert.size() - 1] ^= 0x01;
+  EXPECT_EQ(ERR_CERT_BAD_SIGNATURE, Accept(ToBase64(forged)));
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_SIGNATURE), engine_.PlatformError());
+  // The undamaged bundle still goes in.
+  EXPECT_EQ(0, Accept(ToBase64(bundle)));
+  EXPECT_EQ(1u, StoreEntries("MY").size());
+}
+
+// A new trusted root asks the user first, naming the certificate and the
+// page's origin; a refusal keeps it out of "ROOT" and fails the addition as
+// Windows does, while the user certificate is installed all the same.
+TEST_F(AcceptTest, NewRootAsksTheUser) {
+  const kv::platform::RootStorePrompt testAnswer = kv::platform::SwapRootStorePrompt(&kv::ui::AskRootStoreTrust);
+  std::string bundle = ca_.Bundle({ca_.root().Pem(), ca_.intermediate().Pem(), ca_.Issue(NewRequest("Root Asker"))});
+  {
+    ScriptedDialogs run(R"([{"dialog": 209, "press": 2}])");
+    kv::ScopedCallerOrigin page("https://trade.example.com.tw:443");
+    EXPECT_EQ(0, Accept(bundle));
+    std::vector<kv::json::Value> shown = run.Events("dialog");
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_NE(std::string::npos, shown[0].Find("title")->Utf8().find("https://trade.example.com.tw:443"));
+    std::vector<std::string> texts;
+    for (const auto& control : shown[0].Find("controls")->items) texts.push_back(control.Find("text")->Utf8());
+    for (const std::string& expected : {std::string("Enrol Test Root"), ca_.root().Sha1Hex(),
+                                        std::string("https://trade.example.com.tw:443")})
+      EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), expected)) << expected;
+  }
+  EXPECT_TRUE(StoreEntries("ROOT").empty());
+  EXPECT_EQ(1u, StoreEntries("CA").size());
+  EXPECT_EQ(1u, StoreEntries("MY").size());
+
+  // The same refusal to a direct addition, and no way to ask at all.
+  HCERTSTORE root = CertOpenSystemStoreA(0, "ROOT");
+  for (bool canAsk : {true, false}) {
+    ScriptedDialogs run(R"([{"dialog": 209, "press": 2}])");
+    std::unique_ptr<ScopedEnv> noScript(canAsk ? nullptr : new ScopedEnv("KORVESSA_DIALOGS", nullptr));
+    SetLastError(0);
+    EXPECT_FALSE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, ca_.root().data(), ca_.root().size(),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_CANCELLED)), GetLastError());
+  }
+  {
+    ScriptedDialogs run(R"([{"dialog": 209, "press": 1}])");
+    EXPECT_EQ(0, Accept(bundle));
+  }
+  ASSERT_EQ(1u, StoreEntries("ROOT").size());
+  // A root already trusted is not asked about again.
+  ScriptedDialogs none("[]");
+  EXPECT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, ca_.root().data(), ca_.root().size(),
+                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  CertCloseStore(root, 0);
+  kv::platform::SwapRootStorePrompt(testAnswer);
 }
 
 }  // namespace

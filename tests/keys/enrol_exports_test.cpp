@@ -54,6 +54,8 @@ TEST_F(EnrolTest, ExportsRequestAndAnotherProcessAcceptsAndSigns) {
                    "{\"call\": \"SelectSigner\", \"args\": [\"S_CN=Export User\", 256, 0]}\n"
                    "{\"call\": \"SignPkcs7\", \"args\": [\"Sell 1101 x 3\", 512]}\n");
   std::string out;
+  // The other process asks before trusting the root; the user agrees.
+  ScriptedDialogs trustRoot(R"([{"dialog": 209, "press": 1}])");
   ASSERT_EQ(0, RunCommand("'" + std::string(KV_HOST_PATH) + "' --batch <'" + calls + "'", &out)) << out;
   std::vector<std::string> lines;
   std::istringstream in(out);

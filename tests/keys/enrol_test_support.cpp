@@ -1,6 +1,9 @@
 // Enrolment fixtures: registry readers and the command-line OpenSSL CA.
 #include "keys/enrol_test_support.h"
 
+#include <wincrypt.h>
+
+#include <algorithm>
 #include <openssl/pem.h>
 
 #include <cstdio>
@@ -40,6 +43,41 @@ RegValue RecordValue(const std::string& record, const char* value) {
   }
   RegCloseKey(key);
   return out;
+}
+
+std::vector<std::string> ContainerNames() {
+  std::vector<std::string> names;
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
+  char name[400];
+  for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+    DWORD size = sizeof name;
+    if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
+    names.push_back(name);
+  }
+  CryptReleaseContext(prov, 0);
+  return names;
+}
+
+std::string OrphanReport(int* marked) {
+  if (marked) *marked = 0;
+  std::vector<std::string> containers = ContainerNames();
+  std::string report;
+  std::vector<std::string> accounted;
+  for (const std::string& record : RecordNames()) {
+    bool inProgress = RecordValue(record, "InProgress").type != REG_NONE;
+    bool complete = !inProgress;
+    for (const char* value : {"ProviderName", "ProviderType", "KeySpec", "PublicKey", "DateTime", "CommonName"})
+      if (RecordValue(record, value).type == REG_NONE) complete = false;
+    bool hasKey = std::find(containers.begin(), containers.end(), record) != containers.end();
+    if (inProgress && marked) ++*marked;
+    if (inProgress || complete) accounted.push_back(record);
+    if (complete && !hasKey) report += "record without key " + record + "; ";
+  }
+  for (const std::string& container : containers)
+    if (std::find(accounted.begin(), accounted.end(), container) == accounted.end())
+      report += "key without record " + container + "; ";
+  return report;
 }
 
 namespace {

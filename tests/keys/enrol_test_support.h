@@ -39,6 +39,14 @@ std::vector<std::string> RecordNames();
 // A value of one record; type REG_NONE when absent.
 RegValue RecordValue(const std::string& record, const char* value);
 
+// Names of the user's key containers, as the provider lists them.
+std::vector<std::string> ContainerNames();
+// What would lose a key: a container without a complete record (all six
+// values, no in-progress mark), or a complete record without its container;
+// "" when there is none. Records still marked in progress, whose containers
+// the next request sweeps, are counted in *marked.
+std::string OrphanReport(int* marked = nullptr);
+
 // A CA of a self-signed root and an intermediate, both with their keys in
 // PEM files, that issues end-entity certificates for PKCS#10 requests with
 // `openssl x509 -req`.

@@ -2,6 +2,7 @@
 // default export name setters, with their dialogs and failure codes.
 #include <gtest/gtest.h>
 
+#include "engine/text.h"
 #include "keys/pfx_test_support.h"
 
 namespace kv::test {
@@ -33,6 +34,19 @@ TEST_F(PfxImportTest, PasswordRangeAndDefaultName) {
   EXPECT_EQ(0, engine_.Code());
   EXPECT_EQ(5u, engine_.PlatformError());  // the name setter leaves the platform number
   EXPECT_EQ("MyCert", engine_.m_defaultPfxPrefix);
+
+  // A prefix is a file name: whatever would lead out of the export folder goes.
+  const struct {
+    const char* given;
+    const char* kept;
+  } prefixes[] = {{"../x", "x"}, {"..\\..\\Startup\\run.pfx", "run.pfx"}, {"C:x", "x"},
+                  {"/etc/cron.d/job", "job"}, {"sub/dir\\name", "name"}, {"../", ""}, {"my.cert", "my.cert"},
+                  // Big5 0xB3 0x5C: the second byte is not a separator.
+                  {"許功蓋", "許功蓋"}};
+  for (const auto& prefix : prefixes) {
+    EXPECT_EQ(0, engine_.SetDefaultPfxFileName(Utf8Bstr(prefix.given)));
+    EXPECT_EQ(kv::TakeNarrow(Utf8Bstr(prefix.kept)), engine_.m_defaultPfxPrefix) << prefix.given;
+  }
 }
 
 TEST_F(PfxImportTest, ImportShowsTheKeyBearingCertificateAndSetsThePaths) {
@@ -108,6 +122,36 @@ TEST_F(PfxImportTest, KeyUsageAndKeyRules) {
   folder_.File("certs.pfx", certsOnly);
   EXPECT_EQ(ERR_NO_PRIVATE_KEY, Import("certs.pfx"));
   EXPECT_EQ(ERR_NO_PRIVATE_KEY, Query("certs.pfx"));
+}
+
+TEST_F(PfxImportTest, KeyOfACertificateLeftOutIsNotKept) {
+  CertSpec spec;
+  spec.subject = SimpleName("Encrypt Only");
+  spec.keyUsage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+  CertPtr encrypt = IssueCert(spec, root_.get());
+  // A file with two key-bearing certificates, made from the personal store.
+  AddToMyWithKey(*encrypt, true);
+  AddToMyWithKey(*signer_, true);
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(my, context)) != nullptr)
+    ASSERT_TRUE(CertAddCertificateContextToStore(memory, context, CERT_STORE_ADD_ALWAYS, nullptr));
+  CRYPT_DATA_BLOB blob = {0, nullptr};
+  ASSERT_TRUE(PFXExportCertStore(memory, &blob, reinterpret_cast<LPCWSTR>(u"1234"), EXPORT_PRIVATE_KEYS));
+  std::string both(blob.cbData, '\0');
+  blob.pbData = reinterpret_cast<BYTE*>(&both[0]);
+  ASSERT_TRUE(PFXExportCertStore(memory, &blob, reinterpret_cast<LPCWSTR>(u"1234"), EXPORT_PRIVATE_KEYS));
+  CertCloseStore(memory, 0);
+  while ((context = CertEnumCertificatesInStore(my, nullptr)) != nullptr)
+    ASSERT_TRUE(CertDeleteCertificateFromStore(context));
+  CertCloseStore(my, 0);
+  folder_.File("both.pfx", both);
+
+  int containers = CountKeyContainers();
+  ASSERT_EQ(0, Import("both.pfx", "1234", 1, CERT_DIGITAL_SIGNATURE_KEY_USAGE));
+  EXPECT_EQ(1, CountMy());
+  EXPECT_EQ(containers + 1, CountKeyContainers()) << "the encryption certificate's key was kept for nothing";
 }
 
 TEST_F(PfxImportTest, LoaderFailures) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "keys/pfx_test_support.h"
 #include "sign/shared_memory.h"
@@ -64,6 +65,25 @@ TEST_F(PfxPasswordTest, FailuresLeaveTheFileUntouched) {
   std::string listing;
   RunCommand("ls -A '" + folder_.path() + "'", &listing);
   EXPECT_EQ("text.pfx\nuser.pfx\n", listing);
+}
+
+TEST_F(PfxPasswordTest, ChangeThroughALinkRewritesTheFileItNames) {
+  ASSERT_EQ(0, mkdir(Path("stick").c_str(), 0700));
+  std::string real = Path("stick/user.pfx");
+  WritePfx("stick/user.pfx", *signer_, {}, "old");
+  ASSERT_EQ(0, symlink(real.c_str(), Path("link.pfx").c_str()));
+  ASSERT_EQ(0, symlink(Path("link.pfx").c_str(), Path("second.pfx").c_str()));
+
+  ASSERT_EQ(0, Change("second.pfx", "old", "new"));
+  struct stat st;
+  ASSERT_EQ(0, lstat(Path("second.pfx").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  ASSERT_EQ(0, lstat(Path("link.pfx").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_TRUE(OpenPfxWithOpenSsl(real, "new").opened);
+  std::string listing;
+  RunCommand("ls -A '" + folder_.path() + "' '" + Path("stick") + "'", &listing);
+  EXPECT_EQ(folder_.path() + ":\nlink.pfx\nsecond.pfx\nstick\n\n" + Path("stick") + ":\nuser.pfx\n", listing);
 }
 
 TEST_F(PfxPasswordTest, DialogPaths) {

@@ -3,7 +3,9 @@
 // and owned by their process, and the next process to open the key store
 // sweeps those whose owner is gone. Killed here both at a known moment (keys
 // imported, store still open) and at random moments of real signer
-// selections through the command-line host.
+// selections through the command-line host. Likewise a request's new key
+// stays only with its complete PendingRequest record: a request killed
+// part-way leaves a mark that the next request sweeps.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "cert/pfx_file.h"
+#include "keys/enrol_test_support.h"
 #include "sign/sign_test_support.h"
 
 namespace {
@@ -136,6 +139,32 @@ TEST_F(AbandonedKeys, KeysOfALivingProcessOrAKeptCertificateStay) {
     EXPECT_EQ(1, Count("crypt_containers"));
   }
   EXPECT_EQ(0, Count("crypt_containers"));
+}
+
+TEST_F(AbandonedKeys, KilledRequestsLeaveNoKeyWithoutItsRecord) {
+  std::string line = "{\"call\": \"CreatePKCS10\", \"args\": [\"Killed Request\", 1024, 0]}\n";
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += line;
+  std::mt19937 random(20240622);
+  const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  int kills = 0, marked = 0, everMarked = 0;
+  while (std::chrono::steady_clock::now() < stop) {
+    pid_t pid = StartHost(many);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+    kill(pid, SIGKILL);
+    Wait(pid);
+    ++kills;
+    // Each kill leaves keys with their records, or marks to be swept.
+    ASSERT_EQ("", kv::test::OrphanReport(&marked)) << "kill " << kills;
+    everMarked += marked;
+  }
+  EXPECT_GT(kills, 3);
+  EXPECT_GT(everMarked, 0) << "no kill landed inside a request";
+  // The next request sweeps what the killed ones left.
+  EXPECT_EQ(0, Wait(StartHost(line)));
+  EXPECT_EQ("", kv::test::OrphanReport(&marked)) << "after " << kills << " kills";
+  EXPECT_EQ(0, marked);
+  EXPECT_FALSE(kv::test::RecordNames().empty());
 }
 
 }  // namespace

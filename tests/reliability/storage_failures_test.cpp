@@ -15,7 +15,9 @@
 #include <string>
 
 #include "database/user_database.h"
+#include "keys/enrol_test_support.h"
 #include "reliability/bounded_child.h"
+#include "keys/pfx_test_support.h"
 #include "sign/sign_test_support.h"
 
 namespace {
@@ -105,17 +107,18 @@ TEST_F(StorageFailures, TruncatedKeyStoreSecretIsNotAWrongPassword) {
 
 // Runs `body` in a child with its home on a small file system of its own;
 // "skip" when this machine cannot make one.
-std::string OnSmallFileSystem(const std::function<std::string(const std::string&)>& body) {
+std::string OnSmallFileSystem(const std::function<std::string(const std::string&)>& body, int seconds = 20,
+                              const char* size = "size=256k") {
   return RunBounded(
       [&]() -> std::string {
         if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return "skip";
         if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "skip";
         char pattern[] = "/tmp/kv-small-XXXXXX";
         if (!mkdtemp(pattern)) return "skip";
-        if (mount("tmpfs", pattern, "tmpfs", 0, "size=256k") != 0) return "skip";
+        if (mount("tmpfs", pattern, "tmpfs", 0, size) != 0) return "skip";
         return body(pattern);
       },
-      20);
+      seconds);
 }
 
 TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
@@ -153,6 +156,84 @@ TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
   const std::string expected = std::to_string(ERROR_DISK_FULL) + " " + std::to_string(ERR_PKCS12_PASSWORD) + "/" +
                                std::to_string(ERROR_DISK_FULL) + " " + std::to_string(ERROR_WRITE_PROTECT);
   EXPECT_EQ(expected, outcome);
+}
+
+// With the right password, an import or a password change whose keys cannot
+// be stored says so, with the storage's error, instead of blaming the password.
+TEST_F(StorageFailures, PfxOperationsReportStorageNotThePassword) {
+  WritePfx("f.pfx", *signer_, {root_.get()});
+  std::string outcome = OnSmallFileSystem([&](const std::string& mountPoint) {
+    std::string home = mountPoint + "/home";
+    setenv("KORVESSA_HOME", home.c_str(), 1);
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Kv", &key) != ERROR_SUCCESS) return std::string("setup");
+    RegCloseKey(key);
+    auto both = [&]() {
+      LONG imported = engine_.ImportPfxToIE(Utf8Bstr(folder_.path()), Utf8Bstr("f.pfx"), Utf8Bstr("1234"), 1, 0);
+      std::string out = std::to_string(imported) + "/" + std::to_string(engine_.PlatformError());
+      LONG changed = engine_.ChangePfxPasswd(Utf8Bstr(folder_.path()), Utf8Bstr("f.pfx"), Utf8Bstr("1234"),
+                                             Utf8Bstr("new"), 0);
+      return out + " " + std::to_string(changed) + "/" + std::to_string(engine_.PlatformError());
+    };
+    int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    while (write(fd, block.data(), 1) > 0) {
+    }
+    close(fd);
+    std::string out = both();
+    unlink((mountPoint + "/filler").c_str());
+    setenv("KORVESSA_HOME", (home_.path() + "/away").c_str(), 1);
+    kv::platform::UserDatabase::Instance().Connection();
+    if (mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return out + " skip";
+    setenv("KORVESSA_HOME", home.c_str(), 1);
+    return out + " " + both();
+  });
+  if (outcome == "skip") GTEST_SKIP() << "no private file system can be mounted here";
+  const std::string full = std::to_string(ERR_CSP_ACQUIRE) + "/" + std::to_string(ERROR_DISK_FULL);
+  const std::string readOnly = std::to_string(ERR_CSP_ACQUIRE) + "/" + std::to_string(ERROR_WRITE_PROTECT);
+  EXPECT_EQ(full + " " + full + " " + readOnly + " " + readOnly, outcome);
+  EXPECT_TRUE(kv::test::OpenPfxWithOpenSsl(folder_.path() + "/f.pfx", "1234").opened);
+}
+
+// A request on a filling disk either succeeds with its complete record or
+// fails with nothing left behind but a mark the next request sweeps; never
+// a request whose key has no record. Each level gives the disk a few more
+// blocks of room.
+TEST_F(StorageFailures, RequestOnAFullDiskKeepsNoKeyWithoutItsRecord) {
+  std::string outcome = OnSmallFileSystem([&](const std::string& mountPoint) {
+    std::string out;
+    int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    std::string block(4096, 'f');
+    int failures = 0, successes = 0;
+    for (int level = 0; level < 40; ++level) {
+      if (ftruncate(fd, 0) != 0) return std::string("setup");
+      setenv("KORVESSA_HOME", (mountPoint + "/home" + std::to_string(level)).c_str(), 1);
+      HKEY key = nullptr;
+      if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VELK", &key) != ERROR_SUCCESS) return std::string("setup");
+      RegCloseKey(key);
+      while (write(fd, block.data(), block.size()) > 0) {
+      }
+      off_t full = lseek(fd, 0, SEEK_END);
+      if (ftruncate(fd, std::max<off_t>(0, full - level * 6 * 1024)) != 0) return std::string("setup");
+      lseek(fd, 0, SEEK_END);
+      std::string request = kv::test::TakeText(engine_.CreatePKCS10(Utf8Bstr("Full Disk"), 1024, 0));
+      LONG code = engine_.Code();
+      std::string orphans = kv::test::OrphanReport();
+      if (code == 0) ++successes; else ++failures;
+      if ((code == 0) == request.empty() || !orphans.empty())
+        out += "level " + std::to_string(level) + ": code " + std::to_string(code) + "/" +
+               std::to_string(engine_.PlatformError()) + " " + orphans + "\n";
+      if (code == kErrPendingRecord && engine_.PlatformError() != ERROR_DISK_FULL)
+        out += "level " + std::to_string(level) + ": platform error " + std::to_string(engine_.PlatformError()) + "\n";
+    }
+    close(fd);
+    if (successes == 0 || failures == 0) out += "levels did not span the full disk\n";
+    return out;
+  }, 90, "size=16m");
+  if (outcome == "skip") GTEST_SKIP() << "no private file system can be mounted here";
+  EXPECT_EQ("", outcome);
 }
 
 }  // namespace

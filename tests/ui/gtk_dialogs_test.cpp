@@ -78,12 +78,13 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   EXPECT_EQ("0 " + out + "/certs|user.pfx|mobile", outcome["207-ok"]);
   EXPECT_EQ("0 1", outcome["204-ok"]);
   EXPECT_EQ("0 ", outcome["201-ok"]);
+  EXPECT_EQ("0 ", outcome["210-ok"]);
   EXPECT_EQ("0 " + out + "/certs/user.pfx", outcome["open-file"]);
   for (const char* cancelled : {"202-cancel", "203-cancel", "205-cancel", "206-cancel", "207-cancel", "204-cancel",
-                                "201-cancel"})
+                                "201-cancel", "210-cancel"})
     EXPECT_EQ("5070 ", outcome[cancelled]) << cancelled;
 
-  for (const char* part : {"-201-", "-202-", "-203-", "-204-", "-205-", "-206-", "-207-", "-message", "-open-file"}) {
+  for (const char* part : {"-201-", "-202-", "-203-", "-204-", "-205-", "-206-", "-207-", "-210-", "-message", "-open-file"}) {
     std::vector<std::string> shots = Shots(out, part);
     ASSERT_FALSE(shots.empty()) << part;
     std::string png = kv::test::ReadFile(out + "/" + shots[0]);
@@ -100,16 +101,18 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
                                              {204, "請挑選您的憑證"},
                                              {205, "輸入憑證檔密碼"},
                                              {206, "輸入憑證檔案資訊"},
-                                             {207, "輸入憑證檔案資訊"}};
+                                             {207, "輸入憑證檔案資訊"},
+                                             {210, "憑證作業確認"}};
   for (const auto& title : titles) {
     const Value* shown = ShownDialog(widgets, title.first);
     ASSERT_NE(nullptr, shown) << title.first;
     EXPECT_EQ(title.second, shown->Find("title")->Utf8());
-    EXPECT_TRUE(HasText(*shown, title.first == 201 ? "確定(Ok)" : "確定")) << title.first;
+    EXPECT_TRUE(HasText(*shown, title.first == 201 ? "確定(Ok)" : title.first == 210 ? "允許" : "確定")) << title.first;
   }
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 206), "請設定憑證密碼(英文或數字6～10碼)"));
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 207), "******"));  // the preset password, masked
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 201), "王小明"));
+  EXPECT_TRUE(HasText(*ShownDialog(widgets, 210), "https://trade.example.com.tw:443"));
   const Value* columns = ShownDialog(widgets, 204)->Find("columns");
   ASSERT_EQ(5u, columns->items.size());
   const char* names[] = {"憑證持有人", "憑證序號", "起始日", "截止日", "憑證發行者"};

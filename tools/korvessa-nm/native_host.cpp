@@ -26,6 +26,16 @@ std::string IdTail(const Value* request) {
   return tail;
 }
 
+// Whether an origin may be handed to the library at all: printable ASCII,
+// no blank. The library takes a terminated string, so a NUL would let it
+// judge only the text before it while the rest rode along unseen.
+bool IsPlainOrigin(const std::u16string& origin) {
+  if (origin.empty()) return false;
+  for (char16_t c : origin)
+    if (c <= 0x20 || c >= 0x7f) return false;
+  return true;
+}
+
 }  // namespace
 
 NativeHost::NativeHost(const EngineLibrary& library) : library_(library) {
@@ -58,6 +68,9 @@ std::string NativeHost::AnswerMessage(const std::string& message) {
     if (!admit_) {
       refusalCode_ = kSiteNotAllowed;
       refusalMessage_ = u"the engine library has no web origin admission";
+    } else if (!IsPlainOrigin(pinned_)) {
+      refusalCode_ = kSiteNotAllowed;
+      refusalMessage_ = u"an origin holds printable ASCII only";
     } else {
       admitted_ = admit_(pinned_.c_str()) == 0;
       if (!admitted_) {
@@ -70,7 +83,7 @@ std::string NativeHost::AnswerMessage(const std::string& message) {
     // Never run: this connection belongs to its first origin. Once that one
     // is admitted the library pins it too and refuses any other, giving the
     // engine's own refusal; before, the first refusal stands for both.
-    if (admitted_ && admit_(origin->string.c_str()) != 0)
+    if (admitted_ && IsPlainOrigin(origin->string) && admit_(origin->string.c_str()) != 0)
       return Refusal(&request, library_.ErrorCode(), library_.ErrorMessage(), idTail);
     if (admitted_) return Refusal(&request, kSiteNotAllowed, u"", idTail);
     return Refusal(&request, refusalCode_, refusalMessage_, idTail);

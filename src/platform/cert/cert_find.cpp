@@ -28,6 +28,45 @@ std::u16string Lower(std::u16string s) {
   return s;
 }
 
+// The certificate's key identifier as Windows gives it
+// (CERT_KEY_IDENTIFIER_PROP_ID): a value set on the context, else its
+// subjectKeyIdentifier extension, else SHA-1 of its public key's bits.
+std::vector<uint8_t> KeyIdentifierOf(CertObject* owner) {
+  auto stored = owner->props.find(CERT_KEY_IDENTIFIER_PROP_ID);
+  if (stored != owner->props.end()) return stored->second;
+  const CERT_INFO& info = owner->info;
+  PCERT_EXTENSION ext = nullptr;
+  for (DWORD i = 0; i < info.cExtension && info.rgExtension; ++i) {
+    if (info.rgExtension[i].pszObjId && strcmp(info.rgExtension[i].pszObjId, szOID_SUBJECT_KEY_IDENTIFIER) == 0)
+      ext = &info.rgExtension[i];
+  }
+  if (ext) {
+    der::Span value(ext->Value.pbData, ext->Value.cbData), keyId;
+    if (value.Read(der::kOctetString, &keyId)) return keyId.ToVector();
+  }
+  const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
+  return Sha1Of(std::vector<uint8_t>(key.pbData, key.pbData + key.cbData));
+}
+
+bool MatchesCertId(CertObject* owner, const CERT_ID& id) {
+  switch (id.dwIdChoice) {
+    case CERT_ID_ISSUER_SERIAL_NUMBER:
+      return BlobEquals(owner->info.Issuer, id.IssuerSerialNumber.Issuer.pbData, id.IssuerSerialNumber.Issuer.cbData) &&
+             CertCompareIntegerBlob(const_cast<PCRYPT_INTEGER_BLOB>(&owner->info.SerialNumber),
+                                    const_cast<PCRYPT_INTEGER_BLOB>(&id.IssuerSerialNumber.SerialNumber));
+    case CERT_ID_KEY_IDENTIFIER: {
+      const std::vector<uint8_t> keyId = KeyIdentifierOf(owner);
+      return id.KeyId.cbData == keyId.size() && (keyId.empty() || memcmp(id.KeyId.pbData, keyId.data(), keyId.size()) == 0);
+    }
+    case CERT_ID_SHA1_HASH: {
+      const std::vector<uint8_t> hash = Sha1Of(owner->encoded);
+      return id.HashId.cbData == hash.size() && memcmp(id.HashId.pbData, hash.data(), hash.size()) == 0;
+    }
+    default:
+      return false;
+  }
+}
+
 bool Matches(CertObject* entry, DWORD findType, const void* para) {
   CertObject* owner = PropertyOwner(entry);
   const CERT_INFO& info = owner->info;
@@ -95,6 +134,8 @@ bool Matches(CertObject* entry, DWORD findType, const void* para) {
       std::u16string rendered = RenderName(rdns, CERT_SIMPLE_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG);
       return Lower(rendered).find(Lower(wanted)) != std::u16string::npos;
     }
+    case CERT_FIND_CERT_ID:
+      return MatchesCertId(owner, *static_cast<const CERT_ID*>(para));
     case CERT_FIND_ISSUER_OF: {
       auto* subject = static_cast<PCCERT_CONTEXT>(para);
       return BlobEquals(info.Subject, subject->pCertInfo->Issuer.pbData, subject->pCertInfo->Issuer.cbData);
@@ -119,6 +160,7 @@ bool KnownFindType(DWORD type) {
     case CERT_FIND_SUBJECT_STR_W:
     case CERT_FIND_ISSUER_STR_W:
     case CERT_FIND_ISSUER_OF:
+    case CERT_FIND_CERT_ID:
       return true;
     default:
       return false;

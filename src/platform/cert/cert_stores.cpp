@@ -13,6 +13,7 @@
 #include "cert/cert_stores_internal.h"
 #include "database/user_database.h"
 #include "kvcommon/utf.h"
+#include "kvwin/desktop.h"
 
 namespace kv::platform::cert {
 
@@ -116,6 +117,23 @@ BOOL Fail(HRESULT hr) {
 
 }  // namespace
 
+bool MayAddToStore(HCERTSTORE handle, const std::vector<uint8_t>& encoded) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(ModelLock());
+    Store* store = LookupStore(handle);
+    // Only a new certificate of the current user's trusted roots is asked
+    // about; what the add itself refuses is left to it.
+    if (!store || store->kind != StoreKind::kSystem || store->readOnly ||
+        store->location != CERT_SYSTEM_STORE_CURRENT_USER_ID || strcasecmp(store->name.c_str(), "ROOT") != 0)
+      return true;
+    if (ResyncStore(store) && FindExisting(store, encoded)) return true;
+  }
+  // Asked without the model's lock: the question waits for the user.
+  RootStorePrompt prompt = ActiveRootStorePrompt();
+  if (prompt && prompt(encoded.data(), static_cast<DWORD>(encoded.size()))) return true;
+  return Fail(HRESULT_FROM_WIN32(ERROR_CANCELLED));
+}
+
 // Adds a copy of `encoded` with `props`; `link` non-null adds a link to it instead.
 BOOL AddToStoreCommon(Store* store, const std::vector<uint8_t>& encoded, PropertyMap props, CertObject* link,
                       DWORD disposition, PCCERT_CONTEXT* out) {
@@ -128,16 +146,19 @@ BOOL AddToStoreCommon(Store* store, const std::vector<uint8_t>& encoded, Propert
     HRESULT hr = 0;
     if (!AddToStore(store->location, store->name, encoded, props, disposition, &id, &hr)) return Fail(hr);
     ResyncStore(store);
-    for (CertObject* entry : store->entries) {
-      if (entry->rowId != id) continue;
-      // A key context set on the added context stays with this process's copy.
-      if (out) {
-        AddRef(entry);
-        *out = &entry->ctx;
-      }
-      return TRUE;
+    CertObject* added = nullptr;
+    for (CertObject* entry : store->entries)
+      if (entry->rowId == id) added = entry;
+    // The add has committed; another process may have replaced the copy
+    // since (the same certificate added again): its copy stands for ours.
+    if (!added) added = FindExisting(store, encoded);
+    if (!added && out) return Fail(CRYPT_E_NOT_FOUND);
+    // A key context set on the added context stays with this process's copy.
+    if (out) {
+      AddRef(added);
+      *out = &added->ctx;
     }
-    return Fail(CRYPT_E_NOT_FOUND);
+    return TRUE;
   }
   CertObject* existing = disposition == CERT_STORE_ADD_ALWAYS ? nullptr : FindExisting(store, encoded);
   if (existing) {
@@ -341,6 +362,13 @@ extern "C" PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertSto
 extern "C" BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
                                                         DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext) {
   if (ppStoreContext) *ppStoreContext = nullptr;
+  std::vector<uint8_t> asked;
+  {
+    std::lock_guard<std::recursive_mutex> lock(ModelLock());
+    CertObject* source = LookupContext(pCertContext);
+    if (source) asked = PropertyOwner(source)->encoded;
+  }
+  if (!asked.empty() && !MayAddToStore(hCertStore, asked)) return FALSE;
   std::lock_guard<std::recursive_mutex> lock(ModelLock());
   Store* store = LookupStore(hCertStore);
   CertObject* source = LookupContext(pCertContext);
@@ -364,6 +392,13 @@ extern "C" BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, D
   if (ppCertContext) *ppCertContext = nullptr;
   PCCERT_CONTEXT decoded = CertCreateCertificateContext(dwCertEncodingType, pbCertEncoded, cbCertEncoded);
   if (!decoded) return FALSE;
+  if (!MayAddToStore(hCertStore, std::vector<uint8_t>(decoded->pbCertEncoded,
+                                                      decoded->pbCertEncoded + decoded->cbCertEncoded))) {
+    DWORD error = GetLastError();
+    CertFreeCertificateContext(decoded);
+    SetLastError(error);
+    return FALSE;
+  }
   std::lock_guard<std::recursive_mutex> lock(ModelLock());
   Store* store = LookupStore(hCertStore);
   BOOL ok;

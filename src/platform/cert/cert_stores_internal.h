@@ -11,6 +11,10 @@ namespace kv::platform::cert {
 bool ResyncStore(Store* store);
 // Properties that travel with a certificate into another store.
 PropertyMap CopyableProperties(CertObject* source);
+// Whether `encoded` may be added to the store: a new certificate of the
+// current user's "ROOT" needs the user's consent (kvwin/desktop.h); false
+// with HRESULT_FROM_WIN32(ERROR_CANCELLED) as the last error when refused.
+bool MayAddToStore(HCERTSTORE store, const std::vector<uint8_t>& encoded);
 // Adds a certificate (or, with `link`, a link to it) under a disposition.
 BOOL AddToStoreCommon(Store* store, const std::vector<uint8_t>& encoded, PropertyMap props, CertObject* link,
                       DWORD disposition, PCCERT_CONTEXT* out);

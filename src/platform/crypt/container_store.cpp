@@ -166,11 +166,12 @@ int SweepAbandonedContainers() {
     users.Transaction([&](sqlite3* db) {
       int referenced = ReferencedByCertificate(db, t.display);
       if (referenced < 0) return false;
-      // A certificate kept in a store needs the key: the container stays, as
-      // an ordinary one.
+      // A certificate kept in a store needs the key: the container stays, and
+      // keeps its mark, so that it goes once no certificate names it (another
+      // import replaced that certificate, naming a container of its own).
+      if (referenced) return true;
       Statement forget(db, "DELETE FROM crypt_temporary WHERE container = ?1");
       if (forget.Bind(1, t.id).Step() != SQLITE_DONE) return false;
-      if (referenced) return true;
       Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
       if (keys.Bind(1, t.id).Step() != SQLITE_DONE) return false;
       Statement st(db, "DELETE FROM crypt_containers WHERE id = ?1");

@@ -6,7 +6,8 @@
 // Containers a PFX import makes for its temporary store are marked as
 // temporary and owned by their process; when the store opens, those whose
 // process is gone (it crashed or was killed before deleting them) are swept,
-// unless a certificate kept in a persistent store refers to them.
+// unless a certificate kept in a persistent store refers to them: those keep
+// their mark and are swept once no certificate refers to them any more.
 #pragma once
 
 #include <windows.h>

@@ -1,11 +1,11 @@
 // CryptEncryptMessage and CryptDecryptMessage: PKCS#7 EnvelopedData with RSA
-// key transport (issuer and serial number recipients) and DES-CBC, RC4,
-// triple-DES-CBC or AES-CBC content encryption.
+// key transport and DES-CBC, RC4, triple-DES-CBC or AES-CBC content
+// encryption. Envelopes are written with issuer and serial number
+// recipients, as Windows writes them, and read as CMS, whose recipients may
+// also be named by subject key identifier.
 #include <openssl/evp.h>
-#include <openssl/objects.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstring>
@@ -153,39 +153,37 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   return TRUE;
 }
 
-// The first certificate in the stores with the recipient's issuer and serial
-// number, looked up as Windows does (CERT_FIND_SUBJECT_CERT).
-PCCERT_CONTEXT FindRecipient(const CRYPT_DECRYPT_MESSAGE_PARA& para, const PKCS7_ISSUER_AND_SERIAL* id) {
-  unsigned char* issuerDer = nullptr;
-  unsigned char* serialDer = nullptr;
-  const int issuerLen = i2d_X509_NAME(id->issuer, &issuerDer);
-  const int serialLen = i2d_ASN1_INTEGER(id->serial, &serialDer);
-  der::Span encodedSerial(serialDer, serialLen > 0 ? static_cast<size_t>(serialLen) : 0), serialContent;
-  PCCERT_CONTEXT found = nullptr;
-  if (issuerLen > 0 && encodedSerial.Read(der::kInteger, &serialContent)) {
-    Bytes serial = serialContent.ToVector();
+// The first certificate in the stores that the recipient names, by issuer
+// and serial number or by key identifier, looked up as Windows does
+// (CERT_FIND_CERT_ID).
+PCCERT_CONTEXT FindRecipient(const CRYPT_DECRYPT_MESSAGE_PARA& para, const KeyTransRecipient& recipient) {
+  CERT_ID id{};
+  id.dwIdChoice = recipient.idChoice;
+  Bytes serial;
+  if (recipient.idChoice == CERT_ID_ISSUER_SERIAL_NUMBER) {
+    serial = recipient.serial.ToVector();
     std::reverse(serial.begin(), serial.end());  // CERT_INFO keeps it least significant byte first
-    CERT_INFO wanted{};
-    wanted.Issuer = {static_cast<DWORD>(issuerLen), issuerDer};
-    wanted.SerialNumber = {static_cast<DWORD>(serial.size()), serial.data()};
-    for (DWORD s = 0; !found && s < para.cCertStore; ++s) {
-      found = CertFindCertificateInStore(para.rghCertStore[s], X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted,
-                                         nullptr);
-    }
+    id.IssuerSerialNumber.Issuer = {static_cast<DWORD>(recipient.issuer.size()),
+                                    const_cast<BYTE*>(recipient.issuer.data())};
+    id.IssuerSerialNumber.SerialNumber = {static_cast<DWORD>(serial.size()), serial.data()};
+  } else {
+    id.KeyId = {static_cast<DWORD>(recipient.keyId.size()), const_cast<BYTE*>(recipient.keyId.data())};
   }
-  OPENSSL_free(issuerDer);
-  OPENSSL_free(serialDer);
+  PCCERT_CONTEXT found = nullptr;
+  for (DWORD s = 0; !found && s < para.cCertStore; ++s) {
+    found = CertFindCertificateInStore(para.rghCertStore[s], X509_ASN_ENCODING, 0, CERT_FIND_CERT_ID, &id, nullptr);
+  }
   return found;
 }
 
 // Unwraps the content key with the recipient's exchange key, through the
 // provider as Windows does.
-BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, const ASN1_OCTET_STRING* wrapped, Bytes* key) {
+BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, der::Span wrapped, Bytes* key) {
   // The key exchange needs an exchange key; a signature-only key is refused.
   if (keySpec != AT_KEYEXCHANGE) return Fail(NTE_BAD_KEY);
   HCRYPTKEY exchange = 0;
   if (!CryptGetUserKey(prov, keySpec, &exchange)) return FALSE;
-  Bytes data(wrapped->data, wrapped->data + wrapped->length);
+  Bytes data = wrapped.ToVector();
   std::reverse(data.begin(), data.end());
   DWORD len = static_cast<DWORD>(data.size());
   BOOL ok = CryptDecrypt(exchange, 0, TRUE, 0, data.data(), &len);
@@ -197,30 +195,25 @@ BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, const ASN1_OCTET_STRING* wrapped,
   return TRUE;
 }
 
-BOOL DecryptContent(const PKCS7_ENC_CONTENT* content, Bytes key, Bytes* plain) {
-  char oid[128];
-  int n = OBJ_obj2txt(oid, sizeof(oid), content->algorithm->algorithm, 1);
-  const ContentAlg* alg = n > 0 && n < static_cast<int>(sizeof(oid)) ? FindContentAlg(oid) : nullptr;
+BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain) {
+  const ContentAlg* alg = FindContentAlg(envelope.contentAlgorithm);
   if (!alg) return Fail(NTE_BAD_ALGID);
   EnsureLegacyProviders();
-  const ASN1_TYPE* params = content->algorithm->parameter;
+  der::Span params = envelope.parameters, octets;
+  const bool octetParams = params.Read(der::kOctetString, &octets) && params.empty();
   Bytes iv;
   if (alg->ivBytes) {
-    if (!params || params->type != V_ASN1_OCTET_STRING ||
-        params->value.octet_string->length != static_cast<int>(alg->ivBytes)) {
-      return Fail(NTE_BAD_DATA);
-    }
-    iv.assign(params->value.octet_string->data, params->value.octet_string->data + alg->ivBytes);
+    if (!octetParams || octets.size() != alg->ivBytes) return Fail(NTE_BAD_DATA);
+    iv = octets.ToVector();
     if (key.size() != alg->keyBytes) return Fail(NTE_BAD_DATA);
-  } else if (params && params->type == V_ASN1_OCTET_STRING) {
+  } else if (octetParams) {
     // A salted RC4 key: the salt follows the exchanged key bytes.
-    key.insert(key.end(), params->value.octet_string->data,
-               params->value.octet_string->data + params->value.octet_string->length);
+    key.insert(key.end(), octets.data(), octets.data() + octets.size());
   }
   if (key.empty() || key.size() > 64) return Fail(NTE_BAD_DATA);
-  const ASN1_OCTET_STRING* data = content->enc_data;
-  if (!data) return Fail(CRYPT_E_ASN1_CORRUPT);
-  bool ok = RunCipher(alg->cipher(), key, iv, false, data->data, static_cast<size_t>(data->length), plain);
+  if (!envelope.hasContent) return Fail(CRYPT_E_ASN1_CORRUPT);
+  bool ok = RunCipher(alg->cipher(), key, iv, false, envelope.encryptedContent.data(),
+                      envelope.encryptedContent.size(), plain);
   OPENSSL_cleanse(key.data(), key.size());
   if (!ok) return Fail(NTE_BAD_DATA);
   return TRUE;
@@ -267,24 +260,24 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
     return Fail(static_cast<DWORD>(E_INVALIDARG));
   }
   DWORD error = 0;
-  Pkcs7Ptr p7 = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob, &error);
-  if (!p7) {
+  ParsedMessage parsed;
+  if (!ParseMessage(pbEncryptedBlob, cbEncryptedBlob, &parsed, &error)) {
     *pcbDecrypted = 0;
     return Fail(error);
   }
-  if (OBJ_obj2nid(p7->type) != NID_pkcs7_enveloped || !p7->d.enveloped) {
+  if (!parsed.envelope) {
     *pcbDecrypted = 0;
     return Fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
   }
-  PKCS7_ENVELOPE* env = p7->d.enveloped;
+  const Envelope& envelope = *parsed.envelope;
   Bytes key;
   PCCERT_CONTEXT used = nullptr;
   bool unwrapped = false;
   DWORD keyError = static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT);
-  for (int i = 0; !unwrapped && i < sk_PKCS7_RECIP_INFO_num(env->recipientinfo); ++i) {
-    PKCS7_RECIP_INFO* ri = sk_PKCS7_RECIP_INFO_value(env->recipientinfo, i);
-    if (!ri->issuer_and_serial || OBJ_obj2nid(ri->key_enc_algor->algorithm) != NID_rsaEncryption) continue;
-    PCCERT_CONTEXT cert = FindRecipient(*pDecryptPara, ri->issuer_and_serial);
+  for (size_t i = 0; !unwrapped && i < envelope.recipients.size(); ++i) {
+    const KeyTransRecipient& recipient = envelope.recipients[i];
+    if (recipient.keyAlgorithm != kRsaEncryption) continue;
+    PCCERT_CONTEXT cert = FindRecipient(*pDecryptPara, recipient);
     if (!cert) continue;
     HCRYPTPROV prov = 0;
     DWORD keySpec = 0;
@@ -293,7 +286,7 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
       CertFreeCertificateContext(cert);
       continue;  // a certificate without a usable key is no decryption certificate
     }
-    unwrapped = UnwrapKey(prov, keySpec, ri->enc_key, &key);
+    unwrapped = UnwrapKey(prov, keySpec, recipient.encryptedKey, &key);
     if (!unwrapped) keyError = GetLastError();
     if (callerFree) CryptReleaseContext(prov, 0);
     if (unwrapped) {
@@ -307,7 +300,7 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
     return Fail(keyError);
   }
   Bytes plain;
-  BOOL ok = DecryptContent(env->enc_data, std::move(key), &plain);
+  BOOL ok = DecryptContent(envelope, std::move(key), &plain);
   if (ok) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
   else *pcbDecrypted = 0;
   if (!plain.empty()) OPENSSL_cleanse(plain.data(), plain.size());

@@ -1,6 +1,7 @@
 // Decoding PKCS#7 messages: CryptMsgOpenToDecode, CryptMsgUpdate,
 // CryptMsgGetParam and CryptMsgClose for data, SignedData (the
-// certificates-only form included) and EnvelopedData.
+// certificates-only form included) and EnvelopedData (as CMS: recipients
+// named by issuer and serial number or by key identifier).
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
@@ -28,7 +29,7 @@ class Message : public HandleObject {
   Bytes bytes;
   bool finished = false;
   bool failed = false;
-  Pkcs7Ptr p7;
+  ParsedMessage parsed;
 };
 
 const char* TypeOid(DWORD type) {
@@ -88,13 +89,12 @@ BOOL Finish(Message& msg) {
     input = &wrapped;
   }
   DWORD error = 0;
-  msg.p7 = ParseContentInfo(input->data(), input->size(), &error);
-  if (!msg.p7) {
+  if (!ParseMessage(input->data(), input->size(), &msg.parsed, &error)) {
     msg.failed = true;
     return Fail(error);
   }
-  if (msg.streaming && msg.stream.pfnStreamOutput) {
-    const ASN1_OCTET_STRING* data = InnerData(msg.p7.get());
+  if (msg.streaming && msg.stream.pfnStreamOutput && msg.parsed.p7) {
+    const ASN1_OCTET_STRING* data = InnerData(msg.parsed.p7.get());
     if (data && !msg.stream.pfnStreamOutput(msg.stream.pvArg, data->data, static_cast<DWORD>(data->length), TRUE)) {
       return FALSE;
     }
@@ -147,12 +147,15 @@ extern "C" BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, 
   auto msg = LiveMessage(hCryptMsg);
   if (!msg) return FALSE;
   if (!pcbData) return Fail(static_cast<DWORD>(E_INVALIDARG));
-  if (!msg->p7) return Fail(msg->failed ? CRYPT_E_INVALID_MSG_TYPE : CRYPT_E_STREAM_MSG_NOT_READY);
+  if (!msg->parsed.type) return Fail(msg->failed ? CRYPT_E_INVALID_MSG_TYPE : CRYPT_E_STREAM_MSG_NOT_READY);
   BYTE* out = static_cast<BYTE*>(pvData);
-  const PKCS7* p7 = msg->p7.get();
+  if (dwParamType == CMSG_TYPE_PARAM) return ReturnDword(msg->parsed.type, out, pcbData);
+  if (const Envelope* envelope = msg->parsed.envelope.get()) {
+    if (dwParamType != CMSG_RECIPIENT_COUNT_PARAM) return Fail(CRYPT_E_INVALID_MSG_TYPE);
+    return ReturnDword(static_cast<DWORD>(envelope->recipients.size()), out, pcbData);
+  }
+  const PKCS7* p7 = msg->parsed.p7.get();
   switch (dwParamType) {
-    case CMSG_TYPE_PARAM:
-      return ReturnDword(MessageType(p7), out, pcbData);
     case CMSG_CERT_COUNT_PARAM: {
       if (!HasCertificates(p7)) return Fail(CRYPT_E_INVALID_MSG_TYPE);
       STACK_OF(X509)* certs = Certificates(p7);
@@ -179,11 +182,6 @@ extern "C" BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, 
       if (OBJ_obj2nid(p7->type) != NID_pkcs7_signed) return Fail(CRYPT_E_INVALID_MSG_TYPE);
       STACK_OF(PKCS7_SIGNER_INFO)* signers = p7->d.sign->signer_info;
       return ReturnDword(signers ? static_cast<DWORD>(sk_PKCS7_SIGNER_INFO_num(signers)) : 0, out, pcbData);
-    }
-    case CMSG_RECIPIENT_COUNT_PARAM: {
-      if (OBJ_obj2nid(p7->type) != NID_pkcs7_enveloped) return Fail(CRYPT_E_INVALID_MSG_TYPE);
-      STACK_OF(PKCS7_RECIP_INFO)* recipients = p7->d.enveloped->recipientinfo;
-      return ReturnDword(recipients ? static_cast<DWORD>(sk_PKCS7_RECIP_INFO_num(recipients)) : 0, out, pcbData);
     }
     case CMSG_INNER_CONTENT_TYPE_PARAM: {
       if (OBJ_obj2nid(p7->type) != NID_pkcs7_signed || !p7->d.sign->contents) return Fail(CRYPT_E_INVALID_MSG_TYPE);

@@ -1,4 +1,4 @@
-// Parsing of PKCS#7 ContentInfo for the message calls, with the CryptoAPI
+// Parsing of PKCS#7 / CMS ContentInfo for the message calls, with the CryptoAPI
 // error numbers for malformed input. BER (indefinite lengths, constructed
 // strings) is accepted as OpenSSL reads it.
 #pragma once
@@ -9,17 +9,22 @@
 
 #include <memory>
 
+#include "crypt/envelope_parse.h"
 #include "ossl/owned.h"
 
 namespace kv::platform::crypt {
 
+// A decoded message: EnvelopedData is read as CMS (both kinds of recipient
+// name), every other type by OpenSSL's PKCS#7 codec.
+struct ParsedMessage {
+  DWORD type = 0;                      // CMSG_*
+  Pkcs7Ptr p7;                         // every type but enveloped data
+  std::unique_ptr<Envelope> envelope;  // enveloped data
+};
 
-// Parses a ContentInfo. On failure returns null and sets *error to
+// Parses a ContentInfo. On failure returns false and sets *error to
 // CRYPT_E_ASN1_BADTAG (not a ContentInfo), CRYPT_E_ASN1_EOD (truncated),
 // CRYPT_E_ASN1_CORRUPT or CRYPT_E_INVALID_MSG_TYPE (unknown content type).
-Pkcs7Ptr ParseContentInfo(const BYTE* data, size_t size, DWORD* error);
-
-// The CMSG_* type of a parsed message; 0 when unknown.
-DWORD MessageType(const PKCS7* p7);
+bool ParseMessage(const BYTE* data, size_t size, ParsedMessage* out, DWORD* error);
 
 }  // namespace kv::platform::crypt

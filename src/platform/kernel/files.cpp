@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <list>
 #include <mutex>
 
@@ -449,4 +450,32 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     return FALSE;
   }
   return TRUE;
+}
+
+// The name the file has now, links resolved, as the kernel knows it for the
+// open descriptor; in the ANSI code page, with '/' as Linux writes it (the
+// stand-in has no volumes, so there is no "\\?\C:" prefix to give).
+extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
+                                                  DWORD dwFlags) {
+  auto file = LookupHandle<FileObject>(hFile);
+  if (!file) return 0;
+  if (dwFlags & ~static_cast<DWORD>(FILE_NAME_OPENED | VOLUME_NAME_GUID | VOLUME_NAME_NT | VOLUME_NAME_NONE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd());
+  std::string target(PATH_MAX, '\0');
+  ssize_t n = readlink(link, &target[0], target.size());
+  if (n <= 0 || static_cast<size_t>(n) >= target.size()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  target.resize(static_cast<size_t>(n));
+  std::string ansi;
+  if (!kv::platform::Utf8ToAnsi(target, &ansi)) return 0;
+  if (ansi.size() + 1 > cchFilePath || !lpszFilePath) return static_cast<DWORD>(ansi.size() + 1);
+  std::copy(ansi.begin(), ansi.end(), lpszFilePath);
+  lpszFilePath[ansi.size()] = '\0';
+  return static_cast<DWORD>(ansi.size());
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <openssl/bn.h>
+#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/pkcs7.h>
@@ -27,6 +28,7 @@ using CipherCtxPtr = OpenSslPtr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
 using MdCtxPtr = OpenSslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
 using X509Ptr = OpenSslPtr<X509, X509_free>;
 using Pkcs7Ptr = OpenSslPtr<PKCS7, PKCS7_free>;
+using CmsPtr = OpenSslPtr<CMS_ContentInfo, CMS_ContentInfo_free>;
 using Pkcs12Ptr = OpenSslPtr<PKCS12, PKCS12_free>;
 // Big numbers may hold private key parts: cleared before they are freed.
 using BnPtr = OpenSslPtr<BIGNUM, BN_clear_free>;

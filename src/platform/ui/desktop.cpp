@@ -2,6 +2,7 @@
 // need at its boundary.
 #include "kvwin/desktop.h"
 
+#include <atomic>
 #include <vector>
 
 namespace kv::platform {
@@ -32,7 +33,13 @@ bool Convert(UINT from, UINT to, const std::string& in, std::string* out, bool s
   return true;
 }
 
+// Process-wide, as the system's own question is.
+std::atomic<RootStorePrompt> g_rootStorePrompt{nullptr};
+
 }  // namespace
+
+RootStorePrompt SwapRootStorePrompt(RootStorePrompt next) { return g_rootStorePrompt.exchange(next); }
+RootStorePrompt ActiveRootStorePrompt() { return g_rootStorePrompt.load(); }
 
 Desktop* ActiveDesktop() { return g_active; }
 

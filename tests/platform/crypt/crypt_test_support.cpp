@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdio>
 #include <cstring>
@@ -71,7 +72,7 @@ HCRYPTPROV ProviderWithKey(const char* name, DWORD slot, DWORD flags, int index)
   return prov;
 }
 
-std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName) {
+std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName, const char* subjectKeyId) {
   X509* cert = X509_new();
   X509_set_version(cert, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(cert), 0x1234);
@@ -82,6 +83,14 @@ std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName) {
                              0);
   X509_set_issuer_name(cert, name);
   X509_set_pubkey(cert, key);
+  if (subjectKeyId) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_key_identifier, subjectKeyId);
+    EXPECT_NE(ext, nullptr);
+    X509_add_ext(cert, ext, -1);
+    X509_EXTENSION_free(ext);
+  }
   X509_sign(cert, key, EVP_sha256());
   unsigned char* der = nullptr;
   int len = i2d_X509(cert, &der);

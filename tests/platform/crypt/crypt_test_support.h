@@ -28,8 +28,10 @@ std::vector<BYTE> RsaComponent(EVP_PKEY* key, const char* name);
 // Imports SharedTestKey(index) into a new container `name` in `slot`.
 HCRYPTPROV ProviderWithKey(const char* name, DWORD slot, DWORD flags = CRYPT_EXPORTABLE, int index = 0);
 
-// A self-signed certificate for SharedTestKey(index), DER.
-std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName);
+// A self-signed certificate for SharedTestKey(index), DER; with a
+// subjectKeyIdentifier extension when `subjectKeyId` is given ("hash" for
+// SHA-1 of the key's bits, or hex octets).
+std::vector<BYTE> SelfSignedCert(EVP_PKEY* key, const char* commonName, const char* subjectKeyId = nullptr);
 
 // PEM files for the openssl command line.
 std::string WritePrivateKeyPem(EVP_PKEY* key, const std::string& path);

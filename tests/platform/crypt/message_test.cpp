@@ -1,6 +1,7 @@
 // PKCS#7 messages: decoding SignedData (certificates-only and BER forms),
 // envelopes made here and opened by OpenSSL, envelopes made by OpenSSL and
-// opened here, and the private key of a certificate.
+// opened here (recipients named either way, the reader cut short), and the
+// private key of a certificate.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "crypt/envelope_parse.h"
+#include "der/der_builder.h"
 #include "platform/crypt/crypt_test_support.h"
 #include "support/temp_home.h"
 
@@ -41,15 +44,20 @@ class MessageTest : public kv::test::HomeTest {
     std::string s = kv::test::ReadFile(dir_ + "/" + name);
     return std::vector<BYTE>(s.begin(), s.end());
   }
-  // A memory store holding cert0 bound to a container with key 0 in `slot`.
-  HCERTSTORE StoreWithKey(DWORD slot, const char16_t* container = u"recipient") {
+  // A memory store holding `cert` (cert0 when null) bound to a container
+  // with key 0 in `slot`, made on first use.
+  HCERTSTORE StoreWithKey(DWORD slot, const char16_t* container = u"recipient",
+                          const std::vector<BYTE>* cert = nullptr) {
+    if (!cert) cert = &cert0_;
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     EXPECT_NE(store, nullptr);
     PCCERT_CONTEXT ctx = nullptr;
-    EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, cert0_.data(), (DWORD)cert0_.size(),
+    EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, cert->data(), (DWORD)cert->size(),
                                                  CERT_STORE_ADD_ALWAYS, &ctx));
     if (container) {
-      HCRYPTPROV prov = kv::test::crypt::ProviderWithKey("recipient", slot);
+      HCRYPTPROV prov = 0;
+      if (!CryptAcquireContextA(&prov, "recipient", MS_ENHANCED_PROV_A, PROV_RSA_FULL, 0))
+        prov = kv::test::crypt::ProviderWithKey("recipient", slot);
       CryptReleaseContext(prov, 0);
       CRYPT_KEY_PROV_INFO info = {};
       info.pwszContainerName = const_cast<LPWSTR>(container);
@@ -270,6 +278,143 @@ TEST_F(MessageTest, DecryptsOwnAndOpensslEnvelopes) {
   EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_ALGID);
   CertFreeCertificateContext(c0);
   CertCloseStore(store, 0);
+}
+
+// Recipients named by subject key identifier (CMS version 2), as `openssl
+// cms -keyid` writes them, found as Windows finds them: by the certificate's
+// extension, or by SHA-1 of its key's bits when it has none; an extension
+// that says otherwise wins. BER (streamed) envelopes too.
+TEST_F(MessageTest, DecryptsEnvelopesNamingTheKeyIdentifier) {
+  const std::vector<BYTE> hashed = SelfSignedCert(SharedTestKey(0), "Recipient Zero", "hash");
+  const std::vector<BYTE> own = SelfSignedCert(SharedTestKey(0), "Recipient Zero", "0102030405");
+  kv::test::crypt::WriteCertPem(hashed, dir_ + "/hashed.pem");
+  kv::test::crypt::WriteCertPem(own, dir_ + "/own.pem");
+  kv::test::WriteFile(dir_ + "/plain.txt", "by key identifier");
+  struct Case {
+    const std::vector<BYTE>* inStore;
+    const char* sealedFor;
+    bool opens;
+  } cases[] = {{&hashed, "hashed", true}, {&cert0_, "hashed", true}, {&own, "own", true}, {&own, "hashed", false}};
+  for (const char* cipher : {"-des3", "-aes256", "-aes256 -stream"}) {
+    for (const Case& c : cases) {
+      HCERTSTORE store = StoreWithKey(AT_KEYEXCHANGE, u"recipient", c.inStore);
+      std::vector<BYTE> env = Run(std::string("openssl cms -encrypt -keyid -binary ") + cipher + " -outform DER -in " +
+                                  dir_ + "/plain.txt " + dir_ + "/" + c.sealedFor + ".pem");
+      std::vector<BYTE> plain;
+      SetLastError(0xdeadbeef);
+      EXPECT_EQ(c.opens, !!DecryptWith(store, env, &plain)) << cipher << " " << c.sealedFor;
+      if (c.opens) {
+        EXPECT_EQ(std::string(plain.begin(), plain.end()), "by key identifier") << cipher;
+      } else {
+        EXPECT_EQ(GetLastError(), (DWORD)CRYPT_E_NO_DECRYPT_CERT);
+      }
+      CertCloseStore(store, 0);
+
+      HCRYPTMSG msg = Decode();
+      ASSERT_TRUE(CryptMsgUpdate(msg, env.data(), (DWORD)env.size(), TRUE));
+      DWORD value = 0, size = sizeof(value);
+      ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_TYPE_PARAM, 0, &value, &size));
+      EXPECT_EQ(value, (DWORD)CMSG_ENVELOPED);
+      ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &value, &size));
+      EXPECT_EQ(value, 1u);
+      CryptMsgClose(msg);
+    }
+  }
+
+  // The same certificate found by CERT_FIND_CERT_ID in each form of its id.
+  HCERTSTORE store = StoreWithKey(AT_KEYEXCHANGE, u"recipient", &own);
+  PCCERT_CONTEXT ctx = CertEnumCertificatesInStore(store, nullptr);
+  ASSERT_NE(ctx, nullptr);
+  BYTE ownId[] = {1, 2, 3, 4, 5}, sha1[20];
+  DWORD sha1Size = sizeof(sha1);
+  ASSERT_TRUE(CertGetCertificateContextProperty(ctx, CERT_SHA1_HASH_PROP_ID, sha1, &sha1Size));
+  CERT_ID ids[3] = {};
+  ids[0].dwIdChoice = CERT_ID_ISSUER_SERIAL_NUMBER;
+  ids[0].IssuerSerialNumber = {ctx->pCertInfo->Issuer, ctx->pCertInfo->SerialNumber};
+  ids[1].dwIdChoice = CERT_ID_KEY_IDENTIFIER;
+  ids[1].KeyId = {sizeof(ownId), ownId};
+  ids[2].dwIdChoice = CERT_ID_SHA1_HASH;
+  ids[2].HashId = {sha1Size, sha1};
+  for (const CERT_ID& id : ids) {
+    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_CERT_ID, &id, nullptr);
+    EXPECT_EQ(found, ctx) << id.dwIdChoice;
+    CertFreeCertificateContext(found);
+  }
+  ownId[4] = 6;
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_CERT_ID, &ids[1], nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)CRYPT_E_NOT_FOUND);
+  CertFreeCertificateContext(ctx);
+  CertCloseStore(store, 0);
+}
+
+// The envelope reader at every cut inside a recipient and inside the
+// encrypted content information, with the enclosing lengths made to fit: a
+// truncated element is CRYPT_E_ASN1_EOD; only the optional content may be
+// missing.
+TEST_F(MessageTest, EnvelopeReaderRefusesEveryTruncation) {
+  namespace der = kv::platform::der;
+  kv::test::crypt::WriteCertPem(SelfSignedCert(SharedTestKey(0), "Recipient Zero", "hash"), dir_ + "/hashed.pem");
+  kv::test::WriteFile(dir_ + "/plain.txt", "cut");
+  const std::vector<BYTE> env = Run("openssl cms -encrypt -keyid -binary -aes256 -outform DER -in " + dir_ +
+                                    "/plain.txt " + dir_ + "/hashed.pem");
+  der::Span in(env.data(), env.size()), info, type, wrapped, body, version, recipients, recipient, encrypted;
+  ASSERT_TRUE(in.Read(der::kSequence, &info) && info.Read(der::kOid, nullptr, &type) &&
+              info.Read(der::kContext0, &wrapped) && wrapped.Read(der::kSequence, &body) &&
+              body.Read(der::kInteger, nullptr, &version) && body.Read(der::kSet, &recipients) &&
+              recipients.Read(der::kSequence, &recipient) && body.Read(der::kSequence, &encrypted));
+  auto rebuilt = [&](der::Span recipientPart, der::Span encryptedPart) {
+    der::Builder b;
+    b.Open(der::kSequence);
+    b.AddEncoded(type.data(), type.size());
+    b.Open(der::kContext0);
+    b.Open(der::kSequence);
+    b.AddEncoded(version.data(), version.size());
+    b.Open(der::kSet);
+    b.Open(der::kSequence);
+    b.AddEncoded(recipientPart.data(), recipientPart.size());
+    b.Close();
+    b.Close();
+    b.Open(der::kSequence);
+    b.AddEncoded(encryptedPart.data(), encryptedPart.size());
+    b.Close();
+    b.Close();
+    b.Close();
+    b.Close();
+    der::Bytes out;
+    EXPECT_TRUE(b.Finish(&out));
+    return out;
+  };
+  kv::platform::crypt::Envelope whole;
+  DWORD error = 0;
+  der::Bytes message = rebuilt(recipient, encrypted);
+  ASSERT_TRUE(kv::platform::crypt::ReadEnvelope(message.data(), message.size(), &whole, &error));
+  ASSERT_EQ(whole.recipients.size(), 1u);
+  EXPECT_EQ(whole.recipients[0].idChoice, (DWORD)CERT_ID_KEY_IDENTIFIER);
+  EXPECT_EQ(whole.recipients[0].keyId.size(), 20u);
+  EXPECT_EQ(whole.contentAlgorithm, "2.16.840.1.101.3.4.1.42");
+  EXPECT_TRUE(whole.hasContent);
+
+  for (size_t n = 0; n < recipient.size(); ++n) {
+    kv::platform::crypt::Envelope cut;
+    message = rebuilt(der::Span(recipient.data(), n), encrypted);
+    EXPECT_FALSE(kv::platform::crypt::ReadEnvelope(message.data(), message.size(), &cut, &error)) << n;
+    EXPECT_EQ(error, (DWORD)CRYPT_E_ASN1_EOD) << n;
+  }
+  der::Span algorithmEnd = encrypted, skipped;
+  ASSERT_TRUE(algorithmEnd.Read(der::kOid, &skipped) && algorithmEnd.Read(der::kSequence, &skipped));
+  const size_t withoutContent = encrypted.size() - algorithmEnd.size();
+  for (size_t n = 0; n < encrypted.size(); ++n) {
+    kv::platform::crypt::Envelope cut;
+    message = rebuilt(recipient, der::Span(encrypted.data(), n));
+    const bool read = kv::platform::crypt::ReadEnvelope(message.data(), message.size(), &cut, &error);
+    EXPECT_EQ(read, n == withoutContent) << n;
+    if (read) {
+      EXPECT_FALSE(cut.hasContent);
+    } else {
+      EXPECT_EQ(error, (DWORD)CRYPT_E_ASN1_EOD) << n;
+    }
+  }
 }
 
 TEST_F(MessageTest, DecryptNeedsAnExchangeKey) {

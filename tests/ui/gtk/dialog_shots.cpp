@@ -13,6 +13,7 @@
 #include "ui/desktop_module.h"
 #include "ui/dialog_launch.h"
 #include "ui/dialog_renderer.h"
+#include "ui/page_action_dialog.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
     {"dialog": 204, "press": 2},
     {"dialog": 201, "press": 1},
     {"dialog": 201, "press": 2},
+    {"dialog": 210, "press": 1},
+    {"dialog": 210, "press": 2},
     {"dialog": "open-file", "browse": ")" + pfx + R"("}
   ])";
   Write(out + "/autopilot.json", answers);
@@ -119,6 +122,10 @@ int main(int argc, char** argv) {
   Report("201-ok", kv::ui::ConfirmSignature(content, "0123456789ABCDEF", kv::Utf8ToNarrow("王小明"),
                                             "20240101080000", "20261231235959"));
   Report("201-cancel", kv::ui::ConfirmSignature(content, "01", "cn", "20240101080000", "20261231235959"));
+
+  const std::string what = kv::Utf8ToNarrow("讀出個人憑證區的私密金鑰, 加密後交給此網站\r\n憑證篩選 : S_CN=王小明");
+  Report("210-ok", kv::ui::ConfirmPageAction("https://trade.example.com.tw:443", what));
+  Report("210-cancel", kv::ui::ConfirmPageAction("https://trade.example.com.tw:443", what));
 
   std::string path;
   bool opened = kv::ui::ChooseFileToOpen(kv::Utf8ToNarrow("請選擇檔案"), "All Files (*.*)|*.*||", "", nullptr, 0x106,

@@ -199,6 +199,7 @@
 #define CERT_COMPARE_SUBJECT_CERT 11
 #define CERT_COMPARE_ISSUER_OF 12
 #define CERT_COMPARE_EXISTING 13
+#define CERT_COMPARE_CERT_ID 16
 #define CERT_INFO_ISSUER_FLAG 4
 #define CERT_INFO_SUBJECT_FLAG 7
 #define CERT_FIND_ANY (CERT_COMPARE_ANY << CERT_COMPARE_SHIFT)
@@ -217,6 +218,7 @@
 #define CERT_FIND_SUBJECT_CERT (CERT_COMPARE_SUBJECT_CERT << CERT_COMPARE_SHIFT)
 #define CERT_FIND_ISSUER_OF (CERT_COMPARE_ISSUER_OF << CERT_COMPARE_SHIFT)
 #define CERT_FIND_EXISTING (CERT_COMPARE_EXISTING << CERT_COMPARE_SHIFT)
+#define CERT_FIND_CERT_ID (CERT_COMPARE_CERT_ID << CERT_COMPARE_SHIFT)
 
 // Chains.
 typedef struct _CERT_TRUST_STATUS {
@@ -371,6 +373,11 @@ BOOL WINAPI CertCompareCertificate(DWORD dwCertEncodingType, PCERT_INFO pCertId1
 BOOL WINAPI CertCompareCertificateName(DWORD dwCertEncodingType, PCERT_NAME_BLOB pCertName1,
                                        PCERT_NAME_BLOB pCertName2);
 BOOL WINAPI CertCompareIntegerBlob(PCRYPT_INTEGER_BLOB pInt1, PCRYPT_INTEGER_BLOB pInt2);
+// Whether the signed certificate `pbEncoded` carries a valid signature of the
+// key `pPublicKey` (NTE_BAD_SIGNATURE when it does not).
+BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv, DWORD dwCertEncodingType,
+                                            const BYTE* pbEncoded, DWORD cbEncoded,
+                                            PCERT_PUBLIC_KEY_INFO pPublicKey);
 PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions, CERT_EXTENSION rgExtensions[]);
 
 // Stores.

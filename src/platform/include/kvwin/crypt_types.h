@@ -62,6 +62,25 @@ typedef struct _CERT_INFO {
   PCERT_EXTENSION rgExtension;
 } CERT_INFO, *PCERT_INFO;
 
+typedef struct _CERT_ISSUER_SERIAL_NUMBER {
+  CERT_NAME_BLOB Issuer;
+  CRYPT_INTEGER_BLOB SerialNumber;
+} CERT_ISSUER_SERIAL_NUMBER, *PCERT_ISSUER_SERIAL_NUMBER;
+
+#define CERT_ID_ISSUER_SERIAL_NUMBER 1
+#define CERT_ID_KEY_IDENTIFIER 2
+#define CERT_ID_SHA1_HASH 3
+
+typedef struct _CERT_ID {
+  DWORD dwIdChoice;
+  union {
+    CERT_ISSUER_SERIAL_NUMBER IssuerSerialNumber;
+    CRYPT_HASH_BLOB KeyId;
+    CRYPT_HASH_BLOB HashId;
+  };
+} CERT_ID, *PCERT_ID;
+typedef const CERT_ID* PCCERT_ID;
+
 typedef struct _CERT_CONTEXT {
   DWORD dwCertEncodingType;
   BYTE* pbCertEncoded;

@@ -6,7 +6,8 @@
 //
 // Declared here with the platform's other calls because renderers above the
 // platform implement it; Windows has no counterpart (its dialogs draw
-// themselves), so only the stand-in's renderers include it.
+// themselves), so only the stand-in's renderers (and the root-store prompt)
+// include it.
 //
 // The interface is all virtual so that a separately built module can
 // implement it without linking to the library that calls it.
@@ -63,6 +64,17 @@ class ScopedDesktop {
  private:
   Desktop* previous_;
 };
+
+// Windows asks the user before a certificate enters the current user's
+// "ROOT" store, and a refusal makes the addition fail with
+// HRESULT_FROM_WIN32(ERROR_CANCELLED). The stand-in asks through the prompt
+// the dialogs install here, given the certificate's DER; true lets it in.
+// With no prompt installed nobody can be asked, and the addition fails as a
+// refused one does (as on a Windows without a desktop).
+using RootStorePrompt = bool (*)(const BYTE* encoded, DWORD size);
+// Installs `next` for the whole process and returns the prompt it replaces.
+RootStorePrompt SwapRootStorePrompt(RootStorePrompt next);
+RootStorePrompt ActiveRootStorePrompt();
 
 // ANSI code page <-> UTF-8, for texts that cross to the desktop. A text that
 // cannot be converted gives false.
