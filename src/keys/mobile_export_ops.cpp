@@ -111,7 +111,7 @@ BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFla
   std::string subject = kv::TakeNarrow(strSubject);
   // The record's password is new; the PFX form's opens the file too and
   // keeps the file's narrowing.
-  bool passwordCarried = kv::keys::CodePageCarries(strPasswd);
+  bool passwordCarried = kv::CodePageCarries(strPasswd);
   Secrets secret{kv::TakeNarrow(strPasswd)};
   ResetErrors();
   m_exportedPfxPath.clear();

@@ -65,24 +65,6 @@ bool HasKeyUsage(PCCERT_CONTEXT context, LONG required) {
   return (info.GetKeyUsage() & required) == required;
 }
 
-bool CodePageCarries(LPCWSTR text) {
-  if (!text || !*text) return true;
-  UINT codePage = GetACP();
-  // UTF-8 takes no default character and no best fit: it carries every
-  // character but a lone surrogate, which the strict conversion refuses.
-  DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  LPBOOL probe = codePage == CP_UTF8 ? nullptr : &usedDefault;
-  int size = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, probe);
-  if (size <= 0) return false;
-  // The text is a password: convert it for real (the size query need not
-  // report a default character everywhere) and wipe the copy.
-  std::string narrow(static_cast<size_t>(size), '\0');
-  bool carried = WideCharToMultiByte(CP_ACP, flags, text, -1, &narrow[0], size, nullptr, probe) == size && !usedDefault;
-  SecureZeroMemory(&narrow[0], narrow.size());
-  return carried;
-}
-
 ErrorCode RefuseNewPassword(CCapiEngine& engine) {
   engine.FailWithPlatformError(ERR_UNICODE, ERROR_NO_UNICODE_TRANSLATION);
   return ERR_UNICODE;

@@ -54,14 +54,9 @@ bool AcquireKey(PCCERT_CONTEXT context, HCRYPTPROV* provider, DWORD* keySpec, DW
 // (0 or negative: nothing is required).
 bool HasKeyUsage(PCCERT_CONTEXT context, LONG required);
 
-// Whether the ANSI code page carries `text` (a door's argument; null reads as
-// empty) character for character. A new password is checked with it before
-// it is narrowed: one the code page cannot carry would silently become
-// another password ('?' or a best-fit look-alike) that the user never typed.
-// Passwords that open a file are not checked: they keep the narrowing the
-// file was written with.
-bool CodePageCarries(LPCWSTR text);
-// Ends an operation whose new password the code page cannot carry:
+// Ends an operation whose new password the code page cannot carry
+// (kv::CodePageCarries is false: the password would silently become another
+// one the user never typed; passwords that open a file keep their narrowing):
 // ERR_UNICODE with ERROR_NO_UNICODE_TRANSLATION.
 ErrorCode RefuseNewPassword(CCapiEngine& engine);
 

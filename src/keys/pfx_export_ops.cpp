@@ -232,7 +232,7 @@ ErrorCode PfxExport::Run() {
 
 LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPassword, LONG dwFlags,
                                   LONG dwKeyUsage) {
-  bool passwordCarried = kv::keys::CodePageCarries(strPassword);
+  bool passwordCarried = kv::CodePageCarries(strPassword);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kExportPfx,
                                                       {strSubject, strPfxPath, strPassword}, dwFlags))
     return refused;

@@ -121,7 +121,7 @@ void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
 
 LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwFlags) {
   (void)dwFlags;  // accepted and not read
-  bool newCarried = kv::keys::CodePageCarries(strNewPass);
+  bool newCarried = kv::CodePageCarries(strNewPass);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
                                                       {strPfxPath, strPfxName, strOldPass, strNewPass}))
     return refused;
@@ -137,7 +137,7 @@ LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldP
 LONG CCapiEngine::ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwPort,
                                     LONG dwFlags) {
   (void)dwFlags;
-  bool newCarried = kv::keys::CodePageCarries(strNewPass);
+  bool newCarried = kv::CodePageCarries(strNewPass);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
                                                       {strPfxPath, strPfxName, strOldPass, strNewPass}))
     return refused;
