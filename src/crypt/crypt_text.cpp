@@ -27,21 +27,6 @@ bool TextToBytes(BSTR text, LONG flags, SecretBytes* out) {
   return !out->empty();
 }
 
-bool CodePageCarries(BSTR text) {
-  const UINT units = text ? SysStringLen(text) : 0;
-  if (units == 0) return true;
-  const int length = static_cast<int>(units);
-  const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return false;
-  // Converted for real: the flag is set by the conversion, not the size query.
-  std::string narrow(static_cast<size_t>(needed), '\0');
-  BOOL usedDefault = FALSE;
-  const int written =
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, &narrow[0], needed, nullptr, &usedDefault);
-  SecureZeroMemory(&narrow[0], narrow.size());
-  return written > 0 && !usedDefault;
-}
-
 bool PlainTextFits(size_t size, LONG flags) { return (flags & kTextInAnsiCodePage) || size % sizeof(WCHAR) == 0; }
 
 BSTR BytesToText(const BYTE* data, size_t size, LONG flags) {

@@ -28,13 +28,6 @@ class SecretBytes : public std::vector<BYTE> {
 // for an absent or empty text. Does not free `text`.
 bool TextToBytes(BSTR text, LONG flags, SecretBytes* out);
 
-// Whether the ANSI code page has a character of its own for every unit of
-// `text` (null or empty: true). The narrowing of a text the code page cannot
-// carry puts its default character in place of each such unit, so different
-// texts would give one and the same narrow text. Best-fit look-alikes count
-// as not carried. Does not free `text`.
-bool CodePageCarries(BSTR text);
-
 // Whether decrypted bytes can be a text of the form the flags name. Every
 // UTF-16 text is a whole number of code units, so an odd count can only come
 // from a wrong key, damaged data or the other form: reporting it as a

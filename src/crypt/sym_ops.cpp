@@ -66,7 +66,7 @@ BSTR CCapiEngine::SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorit
   kv::crypt::SecretBytes plain;
   const bool haveText = kv::crypt::TextToBytes(strPlainText, dwFlags, &plain);
   SysFreeString(strPlainText);
-  const bool keyCarried = kv::crypt::CodePageCarries(strPasswdHex);
+  const bool keyCarried = kv::CodePageCarries(strPasswdHex);
   const std::string keyHex = kv::TakeNarrow(strPasswdHex);
   if (!haveText) {
     Fail(ERR_BAD_PARAM);
@@ -101,7 +101,7 @@ BSTR CCapiEngine::SymEncrypt(BSTR strPlainText, BSTR strPasswdHex, LONG iAlgorit
 BSTR CCapiEngine::SymDecrypt(BSTR strCipher, BSTR strPasswdHex, LONG iAlgorithm, LONG dwFlags) {
   ResetErrors();
   const std::string cipherText = kv::TakeNarrow(strCipher);
-  const bool keyCarried = kv::crypt::CodePageCarries(strPasswdHex);
+  const bool keyCarried = kv::CodePageCarries(strPasswdHex);
   const std::string keyHex = kv::TakeNarrow(strPasswdHex);
   if (cipherText.empty()) {
     Fail(ERR_BAD_PARAM);

@@ -29,6 +29,26 @@ std::string TakeNarrow(BSTR arg) {
   return out;
 }
 
+bool CodePageCarries(BSTR text) {
+  const UINT units = text ? SysStringLen(text) : 0;
+  if (units == 0) return true;
+  const int length = static_cast<int>(units);
+  // UTF-8 takes neither a default character nor best fit: it carries every
+  // character but a lone surrogate, which the strict conversion refuses.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  LPBOOL probe = utf8 ? nullptr : &usedDefault;
+  const int needed = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return false;
+  // Converted for real: the flag is set by the conversion, not the size
+  // query. The text may be a secret: the copy is wiped.
+  std::string narrow(static_cast<size_t>(needed), '\0');
+  const int written = WideCharToMultiByte(CP_ACP, flags, text, length, &narrow[0], needed, nullptr, probe);
+  SecureZeroMemory(&narrow[0], narrow.size());
+  return written == needed && !usedDefault;
+}
+
 std::string Utf8ToNarrow(const char* utf8) {
   if (!utf8 || !*utf8) return {};
   return Utf16ToAnsi(Utf8ToUtf16Lossy(utf8));

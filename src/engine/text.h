@@ -18,6 +18,12 @@ std::u16string NarrowToWide(const std::string& text);
 BSTR NarrowToBstr(const std::string& text);
 // Converts an operation's owned BSTR argument and frees it; null reads as "".
 std::string TakeNarrow(BSTR arg);
+// Whether the ANSI code page has a character of its own for every unit of
+// `text` (null or empty: true). Narrowing puts the default character ('?')
+// or a best-fit look-alike in place of a character the code page lacks, so
+// different texts would become one narrow text: keys and new passwords are
+// checked with it before they are narrowed. Does not free `text`.
+bool CodePageCarries(BSTR text);
 
 // UTF-8 text (as the source files write the system's messages) in the ANSI
 // code page.

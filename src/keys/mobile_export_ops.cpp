@@ -109,11 +109,18 @@ BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFla
       ERR_SUCCESS)
     return kv::NarrowToBstr(std::string());
   std::string subject = kv::TakeNarrow(strSubject);
+  // The record's password is new; the PFX form's opens the file too and
+  // keeps the file's narrowing.
+  bool passwordCarried = kv::CodePageCarries(strPasswd);
   Secrets secret{kv::TakeNarrow(strPasswd)};
   ResetErrors();
   m_exportedPfxPath.clear();
   m_exportedPfxName.clear();
   if (RefuseInProtectedMode()) return kv::NarrowToBstr(std::string());
+  if (!passwordCarried) {
+    kv::keys::RefuseNewPassword(*this);
+    return kv::NarrowToBstr(std::string());
+  }
 
   CCertFinder personal;
   ErrorCode code = personal.OpenMyStore();

@@ -65,6 +65,11 @@ bool HasKeyUsage(PCCERT_CONTEXT context, LONG required) {
   return (info.GetKeyUsage() & required) == required;
 }
 
+ErrorCode RefuseNewPassword(CCapiEngine& engine) {
+  engine.FailWithPlatformError(ERR_UNICODE, ERROR_NO_UNICODE_TRANSLATION);
+  return ERR_UNICODE;
+}
+
 ErrorCode PickCertificate(const CCertContextList& matches, bool alwaysAsk, size_t* chosen) {
   if (matches.Empty()) return ERR_CERT_NOT_FOUND;
   if (matches.Count() == 1 && !alwaysAsk) {

@@ -1,7 +1,8 @@
 // What the PFX file operations (import, query, export, password change,
 // mobile export) share: the full-name rule for a folder and file name, the
-// loading of a PFX file with the engine's error mapping, and the checks a
-// certificate must pass before its key is used.
+// loading of a PFX file with the engine's error mapping, the checks a
+// certificate must pass before its key is used, and the check of a new
+// password against the code page.
 #pragma once
 
 #include <windows.h>
@@ -52,6 +53,12 @@ bool AcquireKey(PCCERT_CONTEXT context, HCRYPTPROV* provider, DWORD* keySpec, DW
 // Whether the certificate's key usage holds every bit of `required`
 // (0 or negative: nothing is required).
 bool HasKeyUsage(PCCERT_CONTEXT context, LONG required);
+
+// Ends an operation whose new password the code page cannot carry
+// (kv::CodePageCarries is false: the password would silently become another
+// one the user never typed; passwords that open a file keep their narrowing):
+// ERR_UNICODE with ERROR_NO_UNICODE_TRANSLATION.
+ErrorCode RefuseNewPassword(CCapiEngine& engine);
 
 // One certificate of a search's matches: the only one, or the user's choice
 // in the certificate chooser when there are several or `alwaysAsk`. 5010 when

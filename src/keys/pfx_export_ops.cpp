@@ -1,6 +1,7 @@
 // ExportPfxFromIE: a personal-store certificate with its private key (and,
 // when asked, its trusted chain) written to a PFX file under a password,
-// optionally removed from the store afterwards. The file is replaced
+// optionally removed from the store afterwards (a removal that fails is
+// reported, the written file kept). The file is replaced
 // atomically: a failed write never leaves a half-written PFX behind.
 #include <shlwapi.h>
 #include <windows.h>
@@ -10,11 +11,11 @@
 #include <cstring>
 
 #include "cert/cert_finder.h"
-#include "cert/cert_info.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
+#include "keys/pfx_file_name.h"
 #include "ui/dialog_launch.h"
 
 namespace {
@@ -22,9 +23,10 @@ namespace {
 constexpr char kPfxExtension[] = ".pfx";
 
 // The name of the exported file: the preset name (with ".pfx" unless it
-// already holds it, in any letter case), or the subject's common name.
+// already holds it, in any letter case), or the subject's common name made
+// fit for a file name.
 std::string ExportFileName(const std::string& preset, PCCERT_CONTEXT chosen) {
-  if (preset.empty()) return CCertInfo(chosen).GetSubjectCN() + kPfxExtension;
+  if (preset.empty()) return kv::keys::CommonNameFileStem(chosen) + kPfxExtension;
   std::string lower = preset;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
@@ -207,13 +209,21 @@ ErrorCode PfxExport::Run() {
     e_.FailWithLastError(ERR_PFX_FILE_WRITE);
     return ERR_PFX_FILE_WRITE;
   }
-  if (flags_ & kv::keys::kExportThenDelete) {
-    // The call frees the context it is given; its result is not checked.
-    CertDeleteCertificateFromStore(exported_);
-    exported_ = nullptr;
-  }
+  // The file is complete from here on: a deletion that fails leaves it
+  // written and named by the getters, and the certificate in the store, so
+  // nothing is lost and the caller learns that the key is still there.
   e_.m_exportedPfxPath = folder_;
   e_.m_exportedPfxName = fileName;
+  if (flags_ & kv::keys::kExportThenDelete) {
+    // The call frees the context it is given, whatever its outcome.
+    BOOL deleted = CertDeleteCertificateFromStore(exported_);
+    DWORD error = deleted ? 0 : GetLastError();
+    exported_ = nullptr;
+    if (!deleted) {
+      e_.FailWithPlatformError(ERR_CERT_DELETE, error);
+      return ERR_CERT_DELETE;
+    }
+  }
   e_.ResetErrors();
   return ERR_SUCCESS;
 }
@@ -222,6 +232,7 @@ ErrorCode PfxExport::Run() {
 
 LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPassword, LONG dwFlags,
                                   LONG dwKeyUsage) {
+  bool passwordCarried = kv::CodePageCarries(strPassword);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kExportPfx,
                                                       {strSubject, strPfxPath, strPassword}, dwFlags))
     return refused;
@@ -231,5 +242,6 @@ LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPass
   m_exportedPfxPath.clear();
   m_exportedPfxName.clear();
   if (RefuseInProtectedMode()) return Code();
+  if (!passwordCarried) return kv::keys::RefuseNewPassword(*this);
   return run.Run();
 }

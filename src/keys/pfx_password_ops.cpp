@@ -120,28 +120,32 @@ void UpdateCachedPassword(CCapiEngine& engine, const PasswordChange& change) {
 }  // namespace
 
 LONG CCapiEngine::ChangePfxPasswd(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwFlags) {
+  (void)dwFlags;  // accepted and not read
+  bool newCarried = kv::CodePageCarries(strNewPass);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
                                                       {strPfxPath, strPfxName, strOldPass, strNewPass}))
     return refused;
-  (void)dwFlags;  // accepted and not read
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
   if (RefuseInProtectedMode()) return Code();
+  if (!newCarried) return kv::keys::RefuseNewPassword(*this);
   CPfxFileLock lock;
   return Rewrite(*this, change, lock);
 }
 
 LONG CCapiEngine::ChangePfxPasswdEx(BSTR strPfxPath, BSTR strPfxName, BSTR strOldPass, BSTR strNewPass, LONG dwPort,
                                     LONG dwFlags) {
+  (void)dwFlags;
+  bool newCarried = kv::CodePageCarries(strNewPass);
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kChangePfxPassword,
                                                       {strPfxPath, strPfxName, strOldPass, strNewPass}))
     return refused;
-  (void)dwFlags;
   PasswordChange change{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strOldPass),
                         kv::TakeNarrow(strNewPass), {}};
   ResetErrors();
   if (RefuseInProtectedMode()) return Code();
+  if (!newCarried) return kv::keys::RefuseNewPassword(*this);
   // The cache follows the file in the same turn, so the last change written
   // is also the last password cached.
   CPfxFileLock lock;

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include "database/user_database.h"
+#include "engine/text.h"
 #include "keys/pfx_test_support.h"
 
 namespace kv::test {
@@ -37,6 +39,31 @@ TEST_F(PfxExportTest, WritesKeyAndCertificateThatOpenSslReads) {
   std::string listing;
   RunCommand("ls -A '" + folder_.path() + "'", &listing);
   EXPECT_EQ("Signer One.pfx\n", listing);  // no temporary file left beside it
+}
+
+// Other readers name the key entry after the key bag's friendlyName (a
+// KeyStore alias); Windows writes the key container's name there, with the
+// provider's name and the key spec's usage.
+TEST_F(PfxExportTest, KeyBagNamesItsContainerAndProvider) {
+  AddToMyWithKey(*signer_, true);
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  PCCERT_CONTEXT context = CertEnumCertificatesInStore(my, nullptr);
+  ASSERT_NE(nullptr, context);
+  std::vector<BYTE> block(1024);
+  DWORD size = static_cast<DWORD>(block.size());
+  ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, block.data(), &size));
+  auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(block.data());
+  std::string container(info->pwszContainerName, info->pwszContainerName + lstrlenW(info->pwszContainerName));
+  CertFreeCertificateContext(context);
+  CertCloseStore(my, 0);
+
+  ASSERT_EQ(0, Export("", folder_.path(), "pw"));
+  std::string out;
+  ASSERT_EQ(0, OpenSslPkcs12(Path("Signer One.pfx"), "pw", false, &out)) << out;
+  EXPECT_NE(std::string::npos, out.find("localKeyID: 01 00 00 00 \n    friendlyName: " + container +
+                                        "\n    Microsoft CSP Name: Microsoft Enhanced Cryptographic Provider v1.0\n"
+                                        "Key Attributes\n    X509v3 Key Usage: 10 \n"))
+      << out;
 }
 
 TEST_F(PfxExportTest, ChainWhenTrustedCertificateAloneOtherwise) {
@@ -84,6 +111,27 @@ TEST_F(PfxExportTest, FileNameRules) {
   EXPECT_EQ("Signer One.pfx", TakeText(engine_.GetExportedPfxFileName()));
 }
 
+TEST_F(PfxExportTest, CommonNameBecomesAFileName) {
+  const struct {
+    const char* commonName;
+    const char* fileName;
+  } cases[] = {
+      {"張偉", "張偉.pfx"},                     // carried by the code page: kept
+      {"张伟", "__.pfx"},                       // not carried
+      {"Müller \xF0\x9F\x98\x80", "M_ller _.pfx"},  // a surrogate pair is one character
+      {"A/B:C*?\"<>|\\", "A_B_C_______.pfx"},
+      {"Tab\tName", "Tab_Name.pfx"},
+      {"con", "con_.pfx"},
+  };
+  for (const auto& c : cases) {
+    CertPtr cert = MakeEndEntity(c.commonName, *root_);
+    AddToMyWithKey(*cert, true);
+    ASSERT_EQ(0, Export("", folder_.path(), "pw", 0x1000)) << c.commonName;
+    EXPECT_EQ(kv::Utf8ToNarrow(c.fileName), TakeText(engine_.GetExportedPfxFileName()));
+    EXPECT_EQ(cert->der(), OpenPfxWithOpenSsl(Path(c.fileName), "pw").certDer) << c.fileName;
+  }
+}
+
 TEST_F(PfxExportTest, OverwritesAnExistingFileAndCreatesOneFolderLevel) {
   AddToMyWithKey(*signer_, true);
   engine_.SetDefaultPfxFileName(Utf8Bstr("out"));
@@ -126,6 +174,21 @@ TEST_F(PfxExportTest, DeleteAfterExportOnlyOnSuccess) {
   OpenedPfx opened = OpenPfxWithOpenSsl(Path("Signer One.pfx"), "pw");
   ASSERT_TRUE(opened.opened);
   EXPECT_EQ(PrivateKeyDer(signer_->key()), opened.keyDer);
+}
+
+TEST_F(PfxExportTest, FailedDeletionIsReportedAndTheFileKept) {
+  AddToMyWithKey(*signer_, true);
+  // The store refuses every removal, as a read-only database or home does.
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(kv::platform::UserDatabase::Instance().Connection(),
+                                    "CREATE TRIGGER keep BEFORE DELETE ON cert_certificates "
+                                    "BEGIN SELECT RAISE(ABORT, 'kept'); END",
+                                    nullptr, nullptr, nullptr));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(ERR_CERT_DELETE, Export("", folder_.path(), "pw", 0x1000));
+  EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_CANTWRITE)), engine_.PlatformError());
+  EXPECT_EQ(1, CountMy());
+  EXPECT_EQ("Signer One.pfx", TakeText(engine_.GetExportedPfxFileName()));
+  EXPECT_TRUE(OpenPfxWithOpenSsl(Path("Signer One.pfx"), "pw").opened);
 }
 
 TEST_F(PfxExportTest, FailureCodes) {

@@ -1,7 +1,10 @@
 // PFXExportCertStore: the certificates of a store, with their private keys
 // when asked, as a PKCS#12 image in the layout Windows writes: certificates
 // and shrouded keys under PBE-SHA1-3DES, a SHA-1 MAC, local key identifiers
-// pairing each key with its certificate.
+// pairing each key with its certificate. Each key bag carries what Windows
+// writes there: the key container's name as friendlyName (other readers name
+// the key entry after it), the provider's name (Microsoft's CSP-name
+// attribute) and, inside the key, its usage by key spec.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -30,14 +33,43 @@ const int kIterations = 2000;
 
 enum class KeyOutcome { kFound, kNoKey, kNotExportable };
 
+// Where a key came from, as its key bag names it: BMPString bytes (UTF-16,
+// most significant byte first) of the container and provider names, and the
+// key usage attribute of the key spec.
+struct KeyOrigin {
+  std::vector<unsigned char> container, provider;
+  int usage = KEY_EX;
+};
+
+std::vector<unsigned char> BmpString(LPCWSTR text) {
+  std::vector<unsigned char> bmp;
+  for (; text && *text; ++text) {
+    bmp.push_back(static_cast<unsigned char>(static_cast<uint16_t>(*text) >> 8));
+    bmp.push_back(static_cast<unsigned char>(*text & 0xFF));
+  }
+  return bmp;
+}
+
+// Puts the names of `origin` on `keyBag`; an empty name is left off.
+bool NameKeyBag(PKCS12_SAFEBAG* keyBag, const KeyOrigin& origin) {
+  auto add = [&](int nid, const std::vector<unsigned char>& bmp) {
+    return bmp.empty() ||
+           PKCS12_add1_attr_by_NID(keyBag, nid, V_ASN1_BMPSTRING, bmp.data(), static_cast<int>(bmp.size())) == 1;
+  };
+  return add(NID_friendlyName, origin.container) && add(NID_ms_csp_name, origin.provider);
+}
+
 // The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID.
-KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out) {
+KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyOrigin* origin) {
   DWORD size = 0;
   if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return KeyOutcome::kNoKey;
   std::vector<BYTE> block(size);
   if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, block.data(), &size))
     return KeyOutcome::kNoKey;
   auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(block.data());
+  origin->container = BmpString(info->pwszContainerName);
+  origin->provider = BmpString(info->pwszProvName);
+  origin->usage = info->dwKeySpec == AT_SIGNATURE ? KEY_SIG : KEY_EX;
   HCRYPTPROV prov = 0;
   if (!CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
                             info->dwFlags & CRYPT_MACHINE_KEYSET))
@@ -89,8 +121,9 @@ bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint
       break;
     }
     kv::platform::PkeyPtr key;
+    KeyOrigin origin;
     if (flags & EXPORT_PRIVATE_KEYS) {
-      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &key);
+      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &key, &origin);
       if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
         *hr = NTE_NO_KEY;
         ok = false;
@@ -122,9 +155,10 @@ bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint
       ++keyIndex;
       unsigned char id[4] = {static_cast<unsigned char>(keyIndex), static_cast<unsigned char>(keyIndex >> 8),
                              static_cast<unsigned char>(keyIndex >> 16), static_cast<unsigned char>(keyIndex >> 24)};
-      PKCS12_SAFEBAG* keyBag =
-          PKCS12_add_key(&keyBags, key.get(), 0, kIterations, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data());
-      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !PKCS12_add_localkeyid(certBag, id, sizeof id)) {
+      PKCS12_SAFEBAG* keyBag = PKCS12_add_key(&keyBags, key.get(), origin.usage, kIterations,
+                                              NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data());
+      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !NameKeyBag(keyBag, origin) ||
+          !PKCS12_add_localkeyid(certBag, id, sizeof id)) {
         ok = false;
         break;
       }
