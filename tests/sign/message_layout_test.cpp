@@ -190,4 +190,17 @@ TEST_F(MessageLayoutTest, Sha1AndMd5MessagesKeepTheirLayout) {
          {0x1000 | 0x2000 | 0x400, "MD5 attributes detached"}});
 }
 
+TEST_F(MessageLayoutTest, Sha2MessagesDifferOnlyInTheDigestAndTheSigningCertificate) {
+  Check({{0x10000, "SHA-256"},
+         {0x20000 | 0x400, "SHA-384 detached"},
+         {0x40000 | 0x800, "SHA-512 ANSI"},
+         {0x10000 | 0x2000, "SHA-256 attributes"},
+         {0x20000 | 0x2000 | 0x800 | 0x400, "SHA-384 attributes ANSI detached"},
+         {0x40000 | 0x2000 | 0x100, "SHA-512 attributes no certificates"},
+         // SHA-2 outranks MD5, and the longest of several wins.
+         {0x10000 | 0x1000, "SHA-256 over MD5"},
+         {0x70000 | 0x2000, "all three: SHA-512"},
+         {0x30000, "SHA-256 and SHA-384: SHA-384"}});
+}
+
 }  // namespace
