@@ -37,9 +37,21 @@ class CSha256Digest : public CDigestBuffer {
   CSha256Digest() : CDigestBuffer(kv::digest::Algorithm::kSha256) {}
 };
 
+class CSha384Digest : public CDigestBuffer {
+ public:
+  CSha384Digest() : CDigestBuffer(kv::digest::Algorithm::kSha384) {}
+};
+
 class CSha512Digest : public CDigestBuffer {
  public:
   CSha512Digest() : CDigestBuffer(kv::digest::Algorithm::kSha512) {}
+};
+
+// A digest object whose algorithm is chosen at run time (the signing
+// operations pick theirs from the caller's flags).
+class CDigest : public CDigestBuffer {
+ public:
+  explicit CDigest(kv::digest::Algorithm algorithm) : CDigestBuffer(algorithm) {}
 };
 
 namespace kv::digest {

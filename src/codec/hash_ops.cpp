@@ -25,7 +25,8 @@ CDigestBuffer& ChooseDigest(LONG flags, CMd5Digest& md5, CSha1Digest& sha1, CSha
     case kv::digest::Algorithm::kMd5: return md5;
     case kv::digest::Algorithm::kSha256: return sha256;
     case kv::digest::Algorithm::kSha512: return sha512;
-    case kv::digest::Algorithm::kSha1: break;
+    case kv::digest::Algorithm::kSha1:
+    case kv::digest::Algorithm::kSha384: break;  // no Hash flag names SHA-384
   }
   return sha1;
 }

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
+#include "sign/machine_digest.h"
+#include "sign/sha2_provider.h"
 
 namespace kv::keys {
 namespace {
@@ -89,14 +91,25 @@ ErrorCode BuildRequestText(HCRYPTPROV prov, DWORD keySpec, const std::u16string&
       }))
     return ERR_KEY_GENERATE;
 
+  // The administrator's SHA-256 default covers requests too; a provider
+  // without SHA-2 signs through the AES-capable one on the same container.
+  const bool sha256 = kv::sign::MachineDefaultsToSha256();
   CRYPT_ALGORITHM_IDENTIFIER algorithm{};
-  algorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA1RSA);
+  algorithm.pszObjId = const_cast<LPSTR>(sha256 ? szOID_RSA_SHA256RSA : szOID_RSA_SHA1RSA);
   std::vector<BYTE> signature;
-  if (!TwoStep(&signature, error, [&](BYTE* out, DWORD* size) {
-        return CryptSignCertificate(prov, keySpec, kEncoding, toBeSigned.data(), static_cast<DWORD>(toBeSigned.size()),
-                                    &algorithm, nullptr, out, size);
-      }))
-    return ERR_KEY_GENERATE;
+  auto signWith = [&](HCRYPTPROV signer) {
+    return TwoStep(&signature, error, [&](BYTE* out, DWORD* size) {
+      return CryptSignCertificate(signer, keySpec, kEncoding, toBeSigned.data(),
+                                  static_cast<DWORD>(toBeSigned.size()), &algorithm, nullptr, out, size);
+    });
+  };
+  if (!signWith(prov)) {
+    HCRYPTPROV sha2Prov = 0;
+    const bool signedThere = sha256 && *error == static_cast<DWORD>(NTE_BAD_ALGID) &&
+                             kv::sign::AcquireSha2Provider(prov, &sha2Prov) && signWith(sha2Prov);
+    if (sha2Prov) CryptReleaseContext(sha2Prov, 0);
+    if (!signedThere) return ERR_KEY_GENERATE;
+  }
 
   CERT_SIGNED_CONTENT_INFO request{};
   request.ToBeSigned = {static_cast<DWORD>(toBeSigned.size()), toBeSigned.data()};

@@ -1,6 +1,7 @@
 // The request text of a key: a PKCS#10 CertificationRequest for a subject of
 // one common name (a BMPString), signed with SHA-1 and RSA by the key in the
-// provider, DER in one line of Base64.
+// provider (SHA-256 under the machine's SHA-256 default), DER in one line of
+// Base64.
 #pragma once
 
 #include <windows.h>

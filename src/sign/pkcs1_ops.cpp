@@ -1,15 +1,13 @@
 // SignPkcs1: the bare PKCS#1 v1.5 signature of a text with the chosen
 // signer's key, as hex or Base64.
-#include "codec/digests.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "sign/digest_choice.h"
 #include "sign/signing_session.h"
 
 namespace {
 
 constexpr LONG kOutputBase64 = 0x100;
-constexpr LONG kDigestMd5 = 0x1000;
-constexpr LONG kDigestSha1OfMd5 = 0x2000;
 constexpr LONG kPlatformByteOrder = 0x4000;
 
 ErrorCode SignPkcs1Text(CCapiEngine& engine, kv::sign::SigningSession& session, LONG flags, std::string* out) {
@@ -20,25 +18,12 @@ ErrorCode SignPkcs1Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
 
   CByteBuffer content;
   session.ContentBytes(&content);
-  CMd5Digest md5;
-  CSha1Digest sha1;
-  const CByteBuffer* digest = nullptr;
-  ALG_ID algorithm = CALG_SHA1;
-  if (flags & kDigestMd5) {
-    md5.Compute(content.Data(), content.Size());
-    digest = &md5;
-    algorithm = CALG_MD5;
-  } else if (flags & kDigestSha1OfMd5) {
-    md5.Compute(content.Data(), content.Size());
-    sha1.Compute(md5.Data(), md5.Size());
-    digest = &sha1;
-  } else {
-    sha1.Compute(content.Data(), content.Size());
-    digest = &sha1;
-  }
+  const kv::sign::SignDigest choice = kv::sign::Pkcs1Digest(flags);
+  CByteBuffer digest;
+  if (!choice.Compute(content.Data(), content.Size(), &digest)) return ERR_MEM_ALLOC;
 
   CByteBuffer signature;
-  code = session.SignHashValue(algorithm, digest->Data(), &signature);
+  code = session.SignHashValue(choice.PlatformAlgorithm(), digest.Data(), &signature);
   if (code != ERR_SUCCESS) return code;
 
   CByteBuffer ordered;

@@ -2,7 +2,9 @@
 // its number with ERR_ASN1_ENCODE so a support call can tell where it broke.
 #include "sign/pkcs7_builder.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "codec/der/der_certificate.h"
 #include "codec/der/der_element.h"
@@ -17,11 +19,13 @@ constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 constexpr char kOidContentType[] = "1.2.840.113549.1.9.3";
 constexpr char kOidMessageDigest[] = "1.2.840.113549.1.9.4";
 constexpr char kOidSigningTime[] = "1.2.840.113549.1.9.5";
-// MD5 is written with the md5WithRSAEncryption identifier.
-constexpr char kOidMd5[] = "1.2.840.113549.1.1.4";
-constexpr char kOidSha1[] = "1.3.14.3.2.26";
+// RFC 5035: id-aa-signingCertificateV2.
+constexpr char kOidSigningCertificateV2[] = "1.2.840.113549.1.9.16.2.47";
 
 constexpr BYTE kOne = 1;
+// The step number of the signing-certificate attribute, after those of the
+// three attributes and the signature algorithm.
+constexpr DWORD kStepSigningCertificate = 12;
 
 Pkcs7Failure Asn1Failure(DWORD step) { return Pkcs7Failure{ERR_ASN1_ENCODE, step}; }
 
@@ -54,11 +58,48 @@ bool PutAttribute(CDerBlob& out, const char* type, const CDerBlob& value) {
          Put(out, kDerSequence, kDerUniversalConstructed, attribute);
 }
 
+// ESS SigningCertificateV2 naming the signer certificate: its SHA-256 hash
+// (the hash algorithm left out, SHA-256 being the default) and IssuerSerial
+// with the issuer as a directoryName, RFC 5035.
+bool PutSigningCertificateV2(CDerBlob& out, const BYTE* certDer, int32_t certLength, const CDerBlob& issuer,
+                             const CDerBlob& serial) {
+  CSha256Digest hash;
+  if (!hash.Compute(certDer, certLength)) return false;
+  CDerBlob name, directoryName, issuerSerial, certIdFields, essCertId, certs, signingCertificate;
+  return Put(name, kDerSequence, kDerUniversalConstructed, issuer) &&
+         Put(directoryName, 4, kDerContextConstructed, name) &&
+         // IssuerSerial { issuer GeneralNames, serialNumber }
+         Put(issuerSerial, kDerSequence, kDerUniversalConstructed, directoryName) &&
+         Put(issuerSerial, kDerInteger, kDerUniversal, serial) &&
+         // ESSCertIDv2 { certHash, issuerSerial }
+         Put(certIdFields, kDerOctetString, kDerUniversal, hash.Data(), static_cast<DWORD>(hash.Size())) &&
+         Put(certIdFields, kDerSequence, kDerUniversalConstructed, issuerSerial) &&
+         // SigningCertificateV2 { certs SEQUENCE OF ESSCertIDv2 }
+         Put(essCertId, kDerSequence, kDerUniversalConstructed, certIdFields) &&
+         Put(certs, kDerSequence, kDerUniversalConstructed, essCertId) &&
+         Put(signingCertificate, kDerSequence, kDerUniversalConstructed, certs) &&
+         PutAttribute(out, kOidSigningCertificateV2, signingCertificate);
+}
+
+// DER orders a SET OF by the encodings of its members, compared as octet
+// strings with the shorter padded with zero bytes (X.690, 11.6). The three
+// attributes that SHA-1 and MD5 messages carry are of fixed sizes that are
+// already in this order, so sorting leaves those messages as they were.
+bool DerSetOrder(const CDerBlob* a, const CDerBlob* b) {
+  const DWORD common = std::min(a->Length(), b->Length());
+  const int compared = common ? std::memcmp(a->Bytes(), b->Bytes(), common) : 0;
+  if (compared != 0) return compared < 0;
+  const CDerBlob* longer = a->Length() > b->Length() ? a : b;
+  bool nonZeroTail = false;
+  for (DWORD i = common; i < longer->Length(); ++i) nonZeroTail = nonZeroTail || longer->Bytes()[i] != 0;
+  return nonZeroTail && longer == b;
+}
+
 }  // namespace
 
 Pkcs7Failure CPkcs7Builder::Prepare(const BYTE* certDer, int32_t certLength, const CByteBuffer& contentDigest,
-                                    bool md5, bool withAttributes) {
-  m_md5 = md5;
+                                    const SignDigest& digest, bool withAttributes) {
+  m_digest = digest;
   m_withAttributes = withAttributes;
   m_issuer.Clear();
   m_serial.Clear();
@@ -79,8 +120,8 @@ Pkcs7Failure CPkcs7Builder::Prepare(const BYTE* certDer, int32_t certLength, con
   if (!serial.Content() || !m_serial.Assign(serial.Content(), serial.ContentLength())) return Asn1Failure(6);
 
   if (withAttributes) {
-    CDerBlob value;
-    if (!PutOid(value, kOidData) || !PutAttribute(m_attributes, kOidContentType, value)) return Asn1Failure(8);
+    CDerBlob contentType, signingTime, messageDigest, signingCertificate, value;
+    if (!PutOid(value, kOidData) || !PutAttribute(contentType, kOidContentType, value)) return Asn1Failure(8);
     SYSTEMTIME now;
     GetSystemTime(&now);
     char utc[32];
@@ -88,25 +129,32 @@ Pkcs7Failure CPkcs7Builder::Prepare(const BYTE* certDer, int32_t certLength, con
                   now.wMinute, now.wSecond);
     value.Clear();
     if (!Put(value, kDerUtcTime, kDerUniversal, reinterpret_cast<const BYTE*>(utc), 13) ||
-        !PutAttribute(m_attributes, kOidSigningTime, value))
+        !PutAttribute(signingTime, kOidSigningTime, value))
       return Asn1Failure(9);
     value.Clear();
     if (!Put(value, kDerOctetString, kDerUniversal, contentDigest.Data(), static_cast<DWORD>(contentDigest.Size())) ||
-        !PutAttribute(m_attributes, kOidMessageDigest, value))
+        !PutAttribute(messageDigest, kOidMessageDigest, value))
       return Asn1Failure(10);
+    const CDerBlob* attributes[4] = {&contentType, &signingTime, &messageDigest, &signingCertificate};
+    size_t count = 3;
+    if (digest.IsSha2()) {
+      if (!PutSigningCertificateV2(signingCertificate, certDer, certLength, m_issuer, m_serial))
+        return Asn1Failure(kStepSigningCertificate);
+      count = 4;
+    }
+    std::stable_sort(attributes, attributes + count, DerSetOrder);
+    for (size_t i = 0; i < count; ++i) {
+      if (!m_attributes.Append(attributes[i]->Bytes(), static_cast<int32_t>(attributes[i]->Length())))
+        return Asn1Failure(21);
+    }
 
     // The signature covers the attributes encoded as a SET OF.
     CDerBlob set;
-    if (!Put(set, kDerSet, kDerUniversalConstructed, m_attributes)) return Asn1Failure(21);
-    if (md5) {
-      CMd5Digest digest;
-      digest.Compute(set.Bytes(), static_cast<int32_t>(set.Length()));
-      if (!m_valueToSign.Append(digest.Data(), digest.Size())) return Asn1Failure(21);
-    } else {
-      CSha1Digest digest;
-      digest.Compute(set.Bytes(), static_cast<int32_t>(set.Length()));
-      if (!m_valueToSign.Append(digest.Data(), digest.Size())) return Asn1Failure(21);
-    }
+    CByteBuffer attributesDigest;
+    if (!Put(set, kDerSet, kDerUniversalConstructed, m_attributes) ||
+        !digest.Compute(set.Bytes(), static_cast<int32_t>(set.Length()), &attributesDigest) ||
+        !m_valueToSign.Append(attributesDigest.Data(), attributesDigest.Size()))
+      return Asn1Failure(21);
   } else if (!m_valueToSign.Append(contentDigest.Data(), contentDigest.Size())) {
     return Asn1Failure(3);
   }
@@ -119,7 +167,7 @@ bool CPkcs7Builder::AddCertificate(const BYTE* der, DWORD length) {
 
 Pkcs7Failure CPkcs7Builder::Finish(const CByteBuffer& signature, const CByteBuffer& content, bool detached,
                                    std::string* base64) {
-  const char* digestOid = m_md5 ? kOidMd5 : kOidSha1;
+  const char* digestOid = m_digest.Pkcs7Oid();
 
   // SignerInfo.
   CDerBlob signerInfo, issuerAndSerial;

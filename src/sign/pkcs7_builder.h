@@ -11,6 +11,7 @@
 #include "codec/byte_buffer.h"
 #include "codec/der/der_blob.h"
 #include "engine/error_codes.h"
+#include "sign/digest_choice.h"
 
 namespace kv::sign {
 
@@ -22,10 +23,12 @@ struct Pkcs7Failure {
 class CPkcs7Builder {
  public:
   // Reads the signer certificate and prepares the SignerInfo: version,
-  // issuer and serial, digest algorithm, the three attributes when asked,
-  // signature algorithm. Computes the value to sign.
-  Pkcs7Failure Prepare(const BYTE* certDer, int32_t certLength, const CByteBuffer& contentDigest, bool md5,
-                       bool withAttributes);
+  // issuer and serial, digest algorithm, the three attributes when asked
+  // (with a SHA-2 digest also the ESS signing-certificate-v2 attribute that
+  // binds the signer's certificate), signature algorithm. Computes the value
+  // to sign.
+  Pkcs7Failure Prepare(const BYTE* certDer, int32_t certLength, const CByteBuffer& contentDigest,
+                       const SignDigest& digest, bool withAttributes);
   // What the private key signs: the content digest, or the digest of the
   // attributes encoded as a SET OF.
   const CByteBuffer& ValueToSign() const { return m_valueToSign; }
@@ -39,12 +42,12 @@ class CPkcs7Builder {
   Pkcs7Failure Finish(const CByteBuffer& signature, const CByteBuffer& content, bool detached, std::string* base64);
 
  private:
-  bool m_md5 = false;
+  SignDigest m_digest;
   bool m_withAttributes = false;
   bool m_withCertificates = true;
   CDerBlob m_issuer;      // issuer Name content, as in the certificate
   CDerBlob m_serial;      // serialNumber INTEGER content, as in the certificate
-  CDerBlob m_attributes;  // the three Attribute SEQUENCEs, concatenated
+  CDerBlob m_attributes;  // the Attribute SEQUENCEs, concatenated in DER's SET OF order
   CDerBlob m_certificates;
   CByteBuffer m_valueToSign;
 };

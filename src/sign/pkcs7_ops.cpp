@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "codec/digests.h"
 #include "engine/capi_engine.h"
 #include "engine/text.h"
+#include "sign/digest_choice.h"
 #include "sign/pkcs7_builder.h"
 #include "sign/signing_session.h"
 
@@ -14,7 +14,6 @@ namespace {
 constexpr LONG kNoCertificates = 0x100;
 constexpr LONG kWithChain = 0x200;
 constexpr LONG kDetached = 0x400;
-constexpr LONG kDigestMd5 = 0x1000;
 constexpr LONG kWithAttributes = 0x2000;
 
 // Steps of the assembly done here rather than in the builder; like the
@@ -77,24 +76,20 @@ ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
 
   CByteBuffer content;
   session.ContentBytes(&content);
-  const bool md5 = (flags & kDigestMd5) != 0;
-  CMd5Digest md5Digest;
-  CSha1Digest sha1Digest;
-  CByteBuffer& digest = md5 ? static_cast<CByteBuffer&>(md5Digest) : static_cast<CByteBuffer&>(sha1Digest);
-  if (md5)
-    md5Digest.Compute(content.Data(), content.Size());
-  else
-    sha1Digest.Compute(content.Data(), content.Size());
+  const kv::sign::SignDigest choice = kv::sign::Pkcs7Digest(flags);
+  CByteBuffer digest;
+  if (!choice.Compute(content.Data(), content.Size(), &digest)) return ERR_MEM_ALLOC;
 
   kv::sign::CPkcs7Builder builder;
   const CByteBuffer& signer = engine.m_signerCert;
-  kv::sign::Pkcs7Failure failure = builder.Prepare(signer.Data(), signer.Size(), digest, md5, flags & kWithAttributes);
+  kv::sign::Pkcs7Failure failure =
+      builder.Prepare(signer.Data(), signer.Size(), digest, choice, (flags & kWithAttributes) != 0);
   if (failure.code != ERR_SUCCESS) return RecordFailure(engine, failure);
 
   code = session.AcquireKey();
   if (code != ERR_SUCCESS) return code;
   CByteBuffer signature;
-  code = session.SignHashValue(md5 ? CALG_MD5 : CALG_SHA1, builder.ValueToSign().Data(), &signature);
+  code = session.SignHashValue(choice.PlatformAlgorithm(), builder.ValueToSign().Data(), &signature);
   if (code != ERR_SUCCESS) return code;
   CByteBuffer encryptedDigest;
   if (!encryptedDigest.AssignReversed(signature.Data(), signature.Size())) {

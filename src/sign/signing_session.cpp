@@ -9,6 +9,7 @@
 #include "engine/capi_engine.h"
 #include "engine/text.h"
 #include "host/caller_origin.h"
+#include "sign/sha2_provider.h"
 #include "sign/signer_cache.h"
 #include "sign/signer_pfx.h"
 #include "sign/signer_record.h"
@@ -133,7 +134,8 @@ bool SigningSession::ContentBytes(CByteBuffer* out) const {
 ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature) {
   CCapiEngine& e = m_engine;
   HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(e.m_signerProv, algorithm, 0, 0, &hash)) {
+  HCRYPTPROV sha2Prov = 0;  // the AES-capable provider, when the key's own has no SHA-2
+  if (!CreateHashForKey(e.m_signerProv, algorithm, &hash, &sha2Prov)) {
     e.FailWithLastError(ERR_SIGN);
     return ERR_SIGN;
   }
@@ -152,6 +154,7 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
     e.m_signerStore.reset();
   }
   CryptDestroyHash(hash);
+  if (sha2Prov) CryptReleaseContext(sha2Prov, 0);
   return code;
 }
 

@@ -39,7 +39,9 @@ class SigningSession {
   // The bytes to sign: UTF-16LE code units, or the ANSI text up to its first NUL.
   bool ContentBytes(CByteBuffer* out) const;
   // CryptCreateHash / HP_HASHVAL / CryptSignHashA twice; the signature as the
-  // platform returns it (least significant byte first).
+  // platform returns it (least significant byte first). A SHA-2 value that
+  // the key's provider cannot sign is signed through the AES-capable
+  // provider on the same container.
   ErrorCode SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature);
 
   PCCERT_CONTEXT Certificate() const { return m_cert; }

@@ -28,6 +28,7 @@ std::string OpenSslDigest(Algorithm algorithm, const std::string& message) {
   const EVP_MD* md = algorithm == Algorithm::kMd5    ? EVP_md5()
                      : algorithm == Algorithm::kSha1 ? EVP_sha1()
                      : algorithm == Algorithm::kSha256 ? EVP_sha256()
+                     : algorithm == Algorithm::kSha384 ? EVP_sha384()
                                                        : EVP_sha512();
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -49,12 +50,13 @@ class DigestPaths : public ::testing::TestWithParam<Implementation> {
 
 TEST_P(DigestPaths, KnownAnswers) {
   const auto blocks = kv::test::ReadVectorFile("codec/digest_vectors.txt");
-  ASSERT_GE(blocks.size(), 17u);
+  ASSERT_GE(blocks.size(), 20u);
   for (const auto& block : blocks) {
     const std::string& name = block.at("Algorithm");
     const Algorithm algorithm = name == "MD5"    ? Algorithm::kMd5
                                 : name == "SHA1" ? Algorithm::kSha1
                                 : name == "SHA256" ? Algorithm::kSha256
+                                : name == "SHA384" ? Algorithm::kSha384
                                                    : Algorithm::kSha512;
     std::string message;
     const long repeat = block.count("Repeat") ? std::stol(block.at("Repeat")) : 1;
@@ -87,7 +89,8 @@ TEST_P(DigestPaths, EveryLengthAroundBlockBoundariesMatchesOpenSsl) {
   std::mt19937 random(7);
   std::string message;
   for (int i = 0; i < 400; ++i) message.push_back(char(random()));
-  for (Algorithm algorithm : {Algorithm::kMd5, Algorithm::kSha1, Algorithm::kSha256, Algorithm::kSha512}) {
+  for (Algorithm algorithm :
+       {Algorithm::kMd5, Algorithm::kSha1, Algorithm::kSha256, Algorithm::kSha384, Algorithm::kSha512}) {
     for (size_t length = 0; length <= 300; ++length) {
       const std::string part = message.substr(0, length);
       ASSERT_EQ(Digest(algorithm, part), OpenSslDigest(algorithm, part)) << int(algorithm) << " length " << length;
@@ -99,7 +102,8 @@ TEST_P(DigestPaths, StreamingInAnyChunksEqualsOneShot) {
   std::mt19937 random(11);
   std::string message;
   for (int i = 0; i < 5000; ++i) message.push_back(char(random()));
-  for (Algorithm algorithm : {Algorithm::kMd5, Algorithm::kSha1, Algorithm::kSha256, Algorithm::kSha512}) {
+  for (Algorithm algorithm :
+       {Algorithm::kMd5, Algorithm::kSha1, Algorithm::kSha256, Algorithm::kSha384, Algorithm::kSha512}) {
     const std::string expected = OpenSslDigest(algorithm, message);
     for (int trial = 0; trial < 20; ++trial) {
       Hasher hasher(algorithm);
@@ -124,14 +128,17 @@ TEST_P(DigestPaths, DigestObjectsHoldTheDigestInTheirBuffer) {
   CMd5Digest md5;
   CSha1Digest sha1;
   CSha256Digest sha256;
+  CSha384Digest sha384;
   CSha512Digest sha512;
   ASSERT_TRUE(md5.Compute("abc", 3));
+  ASSERT_TRUE(sha384.Compute("abc", 3));
   ASSERT_TRUE(sha1.Compute("abc", 3));
   ASSERT_TRUE(sha256.Compute("abc", 3));
   ASSERT_TRUE(sha512.Compute("abc", 3));
   EXPECT_EQ(kv::test::BytesToHex(md5.Data(), md5.Size()), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(kv::test::BytesToHex(sha1.Data(), sha1.Size()), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(sha256.Size(), 32);
+  EXPECT_EQ(sha384.Size(), 48);
   EXPECT_EQ(sha512.Size(), 64);
   EXPECT_EQ(sha512.Data()[64], 0);  // the buffer's guard bytes follow the digest
   // No state survives: a second computation is independent of the first.

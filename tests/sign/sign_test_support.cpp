@@ -110,7 +110,7 @@ bool VerifyDigestSignature(EVP_PKEY* key, const EVP_MD* md, const std::vector<ui
 }
 
 CmsResult VerifyCms(const std::string& base64, const TestCert& root, const std::vector<uint8_t>* detached,
-                    const std::vector<const TestCert*>& extra) {
+                    const std::vector<const TestCert*>& extra, int flags) {
   CmsResult result;
   std::vector<uint8_t> der = FromBase64(base64);
   const unsigned char* p = der.data();
@@ -126,7 +126,7 @@ CmsResult VerifyCms(const std::string& base64, const TestCert& root, const std::
   for (const TestCert* c : extra) sk_X509_push(certs, c->x509());
   BIO* content = detached ? BIO_new_mem_buf(detached->data(), static_cast<int>(detached->size())) : nullptr;
   BIO* out = BIO_new(BIO_s_mem());
-  result.verified = CMS_verify(cms, certs, store, content, out, CMS_BINARY) == 1;
+  result.verified = CMS_verify(cms, certs, store, content, out, static_cast<unsigned>(flags)) == 1;
   if (!result.verified) {
     char buf[256];
     ERR_error_string_n(ERR_get_error(), buf, sizeof buf);

@@ -42,9 +42,10 @@ struct CmsResult {
 };
 // Verifies a Base64 PKCS#7 with `root` as the only trust anchor; `detached`
 // supplies the content of a detached message; `extra` certificates are
-// offered to the verifier when the message carries none.
+// offered to the verifier when the message carries none; `flags` are
+// CMS_verify's (CMS_CADES also checks the signing-certificate attribute).
 CmsResult VerifyCms(const std::string& base64, const TestCert& root, const std::vector<uint8_t>* detached = nullptr,
-                    const std::vector<const TestCert*>& extra = {});
+                    const std::vector<const TestCert*>& extra = {}, int flags = CMS_BINARY);
 // Occurrences of `needle` in `hay`.
 size_t CountBytes(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 

@@ -41,6 +41,16 @@ void CheckStore(Library& k, Report& r) {
   std::wstring pkcs7Attrs = k.Text("SignPkcs7", content, 0x2000L);
   r.Check(!pkcs7Attrs.empty() && k.Error() == 0, "SignPkcs7 (UTF-16 content, signed attributes)", k.Message());
   WriteOutput(L"pkcs7-utf16-attrs.b64", Utf8(pkcs7Attrs));
+  // SHA-256: Wine's plain RSA provider has no SHA-2, as Windows's has not;
+  // the DLL signs through the AES-capable provider on the same container.
+  std::wstring pkcs1Sha256 = k.Text("SignPkcs1", content, 0x10100L);
+  r.Check(!pkcs1Sha256.empty() && k.Error() == 0, "SignPkcs1 (UTF-16 content, SHA-256)",
+          k.Message() + L" capi " + std::to_wstring(k.CapiError()));
+  WriteOutput(L"pkcs1-sha256.b64", Utf8(pkcs1Sha256));
+  std::wstring pkcs7Sha256 = k.Text("SignPkcs7", content, 0x12000L);
+  r.Check(!pkcs7Sha256.empty() && k.Error() == 0, "SignPkcs7 (UTF-16 content, SHA-256, signed attributes)",
+          k.Message() + L" capi " + std::to_wstring(k.CapiError()));
+  WriteOutput(L"pkcs7-sha256-attrs.b64", Utf8(pkcs7Sha256));
 
   // A request for a new key in the system's provider; OpenSSL checks its
   // self-signature and subject. Exportable (flag 1): Wine's provider does not

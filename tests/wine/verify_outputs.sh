@@ -32,19 +32,25 @@ if [[ -s "$out/signer.b64" ]]; then
   base64 -d "$out/signer.b64" > "$out/signer.der"
   openssl x509 -inform DER -in "$out/signer.der" -noout -pubkey > "$out/signer-pub.pem"
   openssl x509 -inform DER -in "$out/signer.der" -out "$out/signer.pem"
-  for pair in ansi:big5 utf16:utf16; do
-    name=${pair%%:*} content="$out/content-${pair##*:}.bin"
+  for pair in ansi:big5:sha1 utf16:utf16:sha1 sha256:utf16:sha256; do
+    IFS=: read -r name source md <<< "$pair"
+    content="$out/content-$source.bin"
     base64 -d "$out/pkcs1-$name.b64" > "$out/pkcs1-$name.bin" 2>/dev/null
-    if openssl dgst -sha1 -verify "$out/signer-pub.pem" -signature "$out/pkcs1-$name.bin" "$content" >/dev/null; then
+    if openssl dgst -"$md" -verify "$out/signer-pub.pem" -signature "$out/pkcs1-$name.bin" "$content" >/dev/null; then
       ok "PKCS#1 ($name) verifies with openssl"
     else
       bad "PKCS#1 ($name) does not verify"
     fi
   done
-  for pair in ansi:big5 utf16-attrs:utf16; do
-    name=${pair%%:*} content="$out/content-${pair##*:}.bin"
+  for pair in ansi:big5 utf16-attrs:utf16 sha256-attrs:utf16:cades; do
+    IFS=: read -r name source cades <<< "$pair"
+    content="$out/content-$source.bin"
     base64 -d "$out/pkcs7-$name.b64" > "$out/pkcs7-$name.der" 2>/dev/null
-    if openssl cms -verify -binary -inform DER -in "$out/pkcs7-$name.der" -noverify \
+    # CAdES: the signing-certificate-v2 attribute must name the signer, which
+    # is checked against a verified certificate: the signer is the anchor.
+    trust=(-noverify)
+    [[ -n "$cades" ]] && trust=(-CAfile "$out/signer.pem" -partial_chain -purpose any -cades)
+    if openssl cms -verify -binary -inform DER -in "$out/pkcs7-$name.der" "${trust[@]}" \
         -certfile "$out/signer.pem" -out "$out/pkcs7-$name.content" 2>"$out/pkcs7-$name.err" &&
        cmp -s "$out/pkcs7-$name.content" "$content"; then
       ok "PKCS#7 ($name) verifies with openssl and carries the content"

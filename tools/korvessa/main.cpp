@@ -51,6 +51,10 @@ int ShowHelp() {
   if (!loaded) std::printf("\n%s\n", loadError.c_str());
   std::printf(
       "\nString arguments are UTF-8; integer arguments decimal or 0x hexadecimal.\n"
+      "SignPkcs1/SignPkcs7 digest flags: 0x10000 SHA-256, 0x20000 SHA-384, 0x40000 SHA-512 (of several,\n"
+      "the longest; each outranks 0x1000 MD5 and SignPkcs1's 0x2000 SHA-1 of MD5). The machine value\n"
+      "HKLM\\SOFTWARE\\Korvessa\\CAPI DefaultDigestSha256 (REG_DWORD 1) makes SHA-256 the digest of\n"
+      "signatures that name none and of CreatePKCS10/CreatePKCS10Pair requests.\n"
       "Environment: KORVESSA_HOME, KORVESSA_CODEPAGE, KORVESSA_PROTECTED_MODE, KORVESSA_DIALOGS,\n"
       "KORVESSA_DIALOG_LOG, KORVESSA_LIBRARY (the engine library to load).\n");
   return kExitOk;

@@ -86,6 +86,7 @@ size_t DigestLength(Algorithm algorithm) {
     case Algorithm::kMd5: return 16;
     case Algorithm::kSha1: return 20;
     case Algorithm::kSha256: return 32;
+    case Algorithm::kSha384: return 48;
     case Algorithm::kSha512: return 64;
   }
   return 0;
@@ -112,12 +113,16 @@ void Hasher::Reset() {
   static const uint64_t kSha512Init[8] = {0x6a09e667f3bcc908ull, 0xbb67ae8584caa73bull, 0x3c6ef372fe94f82bull,
                                           0xa54ff53a5f1d36f1ull, 0x510e527fade682d1ull, 0x9b05688c2b3e6c1full,
                                           0x1f83d9abfb41bd6bull, 0x5be0cd19137e2179ull};
+  static const uint64_t kSha384Init[8] = {0xcbbb9d5dc1059ed8ull, 0x629a292a367cd507ull, 0x9159015a3070dd17ull,
+                                          0x152fecd8f70e5939ull, 0x67332667ffc00b31ull, 0x8eb44a8768581511ull,
+                                          0xdb0c2e0d64f98fa7ull, 0x47b5481dbefa4fa4ull};
   std::memset(&state_, 0, sizeof(state_));
   switch (algorithm_) {
     case Algorithm::kMd5: std::memcpy(state_.words32, kMd5Init, sizeof(kMd5Init)); break;
     case Algorithm::kSha1: std::memcpy(state_.words32, kSha1Init, sizeof(kSha1Init)); break;
     case Algorithm::kSha256: std::memcpy(state_.words32, kSha256Init, sizeof(kSha256Init)); break;
     case Algorithm::kSha512: std::memcpy(state_.words64, kSha512Init, sizeof(kSha512Init)); break;
+    case Algorithm::kSha384: std::memcpy(state_.words64, kSha384Init, sizeof(kSha384Init)); break;
   }
   pendingLength_ = 0;
   totalBytes_ = 0;
@@ -141,6 +146,7 @@ void Hasher::Blocks(const uint8_t* data, size_t count) {
       Sha256BlocksPortable(state_.words32, data, count);
       return;
     case Algorithm::kSha512:
+    case Algorithm::kSha384:
 #if defined(KV_DIGEST_X86)
       if (UsingAvx2Sha512()) return Sha512BlocksAvx2(state_.words64, data, count);
 #endif
@@ -178,9 +184,9 @@ void Hasher::Update(const void* data, size_t length) {
 
 void Hasher::Final(uint8_t* out) {
   const size_t blockSize = BlockSize();
-  // The length field: 8 bytes of bit count (16 for SHA-512, whose upper half
-  // holds the bits shifted out of the 64-bit byte count).
-  const size_t lengthField = algorithm_ == Algorithm::kSha512 ? 16 : 8;
+  // The length field: 8 bytes of bit count (16 for SHA-512 and SHA-384, whose
+  // upper half holds the bits shifted out of the 64-bit byte count).
+  const size_t lengthField = Wide() ? 16 : 8;
   const uint64_t bitsLow = totalBytes_ << 3;
   const uint64_t bitsHigh = totalBytes_ >> 61;
 
@@ -194,7 +200,7 @@ void Hasher::Final(uint8_t* out) {
   if (algorithm_ == Algorithm::kMd5) {
     StoreLe32(pending_ + 56, uint32_t(bitsLow));
     StoreLe32(pending_ + 60, uint32_t(bitsLow >> 32));
-  } else if (algorithm_ == Algorithm::kSha512) {
+  } else if (Wide()) {
     StoreBe64(pending_ + 112, bitsHigh);
     StoreBe64(pending_ + 120, bitsLow);
   } else {
@@ -211,6 +217,9 @@ void Hasher::Final(uint8_t* out) {
       break;
     case Algorithm::kSha256:
       for (int i = 0; i < 8; ++i) StoreBe32(out + 4 * i, state_.words32[i]);
+      break;
+    case Algorithm::kSha384:
+      for (int i = 0; i < 6; ++i) StoreBe64(out + 8 * i, state_.words64[i]);
       break;
     case Algorithm::kSha512:
       for (int i = 0; i < 8; ++i) StoreBe64(out + 8 * i, state_.words64[i]);

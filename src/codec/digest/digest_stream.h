@@ -1,4 +1,4 @@
-// Streaming message digests (MD5, SHA-1, SHA-256, SHA-512): the engine's own
+// Streaming message digests (MD5, SHA-1, SHA-256, SHA-384, SHA-512): the engine's own
 // implementation behind the digest objects and the file hashing, which feeds
 // a file through in chunks instead of holding it whole.
 #pragma once
@@ -8,7 +8,7 @@
 
 namespace kv::digest {
 
-enum class Algorithm { kMd5, kSha1, kSha256, kSha512 };
+enum class Algorithm { kMd5, kSha1, kSha256, kSha512, kSha384 };
 
 constexpr size_t kMaxDigestLength = 64;
 size_t DigestLength(Algorithm algorithm);
@@ -27,7 +27,9 @@ class Hasher {
   void Final(uint8_t* out);
 
  private:
-  size_t BlockSize() const { return algorithm_ == Algorithm::kSha512 ? 128 : 64; }
+  // SHA-384 is SHA-512 with its own initial values, cut to 48 bytes.
+  bool Wide() const { return algorithm_ == Algorithm::kSha512 || algorithm_ == Algorithm::kSha384; }
+  size_t BlockSize() const { return Wide() ? 128 : 64; }
   void Blocks(const uint8_t* data, size_t count);
 
   Algorithm algorithm_;

@@ -7,6 +7,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "crypt/crypt_objects.h"
 #include "crypt/out_buffer.h"
@@ -84,12 +89,27 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
       if (result == StoreResult::kMissing) return Fail(NTE_BAD_KEYSET);
     }
     if (result != StoreResult::kOk) return Fail(StoreError());
+    prov->openedKeys = OpenedKeysOf(prov->container);
   }
   *phProv = AddHandle(prov);
   return TRUE;
 }
 
 }  // namespace
+
+std::shared_ptr<OpenedKeys> OpenedKeysOf(const ContainerName& container) {
+  static std::mutex mutex;
+  static auto* live = new std::map<std::string, std::weak_ptr<OpenedKeys>>();  // outlives every context
+  const std::string name = (container.machine ? "M" : "U") + container.lookup;
+  std::lock_guard<std::mutex> lock(mutex);
+  for (auto it = live->begin(); it != live->end();) it = it->second.expired() ? live->erase(it) : std::next(it);
+  std::shared_ptr<OpenedKeys> keys = (*live)[name].lock();
+  if (!keys) {
+    keys = std::make_shared<OpenedKeys>();
+    (*live)[name] = keys;
+  }
+  return keys;
+}
 
 BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR provider, DWORD provType,
                                   DWORD flags) {

@@ -31,6 +31,17 @@ class DesChain;
 
 // An acquired provider context: one container (or none for
 // CRYPT_VERIFYCONTEXT) of one of the providers we serve.
+// Key pairs opened from one container, by key slot: a second context on the
+// container (the AES-capable provider a SHA-2 signature is made through,
+// acquired for each signature) uses them instead of unsealing and decoding
+// the key again; a changed record is still opened anew.
+struct OpenedKeys {
+  std::mutex mutex;
+  std::map<DWORD, OpenedKey> pairs;
+};
+// The opened keys of a container's live contexts, made when there are none.
+std::shared_ptr<OpenedKeys> OpenedKeysOf(const ContainerName& container);
+
 class Provider : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::CryptProvider;
@@ -52,8 +63,9 @@ class Provider : public HandleObject {
   std::map<DWORD, ALG_ID> ephemeralAlgs;
   std::map<DWORD, DWORD> ephemeralFlags;
   std::map<DWORD, std::vector<BYTE>> ephemeralCerts;
-  // Container key pairs as last opened, by key slot (guarded by `mutex`).
-  std::map<DWORD, OpenedKey> openedPairs;
+  // Container key pairs as last opened, shared by every context on the same
+  // container while any of them lives (null for a verify context).
+  std::shared_ptr<OpenedKeys> openedKeys;
 };
 
 // A key: an RSA pair or public key, or a symmetric session key with its

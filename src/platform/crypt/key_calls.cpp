@@ -137,15 +137,15 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
   }
   StoredKey stored;
   OpenedKey opened;
-  {
-    std::lock_guard<std::mutex> lock(prov->mutex);
-    auto it = prov->openedPairs.find(slot);
-    if (it != prov->openedPairs.end()) opened = it->second;
+  if (prov->openedKeys) {
+    std::lock_guard<std::mutex> lock(prov->openedKeys->mutex);
+    auto it = prov->openedKeys->pairs.find(slot);
+    if (it != prov->openedKeys->pairs.end()) opened = it->second;
   }
   StoreResult result = LoadKey(prov->container, slot, &stored, &opened);
-  if (result == StoreResult::kOk) {
-    std::lock_guard<std::mutex> lock(prov->mutex);
-    prov->openedPairs[slot] = std::move(opened);
+  if (result == StoreResult::kOk && prov->openedKeys) {
+    std::lock_guard<std::mutex> lock(prov->openedKeys->mutex);
+    prov->openedKeys->pairs[slot] = std::move(opened);
   }
   if (result == StoreResult::kMissing) {
     SetLastError(static_cast<DWORD>(NTE_NO_KEY));

@@ -1,0 +1,51 @@
+// Requests under the administrator's SHA-256 default: signed with
+// sha256WithRSAEncryption (through the AES-capable provider, the request
+// provider having no SHA-2) and verified by `openssl req`; SHA-1 without it.
+#include <gtest/gtest.h>
+
+#include "keys/enrol_test_support.h"
+#include "registry/registry_admin.h"
+#include "sign/sign_test_support.h"
+
+namespace {
+
+using namespace kv::test;
+
+class RequestSha256Test : public EnrolTest {
+ protected:
+  RequestSha256Test()
+      : machineHome_(home_.path() + "/machine"), machineEnv_("KORVESSA_MACHINE_HOME", machineHome_.c_str()) {}
+  ~RequestSha256Test() override { kv::platform::SetMachineRegistryAdministration(false); }
+
+  void SetMachineDefault(DWORD value) {
+    kv::platform::SetMachineRegistryAdministration(true);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvessa\\CAPI", 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "DefaultDigestSha256", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&value), sizeof value));
+    RegCloseKey(key);
+    kv::platform::SetMachineRegistryAdministration(false);
+  }
+  void ExpectSignedWith(const std::string& request, const char* algorithm) {
+    std::string text;
+    ASSERT_FALSE(request.empty());
+    EXPECT_TRUE(VerifyRequest(folder_.path(), request, &text)) << text;
+    EXPECT_NE(std::string::npos, text.find(algorithm)) << text;
+  }
+
+  std::string machineHome_;
+  ScopedEnv machineEnv_;
+};
+
+TEST_F(RequestSha256Test, MachineDefaultSignsRequestsWithSha256) {
+  SetMachineDefault(0);
+  ExpectSignedWith(Request("Before"), "sha1WithRSAEncryption");
+  SetMachineDefault(1);
+  ExpectSignedWith(Request("After"), "sha256WithRSAEncryption");
+  ASSERT_EQ(0, engine_.CreatePKCS10Pair(Utf8Bstr("Pair"), 1024, 0));
+  ExpectSignedWith(TakeText(engine_.GetCsrForSign()), "sha256WithRSAEncryption");
+  ExpectSignedWith(TakeText(engine_.GetCsrForEncrypt()), "sha256WithRSAEncryption");
+}
+
+}  // namespace
