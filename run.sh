@@ -31,8 +31,15 @@ install_deps() {
   done < tools/setup/apt-packages.txt
   if ((${#missing[@]})); then
     log "installing: ${missing[*]}"
-    local sudo=""
+    local sudo="" pkg arch
     [[ $(id -u) -ne 0 ]] && sudo=sudo
+    # A package of another architecture (wine32:i386) needs that architecture
+    # known to dpkg before the lists are read.
+    for pkg in "${missing[@]}"; do
+      [[ "$pkg" == *:* ]] || continue
+      arch=${pkg#*:}
+      dpkg --print-foreign-architectures | grep -qx "$arch" || $sudo dpkg --add-architecture "$arch"
+    done
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
@@ -97,6 +104,8 @@ wine_stage() {
     KORVESSA_WINE_PREFIX="$prefix/prefix" bash tests/wine/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "COM server under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "native host under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
     rm -rf "$prefix"
   done
   return "$status"
@@ -133,7 +142,8 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
-    # x86 runs where wine32 (i386 architecture) is installed.
+    # x86 runs where wine32 (i386 architecture) is installed: the test
+    # set-up installs it.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
     log "all done"
     ;;
