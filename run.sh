@@ -5,6 +5,8 @@
 #                   sanitised), run every test, cross-build the Windows DLL
 #   ./run.sh bench  build optimised, run the benchmarks, print each one's
 #                   ratio against its OpenSSL counterpart
+#   ./run.sh package  build the packages into build/package/ (Windows: an
+#                   MSI per architecture, signed when a certificate is given)
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 ROOT=$PWD
@@ -106,9 +108,20 @@ wine_stage() {
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "native host under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "installer under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/msi/run.sh "$ROOT/build/mingw-$arch" "$ROOT/build/mingw-i686" || status=1
     rm -rf "$prefix"
   done
   return "$status"
+}
+
+# --- Packages: build/package/windows/ holds the MSIs (tools/package/
+# windows_packages.sh; signed with $KORVESSA_SIGN_CERT and $KORVESSA_SIGN_KEY
+# when set); build/package/linux/ is where the Linux package goes.
+package_windows() {
+  log "Windows packages"
+  rm -rf "$ROOT/build/package/windows"
+  bash tools/package/windows_packages.sh "$ROOT/build/package/windows" "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
 }
 
 # --- Browser stage: the extension and the native host in Debian's headless
@@ -142,6 +155,8 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
+    log "Authenticode of the Windows packages (test CA)"
+    bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     # x86 runs where wine32 (i386 architecture) is installed: the test
     # set-up installs it.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
@@ -155,8 +170,17 @@ case "$cmd" in
     shift
     bash tools/bench_table.sh "$ROOT/build/release/korvessa_bench" "$@"
     ;;
+  package)
+    install_deps package
+    bash tools/setup/mbedtls_source.sh "$ROOT"
+    cross_build x86_64
+    cross_build i686
+    package_windows
+    # The Linux package goes to build/package/linux/.
+    log "packages in build/package/"
+    ;;
   *)
-    echo "usage: ./run.sh demo | ./run.sh test | ./run.sh bench [benchmark flags]" >&2
+    echo "usage: ./run.sh demo | ./run.sh test | ./run.sh bench [benchmark flags] | ./run.sh package" >&2
     exit 2
     ;;
 esac

@@ -71,6 +71,15 @@ reg_key_exists() {
     END { exit !found }' "${where[0]}"
 }
 
+# reg_key_has_values ROOT KEY [32|64]
+reg_key_has_values() {
+  local where
+  mapfile -t where < <(reg_file "$@")
+  want="${where[1]}" awk "$reg_awk"'
+    on && /^[@"]/ { found = 1; exit }
+    END { exit !found }' "${where[0]}"
+}
+
 # The registry views a machine-wide registration must be in.
 machine_views() {
   case "$wine" in
