@@ -12,8 +12,8 @@
 # `msiexec /x`: no file and no key of the product left.
 #
 #   tests/wine/msi/run.sh <build dir> [<x86 build dir, for the x64 package>]
-# Uses $WINEPREFIX when it names a prefix that is set up already, otherwise
-# makes a fresh one and removes it.
+# Runs in a fresh prefix of its own (a new customer's machine), removed at
+# the end.
 set -euo pipefail
 
 build=$(readlink -f "${1:?usage: tests/wine/msi/run.sh <build dir> [<x86 build dir>]}")
@@ -29,14 +29,12 @@ rm -rf "$out"
 mkdir -p "$out"
 export WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-own_prefix=""
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
-if [[ -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
-  own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-msi.XXXXXX")
-  export WINEPREFIX="$own_prefix/prefix"
-  [[ "$wine" == */wine ]] && export WINEARCH=win32
-  "$wine" wineboot -i >/dev/null 2>&1
-fi
+# A machine of its own, as a new customer's: a fresh prefix, always.
+own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-msi.XXXXXX")
+trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; rm -rf "$own_prefix"' EXIT
+export WINEPREFIX="$own_prefix/prefix"
+[[ "$wine" == */wine ]] && export WINEARCH=win32
+"$wine" wineboot -i >/dev/null 2>&1
 . "$root/tests/wine/nm/host_checks.sh"
 
 # --- packages N and N+1 -------------------------------------------------------

@@ -166,6 +166,30 @@ check_host_answers() {
   fi
 }
 
+# check_host_consent HOST_WINDOWS_PATH: where the machine lets users add
+# sites, an unlisted origin gets the DLL's consent dialog (208, answered by
+# a script): "this time" serves the connection, "refuse" gives 1502.
+check_host_consent() {
+  local host=$1 view press want requests="$out/nm_consent.jsonl" answers="$out/nm_consent_answers.jsonl"
+  for view in $(machine_views); do
+    "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI' /v AllowUserSites /t REG_DWORD /d 1 /f /reg:$view >/dev/null 2>&1
+  done
+  printf '{"id": 1, "origin": "%s", "call": "Hash", "args": ["abc", 16]}\n' "$kUnlistedOrigin" > "$requests"
+  for press in 1 2; do
+    printf '[{"dialog": 208, "press": %s}]\n' "$press" > "$out/nm_consent_dialogs.json"
+    [[ $press == 1 ]] && want=0 || want=1502
+    if KORVESSA_DIALOGS=$(winpath "$out/nm_consent_dialogs.json") run_host "$host" "$requests" "$answers" &&
+       jq -e --argjson want "$want" '.error == $want' "$answers" >/dev/null; then
+      ok "consent dialog answered with button $press: $want"
+    else
+      not_ok "consent dialog answered with button $press: $want ($(cat "$answers"))"
+    fi
+  done
+  for view in $(machine_views); do
+    "$wine" reg delete 'HKLM\SOFTWARE\Korvessa\CAPI' /v AllowUserSites /f /reg:$view >/dev/null 2>&1 || true
+  done
+}
+
 # allow_test_origin: the machine's allow-list holds the allowed origin, in
 # every view the host of either width reads.
 allow_test_origin() {

@@ -3,7 +3,8 @@
 # --install` per user and --system (the manifests beside the host and the
 # browsers' keys, in both registry views of the machine), the host started
 # as a browser starts it (answers, frames intact, an unlisted origin
-# refused), and `--uninstall` taking the keys back.
+# refused, or put to the user through the DLL's consent dialog where the
+# machine allows it), and `--uninstall` taking the keys back.
 #
 #   tests/wine/nm/run.sh <build dir>
 # Uses $WINEPREFIX when it names a prefix that is set up already (the Wine
@@ -43,6 +44,7 @@ host=$(winpath "$build/korvessa-nm.exe")
   echo "-- the host started as a browser starts it"
   allow_test_origin
   check_host_answers "$host"
+  check_host_consent "$host"
 
   echo "-- korvessa-nm --uninstall"
   "$wine" "$host" --uninstall >> "$out/install.log" 2>&1 || not_ok "--uninstall"
