@@ -5,6 +5,8 @@
 #                   sanitised), run every test, cross-build the Windows DLL
 #   ./run.sh bench  build optimised, run the benchmarks, print each one's
 #                   ratio against its OpenSSL counterpart
+#   ./run.sh package  build the packages into build/package/ (Windows: an
+#                   MSI per architecture, signed when a certificate is given)
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 ROOT=$PWD
@@ -31,8 +33,15 @@ install_deps() {
   done < tools/setup/apt-packages.txt
   if ((${#missing[@]})); then
     log "installing: ${missing[*]}"
-    local sudo=""
+    local sudo="" pkg arch
     [[ $(id -u) -ne 0 ]] && sudo=sudo
+    # A package of another architecture (wine32:i386) needs that architecture
+    # known to dpkg before the lists are read.
+    for pkg in "${missing[@]}"; do
+      [[ "$pkg" == *:* ]] || continue
+      arch=${pkg#*:}
+      dpkg --print-foreign-architectures | grep -qx "$arch" || $sudo dpkg --add-architecture "$arch"
+    done
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
@@ -91,15 +100,29 @@ wine_stage() {
   local arch prefix status=0
   for arch in "$@"; do
     # One prefix per architecture, booted once: the DLL's stage makes it, the
-    # COM server's stage reuses it.
+    # COM server's and the native host's stages reuse it; the installer's
+    # stage boots a fresh one, a new customer's machine.
     prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-prefix.XXXXXX")
     log "Wine ($arch)"
     KORVESSA_WINE_PREFIX="$prefix/prefix" bash tests/wine/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "COM server under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "native host under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "installer under Wine ($arch)"
+    bash tests/wine/msi/run.sh "$ROOT/build/mingw-$arch" "$ROOT/build/mingw-i686" || status=1
     rm -rf "$prefix"
   done
   return "$status"
+}
+
+# --- Packages: build/package/windows/ holds the MSIs (tools/package/
+# windows_packages.sh; signed with $KORVESSA_SIGN_CERT and $KORVESSA_SIGN_KEY
+# when set); build/package/linux/ is where the Linux package goes.
+package_windows() {
+  log "Windows packages"
+  rm -rf "$ROOT/build/package/windows"
+  bash tools/package/windows_packages.sh "$ROOT/build/package/windows" "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
 }
 
 # --- Browser stage: the extension and the native host in Debian's headless
@@ -133,7 +156,10 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
-    # x86 runs where wine32 (i386 architecture) is installed.
+    log "Authenticode of the Windows packages (test CA)"
+    bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
+    # x86 runs where wine32 (i386 architecture) is installed: the test
+    # set-up installs it.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
     log "all done"
     ;;
@@ -145,8 +171,17 @@ case "$cmd" in
     shift
     bash tools/bench_table.sh "$ROOT/build/release/korvessa_bench" "$@"
     ;;
+  package)
+    install_deps package
+    bash tools/setup/mbedtls_source.sh "$ROOT"
+    cross_build x86_64
+    cross_build i686
+    package_windows
+    # The Linux package goes to build/package/linux/.
+    log "packages in build/package/"
+    ;;
   *)
-    echo "usage: ./run.sh demo | ./run.sh test | ./run.sh bench [benchmark flags]" >&2
+    echo "usage: ./run.sh demo | ./run.sh test | ./run.sh bench [benchmark flags] | ./run.sh package" >&2
     exit 2
     ;;
 esac

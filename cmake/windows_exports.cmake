@@ -5,7 +5,9 @@
 # The .def is written at configure time from the KV_BUILT lines of
 # src/engine/operation_table.h (read by cmake/operation_table.cmake), the
 # list src/api/exports.cpp expands, so the two cannot disagree and a planned operation is simply absent. COM
-# server entries (STDAPI DllName(...) in src/api) keep their plain names.
+# server entries (STDAPI DllName(...) in src/api) and the doors' own entry
+# points (KV_EXPORT(type) KvName(...), such as the native host's
+# KvAdmitWebOrigin) keep their plain names.
 # Editing the table or a file of src/api re-runs the configuration.
 
 include(${CMAKE_CURRENT_LIST_DIR}/operation_table.cmake)
@@ -73,6 +75,27 @@ function(kv_windows_exports target)
         list(APPEND lines "  ${name} = ${name}@${bytes} PRIVATE")
       else()
         list(APPEND lines "  ${name} PRIVATE")
+      endif()
+    endforeach()
+  endforeach()
+
+  # The doors' own entry points: plain names, the callee-pops convention.
+  foreach(src ${api_sources})
+    file(READ "${src}" text)
+    string(REGEX MATCHALL "KV_EXPORT\\([A-Z]+\\)[ \t]+Kv[A-Za-z]+[ \t]*\\([^)]*\\)" doors "${text}")
+    foreach(decl ${doors})
+      string(REGEX REPLACE "^KV_EXPORT\\([A-Z]+\\)[ \t]+(Kv[A-Za-z]+)[ \t]*\\(([^)]*)\\)$" "\\1" name "${decl}")
+      string(REGEX REPLACE "^KV_EXPORT\\([A-Z]+\\)[ \t]+(Kv[A-Za-z]+)[ \t]*\\(([^)]*)\\)$" "\\2" params "${decl}")
+      if(name IN_LIST seen)
+        message(FATAL_ERROR "src/api: ${name} is exported twice")
+      endif()
+      list(APPEND seen ${name})
+      kv_count_params("${params}" count)
+      math(EXPR bytes "${count} * 4")
+      if(x86)
+        list(APPEND lines "  ${name} = ${name}@${bytes}")
+      else()
+        list(APPEND lines "  ${name}")
       endif()
     endforeach()
   endforeach()

@@ -6,8 +6,8 @@
 // refused.
 //
 // Not one of the scriptable operations: a door's own entry point, exported
-// on Linux beside them for the native host (which loads the library as the
-// command-line host does).
+// beside them (on Windows by its plain name in korvessa.def) for the native
+// host, which loads the library as the command-line host does.
 #include "api/export_door.h"
 
 #include <string>

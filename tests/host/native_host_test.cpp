@@ -294,7 +294,8 @@ TEST_F(NativeHostTest, OneSiteNeverSeesTheSignerAnotherSelected) {
 namespace {
 
 // `korvessa-nm --install` in a user's home: the three browsers' manifests,
-// naming this host and the extension, replaced whole when run again.
+// naming this host and the extension, replaced whole when run again;
+// `--uninstall` removes them.
 TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   kv::test::TempFolder home;
   kv::test::ScopedEnv useHome("HOME", home.path().c_str());
@@ -333,6 +334,13 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
     kv::test::RunCommand("ls -A '" + folder + "'", &listing);
     EXPECT_EQ("tw.korvessa.capi.json\n", listing);
   }
+
+  // --uninstall takes each manifest back, and is content when none is left.
+  for (int round = 0; round < 2; ++round)
+    ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --uninstall", &out)) << out;
+  for (const char* folder : {"/.config/chromium/NativeMessagingHosts", "/.config/google-chrome/NativeMessagingHosts",
+                             "/.mozilla/native-messaging-hosts"})
+    EXPECT_NE(0, access((home.path() + folder + "/tw.korvessa.capi.json").c_str(), F_OK)) << folder;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Every dialog model (201 to 207) on the Win32 renderer with its resource
+// Every dialog model (201 to 208) on the Win32 renderer with its resource
 // template, run through the engine's launch routines while a driver thread
 // photographs, checks and operates the real window. Operations that show
 // 203, 205, 206 and 207 may not be in the DLL yet; this shows them anyway.
@@ -8,6 +8,7 @@
 
 #include "engine/error_codes.h"
 #include "host_support.h"
+#include "ui/consent_dialog.h"
 #include "ui/dialog_launch.h"
 #include "window_driver.h"
 
@@ -166,6 +167,20 @@ void ExportMobile(Report& r) {
   r.Equal(code, ERR_USER_CANCEL, "207 cancel: 5070");
 }
 
+// The browsers' host asks through this one (KvAdmitWebOrigin in the DLL).
+void Consent(Report& r) {
+  kv::ui::Consent answer = kv::ui::Consent::kDeny;
+  WithDriver([&] { answer = kv::ui::AskOriginConsent("https://trade.example.com.tw:443"); },
+             [&] {
+               HWND d = WaitForWindow(L"網站使用授權");
+               if (!r.Check(d != nullptr, "208 shown")) return;
+               r.Check(Screenshot(d, L"208-consent"), "208 screenshot");
+               r.Equal(ControlText(d, IDC_CONSENT_ORIGIN), L"https://trade.example.com.tw:443", "208 shows the origin");
+               Click(d, IDC_CONSENT_ALWAYS);
+             });
+  r.Check(answer == kv::ui::Consent::kAlways, "208 always: remembered");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -182,6 +197,7 @@ int wmain(int argc, wchar_t** argv) {
   Password(report);
   ExportPfx(report);
   ExportMobile(report);
+  Consent(report);
   std::printf("# %d passed, %d failed\n", report.Passed(), report.Failed());
   return report.Failed() ? 1 : 0;
 }

@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kvcommon/json.h"
-
 namespace korvessa {
 namespace {
 
@@ -76,20 +74,6 @@ std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system
           {Browser::kFirefox, home + "/.mozilla/native-messaging-hosts"}};
 }
 
-std::string HostManifest(Browser browser, const std::string& hostPath) {
-  std::string out = "{\n  \"name\": ";
-  kv::json::AppendQuoted(kHostName, &out);
-  out += ",\n  \"description\": \"Korvessa certificate, signing and encryption engine\",\n  \"path\": ";
-  kv::json::AppendQuoted(hostPath, &out);
-  out += ",\n  \"type\": \"stdio\",\n";
-  if (browser == Browser::kChromium)
-    out += "  \"allowed_origins\": [\"chrome-extension://" + std::string(kChromiumExtensionId) + "/\"]\n";
-  else
-    out += "  \"allowed_extensions\": [\"" + std::string(kFirefoxExtensionId) + "\"]\n";
-  out += "}\n";
-  return out;
-}
-
 int InstallManifests(bool system) {
   std::string hostPath = ExecutablePath();
   if (hostPath.empty()) {
@@ -116,6 +100,25 @@ int InstallManifests(bool system) {
       "  Chromium, Chrome: chrome://extensions, Developer mode, \"Load unpacked\" (its id is %s)\n"
       "  Firefox: about:debugging, This Firefox, \"Load Temporary Add-on\", its manifest.json (id %s)\n",
       ExtensionFolder(hostPath).c_str(), kChromiumExtensionId, kFirefoxExtensionId);
+  return failures ? 1 : 0;
+}
+
+int UninstallManifests(bool system) {
+  const char* home = std::getenv("HOME");
+  if (!system && (!home || !*home)) {
+    std::fprintf(stderr, "korvessa-nm: HOME is not set\n");
+    return 1;
+  }
+  int failures = 0;
+  for (const ManifestTarget& target : ManifestTargets(home ? home : "", system)) {
+    std::string path = target.folder + "/" + kHostName + ".json";
+    if (unlink(path.c_str()) == 0) {
+      std::printf("removed %s\n", path.c_str());
+    } else if (errno != ENOENT) {
+      std::fprintf(stderr, "korvessa-nm: cannot remove %s: %s\n", path.c_str(), std::strerror(errno));
+      ++failures;
+    }
+  }
   return failures ? 1 : 0;
 }
 

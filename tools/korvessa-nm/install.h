@@ -1,6 +1,8 @@
 // `korvessa-nm --install [--system]`: writes the native host manifests that
 // let Chromium, Chrome and Firefox start this host for the extension, and
-// tells how to load the extension.
+// tells how to load the extension. On Windows the manifests lie beside the
+// host and registry keys name them (install_windows.cpp); `--uninstall`
+// takes back what `--install` wrote.
 #pragma once
 
 #include <string>
@@ -20,11 +22,11 @@ struct ManifestTarget {
   std::string folder;  // where <kHostName>.json goes
 };
 
-// This program's full path (what the manifests name).
+// This program's full path (what the manifests name), UTF-8.
 std::string ExecutablePath();
 
 // The folders of the user's profiles (below `home`) or, with `system`, the
-// system-wide ones.
+// system-wide ones (Linux).
 std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system);
 
 // The manifest text for a browser, naming the host at `hostPath`.
@@ -34,5 +36,10 @@ std::string HostManifest(Browser browser, const std::string& hostPath);
 // over the old one) and prints what was written and how to load the
 // extension; 0 on success.
 int InstallManifests(bool system);
+
+// Removes what InstallManifests(system) registered (on Windows the registry
+// keys; the manifests beside the host go with the host); 0 on success, also
+// when nothing was registered.
+int UninstallManifests(bool system);
 
 }  // namespace korvessa

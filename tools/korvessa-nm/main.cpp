@@ -3,16 +3,16 @@
 // that registers it with the browsers.
 //
 //   korvessa-nm [ARGS FROM THE BROWSER]   serve one connection on stdin/stdout
-//   korvessa-nm --install [--system]      write the host manifests
+//   korvessa-nm --install [--system]      write the host manifests (and on
+//                                         Windows the registry keys naming them)
+//   korvessa-nm --uninstall [--system]    take the registration back
 //   korvessa-nm --print-manifest BROWSER  print one (chromium or firefox)
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "korvessa-nm/install.h"
 #include "korvessa-nm/native_host.h"
+#include "korvessa-nm/platform_io.h"
 #include "korvessa/library.h"
 
 namespace {
@@ -24,6 +24,7 @@ void PrintUsage(FILE* to) {
   std::fputs(
       "usage: korvessa-nm --install [--system]   register the host with Chromium, Chrome and Firefox\n"
       "                                          (the user's profile; --system: for every user)\n"
+      "       korvessa-nm --uninstall [--system] take that registration back\n"
       "       korvessa-nm --print-manifest chromium|firefox   print the manifest --install writes\n"
       "       korvessa-nm                        serve the browser extension (the browser starts it)\n",
       to);
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return kExitOk;
   }
-  if (first == "--install") {
+  if (first == "--install" || first == "--uninstall") {
     bool system = false;
     for (int i = 2; i < argc; ++i) {
       if (std::string(argv[i]) == "--system") {
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
       }
     }
-    return korvessa::InstallManifests(system);
+    return first == "--install" ? korvessa::InstallManifests(system) : korvessa::UninstallManifests(system);
   }
   if (first == "--print-manifest") {
     std::string which = argc == 3 ? argv[2] : "";
@@ -63,13 +64,8 @@ int main(int argc, char** argv) {
   // Anything else is what a browser passes (the caller extension's origin,
   // the manifest's path, a parent window), which the frames make no use of.
 
-  // A browser that goes away closes the pipe: that is a failed write here,
-  // and the end of the connection.
-  std::signal(SIGPIPE, SIG_IGN);
-  // The frames get standard output to themselves: anything else the process
-  // would print there (a library's stray line) goes to standard error.
-  int frames = dup(1);
-  if (frames < 0 || dup2(2, 1) < 0) {
+  int frames = korvessa::PrepareFrameStreams();
+  if (frames < 0) {
     std::fprintf(stderr, "korvessa-nm: cannot set up standard output\n");
     return kExitUsage;
   }

@@ -22,7 +22,7 @@
 namespace korvessa {
 
 // What the library's admission entry point answers (0: admitted).
-using AdmitFunction = int32_t (*)(const char16_t* origin);
+using AdmitFunction = int32_t(KV_ENGINE_CALL*)(const char16_t* origin);
 
 class NativeHost {
  public:

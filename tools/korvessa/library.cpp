@@ -2,10 +2,7 @@
 // types each operation declares.
 #include "korvessa/library.h"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include "korvessa/module_loader.h"
 
 namespace korvessa {
 
@@ -26,37 +23,24 @@ struct TypedCall {
         return TypedCall<R, Done..., int32_t>::Run(fn, args + 1, left - 1, done..., args->number);
       }
     }
-    return reinterpret_cast<R (*)(Done...)>(fn)(done...);
+    return reinterpret_cast<R(KV_ENGINE_CALL*)(Done...)>(fn)(done...);
   }
 };
 
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) return ".";
-  std::string path(buffer, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 template <typename F>
 F Lookup(void* handle, const char* name) {
-  return reinterpret_cast<F>(dlsym(handle, name));
+  return reinterpret_cast<F>(module::Symbol(handle, name));
 }
 
 }  // namespace
 
 bool EngineLibrary::Load(std::string* error) {
-  const char* configured = getenv("KORVESSA_LIBRARY");
-  path_ = (configured && *configured) ? configured : ExecutableFolder() + "/libkorvessa.so";
-  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* why = dlerror();
-    *error = "cannot load the engine library " + path_ + ": " + (why ? why : "unknown reason");
-    return false;
-  }
-  sysFreeString_ = Lookup<void (*)(char16_t*)>(handle_, "SysFreeString");
-  sysStringLen_ = Lookup<uint32_t (*)(char16_t*)>(handle_, "SysStringLen");
+  path_ = module::LibraryPath();
+  handle_ = module::Open(path_, error);
+  if (!handle_) return false;
+  void* strings = module::StringCalls(handle_);
+  sysFreeString_ = Lookup<void(KV_ENGINE_CALL*)(char16_t*)>(strings, "SysFreeString");
+  sysStringLen_ = Lookup<uint32_t(KV_ENGINE_CALL*)(char16_t*)>(strings, "SysStringLen");
   if (!sysFreeString_ || !sysStringLen_) {
     *error = "the engine library " + path_ + " does not export SysFreeString and SysStringLen";
     return false;
@@ -65,7 +49,7 @@ bool EngineLibrary::Load(std::string* error) {
 }
 
 void* EngineLibrary::Find(const char* exportName) const {
-  return handle_ ? dlsym(handle_, exportName) : nullptr;
+  return module::Symbol(handle_, exportName);
 }
 
 std::u16string EngineLibrary::TakeString(char16_t* bstr) const {
@@ -88,17 +72,17 @@ CallResult EngineLibrary::Call(const OperationSpec& op, const std::vector<Argume
 }
 
 int32_t EngineLibrary::ErrorCode() const {
-  auto fn = reinterpret_cast<int32_t (*)()>(Find("GetErrorCode"));
+  auto fn = reinterpret_cast<int32_t(KV_ENGINE_CALL*)()>(Find("GetErrorCode"));
   return fn ? fn() : 0;
 }
 
 uint32_t EngineLibrary::CapiError() const {
-  auto fn = reinterpret_cast<int32_t (*)()>(Find("GetCapiErrorCode"));
+  auto fn = reinterpret_cast<int32_t(KV_ENGINE_CALL*)()>(Find("GetCapiErrorCode"));
   return fn ? static_cast<uint32_t>(fn()) : 0;
 }
 
 std::u16string EngineLibrary::ErrorMessage() const {
-  auto fn = reinterpret_cast<char16_t* (*)()>(Find("GetErrorMsg"));
+  auto fn = reinterpret_cast<char16_t*(KV_ENGINE_CALL*)()>(Find("GetErrorMsg"));
   return fn ? TakeString(fn()) : std::u16string();
 }
 

@@ -1,4 +1,4 @@
-// The engine library as the host sees it: loaded with dlopen, each
+// The engine library as the host sees it: loaded (module_loader.h), each
 // operation looked up by its export name, called with correctly typed
 // arguments, and its string result copied and freed with the library's own
 // SysFreeString.
@@ -9,6 +9,14 @@
 #include <vector>
 
 #include "korvessa/operations.h"
+
+// The engine's exports use the callee-pops convention on Windows (it matters
+// on x86 only); elsewhere the platform's one C convention.
+#if defined(_WIN32)
+#define KV_ENGINE_CALL __stdcall
+#else
+#define KV_ENGINE_CALL
+#endif
 
 namespace korvessa {
 
@@ -30,7 +38,8 @@ class EngineLibrary {
   EngineLibrary(const EngineLibrary&) = delete;
   EngineLibrary& operator=(const EngineLibrary&) = delete;
 
-  // Loads $KORVESSA_LIBRARY, or else libkorvessa.so next to the executable.
+  // Loads $KORVESSA_LIBRARY, or else the library next to the executable
+  // (libkorvessa.so; korvessa.dll on Windows).
   bool Load(std::string* error);
   const std::string& path() const { return path_; }
 
@@ -51,8 +60,8 @@ class EngineLibrary {
 
   void* handle_ = nullptr;
   std::string path_;
-  void (*sysFreeString_)(char16_t*) = nullptr;
-  uint32_t (*sysStringLen_)(char16_t*) = nullptr;
+  void(KV_ENGINE_CALL* sysFreeString_)(char16_t*) = nullptr;
+  uint32_t(KV_ENGINE_CALL* sysStringLen_)(char16_t*) = nullptr;
 };
 
 }  // namespace korvessa
