@@ -7,7 +7,8 @@
 #
 #   tests/sign/independent_verifiers.sh <build dir>      e.g. build/release
 # Verifiers: GnuTLS certtool --p7-verify (gnutls-bin), NSS cmsutil -D
-# (libnss3-tools), the JDK's PKCS7 reader (java), OpenSSL cms/dgst.
+# (libnss3-tools), the JDK's PKCS7 reader (java), Bouncy Castle's CMS reader
+# (libbcpkix-java), OpenSSL cms/dgst.
 set -uo pipefail
 build=$(readlink -f "${1:?usage: $0 <build dir>}")
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-verifiers.XXXXXX")
@@ -85,6 +86,33 @@ EOF
 have_java=0
 command -v javac >/dev/null && javac --add-exports java.base/sun.security.pkcs=ALL-UNNAMED Verify.java 2>/dev/null && have_java=1
 
+# Bouncy Castle: the one signer's signature, with its certificate from the message.
+cat > BcVerify.java <<'EOF'
+import java.nio.file.*;
+import java.util.*;
+import org.bouncycastle.cert.X509CertificateHolder;
+import org.bouncycastle.cms.*;
+import org.bouncycastle.cms.jcajce.JcaSimpleSignerInfoVerifierBuilder;
+public class BcVerify {
+  public static void main(String[] a) throws Exception {
+    byte[] der = Files.readAllBytes(Paths.get(a[0]));
+    CMSSignedData sd = a.length > 1
+        ? new CMSSignedData(new CMSProcessableByteArray(Files.readAllBytes(Paths.get(a[1]))), der)
+        : new CMSSignedData(der);
+    Collection<SignerInformation> signers = sd.getSignerInfos().getSigners();
+    if (signers.size() != 1) System.exit(1);
+    for (SignerInformation si : signers) {
+      Collection<X509CertificateHolder> certs = sd.getCertificates().getMatches(si.getSID());
+      if (certs.isEmpty()) System.exit(1);
+      if (!si.verify(new JcaSimpleSignerInfoVerifierBuilder().build(certs.iterator().next()))) System.exit(1);
+    }
+  }
+}
+EOF
+bc_cp=/usr/share/java/bcprov.jar:/usr/share/java/bcpkix.jar:/usr/share/java/bcutil.jar
+have_bc=0
+[[ -r /usr/share/java/bcpkix.jar ]] && command -v javac >/dev/null && javac -cp "$bc_cp" BcVerify.java 2>/dev/null && have_bc=1
+
 certutil_db=0
 if command -v cmsutil >/dev/null; then
   mkdir nssdb && certutil -N -d sql:nssdb --empty-password &&
@@ -117,6 +145,11 @@ verify() {  # verifier file source detached -> 0 when accepted
       local extra=()
       [[ $detached == 1 ]] && extra=("$content")
       java --add-exports java.base/sun.security.pkcs=ALL-UNNAMED -cp . Verify "$f" "${extra[@]}" >/dev/null 2>&1 ;;
+    bc)
+      [[ $have_bc == 1 ]] || return 2
+      local extra=()
+      [[ $detached == 1 ]] && extra=("$content")
+      java -cp ".:$bc_cp" BcVerify "$f" "${extra[@]}" >/dev/null 2>&1 ;;
   esac
 }
 
@@ -124,7 +157,7 @@ printf '%-22s %-8s %-8s %-8s\n' shape verifier ours control
 for s in "${shapes[@]}"; do
   read -r name flags source <<< "$s"
   detached=$(( (flags & 0x400) ? 1 : 0 ))
-  for v in openssl gnutls nss java; do
+  for v in openssl gnutls nss java bc; do
     verify "$v" "ours-$name.der" "$source" "$detached"; ours=$?
     verify "$v" "control-$name.der" "$source" "$detached"; theirs=$?
     [[ $ours == 2 ]] && { printf '%-22s %-8s skipped\n' "$name" "$v"; continue; }
@@ -136,7 +169,7 @@ done
 # proves nothing.
 python3 -c 'import sys; d=bytearray(open(sys.argv[1],"rb").read()); d[-1]^=1; open(sys.argv[2],"wb").write(d)' \
   ours-sha256-attrs.der tampered.der
-for v in openssl gnutls nss java; do
+for v in openssl gnutls nss java bc; do
   verify "$v" tampered.der utf16 0; r=$?
   [[ $r == 2 ]] || printf '%-22s %-8s %s\n' tampered "$v" "$([[ $r == 0 ]] && echo 'ACCEPTS (worthless)' || echo rejects)"
 done
