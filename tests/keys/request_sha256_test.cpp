@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "keys/enrol_test_support.h"
-#include "registry/registry_admin.h"
 #include "sign/sign_test_support.h"
+#include "support/machine_values.h"
 
 namespace {
 
@@ -13,20 +13,9 @@ using namespace kv::test;
 
 class RequestSha256Test : public EnrolTest {
  protected:
-  RequestSha256Test()
-      : machineHome_(home_.path() + "/machine"), machineEnv_("KORVESSA_MACHINE_HOME", machineHome_.c_str()) {}
-  ~RequestSha256Test() override { kv::platform::SetMachineRegistryAdministration(false); }
+  RequestSha256Test() : machine_(home_.path()) {}
 
-  void SetMachineDefault(DWORD value) {
-    kv::platform::SetMachineRegistryAdministration(true);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvessa\\CAPI", 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "DefaultDigestSha256", 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&value), sizeof value));
-    RegCloseKey(key);
-    kv::platform::SetMachineRegistryAdministration(false);
-  }
+  void SetMachineDefault(DWORD value) { ASSERT_TRUE(machine_.SetDword("DefaultDigestSha256", value)); }
   void ExpectSignedWith(const std::string& request, const char* algorithm) {
     std::string text;
     ASSERT_FALSE(request.empty());
@@ -34,8 +23,7 @@ class RequestSha256Test : public EnrolTest {
     EXPECT_NE(std::string::npos, text.find(algorithm)) << text;
   }
 
-  std::string machineHome_;
-  ScopedEnv machineEnv_;
+  MachineValues machine_;
 };
 
 TEST_F(RequestSha256Test, MachineDefaultSignsRequestsWithSha256) {

@@ -6,8 +6,8 @@
 
 #include <openssl/cms.h>
 
-#include "registry/registry_admin.h"
 #include "sign/sign_test_support.h"
+#include "support/machine_values.h"
 
 namespace {
 
@@ -17,20 +17,9 @@ const std::string kText = "Order 2330 x 1000";
 
 class Sha2SigningTest : public SigningTest {
  protected:
-  Sha2SigningTest()
-      : machineHome_(home_.path() + "/machine"), machineEnv_("KORVESSA_MACHINE_HOME", machineHome_.c_str()) {}
-  ~Sha2SigningTest() override { kv::platform::SetMachineRegistryAdministration(false); }
+  Sha2SigningTest() : machine_(home_.path()) {}
 
-  void SetMachineDefault(DWORD value) {
-    kv::platform::SetMachineRegistryAdministration(true);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvessa\\CAPI", 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "DefaultDigestSha256", 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&value), sizeof value));
-    RegCloseKey(key);
-    kv::platform::SetMachineRegistryAdministration(false);
-  }
+  void SetMachineDefault(DWORD value) { ASSERT_TRUE(machine_.SetDword("DefaultDigestSha256", value)); }
   std::string Pkcs1(LONG flags, const std::string& text = kText) {
     std::string out = TakeText(engine_.SignPkcs1(Utf8Bstr(text), flags));
     EXPECT_EQ(0, engine_.Code()) << std::hex << flags;
@@ -55,8 +44,7 @@ class Sha2SigningTest : public SigningTest {
     return nids;
   }
 
-  std::string machineHome_;
-  ScopedEnv machineEnv_;
+  MachineValues machine_;
 };
 
 TEST_F(Sha2SigningTest, Pkcs1DigestChoiceAndForms) {

@@ -12,29 +12,12 @@ set -euo pipefail
 
 build=$(readlink -f "${1:?usage: tests/wine/com/run.sh <build dir>}")
 here=$(dirname "$(readlink -f "$0")")
-case "$build" in
-  *i686*) wine=/usr/lib/wine/wine ;;
-  *) wine=/usr/lib/wine/wine64 ;;
-esac
-[[ -x "$wine" ]] || { echo "wine: $wine is not installed" >&2; exit 1; }
-
+. "$here/../stage_env.sh"
+stage_wine "$build"
 out="$build/wine-com"
 rm -rf "$out"
 mkdir -p "$out"
-export WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-own_prefix=""
-# The prefix's server goes with this stage, shared prefix or not: the caller
-# removes a shared one right after.
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
-if [[ -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
-  own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-com.XXXXXX")
-  export WINEPREFIX="$own_prefix/prefix"
-  [[ "$wine" == */wine ]] && export WINEARCH=win32
-  "$wine" wineboot -i >/dev/null 2>&1
-else
-  export WINEPREFIX
-fi
+stage_prefix com
 
 winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/korvessa.dll")

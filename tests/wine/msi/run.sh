@@ -20,21 +20,16 @@ build=$(readlink -f "${1:?usage: tests/wine/msi/run.sh <build dir> [<x86 build d
 here=$(dirname "$(readlink -f "$0")")
 root=$(readlink -f "$here/../../..")
 case "$build" in
-  *i686*) wine=/usr/lib/wine/wine arch=x86 build32=$build ;;
-  *) wine=/usr/lib/wine/wine64 arch=x64 build32=$(readlink -f "${2:?the x64 package needs the x86 build dir}") ;;
+  *i686*) arch=x86 build32=$build ;;
+  *) arch=x64 build32=$(readlink -f "${2:?the x64 package needs the x86 build dir}") ;;
 esac
-[[ -x "$wine" ]] || { echo "wine: $wine is not installed" >&2; exit 1; }
+. "$here/../stage_env.sh"
+stage_wine "$build"
 out="$build/wine-msi"
 rm -rf "$out"
 mkdir -p "$out"
-export WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # A machine of its own, as a new customer's: a fresh prefix, always.
-own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-msi.XXXXXX")
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; rm -rf "$own_prefix"' EXIT
-export WINEPREFIX="$own_prefix/prefix"
-[[ "$wine" == */wine ]] && export WINEARCH=win32
-"$wine" wineboot -i >/dev/null 2>&1
+stage_prefix msi fresh
 . "$root/tests/wine/nm/host_checks.sh"
 
 # --- packages N and N+1 -------------------------------------------------------

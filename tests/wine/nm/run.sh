@@ -12,24 +12,12 @@
 set -euo pipefail
 
 build=$(readlink -f "${1:?usage: tests/wine/nm/run.sh <build dir>}")
-case "$build" in
-  *i686*) wine=/usr/lib/wine/wine ;;
-  *) wine=/usr/lib/wine/wine64 ;;
-esac
-[[ -x "$wine" ]] || { echo "wine: $wine is not installed" >&2; exit 1; }
+. "$(dirname "$(readlink -f "$0")")/../stage_env.sh"
+stage_wine "$build"
 out="$build/wine-nm"
 rm -rf "$out"
 mkdir -p "$out"
-export WINEDEBUG=-all LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-own_prefix=""
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
-if [[ -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
-  own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-nm.XXXXXX")
-  export WINEPREFIX="$own_prefix/prefix"
-  [[ "$wine" == */wine ]] && export WINEARCH=win32
-  "$wine" wineboot -i >/dev/null 2>&1
-fi
+stage_prefix nm
 . "$(dirname "$(readlink -f "$0")")/host_checks.sh"
 
 host=$(winpath "$build/korvessa-nm.exe")
