@@ -113,7 +113,7 @@ std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
     return nullptr;
   }
   if (key->provider && key->provider->released) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_UID));
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   return key;
@@ -164,6 +164,11 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
   return key;
 }
 
+DWORD Key::RsaBitLen() const {
+  DWORD bits = RsaBits(pkey.get());
+  return bitLen > bits ? bitLen : bits;
+}
+
 SharedPkey KeyPkey(HCRYPTKEY handle) {
   auto key = FindHandle<Key>(handle);
   return key ? key->pkey : nullptr;
@@ -212,7 +217,10 @@ extern "C" BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPT
 }
 
 extern "C" BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-  if (!RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
+  auto key = FindHandle<Key>(hKey);
+  if (!key || !RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
+  // As with hashes: refused once its provider is gone, freed anyway.
+  if (key->provider && key->provider->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   return TRUE;
 }
 
@@ -232,12 +240,12 @@ extern "C" BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD d
   switch (dwBlobType) {
     case PUBLICKEYBLOB:
       if (!key->IsRsa()) return Fail(NTE_BAD_KEY);
-      if (!RsaToBlob(key->pkey.get(), key->algId, false, &blob)) return Fail(NTE_FAIL);
+      if (!RsaToBlob(key->pkey.get(), key->algId, false, &blob, key->bitLen)) return Fail(NTE_FAIL);
       break;
     case PRIVATEKEYBLOB:
       if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_KEY);
       if (!(key->flags & (CRYPT_EXPORTABLE | CRYPT_ARCHIVABLE))) return Fail(NTE_BAD_KEY_STATE);
-      if (!RsaToBlob(key->pkey.get(), key->algId, true, &blob)) return Fail(NTE_FAIL);
+      if (!RsaToBlob(key->pkey.get(), key->algId, true, &blob, key->bitLen)) return Fail(NTE_FAIL);
       break;
     case PLAINTEXTKEYBLOB: {
       if (key->IsRsa()) return Fail(NTE_BAD_TYPE);
@@ -272,18 +280,22 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
     if (hPubKey) return Fail(NTE_BAD_KEY);  // encrypted private blobs are not offered
     ALG_ID algId = 0;
     bool isPrivate = false;
-    DWORD error = 0;
-    PkeyPtr parsed = RsaFromBlob(pbData, dwDataLen, &algId, &isPrivate, &error);
+    DWORD error = 0, bitLen = 0;
+    PkeyPtr parsed = RsaFromBlob(pbData, dwDataLen, &algId, &isPrivate, &error, &bitLen);
     if (!parsed) return Fail(error);
     SharedPkey pkey = ShareKey(parsed.release());
     if (!isPrivate) {
-      *phKey = AddHandle(NewPairKey(prov, 0, algId, flags, pkey, false));
+      auto key = NewPairKey(prov, 0, algId, flags, pkey, false);
+      key->bitLen = bitLen;
+      *phKey = AddHandle(key);
       return TRUE;
     }
     DWORD slot = SlotOf(algId);
     if ((flags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
     if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
-    *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
+    auto key = NewPairKey(prov, slot, algId, flags, pkey, true);
+    key->bitLen = bitLen;
+    *phKey = AddHandle(key);
     return TRUE;
   }
   if (type == PLAINTEXTKEYBLOB) {
@@ -311,11 +323,13 @@ extern "C" BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbD
     case KP_ALGID:
       return ReturnDword(key->algId, pbData, pdwDataLen);
     case KP_KEYLEN:
-      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->keyLenBits, pbData, pdwDataLen);
+      return ReturnDword(key->IsRsa() ? key->RsaBitLen() : alg->keyLenBits, pbData, pdwDataLen);
     case KP_BLOCKLEN:
-      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->blockBytes * 8, pbData, pdwDataLen);
+      return ReturnDword(key->IsRsa() ? key->RsaBitLen() : alg->blockBytes * 8, pbData, pdwDataLen);
     case KP_PERMISSIONS:
       return ReturnDword(key->permissions, pbData, pdwDataLen);
+    case KP_SALT:
+      return Fail(key->IsRsa() ? NTE_BAD_KEY : NTE_BAD_TYPE);
     case KP_CERTIFICATE:
       if (!key->IsRsa()) return Fail(NTE_BAD_TYPE);
       if (key->certificate.empty()) return Fail(NTE_NOT_FOUND);
@@ -367,9 +381,11 @@ extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYT
       key->modeBits = value;
       break;
     case KP_PERMISSIONS:
-      // Permissions can only be taken away, and export never granted.
+      // Permissions can only be taken away, and export never granted. A key
+      // pair accepts the change but keeps its permissions, as Windows' RSA
+      // providers do: whether it exports is decided by how it was made.
       if (value & ~key->permissions) return Fail(NTE_BAD_DATA);
-      key->permissions = value;
+      if (!key->IsRsa()) key->permissions = value;
       return TRUE;
     case KP_CERTIFICATE: {
       if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_TYPE);
