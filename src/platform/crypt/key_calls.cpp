@@ -104,6 +104,32 @@ size_t DerElementLength(const BYTE* data) {
   return 2 + count + len;
 }
 
+// The session key of a SIMPLEBLOB: BLOBHEADER, the wrapping algorithm
+// (CALG_RSA_KEYX) and the key encrypted with PKCS#1 v1.5 under the exchange
+// key, least significant byte first. Fails with the CryptImportKey error.
+bool UnwrapSimpleBlob(const Key& wrapping, const BYTE* data, DWORD size, std::vector<BYTE>* secret, DWORD* error) {
+  *error = static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
+  if (!wrapping.IsRsa() || !wrapping.hasPrivate || wrapping.algId != CALG_RSA_KEYX) return false;
+  const size_t modBytes = (RsaBits(wrapping.pkey.get()) + 7) / 8;
+  *error = static_cast<DWORD>(NTE_BAD_DATA);
+  if (size != sizeof(BLOBHEADER) + sizeof(ALG_ID) + modBytes) return false;
+  if (ReadDword(data + sizeof(BLOBHEADER)) != CALG_RSA_KEYX) {
+    *error = static_cast<DWORD>(NTE_BAD_ALGID);
+    return false;
+  }
+  std::vector<BYTE> in(data + sizeof(BLOBHEADER) + sizeof(ALG_ID), data + size);
+  ReverseBytes(in.data(), in.size());
+  std::vector<BYTE> out(modBytes);
+  size_t outLen = out.size();
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new(wrapping.pkey.get(), nullptr));
+  bool ok = ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
+            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+            EVP_PKEY_decrypt(ctx.get(), out.data(), &outLen, in.data(), in.size()) == 1;
+  if (ok) secret->assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLen));
+  OPENSSL_cleanse(out.data(), out.size());
+  return ok;
+}
+
 }  // namespace
 
 std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
@@ -272,7 +298,8 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
   if (!prov) return FALSE;
   if (!pbData || !phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (dwDataLen < sizeof(BLOBHEADER)) return Fail(NTE_BAD_DATA);
-  if (hPubKey && !LiveKey(hPubKey)) return FALSE;
+  std::shared_ptr<Key> wrapping;
+  if (hPubKey && !(wrapping = LiveKey(hPubKey))) return FALSE;
   BYTE type = pbData[0];
   if (pbData[1] != CUR_BLOB_VERSION) return Fail(NTE_BAD_VER);
   DWORD flags = dwFlags & 0xFFFF;
@@ -296,6 +323,20 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
     auto key = NewPairKey(prov, slot, algId, flags, pkey, true);
     key->bitLen = bitLen;
     *phKey = AddHandle(key);
+    return TRUE;
+  }
+  if (type == SIMPLEBLOB) {
+    if (!wrapping) return Fail(NTE_BAD_PUBLIC_KEY);
+    const SymmetricAlg* alg = FindSymmetricAlg(ReadDword(pbData + 4));
+    if (!alg) return Fail(NTE_BAD_ALGID);
+    std::vector<BYTE> secret;
+    DWORD error = 0;
+    if (!UnwrapSimpleBlob(*wrapping, pbData, dwDataLen, &secret, &error)) return Fail(error);
+    if (!SymmetricKeyLengthOk(*alg, secret.size())) {
+      OPENSSL_cleanse(secret.data(), secret.size());
+      return Fail(NTE_BAD_DATA);
+    }
+    *phKey = AddHandle(NewSessionKey(prov, *alg, std::move(secret), flags));
     return TRUE;
   }
   if (type == PLAINTEXTKEYBLOB) {
