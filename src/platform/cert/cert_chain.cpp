@@ -262,6 +262,19 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
     bool signatureOk = false;
     CertObject* issuer = FindIssuer(sources, current, path, &signatureOk, at);
     if (!issuer) {
+      // A path that leads back into itself ends, as on Windows, with the
+      // certificate it returns to shown once more and marked cyclic.
+      for (size_t j = 0; j < path.size(); ++j) {
+        if (!SameBlob(path[j]->info.Subject, current->info.Issuer)) continue;
+        infos[index] |= IssuerMatch(current->info, path[j]->info);
+        if (!SignedBy(current, path[j])) errors[index] |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+        AddRef(chain->certs[j]);
+        chain->certs.push_back(chain->certs[j]);
+        path.push_back(path[j]);
+        errors.push_back(CERT_TRUST_IS_CYCLIC);
+        infos.push_back(IssuerMatch(path[j]->info, path[j + 1]->info));
+        break;
+      }
       chainError |= CERT_TRUST_IS_PARTIAL_CHAIN;
       break;
     }

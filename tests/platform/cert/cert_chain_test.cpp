@@ -172,6 +172,31 @@ TEST_F(CertChains, BadArguments) {
   CertFreeCertificateContext(unsignedBody);
 }
 
+// X issued by Y issued by X: Windows shows X once more, marked cyclic, and
+// reports the chain partial.
+TEST_F(CertChains, CyclicPathEndsWithTheRepeatedCertificate) {
+  CertPtr firstX = kv::test::MakeRootCa("Cycle X");
+  CertPtr y = kv::test::MakeIntermediateCa("Cycle Y", *firstX);
+  CertSpec spec;
+  spec.subject = kv::test::SimpleName("Cycle X", "Test Root", "TW");
+  spec.ca = true;
+  CertPtr x = kv::test::IssueCert(spec, y.get());
+  HCERTSTORE mem = CertOpenStore(CERT_STORE_PROV_MEMORY, kEnc, 0, 0, nullptr);
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(mem, kEnc, y->data(), y->size(), CERT_STORE_ADD_ALWAYS, nullptr));
+  PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEnc, x->data(), x->size());
+  PCCERT_CHAIN_CONTEXT chain = Chain(ctx, mem);
+  ASSERT_NE(chain, nullptr);
+  const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+  ASSERT_EQ(simple->cElement, 3u);
+  EXPECT_EQ(simple->rgpElement[2]->pCertContext, ctx);
+  EXPECT_TRUE(simple->rgpElement[2]->TrustStatus.dwErrorStatus & CERT_TRUST_IS_CYCLIC);
+  EXPECT_TRUE(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN);
+  EXPECT_TRUE(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_CYCLIC);
+  CertFreeCertificateChain(chain);
+  CertFreeCertificateContext(ctx);
+  CertCloseStore(mem, 0);
+}
+
 // With key identifiers linking a certificate to its issuer, Windows reports
 // the issuer as matched by key rather than by name.
 TEST_F(CertChains, IssuerMatchedByKeyIdentifier) {
