@@ -1,6 +1,6 @@
 // CertGetCertificateChain with the default engine: the issuer path is
-// searched in the certificate's own store, the caller's additional store and
-// the user's "MY", "CA" and "ROOT" stores; signatures are verified with
+// searched in the caller's additional store and the user's "MY", "CA" and
+// "ROOT" stores (not the certificate's own store, as on Windows); signatures are verified with
 // OpenSSL, and a root is trusted when it is in "ROOT".
 #include <windows.h>
 #include <wincrypt.h>
@@ -211,10 +211,6 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
   DWORD location = hChainEngine == HCCE_LOCAL_MACHINE ? CERT_SYSTEM_STORE_LOCAL_MACHINE_ID
                                                       : CERT_SYSTEM_STORE_CURRENT_USER_ID;
   Sources sources;
-  if (leaf->store) {
-    ResyncStore(leaf->store);
-    sources.stores.push_back(leaf->store);
-  }
   if (additional) {
     ResyncStore(additional);
     sources.stores.push_back(additional);

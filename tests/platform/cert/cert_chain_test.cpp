@@ -77,13 +77,19 @@ TEST_F(CertChains, UntrustedRootAndPartialChain) {
   EXPECT_EQ(chain->rgpChain[0]->cElement, 1u);
   CertFreeCertificateChain(chain);
 
-  // A memory store (as a PFX import makes) supplies its own issuers.
+  // A memory store (as a PFX import makes) supplies its issuers when it is
+  // named as the additional store; its certificates' own store is not
+  // searched otherwise, as on Windows.
   HCERTSTORE mem = CertOpenStore(CERT_STORE_PROV_MEMORY, kEnc, 0, 0, nullptr);
   PCCERT_CONTEXT inStore = nullptr;
   for (auto* c : {leaf_.get(), inter_.get(), root_.get()})
     CertAddEncodedCertificateToStore(mem, kEnc, c->data(), c->size(), CERT_STORE_ADD_ALWAYS,
                                      c == leaf_.get() ? &inStore : nullptr);
   chain = Chain(inStore);
+  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, static_cast<DWORD>(CERT_TRUST_IS_PARTIAL_CHAIN));
+  EXPECT_EQ(chain->rgpChain[0]->cElement, 1u);
+  CertFreeCertificateChain(chain);
+  chain = Chain(inStore, mem);
   EXPECT_EQ(chain->TrustStatus.dwErrorStatus, static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT));
   EXPECT_EQ(chain->rgpChain[0]->cElement, 3u);
   CertFreeCertificateChain(chain);
