@@ -39,7 +39,9 @@ ErrorCode AddChain(CCapiEngine& engine, PCCERT_CONTEXT cert, kv::sign::CPkcs7Bui
   para.cbSize = sizeof para;
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!CertGetCertificateChain(nullptr, cert, nullptr, nullptr, &para, 0, nullptr, &chain)) {
+  // The chain engine searches only the system stores and the additional
+  // store: the signer's own store (a PFX's, with its issuers) is named here.
+  if (!CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, &chain)) {
     engine.FailWithLastError(ERR_NO_CHAIN);
     return ERR_NO_CHAIN;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "cert/cert_info.h"
 #include "support/temp_home.h"
@@ -49,6 +50,20 @@ TEST_F(CertInfoTest, NamesSerialFingerprintAndUsage) {
   EXPECT_EQ(info.GetKeyUsage(), 192);
   EXPECT_FALSE(info.IsCA());
   EXPECT_EQ(info.GetBase64().size(), (cert->size() + 2) / 3 * 4);
+}
+
+// The getters' buffers hold a common name of 99 bytes and a subject of 511;
+// a longer one comes back empty, as the system's name calls give it, never cut.
+TEST_F(CertInfoTest, NamesLongerThanTheGettersHoldAreEmpty) {
+  for (size_t length : {99u, 100u}) {
+    CertSpec spec;
+    spec.subject = {{"CN", std::string(length, 'n')}, {"OU", std::string(500, 'u')}};
+    auto cert = IssueCert(spec, root_.get());
+    CCertInfo info(cert->data(), static_cast<int32_t>(cert->size()));
+    ASSERT_TRUE(info.IsLoaded());
+    EXPECT_EQ(info.GetSubjectCN(), length == 99 ? std::string(99, 'n') : "") << length;
+    EXPECT_EQ(info.GetSubject(), "") << length;
+  }
 }
 
 TEST_F(CertInfoTest, AuthorityTest) {

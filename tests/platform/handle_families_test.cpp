@@ -37,7 +37,7 @@ TEST(HandleFamilies, NeitherFamilyClosesTheOther) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
   SetLastError(kUntouched);
   EXPECT_FALSE(CryptReleaseContext(kernel, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   SetLastError(kUntouched);
   EXPECT_EQ(CryptMsgClose(reinterpret_cast<HCRYPTMSG>(hash)), FALSE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

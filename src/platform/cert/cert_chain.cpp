@@ -1,6 +1,6 @@
 // CertGetCertificateChain with the default engine: the issuer path is
-// searched in the certificate's own store, the caller's additional store and
-// the user's "MY", "CA" and "ROOT" stores; signatures are verified with
+// searched in the caller's additional store and the user's "MY", "CA" and
+// "ROOT" stores (not the certificate's own store, as on Windows); signatures are verified with
 // OpenSSL, and a root is trusted when it is in "ROOT".
 #include <windows.h>
 #include <wincrypt.h>
@@ -63,6 +63,38 @@ const CERT_EXTENSION* Extension(const CERT_INFO& info, const char* oid) {
   for (DWORD i = 0; i < info.cExtension; ++i)
     if (strcmp(info.rgExtension[i].pszObjId, oid) == 0) return &info.rgExtension[i];
   return nullptr;
+}
+
+// The subject key identifier, or the key identifier of the authority key
+// identifier; empty when absent.
+der::Span SubjectKeyId(const CERT_INFO& info) {
+  const CERT_EXTENSION* ext = Extension(info, szOID_SUBJECT_KEY_IDENTIFIER);
+  der::Span in(ext ? ext->Value.pbData : nullptr, ext ? ext->Value.cbData : 0), id;
+  return ext && in.Read(der::kOctetString, &id) ? id : der::Span();
+}
+
+der::Span AuthorityKeyId(const CERT_INFO& info) {
+  const CERT_EXTENSION* ext = Extension(info, szOID_AUTHORITY_KEY_IDENTIFIER2);
+  der::Span in(ext ? ext->Value.pbData : nullptr, ext ? ext->Value.cbData : 0), seq, id;
+  bool present = false;
+  if (!ext || !in.Read(der::kSequence, &seq) || !seq.ReadOptional(0x80, &id, &present) || !present)
+    return der::Span();
+  return id;
+}
+
+// How an issuer was matched, as Windows reports it: by key when the child
+// names the issuer's key identifier, by name otherwise.
+DWORD IssuerMatch(const CERT_INFO& child, const CERT_INFO& issuer) {
+  der::Span wanted = AuthorityKeyId(child), have = SubjectKeyId(issuer);
+  bool byKey = !wanted.empty() && wanted.size() == have.size() && memcmp(wanted.data(), have.data(), have.size()) == 0;
+  return byKey ? CERT_TRUST_HAS_KEY_MATCH_ISSUER : CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+}
+
+// A certificate body without its signature decodes, but no chain is built
+// for it: Windows reports the missing outer structure.
+bool IsSignedCertificate(const CertObject* object) {
+  der::Span all(object->encoded.data(), object->encoded.size()), cert;
+  return all.Read(der::kSequence, &cert) && cert.PeekTag() == der::kSequence;
 }
 
 // Basic constraints: -1 absent, 0 not a CA, 1 a CA.
@@ -174,14 +206,11 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
   CertObject* leaf = LookupContext(pCertContext);
   Store* additional = hAdditionalStore ? LookupStore(hAdditionalStore) : nullptr;
   if (!leaf || leaf->refs <= 0 || (hAdditionalStore && !additional)) return Fail(E_INVALIDARG);
+  if (!IsSignedCertificate(PropertyOwner(leaf))) return Fail(CRYPT_E_ASN1_BADTAG);
 
   DWORD location = hChainEngine == HCCE_LOCAL_MACHINE ? CERT_SYSTEM_STORE_LOCAL_MACHINE_ID
                                                       : CERT_SYSTEM_STORE_CURRENT_USER_ID;
   Sources sources;
-  if (leaf->store) {
-    ResyncStore(leaf->store);
-    sources.stores.push_back(leaf->store);
-  }
   if (additional) {
     ResyncStore(additional);
     sources.stores.push_back(additional);
@@ -216,7 +245,7 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
     if (SameBlob(current->info.Subject, current->info.Issuer)) {
       // Self-issued: the top of the path.
       if (SignedBy(current, current))
-        infos[index] |= CERT_TRUST_IS_SELF_SIGNED | CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+        infos[index] |= CERT_TRUST_IS_SELF_SIGNED | IssuerMatch(current->info, current->info);
       else
         errors[index] |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
       if (!InRootStore(sources, current)) errors[index] |= CERT_TRUST_IS_UNTRUSTED_ROOT;
@@ -229,10 +258,23 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
     bool signatureOk = false;
     CertObject* issuer = FindIssuer(sources, current, path, &signatureOk, at);
     if (!issuer) {
+      // A path that leads back into itself ends, as on Windows, with the
+      // certificate it returns to shown once more and marked cyclic.
+      for (size_t j = 0; j < path.size(); ++j) {
+        if (!SameBlob(path[j]->info.Subject, current->info.Issuer)) continue;
+        infos[index] |= IssuerMatch(current->info, path[j]->info);
+        if (!SignedBy(current, path[j])) errors[index] |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+        AddRef(chain->certs[j]);
+        chain->certs.push_back(chain->certs[j]);
+        path.push_back(path[j]);
+        errors.push_back(CERT_TRUST_IS_CYCLIC);
+        infos.push_back(IssuerMatch(path[j]->info, path[j + 1]->info));
+        break;
+      }
       chainError |= CERT_TRUST_IS_PARTIAL_CHAIN;
       break;
     }
-    infos[index] |= CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+    infos[index] |= IssuerMatch(current->info, PropertyOwner(issuer)->info);
     if (!signatureOk) errors[index] |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
     AddRef(issuer);
     chain->certs.push_back(issuer);
@@ -270,7 +312,7 @@ extern "C" BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PC
   chain->elementPtrs.resize(count);
   DWORD chainInfo = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (infos[i] & CERT_TRUST_HAS_NAME_MATCH_ISSUER) chainInfo |= CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+    chainInfo |= infos[i] & (CERT_TRUST_HAS_NAME_MATCH_ISSUER | CERT_TRUST_HAS_KEY_MATCH_ISSUER);
     CERT_CHAIN_ELEMENT& e = chain->elements[i];
     e.cbSize = sizeof(CERT_CHAIN_ELEMENT);
     e.pCertContext = &chain->certs[i]->ctx;

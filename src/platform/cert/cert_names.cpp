@@ -219,12 +219,19 @@ std::u16string NameToText(PCERT_NAME_BLOB pName, DWORD dwStrType) {
   return RenderName(rdns, dwStrType);
 }
 
-// General names of the alternative-name extension with the given implicit tag.
+// General names of the alternative-name extension with the given implicit
+// tag; the older form of the extension (2.5.29.7 and .8) when the current one
+// is absent, as Windows reads it.
 std::u16string AltName(const CERT_INFO* info, bool issuer, uint8_t tag) {
   const char* oid = issuer ? "2.5.29.18" : "2.5.29.17";
-  for (DWORD i = 0; i < info->cExtension; ++i) {
-    const CERT_EXTENSION& e = info->rgExtension[i];
-    if (strcmp(e.pszObjId, oid) != 0) continue;
+  const CERT_EXTENSION* found = nullptr;
+  for (DWORD i = 0; i < info->cExtension && !found; ++i)
+    if (strcmp(info->rgExtension[i].pszObjId, oid) == 0) found = &info->rgExtension[i];
+  const char* older = issuer ? "2.5.29.8" : "2.5.29.7";
+  for (DWORD i = 0; i < info->cExtension && !found; ++i)
+    if (strcmp(info->rgExtension[i].pszObjId, older) == 0) found = &info->rgExtension[i];
+  if (found) {
+    const CERT_EXTENSION& e = *found;
     kv::platform::der::Span in(e.Value.pbData, e.Value.cbData), seq;
     if (!in.Read(kv::platform::der::kSequence, &seq)) return u"";
     while (!seq.empty()) {
@@ -258,12 +265,15 @@ std::u16string NameString(PCCERT_CONTEXT context, DWORD dwType, DWORD dwFlags, v
   };
   switch (dwType) {
     case CERT_NAME_ATTR_TYPE: {
-      if (!pvTypePara) return u"";
-      const NameAttribute* a = first(static_cast<const char*>(pvTypePara));
+      // Without an attribute Windows gives the e-mail address.
+      const char* oid = pvTypePara ? static_cast<const char*>(pvTypePara) : szOID_RSA_emailAddr;
+      const NameAttribute* a = first(oid);
       return a ? ValueText(*a) : u"";
     }
     case CERT_NAME_RDN_TYPE: {
-      DWORD strType = pvTypePara ? *static_cast<DWORD*>(pvTypePara) : CERT_X500_NAME_STR;
+      // No string type, or type 0, is the simple form.
+      DWORD strType = pvTypePara ? *static_cast<DWORD*>(pvTypePara) : 0;
+      if ((strType & 0xFFFF) == 0) strType |= CERT_SIMPLE_NAME_STR;
       return RenderName(rdns, strType);
     }
     case CERT_NAME_EMAIL_TYPE: {
@@ -308,16 +318,46 @@ std::u16string NameString(PCCERT_CONTEXT context, DWORD dwType, DWORD dwFlags, v
 
 }  // namespace
 
+namespace {
+
+// The narrow calls do not truncate: a buffer too short for the whole text
+// gets an empty string and the length 1 (what was written after the first
+// character is left there, as on Windows).
+DWORD ReturnNarrowWhole(const std::u16string& text, LPSTR out, DWORD size) {
+  DWORD n = ReturnNarrow(text, out, size);
+  if (out && size && n < ReturnNarrow(text, nullptr, 0)) {
+    out[0] = 0;
+    return 1;
+  }
+  return n;
+}
+
+// A name is decoded for one encoding only; another gives an empty string and
+// the error of a missing decoder.
+bool KnownEncoding(DWORD encoding) { return (encoding & X509_ASN_ENCODING) != 0; }
+
+}  // namespace
+
 extern "C" DWORD WINAPI CertNameToStrW(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
                                        LPWSTR psz, DWORD csz) {
-  (void)dwCertEncodingType;
-  return ReturnWide(NameToText(pName, dwStrType), psz, csz);
+  if (!KnownEncoding(dwCertEncodingType)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return ReturnWide(u"", psz, csz);
+  }
+  DWORD n = ReturnWide(NameToText(pName, dwStrType), psz, csz);
+  SetLastError(ERROR_SUCCESS);
+  return n;
 }
 
 extern "C" DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType, LPSTR psz,
                                        DWORD csz) {
-  (void)dwCertEncodingType;
-  return ReturnNarrow(NameToText(pName, dwStrType), psz, csz);
+  if (!KnownEncoding(dwCertEncodingType)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return ReturnNarrow(u"", psz, csz);
+  }
+  DWORD n = ReturnNarrowWhole(NameToText(pName, dwStrType), psz, csz);
+  SetLastError(ERROR_SUCCESS);
+  return n;
 }
 
 extern "C" DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
@@ -327,5 +367,5 @@ extern "C" DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dw
 
 extern "C" DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                            void* pvTypePara, LPSTR pszNameString, DWORD cchNameString) {
-  return ReturnNarrow(NameString(pCertContext, dwType, dwFlags, pvTypePara), pszNameString, cchNameString);
+  return ReturnNarrowWhole(NameString(pCertContext, dwType, dwFlags, pvTypePara), pszNameString, cchNameString);
 }

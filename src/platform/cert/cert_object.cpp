@@ -31,8 +31,9 @@ bool ReadAlgorithm(Span* in, CertObject* object, CRYPT_ALGORITHM_IDENTIFIER* out
   Span body, oid;
   if (!in->Read(der::kSequence, &body)) return *error = in->error(), false;
   if (!body.Read(der::kOid, &oid)) return *error = body.error(), false;
+  // An empty identifier decodes to an empty string, as Windows decodes it.
   std::string text;
-  if (!der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+  if (!oid.empty() && !der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
   object->oids.push_back(text);
   out->pszObjId = const_cast<LPSTR>(object->oids.back().c_str());
   out->Parameters.cbData = static_cast<DWORD>(body.size());
@@ -66,12 +67,20 @@ bool DecodeInto(CertObject* object, HRESULT* error) {
   if (!all.Read(der::kSequence, &cert, &whole)) return *error = all.error(), false;
   // Anything after the certificate is not part of it.
   object->encoded.resize(whole.size());
-  Span tbsWhole;
-  if (!cert.Read(der::kSequence, &tbs, &tbsWhole)) return *error = cert.error(), false;
-  CRYPT_ALGORITHM_IDENTIFIER outerAlg{};
-  if (!ReadAlgorithm(&cert, object, &outerAlg, error)) return false;
-  Span signature;
-  if (!cert.Read(der::kBitString, &signature)) return *error = cert.error(), false;
+  // Windows also takes the body of a certificate without its signature
+  // (what it decodes decides, not whether it is signed); a signed
+  // certificate starts with the body's SEQUENCE, a bare body with its version
+  // or serial number.
+  if (!cert.empty() && cert.PeekTag() == der::kSequence) {
+    Span tbsWhole;
+    if (!cert.Read(der::kSequence, &tbs, &tbsWhole)) return *error = cert.error(), false;
+    CRYPT_ALGORITHM_IDENTIFIER outerAlg{};
+    if (!ReadAlgorithm(&cert, object, &outerAlg, error)) return false;
+    Span signature;
+    if (!cert.Read(der::kBitString, &signature)) return *error = cert.error(), false;
+  } else {
+    tbs = cert;
+  }
 
   CERT_INFO& info = object->info;
   bool present;

@@ -214,8 +214,10 @@ std::string WideToUtf8(LPCWSTR text) {
 
 HCERTSTORE OpenSystem(const std::string& name, DWORD dwFlags) {
   DWORD location = (dwFlags & CERT_SYSTEM_STORE_LOCATION_MASK) >> CERT_SYSTEM_STORE_LOCATION_SHIFT;
+  // A store without a name, or in a location not served, is one that is not
+  // there: Windows reports the missing registry key.
   if (name.empty() || (location != CERT_SYSTEM_STORE_CURRENT_USER_ID && location != CERT_SYSTEM_STORE_LOCAL_MACHINE_ID)) {
-    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   if (dwFlags & CERT_STORE_DELETE_FLAG) {
@@ -233,7 +235,7 @@ HCERTSTORE OpenSystem(const std::string& name, DWORD dwFlags) {
     return nullptr;
   }
   if (!exists && (dwFlags & CERT_STORE_OPEN_EXISTING_FLAG)) {
-    SetLastError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   if (exists && (dwFlags & CERT_STORE_CREATE_NEW_FLAG)) {

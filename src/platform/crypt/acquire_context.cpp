@@ -42,8 +42,9 @@ std::u16string DefaultContainerName() {
 
 BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16string* provider,
              DWORD dwProvType, DWORD dwFlags, bool temporary = false) {
-  if (!phProv) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Windows checks the type before the out pointer.
   if (dwProvType < 1 || dwProvType > 999) return Fail(NTE_BAD_PROV_TYPE);
+  if (!phProv) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (dwFlags & ~kKnownAcquireFlags) return Fail(NTE_BAD_FLAGS);
 
   const ProviderEntry* entry = nullptr;
@@ -92,6 +93,7 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
     prov->openedKeys = OpenedKeysOf(prov->container);
   }
   *phProv = AddHandle(prov);
+  SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
@@ -148,22 +150,25 @@ extern "C" BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContain
                  dwFlags);
 }
 
+// Reference counting is the system's own, not the provider's: a handle that
+// is not a live context is an invalid parameter there.
 extern "C" BOOL WINAPI CryptContextAddRef(HCRYPTPROV hProv, DWORD* pdwReserved, DWORD dwFlags) {
   if (pdwReserved || dwFlags) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  auto prov = LiveProvider(hProv);
-  if (!prov) return FALSE;
+  auto prov = FindHandle<Provider>(hProv);
+  if (!prov || prov->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   ++prov->references;
   return TRUE;
 }
 
 extern "C" BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
   auto prov = FindHandle<Provider>(hProv);
-  if (!prov || prov->released) return Fail(NTE_BAD_UID);
-  if (dwFlags) return Fail(NTE_BAD_FLAGS);
+  if (!prov || prov->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Flags are refused, but the reference is dropped all the same.
   if (--prov->references == 0) {
     prov->released = true;
     RemoveHandle(hProv, HandleKind::CryptProvider);
   }
+  if (dwFlags) return Fail(NTE_BAD_FLAGS);
   return TRUE;
 }
 
@@ -198,8 +203,19 @@ extern "C" BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* 
         position = 0;
       }
       if (position >= listing.size()) return Fail(static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-      if (!text(kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(listing[position])))) return FALSE;
-      if (pbData) ++position;
+      // Windows answers a size query with the longest name a container may
+      // have, and leaves the length of a buffer that held the name alone.
+      if (!pbData) {
+        *pdwDataLen = MAX_PATH + 1;
+        return TRUE;
+      }
+      const std::string name = kv::Utf16ToAnsi(kv::Utf8ToUtf16Lossy(listing[position]));
+      if (*pdwDataLen < name.size() + 1) {
+        *pdwDataLen = MAX_PATH + 1;
+        return Fail(static_cast<DWORD>(ERROR_MORE_DATA));
+      }
+      std::memcpy(pbData, name.c_str(), name.size() + 1);
+      ++position;
       return TRUE;
     }
     default:

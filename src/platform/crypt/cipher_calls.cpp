@@ -126,6 +126,7 @@ extern "C" BOOL WINAPI CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final
   std::shared_ptr<Hash> hash;
   if (hHash && !(hash = LiveHash(hHash))) return FALSE;
   if (key->IsRsa()) {
+    if (key->algId == CALG_RSA_SIGN) return Fail(NTE_BAD_KEY);  // a signature key does not encrypt
     if (!Final) return Fail(NTE_BAD_DATA);
     if (hash && pbData && !HashBytes(*hash, pbData, *pdwDataLen)) return FALSE;
     return RsaEncrypt(*key, dwFlags, pbData, pdwDataLen, dwBufLen);

@@ -84,6 +84,7 @@ class Key : public HandleObject {
   // Asymmetric keys.
   SharedPkey pkey;
   bool hasPrivate = false;
+  DWORD bitLen = 0;  // bit length an imported blob declared; 0 for the modulus's own
   std::vector<BYTE> certificate;
 
   // Symmetric keys.
@@ -99,6 +100,7 @@ class Key : public HandleObject {
   std::shared_ptr<DesChain> desDecrypt;
 
   bool IsRsa() const { return pkey != nullptr; }
+  DWORD RsaBitLen() const;
   bool IsBlockCipher() const { return GET_ALG_TYPE(algId) == ALG_TYPE_BLOCK; }
   ~Key() override {
     if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
@@ -121,7 +123,8 @@ class Hash : public HandleObject {
 // Looks up a live provider; sets NTE_BAD_UID and returns null otherwise.
 std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle);
 // Looks up a key whose provider is still acquired; sets NTE_BAD_KEY (bad
-// handle) or NTE_BAD_UID (provider released) and returns null otherwise.
+// handle) or ERROR_INVALID_PARAMETER (provider released) and returns null
+// otherwise, as Windows does.
 std::shared_ptr<Key> LiveKey(HCRYPTKEY handle);
 std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle);
 

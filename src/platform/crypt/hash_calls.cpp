@@ -84,7 +84,7 @@ std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle) {
     return nullptr;
   }
   if (hash->provider && hash->provider->released) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_UID));
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   return hash;
@@ -159,7 +159,10 @@ extern "C" BOOL WINAPI CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const 
 }
 
 extern "C" BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash) {
-  if (!RemoveHandle(hHash, HandleKind::CryptHash)) return Fail(NTE_BAD_HASH);
+  auto hash = FindHandle<Hash>(hHash);
+  if (!hash || !RemoveHandle(hHash, HandleKind::CryptHash)) return Fail(NTE_BAD_HASH);
+  // Windows refuses a hash whose provider is gone; the object is freed anyway.
+  if (hash->provider && hash->provider->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   return TRUE;
 }
 

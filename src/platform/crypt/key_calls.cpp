@@ -104,6 +104,32 @@ size_t DerElementLength(const BYTE* data) {
   return 2 + count + len;
 }
 
+// The session key of a SIMPLEBLOB: BLOBHEADER, the wrapping algorithm
+// (CALG_RSA_KEYX) and the key encrypted with PKCS#1 v1.5 under the exchange
+// key, least significant byte first. Fails with the CryptImportKey error.
+bool UnwrapSimpleBlob(const Key& wrapping, const BYTE* data, DWORD size, std::vector<BYTE>* secret, DWORD* error) {
+  *error = static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
+  if (!wrapping.IsRsa() || !wrapping.hasPrivate || wrapping.algId != CALG_RSA_KEYX) return false;
+  const size_t modBytes = (RsaBits(wrapping.pkey.get()) + 7) / 8;
+  *error = static_cast<DWORD>(NTE_BAD_DATA);
+  if (size != sizeof(BLOBHEADER) + sizeof(ALG_ID) + modBytes) return false;
+  if (ReadDword(data + sizeof(BLOBHEADER)) != CALG_RSA_KEYX) {
+    *error = static_cast<DWORD>(NTE_BAD_ALGID);
+    return false;
+  }
+  std::vector<BYTE> in(data + sizeof(BLOBHEADER) + sizeof(ALG_ID), data + size);
+  ReverseBytes(in.data(), in.size());
+  std::vector<BYTE> out(modBytes);
+  size_t outLen = out.size();
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new(wrapping.pkey.get(), nullptr));
+  bool ok = ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
+            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+            EVP_PKEY_decrypt(ctx.get(), out.data(), &outLen, in.data(), in.size()) == 1;
+  if (ok) secret->assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLen));
+  OPENSSL_cleanse(out.data(), out.size());
+  return ok;
+}
+
 }  // namespace
 
 std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
@@ -113,7 +139,7 @@ std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
     return nullptr;
   }
   if (key->provider && key->provider->released) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_UID));
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   return key;
@@ -164,6 +190,11 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
   return key;
 }
 
+DWORD Key::RsaBitLen() const {
+  DWORD bits = RsaBits(pkey.get());
+  return bitLen > bits ? bitLen : bits;
+}
+
 SharedPkey KeyPkey(HCRYPTKEY handle) {
   auto key = FindHandle<Key>(handle);
   return key ? key->pkey : nullptr;
@@ -212,7 +243,10 @@ extern "C" BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPT
 }
 
 extern "C" BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-  if (!RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
+  auto key = FindHandle<Key>(hKey);
+  if (!key || !RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
+  // As with hashes: refused once its provider is gone, freed anyway.
+  if (key->provider && key->provider->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   return TRUE;
 }
 
@@ -232,12 +266,12 @@ extern "C" BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD d
   switch (dwBlobType) {
     case PUBLICKEYBLOB:
       if (!key->IsRsa()) return Fail(NTE_BAD_KEY);
-      if (!RsaToBlob(key->pkey.get(), key->algId, false, &blob)) return Fail(NTE_FAIL);
+      if (!RsaToBlob(key->pkey.get(), key->algId, false, &blob, key->bitLen)) return Fail(NTE_FAIL);
       break;
     case PRIVATEKEYBLOB:
       if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_KEY);
       if (!(key->flags & (CRYPT_EXPORTABLE | CRYPT_ARCHIVABLE))) return Fail(NTE_BAD_KEY_STATE);
-      if (!RsaToBlob(key->pkey.get(), key->algId, true, &blob)) return Fail(NTE_FAIL);
+      if (!RsaToBlob(key->pkey.get(), key->algId, true, &blob, key->bitLen)) return Fail(NTE_FAIL);
       break;
     case PLAINTEXTKEYBLOB: {
       if (key->IsRsa()) return Fail(NTE_BAD_TYPE);
@@ -264,7 +298,8 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
   if (!prov) return FALSE;
   if (!pbData || !phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (dwDataLen < sizeof(BLOBHEADER)) return Fail(NTE_BAD_DATA);
-  if (hPubKey && !LiveKey(hPubKey)) return FALSE;
+  std::shared_ptr<Key> wrapping;
+  if (hPubKey && !(wrapping = LiveKey(hPubKey))) return FALSE;
   BYTE type = pbData[0];
   if (pbData[1] != CUR_BLOB_VERSION) return Fail(NTE_BAD_VER);
   DWORD flags = dwFlags & 0xFFFF;
@@ -272,18 +307,36 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
     if (hPubKey) return Fail(NTE_BAD_KEY);  // encrypted private blobs are not offered
     ALG_ID algId = 0;
     bool isPrivate = false;
-    DWORD error = 0;
-    PkeyPtr parsed = RsaFromBlob(pbData, dwDataLen, &algId, &isPrivate, &error);
+    DWORD error = 0, bitLen = 0;
+    PkeyPtr parsed = RsaFromBlob(pbData, dwDataLen, &algId, &isPrivate, &error, &bitLen);
     if (!parsed) return Fail(error);
     SharedPkey pkey = ShareKey(parsed.release());
     if (!isPrivate) {
-      *phKey = AddHandle(NewPairKey(prov, 0, algId, flags, pkey, false));
+      auto key = NewPairKey(prov, 0, algId, flags, pkey, false);
+      key->bitLen = bitLen;
+      *phKey = AddHandle(key);
       return TRUE;
     }
     DWORD slot = SlotOf(algId);
     if ((flags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
     if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
-    *phKey = AddHandle(NewPairKey(prov, slot, algId, flags, pkey, true));
+    auto key = NewPairKey(prov, slot, algId, flags, pkey, true);
+    key->bitLen = bitLen;
+    *phKey = AddHandle(key);
+    return TRUE;
+  }
+  if (type == SIMPLEBLOB) {
+    if (!wrapping) return Fail(NTE_BAD_PUBLIC_KEY);
+    const SymmetricAlg* alg = FindSymmetricAlg(ReadDword(pbData + 4));
+    if (!alg) return Fail(NTE_BAD_ALGID);
+    std::vector<BYTE> secret;
+    DWORD error = 0;
+    if (!UnwrapSimpleBlob(*wrapping, pbData, dwDataLen, &secret, &error)) return Fail(error);
+    if (!SymmetricKeyLengthOk(*alg, secret.size())) {
+      OPENSSL_cleanse(secret.data(), secret.size());
+      return Fail(NTE_BAD_DATA);
+    }
+    *phKey = AddHandle(NewSessionKey(prov, *alg, std::move(secret), flags));
     return TRUE;
   }
   if (type == PLAINTEXTKEYBLOB) {
@@ -311,11 +364,13 @@ extern "C" BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbD
     case KP_ALGID:
       return ReturnDword(key->algId, pbData, pdwDataLen);
     case KP_KEYLEN:
-      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->keyLenBits, pbData, pdwDataLen);
+      return ReturnDword(key->IsRsa() ? key->RsaBitLen() : alg->keyLenBits, pbData, pdwDataLen);
     case KP_BLOCKLEN:
-      return ReturnDword(key->IsRsa() ? RsaBits(key->pkey.get()) : alg->blockBytes * 8, pbData, pdwDataLen);
+      return ReturnDword(key->IsRsa() ? key->RsaBitLen() : alg->blockBytes * 8, pbData, pdwDataLen);
     case KP_PERMISSIONS:
       return ReturnDword(key->permissions, pbData, pdwDataLen);
+    case KP_SALT:
+      return Fail(key->IsRsa() ? NTE_BAD_KEY : NTE_BAD_TYPE);
     case KP_CERTIFICATE:
       if (!key->IsRsa()) return Fail(NTE_BAD_TYPE);
       if (key->certificate.empty()) return Fail(NTE_NOT_FOUND);
@@ -367,9 +422,11 @@ extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYT
       key->modeBits = value;
       break;
     case KP_PERMISSIONS:
-      // Permissions can only be taken away, and export never granted.
+      // Permissions can only be taken away, and export never granted. A key
+      // pair accepts the change but keeps its permissions, as Windows' RSA
+      // providers do: whether it exports is decided by how it was made.
       if (value & ~key->permissions) return Fail(NTE_BAD_DATA);
-      key->permissions = value;
+      if (!key->IsRsa()) key->permissions = value;
       return TRUE;
     case KP_CERTIFICATE: {
       if (!key->IsRsa() || !key->hasPrivate) return Fail(NTE_BAD_TYPE);

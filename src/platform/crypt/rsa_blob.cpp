@@ -136,9 +136,10 @@ DWORD RsaBits(EVP_PKEY* pkey) {
   return static_cast<DWORD>(EVP_PKEY_get_bits(pkey));
 }
 
-bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob) {
+bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob, DWORD bitLen) {
   DWORD bits = RsaBits(pkey);
   if (bits == 0) return false;
+  if (bitLen > bits) bits = bitLen;
   BnPtr n = GetBn(pkey, OSSL_PKEY_PARAM_RSA_N);
   BnPtr e = GetBn(pkey, OSSL_PKEY_PARAM_RSA_E);
   if (!n || !e || BN_num_bits(e.get()) > 32) return false;
@@ -170,7 +171,7 @@ bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BY
   return ok;
 }
 
-PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error) {
+PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error, DWORD* bitLen) {
   *error = static_cast<DWORD>(NTE_BAD_DATA);
   if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) return nullptr;
   BYTE type = data[0];
@@ -224,7 +225,10 @@ PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivat
   PkeyPtr pkey = KeyFromParts(RsaParts{std::move(n), std::move(e), std::move(d), std::move(f1), std::move(f2),
                                         std::move(e1), std::move(e2), std::move(c1)},
                                priv);
-  if (pkey) *error = 0;
+  if (pkey) {
+    *error = 0;
+    if (bitLen) *bitLen = bits;
+  }
   return pkey;
 }
 

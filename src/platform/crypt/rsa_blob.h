@@ -20,11 +20,16 @@ namespace kv::platform::crypt {
 
 // Fills `blob` with the public (or, with `includePrivate`, private) blob of an
 // RSA key; false when the key is not RSA or lacks the private parts.
-bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob);
+// `bitLen`, when not 0, is the bit length the key was imported with (a blob
+// may declare more bits than its modulus has set; Windows gives the key back
+// as it came), and never less than the modulus's own.
+bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob, DWORD bitLen = 0);
 
 // Parses a PUBLICKEYBLOB or PRIVATEKEYBLOB. On failure returns null and sets
 // *error to the CryptImportKey error (NTE_BAD_VER, NTE_BAD_DATA, NTE_BAD_TYPE...).
-PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error);
+// `bitLen`, when given, receives the blob's declared bit length.
+PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivate, DWORD* error,
+                    DWORD* bitLen = nullptr);
 
 // The PUBLICKEYBLOB (CALG_RSA_KEYX) of an RSAPublicKey's DER; false with the
 // CryptDecodeObject error (CRYPT_E_ASN1_*) when it is not one.

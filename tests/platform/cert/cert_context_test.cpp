@@ -237,7 +237,7 @@ TEST(CertContext, KeyContextOwnsItsProvider) {
   // The final free released it.
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptReleaseContext(prov, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(CertContext, TimeValidityAndComparison) {

@@ -1,11 +1,14 @@
 // Name rendering: CertNameToStrA and CertGetNameStringA as Windows renders
-// them, in the ANSI code page (950 here), with truncation and size queries.
+// them, in the ANSI code page (950 here), with short buffers and size queries.
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/temp_home.h"
 #include "support/test_pki.h"
@@ -88,11 +91,11 @@ TEST_F(CertNames, ChineseBmpAndUtf8ToCodePage950) {
   DWORD n = CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), cn, sizeof cn);
   EXPECT_EQ(n, 7u);
   EXPECT_STREQ(cn, "\xA4\xFD\xA4\x70\xA9\xFA");
-  // Cut to the buffer without splitting a double-byte character.
+  // A buffer short of the whole name gets none of it.
   char small[4];
   n = CertGetNameStringA(ctx, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), small, sizeof small);
-  EXPECT_EQ(n, 3u);
-  EXPECT_STREQ(small, "\xA4\xFD");
+  EXPECT_EQ(n, 1u);
+  EXPECT_STREQ(small, "");
   CertFreeCertificateContext(ctx);
 }
 
@@ -102,8 +105,8 @@ TEST_F(CertNames, SizeQueryAndTruncation) {
   const std::string full = "C=TW, O=Bank, CN=Leaf";
   EXPECT_EQ(CertNameToStrA(kEnc, &ctx->pCertInfo->Subject, kX500, nullptr, 0), full.size() + 1);
   char buf[8];
-  EXPECT_EQ(CertNameToStrA(kEnc, &ctx->pCertInfo->Subject, kX500, buf, sizeof buf), 8u);
-  EXPECT_STREQ(buf, "C=TW, O");
+  EXPECT_EQ(CertNameToStrA(kEnc, &ctx->pCertInfo->Subject, kX500, buf, sizeof buf), 1u);
+  EXPECT_STREQ(buf, "");
   // Not a name: an empty string and the count 1.
   BYTE junk[] = {0x04, 0x01, 0x00};
   CERT_NAME_BLOB bad{sizeof junk, junk};
@@ -131,6 +134,68 @@ TEST_F(CertNames, GetNameStringIssuerAndDisplay) {
   CertGetNameStringA(ctx, CERT_NAME_EMAIL_TYPE, 0, nullptr, buf, sizeof buf);
   EXPECT_STREQ(buf, "x@example.com");
   EXPECT_EQ(CertGetNameStringA(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, nullptr, 0), 11u);
+  CertFreeCertificateContext(ctx);
+}
+
+// What Windows gives beyond the plain rendering: whole-or-nothing narrow
+// strings, the last error of CertNameToStr, the default string and attribute
+// types, and the older alternative-name extensions.
+TEST_F(CertNames, WindowsDefaultsAndErrors) {
+  PCCERT_CONTEXT ctx = Make({{"C", "TW", V_ASN1_PRINTABLESTRING},
+                             {"CN", "Leaf", V_ASN1_UTF8STRING},
+                             {"E", "leaf@example.com", V_ASN1_IA5STRING}});
+  ASSERT_NE(ctx, nullptr);
+  CERT_NAME_BLOB* subject = &ctx->pCertInfo->Subject;
+  char buf[100];
+  for (DWORD size : {0u, 5u}) {
+    SetLastError(0xdeadbeef);
+    buf[0] = 'x';
+    EXPECT_EQ(CertNameToStrA(0, subject, kX500, size ? buf : nullptr, size), 1u) << size;
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND) << size;
+    if (size) {
+      EXPECT_STREQ(buf, "");
+    }
+  }
+  WCHAR wide[100];
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, subject, CERT_SIMPLE_NAME_STR, wide, 100), 27u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SUCCESS);
+  // The wide call cuts the string instead.
+  EXPECT_EQ(CertNameToStrW(X509_ASN_ENCODING, subject, CERT_SIMPLE_NAME_STR, wide, 4), 4u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(wide)), u"TW,");
+
+  const DWORD zero = 0, oid = CERT_OID_NAME_STR;
+  const struct {
+    DWORD type;
+    const void* para;
+    const char* expected;
+  } cases[] = {
+      {CERT_NAME_RDN_TYPE, nullptr, "TW, Leaf, leaf@example.com"},
+      {CERT_NAME_RDN_TYPE, &zero, "TW, Leaf, leaf@example.com"},
+      {CERT_NAME_RDN_TYPE, &oid, "2.5.4.6=TW, 2.5.4.3=Leaf, 1.2.840.113549.1.9.1=leaf@example.com"},
+      {CERT_NAME_ATTR_TYPE, nullptr, "leaf@example.com"},
+      {0, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    DWORD n = CertGetNameStringA(ctx, c.type, 0, const_cast<void*>(c.para), buf, sizeof buf);
+    EXPECT_STREQ(buf, c.expected) << c.type;
+    EXPECT_EQ(n, strlen(c.expected) + 1) << c.type;
+  }
+  CertFreeCertificateContext(ctx);
+
+  // The alternative name under its older identifier (2.5.29.7) still counts.
+  PCCERT_CONTEXT current = Make({{"O", "Org"}}, nullptr, "alt@example.com");
+  ASSERT_NE(current, nullptr);
+  std::vector<BYTE> der(current->pbCertEncoded, current->pbCertEncoded + current->cbCertEncoded);
+  CertFreeCertificateContext(current);
+  const BYTE sanOid[] = {0x06, 0x03, 0x55, 0x1d, 0x11};
+  auto at = std::search(der.begin(), der.end(), std::begin(sanOid), std::end(sanOid));
+  ASSERT_NE(at, der.end());
+  at[4] = 0x07;
+  ctx = CertCreateCertificateContext(kEnc, der.data(), static_cast<DWORD>(der.size()));
+  ASSERT_NE(ctx, nullptr);
+  CertGetNameStringA(ctx, CERT_NAME_EMAIL_TYPE, 0, nullptr, buf, sizeof buf);
+  EXPECT_STREQ(buf, "alt@example.com");
   CertFreeCertificateContext(ctx);
 }
 

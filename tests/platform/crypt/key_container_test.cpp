@@ -198,24 +198,27 @@ TEST_F(KeyContainerTest, HandlesOfTheWrongKindAreRefused) {
   EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_HASH);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptReleaseContext(0x12345678, 0));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_UID);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+
+  // Reference counting: two releases after one AddRef; a release with flags
+  // is refused but drops its reference all the same.
+  ASSERT_TRUE(CryptContextAddRef(prov, nullptr, 0));
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptReleaseContext(prov, 1));
   EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_FLAGS);
-
-  // Reference counting: two releases after one AddRef.
-  ASSERT_TRUE(CryptContextAddRef(prov, nullptr, 0));
-  EXPECT_TRUE(CryptReleaseContext(prov, 0));
   EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("a"), 1, 0));
   EXPECT_TRUE(CryptReleaseContext(prov, 0));
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptReleaseContext(prov, 0));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_UID);
-  // A hash outlives its provider as a handle but can no longer be used.
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+  // A hash outlives its provider as a handle but can no longer be used, nor
+  // destroyed without an error.
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptHashData(hash, reinterpret_cast<const BYTE*>("a"), 1, 0));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_UID);
-  EXPECT_TRUE(CryptDestroyHash(hash));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CryptDestroyHash(hash));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptDestroyHash(hash));
   EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_HASH);
