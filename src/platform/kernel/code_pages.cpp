@@ -132,8 +132,13 @@ bool WidenByTable(CodePageTable& table, const BYTE* in, size_t size, bool strict
   // A character is one or two units: room for two more is kept ahead.
   out->resize(size + 2);
   size_t n = 0;
+  const bool ascii = table.AsciiIsItself();
   for (size_t at = 0; at < size;) {
     if (n + 2 > out->size()) out->resize(out->size() * 2);
+    if (ascii && in[at] < 0x80) {
+      (*out)[n++] = static_cast<char16_t>(in[at++]);
+      continue;
+    }
     int count = 0;
     at += static_cast<size_t>(table.Widen(in + at, size - at, &(*out)[n], &count));
     if (count == 0) {
@@ -152,8 +157,13 @@ void NarrowByTable(CodePageTable& table, const WCHAR* src, size_t units, const s
   // Two bytes a unit at most, but the replacement may be longer.
   out->resize(units * 2 + replacement.size());
   size_t n = 0;
+  const bool ascii = table.AsciiIsItself();
   for (size_t i = 0; i < units; ++i) {
     if (n + 2 + replacement.size() > out->size()) out->resize(out->size() * 2);
+    if (ascii && src[i] < 0x80) {
+      (*out)[n++] = static_cast<char>(src[i]);
+      continue;
+    }
     const int count = table.Narrow(src[i], &(*out)[n]);
     if (count == 0) {
       std::memcpy(&(*out)[n], replacement.data(), replacement.size());
