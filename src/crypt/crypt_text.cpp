@@ -38,13 +38,16 @@ BSTR BytesToText(const BYTE* data, size_t size, LONG flags) {
     if (!narrow.empty()) SecureZeroMemory(&narrow[0], narrow.size());
     return result;
   }
-  std::u16string wide;
-  for (size_t i = 0; i < size; i += 2) {
+  // Sized once: a megabyte of text is half a million units.
+  std::u16string wide((size + 1) / 2, u'\0');
+  size_t units = 0;
+  for (size_t i = 0; i < size; i += 2, ++units) {
     const BYTE high = i + 1 < size ? data[i + 1] : 0;
     const char16_t unit = static_cast<char16_t>(data[i] | (high << 8));
     if (unit == 0) break;
-    wide.push_back(unit);
+    wide[units] = unit;
   }
+  wide.resize(units);
   BSTR result = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
   if (!wide.empty()) SecureZeroMemory(&wide[0], wide.size() * sizeof(char16_t));
   return result;

@@ -84,26 +84,31 @@ bool CSymCipher::Encrypt(const BYTE* data, int32_t length) {
   if (!SetUp()) return false;
   const size_t whole = static_cast<size_t>(length) / kBlockSize * kBlockSize;
   const size_t rest = static_cast<size_t>(length) - whole;
-  std::vector<BYTE> out(whole + kBlockSize);
-  std::memcpy(out.data(), data, static_cast<size_t>(length));
-  bool ok = true;
-  for (size_t at = 0; ok && at < whole; at += kBlockSize) {
-    DWORD size = kBlockSize;
-    ok = CryptEncrypt(m_key, 0, FALSE, 0, out.data() + at, &size, kBlockSize) && size == kBlockSize;
-  }
-  if (ok) {
-    DWORD size = static_cast<DWORD>(rest);
-    ok = CryptEncrypt(m_key, 0, TRUE, 0, out.data() + whole, &size, kBlockSize) && size == kBlockSize;
-  }
-  if (!ok) {
-    SecureZeroMemory(out.data(), out.size());
-    return RecordFailure();
-  }
-  Release();
-  if (!Append(out.data(), static_cast<int32_t>(out.size()))) {
+  // The blocks are encrypted where they are returned: no second copy of a
+  // large text.
+  BYTE* out = AllocateStorage(static_cast<int32_t>(whole + kBlockSize));
+  if (!out) {
+    Release();
     m_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return false;
   }
+  Adopt(out, static_cast<int32_t>(whole + kBlockSize));
+  std::memcpy(out, data, static_cast<size_t>(length));
+  bool ok = true;
+  for (size_t at = 0; ok && at < whole; at += kBlockSize) {
+    DWORD size = kBlockSize;
+    ok = CryptEncrypt(m_key, 0, FALSE, 0, out + at, &size, kBlockSize) && size == kBlockSize;
+  }
+  if (ok) {
+    DWORD size = static_cast<DWORD>(rest);
+    ok = CryptEncrypt(m_key, 0, TRUE, 0, out + whole, &size, kBlockSize) && size == kBlockSize;
+  }
+  if (!ok) {
+    SecureZeroMemory(out, whole + kBlockSize);
+    Clear();
+    return RecordFailure();
+  }
+  Release();
   return true;
 }
 
@@ -114,28 +119,29 @@ bool CSymCipher::Decrypt(const BYTE* data, int32_t length) {
     return false;
   }
   if (!SetUp()) return false;
-  std::vector<BYTE> out(data, data + length);
+  // Decrypted in the storage it is returned in; the padding the final call
+  // removes is zeroed, so the guard bytes follow the plain text.
+  BYTE* out = AllocateStorage(length);
+  if (!out) {
+    Release();
+    m_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  std::memcpy(out, data, static_cast<size_t>(length));
   // The last piece is the remaining one to eight bytes; a piece shorter than
   // a block makes the provider refuse the final call.
   const size_t last = (static_cast<size_t>(length) - 1) / kBlockSize * kBlockSize;
   bool ok = true;
   for (size_t at = 0; ok && at < last; at += kBlockSize) {
     DWORD size = kBlockSize;
-    ok = CryptDecrypt(m_key, 0, FALSE, 0, out.data() + at, &size) && size == kBlockSize;
+    ok = CryptDecrypt(m_key, 0, FALSE, 0, out + at, &size) && size == kBlockSize;
   }
   DWORD tail = static_cast<DWORD>(static_cast<size_t>(length) - last);
-  if (ok) ok = CryptDecrypt(m_key, 0, TRUE, 0, out.data() + last, &tail) != FALSE;
-  if (!ok) {
-    SecureZeroMemory(out.data(), out.size());
-    return RecordFailure();
-  }
+  if (ok) ok = CryptDecrypt(m_key, 0, TRUE, 0, out + last, &tail) != FALSE;
+  const size_t plainLength = ok ? last + tail : 0;
+  SecureZeroMemory(out + plainLength, static_cast<size_t>(length) - plainLength);
+  Adopt(out, static_cast<int32_t>(plainLength));
+  if (!ok) return RecordFailure();
   Release();
-  const size_t plainLength = last + tail;
-  bool stored = plainLength == 0 || Append(out.data(), static_cast<int32_t>(plainLength));
-  SecureZeroMemory(out.data(), out.size());
-  if (!stored) {
-    m_lastError = ERROR_NOT_ENOUGH_MEMORY;
-    return false;
-  }
   return true;
 }

@@ -101,29 +101,54 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyO
 }
 
 
-bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint8_t>* image, HRESULT* hr) {
-  STACK_OF(PKCS12_SAFEBAG)* certBags = sk_PKCS12_SAFEBAG_new_null();
-  STACK_OF(PKCS12_SAFEBAG)* keyBags = sk_PKCS12_SAFEBAG_new_null();
-  STACK_OF(PKCS7)* safes = nullptr;
-  PKCS12* p12 = nullptr;
-  bool ok = certBags && keyBags;
+// One certificate of the export with what goes beside it.
+struct ExportItem {
+  X509Ptr x509;
+  std::vector<unsigned char> friendlyBmp;  // BMPString bytes; empty: none
+  kv::platform::PkeyPtr key;               // null: the certificate goes alone
+  KeyOrigin origin;
+};
+
+// Feeds `bytes` to `md` with their length first, so that no two different
+// sequences of fields digest alike.
+void DigestField(EVP_MD_CTX* md, const unsigned char* bytes, size_t size) {
+  const uint64_t length = size;
+  EVP_DigestUpdate(md, &length, sizeof length);
+  if (size) EVP_DigestUpdate(md, bytes, size);
+}
+void DigestField(EVP_MD_CTX* md, const std::vector<unsigned char>& bytes) {
+  DigestField(md, bytes.data(), bytes.size());
+}
+
+// Reads the store into `items`: each certificate, its friendly name and,
+// when asked, its private key. `recipe` gets a SHA-256 of everything the
+// export is made of (flags, password, every certificate, name, key and key
+// origin), so two exports with the same recipe differ only in their random
+// salts.
+bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, std::vector<ExportItem>* items,
+                  std::vector<unsigned char>* recipe, HRESULT* hr) {
   *hr = NTE_NO_MEMORY;
-  uint32_t keyIndex = 0;
+  kv::platform::MdCtxPtr md(EVP_MD_CTX_new());
+  if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) return false;
+  EVP_DigestUpdate(md.get(), &flags, sizeof flags);
+  const unsigned char isNull = pw.isNull ? 1 : 0;
+  EVP_DigestUpdate(md.get(), &isNull, 1);
+  DigestField(md.get(), reinterpret_cast<const unsigned char*>(pw.utf8.data()), pw.utf8.size());
+  bool ok = true;
   std::vector<CertObject*> entries = store->entries;
   for (CertObject* entry : entries) AddRef(entry);
   for (size_t i = 0; ok && i < entries.size(); ++i) {
     CertObject* owner = PropertyOwner(entries[i]);
+    ExportItem item;
     const unsigned char* p = owner->encoded.data();
-    X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
-    if (!x509) {
+    item.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
+    if (!item.x509) {
       *hr = CRYPT_E_BAD_ENCODE;
       ok = false;
       break;
     }
-    kv::platform::PkeyPtr key;
-    KeyOrigin origin;
     if (flags & EXPORT_PRIVATE_KEYS) {
-      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &key, &origin);
+      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &item.key, &item.origin);
       if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
         *hr = NTE_NO_KEY;
         ok = false;
@@ -135,36 +160,70 @@ bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint
         break;
       }
     }
-    PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&certBags, x509.get());
+    auto friendly = owner->props.find(CERT_FRIENDLY_NAME_PROP_ID);
+    if (friendly != owner->props.end() && friendly->second.size() >= 2) {
+      // BMPString is big-endian; the property holds little-endian UTF-16 with a terminator.
+      for (size_t k = 0; k + 1 < friendly->second.size(); k += 2) {
+        if (friendly->second[k] == 0 && friendly->second[k + 1] == 0) break;
+        item.friendlyBmp.push_back(friendly->second[k + 1]);
+        item.friendlyBmp.push_back(friendly->second[k]);
+      }
+    }
+    DigestField(md.get(), owner->encoded);
+    DigestField(md.get(), item.friendlyBmp);
+    unsigned char* keyDer = nullptr;
+    int keyLength = item.key ? i2d_PrivateKey(item.key.get(), &keyDer) : 0;
+    if (keyLength < 0) {
+      ok = false;
+      break;
+    }
+    DigestField(md.get(), keyDer, static_cast<size_t>(keyLength));
+    if (keyDer) OPENSSL_clear_free(keyDer, static_cast<size_t>(keyLength));
+    DigestField(md.get(), item.origin.container);
+    DigestField(md.get(), item.origin.provider);
+    EVP_DigestUpdate(md.get(), &item.origin.usage, sizeof item.origin.usage);
+    items->push_back(std::move(item));
+  }
+  for (CertObject* entry : entries) Release(entry);
+  if (!ok) return false;
+  recipe->resize(EVP_MAX_MD_SIZE);
+  unsigned int digestLength = 0;
+  if (EVP_DigestFinal_ex(md.get(), recipe->data(), &digestLength) != 1) return false;
+  recipe->resize(digestLength);
+  return true;
+}
+
+bool BuildPfx(std::vector<ExportItem>& items, const PfxPassword& pw, std::vector<uint8_t>* image, HRESULT* hr) {
+  STACK_OF(PKCS12_SAFEBAG)* certBags = sk_PKCS12_SAFEBAG_new_null();
+  STACK_OF(PKCS12_SAFEBAG)* keyBags = sk_PKCS12_SAFEBAG_new_null();
+  STACK_OF(PKCS7)* safes = nullptr;
+  PKCS12* p12 = nullptr;
+  bool ok = certBags && keyBags;
+  *hr = NTE_NO_MEMORY;
+  uint32_t keyIndex = 0;
+  for (size_t i = 0; ok && i < items.size(); ++i) {
+    ExportItem& item = items[i];
+    PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&certBags, item.x509.get());
     if (!certBag) {
       ok = false;
       break;
     }
-    auto friendly = owner->props.find(CERT_FRIENDLY_NAME_PROP_ID);
-    if (friendly != owner->props.end() && friendly->second.size() >= 2) {
-      // BMPString is big-endian; the property holds little-endian UTF-16 with a terminator.
-      std::vector<unsigned char> bmp;
-      for (size_t k = 0; k + 1 < friendly->second.size(); k += 2) {
-        if (friendly->second[k] == 0 && friendly->second[k + 1] == 0) break;
-        bmp.push_back(friendly->second[k + 1]);
-        bmp.push_back(friendly->second[k]);
-      }
-      if (!bmp.empty()) PKCS12_add_friendlyname_uni(certBag, bmp.data(), static_cast<int>(bmp.size()));
+    if (!item.friendlyBmp.empty()) {
+      PKCS12_add_friendlyname_uni(certBag, item.friendlyBmp.data(), static_cast<int>(item.friendlyBmp.size()));
     }
-    if (key) {
+    if (item.key) {
       ++keyIndex;
       unsigned char id[4] = {static_cast<unsigned char>(keyIndex), static_cast<unsigned char>(keyIndex >> 8),
                              static_cast<unsigned char>(keyIndex >> 16), static_cast<unsigned char>(keyIndex >> 24)};
-      PKCS12_SAFEBAG* keyBag = PKCS12_add_key(&keyBags, key.get(), origin.usage, kIterations,
+      PKCS12_SAFEBAG* keyBag = PKCS12_add_key(&keyBags, item.key.get(), item.origin.usage, kIterations,
                                               NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data());
-      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !NameKeyBag(keyBag, origin) ||
+      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !NameKeyBag(keyBag, item.origin) ||
           !PKCS12_add_localkeyid(certBag, id, sizeof id)) {
         ok = false;
         break;
       }
     }
   }
-  for (CertObject* entry : entries) Release(entry);
   if (ok) {
     ok = PKCS12_add_safe(&safes, certBags, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, kIterations, pw.data()) &&
          (sk_PKCS12_SAFEBAG_num(keyBags) == 0 || PKCS12_add_safe(&safes, keyBags, -1, 0, nullptr));
@@ -189,6 +248,23 @@ bool BuildPfx(Store* store, const PfxPassword& pw, DWORD flags, std::vector<uint
   return ok;
 }
 
+// The image a size query built, kept for the data call that follows it, as
+// the caller's two calls ask for one export. It is handed out only to a call
+// whose recipe (see GatherExport) is the same: the same flags, password,
+// certificates, names, keys and key origins give the same file but for its
+// random salts, whichever store or thread asks; anything else builds anew.
+// One image at a time, taken by the first call that uses it; guarded by the
+// model lock.
+struct PendingExport {
+  std::vector<unsigned char> recipe;
+  std::vector<uint8_t> image;
+};
+
+PendingExport& Pending() {
+  static PendingExport* pending = new PendingExport;
+  return *pending;
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword,
@@ -210,19 +286,30 @@ extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pP
     return FALSE;
   }
   ResyncStore(store);
-  std::vector<uint8_t> image;
+  std::vector<ExportItem> items;
+  std::vector<unsigned char> recipe;
   HRESULT hr = 0;
-  if (!BuildPfx(store, pw, dwFlags, &image, &hr)) {
+  if (!GatherExport(store, pw, dwFlags, &items, &recipe, &hr)) {
     SetLastError(static_cast<DWORD>(hr));
     return FALSE;
   }
-  DWORD size = static_cast<DWORD>(image.size());
-  if (!pPFX->pbData) {
-    pPFX->cbData = size;
-    return TRUE;
+  PendingExport& pending = Pending();
+  std::vector<uint8_t> image;
+  if (!pending.image.empty() && pending.recipe == recipe) {
+    image.swap(pending.image);
+  } else if (!BuildPfx(items, pw, &image, &hr)) {
+    SetLastError(static_cast<DWORD>(hr));
+    return FALSE;
   }
-  if (pPFX->cbData < size) {
+  pending.image.clear();
+  pending.recipe.clear();
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!pPFX->pbData || pPFX->cbData < size) {
+    // The caller comes back with room for this very image.
+    pending.recipe = std::move(recipe);
+    pending.image = std::move(image);
     pPFX->cbData = size;
+    if (!pPFX->pbData) return TRUE;
     SetLastError(ERROR_MORE_DATA);
     return FALSE;
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "crypt/crypt_objects.h"
+#include "crypt/des_chain.h"
 #include "der/der_builder.h"
 #include "der/der_span.h"
 #include "crypt/out_buffer.h"
@@ -32,15 +33,16 @@ struct ContentAlg {
   size_t keyBytes;
   size_t ivBytes;  // 0: stream cipher, parameters an empty OCTET STRING
   const EVP_CIPHER* (*cipher)();
+  ALG_ID desAlg;  // DES and triple-DES run on the provider's own CBC chain; 0 otherwise
 };
 
 const ContentAlg kContentAlgs[] = {
-    {"1.3.14.3.2.7", 8, 8, EVP_des_cbc},
-    {"1.2.840.113549.3.7", 24, 8, EVP_des_ede3_cbc},
-    {"1.2.840.113549.3.4", 16, 0, EVP_rc4},
-    {"2.16.840.1.101.3.4.1.2", 16, 16, EVP_aes_128_cbc},
-    {"2.16.840.1.101.3.4.1.22", 24, 16, EVP_aes_192_cbc},
-    {"2.16.840.1.101.3.4.1.42", 32, 16, EVP_aes_256_cbc},
+    {"1.3.14.3.2.7", 8, 8, EVP_des_cbc, CALG_DES},
+    {"1.2.840.113549.3.7", 24, 8, EVP_des_ede3_cbc, CALG_3DES},
+    {"1.2.840.113549.3.4", 16, 0, EVP_rc4, 0},
+    {"2.16.840.1.101.3.4.1.2", 16, 16, EVP_aes_128_cbc, 0},
+    {"2.16.840.1.101.3.4.1.22", 24, 16, EVP_aes_192_cbc, 0},
+    {"2.16.840.1.101.3.4.1.42", 32, 16, EVP_aes_256_cbc, 0},
 };
 
 const ContentAlg* FindContentAlg(const std::string& oid) {
@@ -78,8 +80,69 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
+// The content cipher with PKCS#5 padding. DES and triple-DES go through the
+// chain the provider's session keys use, which decrypts several blocks side
+// by side; the rest through OpenSSL.
+bool RunContentCipher(const ContentAlg& alg, const Bytes& key, const Bytes& iv, bool encrypt, const BYTE* in,
+                      size_t inLen, Bytes* out) {
+  if (!alg.desAlg) return RunCipher(alg.cipher(), key, iv, encrypt, in, inLen, out);
+  std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, encrypt);
+  if (!chain) return false;
+  constexpr size_t kBlock = 8;
+  if (encrypt) {
+    const size_t padded = (inLen / kBlock + 1) * kBlock;
+    out->resize(padded);
+    if (inLen) std::memcpy(out->data(), in, inLen);
+    std::memset(out->data() + inLen, static_cast<int>(padded - inLen), padded - inLen);
+    chain->Run(out->data(), static_cast<DWORD>(padded));
+    return true;
+  }
+  if (inLen == 0 || inLen % kBlock) return false;
+  out->assign(in, in + inLen);
+  chain->Run(out->data(), static_cast<DWORD>(inLen));
+  const BYTE pad = out->back();
+  bool ok = pad >= 1 && pad <= kBlock;
+  for (size_t i = 0; ok && i < pad; ++i) ok = (*out)[inLen - 1 - i] == pad;
+  if (!ok) {
+    OPENSSL_cleanse(out->data(), out->size());
+    return false;
+  }
+  out->resize(inLen - pad);
+  return true;
+}
+
+// The length the content cipher makes of `inLen` bytes.
+size_t EncryptedLength(const ContentAlg& alg, size_t inLen) {
+  const size_t block = alg.ivBytes;  // the block size of every block cipher here
+  return block ? (inLen / block + 1) * block : inLen;
+}
+
+// The plain length of a CBC content without decrypting all of it: the last
+// block, chained from the one before it (or the IV), carries the padding and
+// is checked as a whole decryption would check it.
+bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const Bytes& content, size_t* length) {
+  const size_t block = alg.ivBytes;
+  if (!block) {
+    *length = content.size();
+    return true;
+  }
+  if (content.empty() || content.size() % block) return false;
+  const size_t tail = content.size() - block;
+  Bytes chainedFrom = tail ? Bytes(content.begin() + static_cast<std::ptrdiff_t>(tail - block),
+                                   content.begin() + static_cast<std::ptrdiff_t>(tail))
+                           : iv;
+  Bytes last;
+  if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + tail, block, &last)) return false;
+  *length = tail + last.size();
+  OPENSSL_cleanse(last.data(), last.size());
+  return true;
+}
+
+// The envelope, or with `measureOnly` one of the same length: a size query
+// encrypts nothing (the wrapped keys and the content only take their room),
+// so the data call that follows is the only one that does the work.
 BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
-                   DWORD plainLen, Bytes* message) {
+                   DWORD plainLen, bool measureOnly, Bytes* message) {
   const ContentAlg* alg = para.ContentEncryptionAlgorithm.pszObjId
                               ? FindContentAlg(para.ContentEncryptionAlgorithm.pszObjId)
                               : nullptr;
@@ -108,13 +171,17 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     DWORD keyError = 0;
     PkeyPtr pub = RsaFromPublicKeyInfo(info.SubjectPublicKeyInfo, &keyError);
     if (!pub) return Fail(NTE_BAD_ALGID);
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub.get(), nullptr));
     Bytes wrapped(static_cast<size_t>(EVP_PKEY_get_size(pub.get())));
     size_t wrappedLen = wrapped.size();
-    bool ok = ctx && EVP_PKEY_encrypt_init(ctx.get()) == 1 &&
-              EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
-              EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &wrappedLen, key.data(), key.size()) == 1;
-    if (!ok) return Fail(NTE_FAIL);
+    // PKCS#1 v1.5 needs 11 bytes besides the key; the output is always as long as the modulus.
+    if (wrappedLen < key.size() + 11) return Fail(NTE_FAIL);
+    if (!measureOnly) {
+      PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pub.get(), nullptr));
+      bool ok = ctx && EVP_PKEY_encrypt_init(ctx.get()) == 1 &&
+                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+                EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &wrappedLen, key.data(), key.size()) == 1;
+      if (!ok) return Fail(NTE_FAIL);
+    }
     // KeyTransRecipientInfo { version 0, IssuerAndSerialNumber,
     // rsaEncryption with NULL parameters, encryptedKey }
     b.Open(der::kSequence);
@@ -134,7 +201,12 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
   }
   b.Close();  // recipientInfos
   Bytes encrypted;
-  if (!RunCipher(alg->cipher(), key, iv, true, plain, plainLen, &encrypted)) return Fail(NTE_FAIL);
+  if (measureOnly) {
+    encrypted.assign(EncryptedLength(*alg, plainLen), 0);
+  } else if (!RunContentCipher(*alg, key, iv, true, plain, plainLen, &encrypted)) {
+    OPENSSL_cleanse(key.data(), key.size());
+    return Fail(NTE_FAIL);
+  }
   OPENSSL_cleanse(key.data(), key.size());
   // EncryptedContentInfo { data, the content algorithm with its IV,
   // [0] IMPLICIT encryptedContent }
@@ -195,7 +267,9 @@ BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, der::Span wrapped, Bytes* key) {
   return TRUE;
 }
 
-BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain) {
+// The content in plain, or with `plainLength` only its length (what a size
+// query asks), from the last block.
+BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain, size_t* plainLength = nullptr) {
   const ContentAlg* alg = FindContentAlg(envelope.contentAlgorithm);
   if (!alg) return Fail(NTE_BAD_ALGID);
   EnsureLegacyProviders();
@@ -212,8 +286,9 @@ BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain) {
   }
   if (key.empty() || key.size() > 64) return Fail(NTE_BAD_DATA);
   if (!envelope.hasContent) return Fail(CRYPT_E_ASN1_CORRUPT);
-  bool ok = RunCipher(alg->cipher(), key, iv, false, envelope.encryptedContent.data(),
-                      envelope.encryptedContent.size(), plain);
+  bool ok = plainLength ? PlainLength(*alg, key, iv, envelope.encryptedContent, plainLength)
+                        : RunContentCipher(*alg, key, iv, false, envelope.encryptedContent.data(),
+                                           envelope.encryptedContent.size(), plain);
   OPENSSL_cleanse(key.data(), key.size());
   if (!ok) return Fail(NTE_BAD_DATA);
   return TRUE;
@@ -239,7 +314,8 @@ extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptP
     return Fail(CRYPT_E_INVALID_MSG_TYPE);
   }
   Bytes message;
-  if (!BuildEnvelope(*pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted, cbToBeEncrypted, &message)) {
+  if (!BuildEnvelope(*pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted, cbToBeEncrypted,
+                     pbEncryptedBlob == nullptr, &message)) {
     *pcbEncryptedBlob = 0;
     return FALSE;
   }
@@ -300,9 +376,12 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
     return Fail(keyError);
   }
   Bytes plain;
-  BOOL ok = DecryptContent(envelope, std::move(key), &plain);
-  if (ok) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
-  else *pcbDecrypted = 0;
+  size_t length = 0;
+  BOOL ok = pbDecrypted ? DecryptContent(envelope, std::move(key), &plain)
+                        : DecryptContent(envelope, std::move(key), &plain, &length);
+  if (!ok) *pcbDecrypted = 0;
+  else if (pbDecrypted) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
+  else ok = ReturnFilled(length, nullptr, pcbDecrypted, [](void*) {});
   if (!plain.empty()) OPENSSL_cleanse(plain.data(), plain.size());
   if (ok && ppXchgCert) {
     *ppXchgCert = used;

@@ -77,6 +77,17 @@ std::shared_ptr<HandleObject> FindHandle(ULONG_PTR handle, HandleKind kind) {
   return it->second;
 }
 
+bool VisitHandle(ULONG_PTR handle, HandleKind kind,
+                 void (*take)(const std::shared_ptr<HandleObject>& object, void* context), void* context) {
+  if (handle == 0) return false;
+  Table& t = TheTable();
+  std::lock_guard<std::mutex> guard(t.lock);
+  auto it = t.entries.find(handle);
+  if (it == t.entries.end() || it->second->kind() != kind) return false;
+  take(it->second, context);
+  return true;
+}
+
 bool RemoveHandle(ULONG_PTR handle, bool (*accepts)(HandleKind)) {
   return RemoveIf(handle, accepts);
 }

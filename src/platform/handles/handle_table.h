@@ -62,9 +62,24 @@ ULONG_PTR AddHandle(std::shared_ptr<HandleObject> object);
 // keeps the object alive even if another thread closes the handle meanwhile.
 std::shared_ptr<HandleObject> FindHandle(ULONG_PTR handle, HandleKind kind);
 
+// Calls `take(object, context)` under the table's lock when `handle` is a
+// live handle of `kind`; false otherwise. Lets the typed lookup below take
+// its one reference directly.
+bool VisitHandle(ULONG_PTR handle, HandleKind kind,
+                 void (*take)(const std::shared_ptr<HandleObject>& object, void* context), void* context);
+
+// The typed lookup: the per-block cipher calls make one for every eight
+// bytes, so the reference is taken once, already of the object's type.
 template <class T>
 std::shared_ptr<T> FindHandle(ULONG_PTR handle) {
-  return std::static_pointer_cast<T>(FindHandle(handle, T::kKind));
+  std::shared_ptr<T> found;
+  VisitHandle(
+      handle, T::kKind,
+      [](const std::shared_ptr<HandleObject>& object, void* context) {
+        *static_cast<std::shared_ptr<T>*>(context) = std::shared_ptr<T>(object, static_cast<T*>(object.get()));
+      },
+      &found);
+  return found;
 }
 
 // Removes `handle` when it is a live handle of a kind `accepts` answers

@@ -94,6 +94,16 @@ CodePageTable* CodePageTable::For(UINT codePage) {
       table->tables_->toWide == reinterpret_cast<iconv_t>(-1)) {
     return nullptr;
   }
+  bool ascii = true;
+  for (int b = 0; ascii && b < 0x80; ++b) {
+    const BYTE in[1] = {static_cast<BYTE>(b)};
+    char16_t units[2];
+    char bytes[2];
+    int count = 0;
+    ascii = table->Widen(in, 1, units, &count) == 1 && count == 1 && units[0] == b &&
+            table->Narrow(static_cast<char16_t>(b), bytes) == 1 && static_cast<BYTE>(bytes[0]) == b;
+  }
+  table->asciiIsItself_ = ascii;
   registry.tables.push_back(std::move(table));
   return registry.tables.back().get();
 }

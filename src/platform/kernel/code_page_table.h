@@ -31,6 +31,11 @@ class CodePageTable {
   // byte at `in` starts no valid character (then 1 byte is taken).
   int Widen(const BYTE* in, size_t left, char16_t units[2], int* count);
 
+  // True when every byte below 0x80 is the UTF-16 unit of the same value
+  // and back (as in every code page served here that iconv knows): callers
+  // may then copy ASCII text without looking each character up.
+  bool AsciiIsItself() const { return asciiIsItself_; }
+
   ~CodePageTable();
 
  private:
@@ -40,6 +45,7 @@ class CodePageTable {
   struct Tables;
   UINT codePage_;
   Tables* tables_;
+  bool asciiIsItself_ = false;
 };
 
 }  // namespace kv::platform

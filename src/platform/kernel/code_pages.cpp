@@ -122,6 +122,21 @@ extern "C" int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strl
 
 namespace {
 
+// How many units from `text` on are below 0x80: sixteen at a time while
+// they all are, which the compiler turns into vector instructions.
+template <typename Unit>
+size_t AsciiRun(const Unit* text, size_t size) {
+  constexpr size_t kChunk = 16;
+  size_t run = 0;
+  for (; run + kChunk <= size; run += kChunk) {
+    unsigned high = 0;
+    for (size_t k = 0; k < kChunk; ++k) high |= static_cast<unsigned>(text[run + k]);
+    if (high >= 0x80) break;
+  }
+  while (run < size && text[run] < 0x80) ++run;
+  return run;
+}
+
 // The two ways a text is converted: the code page's table or iconv. Each
 // appends to `out`; a character that cannot be read or written becomes
 // `replacement` (one per failing byte, or per failing UTF-16 unit), unless
@@ -132,8 +147,18 @@ bool WidenByTable(CodePageTable& table, const BYTE* in, size_t size, bool strict
   // A character is one or two units: room for two more is kept ahead.
   out->resize(size + 2);
   size_t n = 0;
+  const bool ascii = table.AsciiIsItself();
   for (size_t at = 0; at < size;) {
     if (n + 2 > out->size()) out->resize(out->size() * 2);
+    if (ascii && in[at] < 0x80) {
+      size_t run = AsciiRun(in + at, size - at);
+      if (n + run + 2 > out->size()) out->resize(n + run + 2);
+      char16_t* to = &(*out)[n];
+      for (size_t k = 0; k < run; ++k) to[k] = static_cast<char16_t>(in[at + k]);
+      n += run;
+      at += run;
+      continue;
+    }
     int count = 0;
     at += static_cast<size_t>(table.Widen(in + at, size - at, &(*out)[n], &count));
     if (count == 0) {
@@ -152,8 +177,18 @@ void NarrowByTable(CodePageTable& table, const WCHAR* src, size_t units, const s
   // Two bytes a unit at most, but the replacement may be longer.
   out->resize(units * 2 + replacement.size());
   size_t n = 0;
+  const bool ascii = table.AsciiIsItself();
   for (size_t i = 0; i < units; ++i) {
     if (n + 2 + replacement.size() > out->size()) out->resize(out->size() * 2);
+    if (ascii && src[i] < 0x80) {
+      size_t run = AsciiRun(src + i, units - i);
+      if (n + run + 2 + replacement.size() > out->size()) out->resize(n + run + 2 + replacement.size());
+      char* to = &(*out)[n];
+      for (size_t k = 0; k < run; ++k) to[k] = static_cast<char>(src[i + k]);
+      n += run;
+      i += run - 1;
+      continue;
+    }
     const int count = table.Narrow(src[i], &(*out)[n]);
     if (count == 0) {
       std::memcpy(&(*out)[n], replacement.data(), replacement.size());

@@ -272,6 +272,50 @@ TEST_F(Pfx, ExportReportsMissingKeys) {
   CertCloseStore(store, 0);
 }
 
+// A size query keeps its image for the data call; a data call that asks for
+// anything else (another password, other flags, a changed store) must get a
+// file of its own making.
+TEST_F(Pfx, DataCallAfterSizeQueryExportsWhatItAsksFor) {
+  auto source = kv::test::MakePkcs12(*leaf_, {root_.get()}, Pkcs12Spec());
+  CRYPT_DATA_BLOB blob = Blob(source);
+  const DWORD keys = EXPORT_PRIVATE_KEYS;
+  struct Case {
+    const char16_t* password;
+    DWORD flags;
+    bool dropRoot;
+    int certs;
+    bool key;
+  } cases[] = {{u"pw", keys, false, 2, true},
+               {u"other", keys, false, 2, true},
+               {u"pw", 0, false, 2, false},
+               {u"pw", keys, true, 1, true}};
+  for (const Case& c : cases) {
+    HCERTSTORE store = PFXImportCertStore(&blob, u"1234", CRYPT_EXPORTABLE);
+    ASSERT_NE(store, nullptr);
+    CRYPT_DATA_BLOB out{0, nullptr};
+    ASSERT_TRUE(PFXExportCertStore(store, &out, u"pw", keys));
+    PCCERT_CONTEXT ctx = nullptr;
+    while (c.dropRoot && (ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
+      if (ctx->cbCertEncoded == root_->size()) CertDeleteCertificateFromStore(CertDuplicateCertificateContext(ctx));
+    }
+    std::vector<uint8_t> image(out.cbData + 64);
+    out = {static_cast<DWORD>(image.size()), image.data()};
+    ASSERT_TRUE(PFXExportCertStore(store, &out, reinterpret_cast<LPCWSTR>(c.password), c.flags));
+    image.resize(out.cbData);
+    const std::string password(c.password, c.password + std::char_traits<char16_t>::length(c.password));
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* chain = nullptr;
+    ASSERT_TRUE(kv::test::ParsePkcs12(image, password.c_str(), &key, &cert, &chain)) << password;
+    EXPECT_EQ(key != nullptr, c.key) << password << " " << c.flags;
+    EXPECT_EQ((cert ? 1 : 0) + (chain ? sk_X509_num(chain) : 0), c.certs) << password << " " << c.dropRoot;
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_X509_pop_free(chain, X509_free);
+    CertCloseStore(store, 0);
+  }
+}
+
 TEST_F(Pfx, NonRsaKeysAreRefused) {
   kv::test::CertSpec spec;
   spec.subject = kv::test::SimpleName("EC User");
