@@ -32,7 +32,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 xvfb_pid=""
 cleanup() {
-  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+  # Waited for: the next stage shares the prefix and must not meet this
+  # server on its way out.
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null
+  "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }

@@ -18,11 +18,12 @@ stage_wine() {
 # stage_prefix NAME [fresh]: keeps $WINEPREFIX when it names a prefix that is
 # set up already (a caller that shares its prefix), unless "fresh" asks for a
 # new customer's machine; otherwise boots one in a temporary folder. On exit
-# the prefix's server stops (shared prefix or not: the caller removes a
-# shared one right after) and a prefix of the stage's own is removed.
+# the prefix's server stops, and is waited for, so the next stage never
+# meets a server on its way out (shared prefix or not: the caller removes a
+# shared one right after); a prefix of the stage's own is removed.
 stage_prefix() {
   own_prefix=""
-  trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
+  trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; "$(dirname "$wine")/wineserver" -w 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
   if [[ "${2:-}" == fresh || -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
     own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-$1.XXXXXX")
     export WINEPREFIX="$own_prefix/prefix"

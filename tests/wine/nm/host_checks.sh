@@ -172,7 +172,8 @@ check_host_answers() {
 check_host_consent() {
   local host=$1 view press want requests="$out/nm_consent.jsonl" answers="$out/nm_consent_answers.jsonl"
   for view in $(machine_views); do
-    "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI' /v AllowUserSites /t REG_DWORD /d 1 /f /reg:$view >/dev/null 2>&1
+    "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI' /v AllowUserSites /t REG_DWORD /d 1 /f /reg:$view >/dev/null 2>&1 ||
+      not_ok "AllowUserSites is written ($view-bit view)"
   done
   printf '{"id": 1, "origin": "%s", "call": "Hash", "args": ["abc", 16]}\n' "$kUnlistedOrigin" > "$requests"
   for press in 1 2; do
@@ -195,6 +196,7 @@ check_host_consent() {
 allow_test_origin() {
   local view
   for view in $(machine_views); do
-    "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI\AllowedSites' /v test /d "$kAllowedOrigin" /f /reg:$view >/dev/null 2>&1
+    "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI\AllowedSites' /v test /d "$kAllowedOrigin" /f /reg:$view >/dev/null 2>&1 ||
+      not_ok "the allow-list entry is written ($view-bit view)"
   done
 }
