@@ -3,7 +3,7 @@
 // the error state and everything that outlives one call.
 //
 // Each operation is implemented in the source file of its subsystem
-// (engine/, host/, codec/, cert/, sign/, keys/, crypt/). String arguments
+// (engine/, and the `*_ops.cpp` sources of host/, cert/, sign/, keys/, crypt/). String arguments
 // arrive as BSTRs owned by the operation, which frees them on every path;
 // string results are new BSTRs owned by the caller.
 #pragma once
@@ -16,16 +16,14 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "engine/operation_params.h"
+#include "vocabulary/pfx_password_range.h"
 
 class cSharedMemory;
 class CCertFinder;
 class CCertRequestManager;
 
-// Defaults of the dialogs' password length range.
-inline constexpr LONG kDefaultPwdMinLen = 0;
-inline constexpr LONG kDefaultPwdMaxLen = 16;
 // What GetPortEx answers, whatever the engine's state.
 inline constexpr LONG kPortExValue = 65537;
 

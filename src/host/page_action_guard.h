@@ -14,7 +14,7 @@
 
 #include <initializer_list>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 class CCapiEngine;
 

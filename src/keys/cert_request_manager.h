@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 // The provider every new key is generated in, whatever name the caller asks
 // for.

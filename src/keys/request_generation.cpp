@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "keys/cert_request_manager.h"
 #include "keys/request_container_name.h"
 #include "keys/request_progress.h"

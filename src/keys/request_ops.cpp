@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/cert_request_manager.h"
 

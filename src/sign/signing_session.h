@@ -11,7 +11,7 @@
 
 #include "cert/cert_finder.h"
 #include "codec/byte_buffer.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 class CCapiEngine;
 

@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "codec/byte_buffer.h"
-#include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/pfx_password_range.h"
+#include "vocabulary/text.h"
 #include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "crypt/key_sealer.h"
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "database/user_database.h"
 
