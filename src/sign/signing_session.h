@@ -45,7 +45,6 @@ class SigningSession {
   ErrorCode SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature);
 
   PCCERT_CONTEXT Certificate() const { return m_cert; }
-  const std::string& NarrowContent() const { return m_narrow; }
 
  private:
   ErrorCode OpenStore();

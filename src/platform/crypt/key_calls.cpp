@@ -164,11 +164,6 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
   return key;
 }
 
-SharedPkey KeyPkey(HCRYPTKEY handle) {
-  auto key = FindHandle<Key>(handle);
-  return key ? key->pkey : nullptr;
-}
-
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
