@@ -105,8 +105,6 @@ class CCapiEngine {
   std::string m_exportedPfxPath;
   std::string m_exportedPfxName;
   std::string m_defaultPfxPrefix;
-  std::string m_csrForSign;
-  std::string m_csrForEncrypt;
   // Owned; the types stay incomplete here so this header knows no
   // subsystem's internals (the destructor is defined where they are complete).
   std::unique_ptr<cSharedMemory> m_signerCache;

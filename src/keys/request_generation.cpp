@@ -181,14 +181,15 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
 }
 
 std::string CCertRequestManager::CreateRequest(const std::u16string& commonName) {
+  ClearRequestTexts();
   const std::string dateTime = kv::keys::RecordDateTime();
   if (!PrepareRequest(commonName)) return {};
-  return GenerateOne(commonName, dateTime);
+  m_csrForSign = GenerateOne(commonName, dateTime);
+  return m_csrForSign;
 }
 
 ErrorCode CCertRequestManager::CreateRequestPair(const std::u16string& commonName) {
-  m_csrForSign.clear();
-  m_csrForEncrypt.clear();
+  ClearRequestTexts();
   const std::string dateTime = kv::keys::RecordDateTime();
   if (!PrepareRequest(commonName)) return Code();
   SetKeySpec(AT_SIGNATURE);
