@@ -24,7 +24,7 @@
 
 #include "bench_home.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "bench_pki.h"
 
 namespace {

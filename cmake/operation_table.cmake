@@ -4,15 +4,15 @@
 # so the generated files and the C++ expansions cannot disagree.
 #
 # kv_read_operation_table(out) sets out to one record per line, in table
-# order: "built|slot|dispid|result|name|exportName|params", built being
-# BUILT or PLANNED and params the parameter list with blanks removed
+# order: "slot|dispid|result|name|exportName|params", params being the
+# parameter list with blanks removed
 # ("BSTR,text,LONG,flags"). kv_operation_field(record field out) takes one
 # field by its name; kv_operation_params(record out) lists the parameters as
 # "type name" entries. Reading the table makes CMake re-run the configuration
 # when it changes.
 
 set(KV_OPERATION_TABLE "${CMAKE_SOURCE_DIR}/src/engine/operation_table.h")
-set(KV_OPERATION_FIELDS built slot dispid result name exportName params)
+set(KV_OPERATION_FIELDS slot dispid result name exportName params)
 set(KV_OPERATION_COUNT 63)
 # IDispatch fills the first seven slots of the dual interface.
 set(KV_OPERATION_FIRST_SLOT 7)
@@ -25,28 +25,24 @@ function(kv_read_operation_table out)
   set(id "[A-Za-z_][A-Za-z0-9_]*")
   set(sp "[ \t\r\n]*")
   string(REGEX MATCHALL "KV_OPERATION\\([^()]*KV_PARAMS\\([^()]*\\)${sp}\\)" lines "${text}")
-  set(shape "^KV_OPERATION\\(${sp}KV_([A-Z]+)${sp},${sp}([0-9]+)${sp},${sp}([0-9]+)${sp},${sp}(BSTR|LONG)${sp},${sp}(${id})${sp},${sp}(${id})${sp},${sp}KV_PARAMS\\(([^)]*)\\)${sp}\\)$")
+  set(shape "^KV_OPERATION\\(${sp}([0-9]+)${sp},${sp}([0-9]+)${sp},${sp}(BSTR|LONG)${sp},${sp}(${id})${sp},${sp}(${id})${sp},${sp}KV_PARAMS\\(([^)]*)\\)${sp}\\)$")
   set(records "")
   set(count 0)
   foreach(line ${lines})
     if(NOT line MATCHES "${shape}")
       message(FATAL_ERROR "operation_table.h: cannot read the line\n${line}")
     endif()
-    set(built "${CMAKE_MATCH_1}")
-    set(slot "${CMAKE_MATCH_2}")
-    set(dispid "${CMAKE_MATCH_3}")
-    set(result "${CMAKE_MATCH_4}")
-    set(name "${CMAKE_MATCH_5}")
-    set(exportName "${CMAKE_MATCH_6}")
-    string(REGEX REPLACE "[ \t\r\n]+" "" params "${CMAKE_MATCH_7}")
-    if(NOT built MATCHES "^(BUILT|PLANNED)$")
-      message(FATAL_ERROR "operation_table.h: ${name} is marked KV_${built}")
-    endif()
+    set(slot "${CMAKE_MATCH_1}")
+    set(dispid "${CMAKE_MATCH_2}")
+    set(result "${CMAKE_MATCH_3}")
+    set(name "${CMAKE_MATCH_4}")
+    set(exportName "${CMAKE_MATCH_5}")
+    string(REGEX REPLACE "[ \t\r\n]+" "" params "${CMAKE_MATCH_6}")
     math(EXPR want "${count} + ${KV_OPERATION_FIRST_SLOT}")
     if(NOT slot EQUAL want)
       message(FATAL_ERROR "operation_table.h: ${name} has slot ${slot}, its place in the table is ${want}")
     endif()
-    list(APPEND records "${built}|${slot}|${dispid}|${result}|${name}|${exportName}|${params}")
+    list(APPEND records "${slot}|${dispid}|${result}|${name}|${exportName}|${params}")
     math(EXPR count "${count} + 1")
   endforeach()
   if(NOT count EQUAL KV_OPERATION_COUNT)

@@ -2,9 +2,9 @@
 # flat interface its decorated export names (_Name@N, N = 4 x arguments), and
 # the version resource.
 #
-# The .def is written at configure time from the KV_BUILT lines of
+# The .def is written at configure time from the lines of
 # src/engine/operation_table.h (read by cmake/operation_table.cmake), the
-# list src/api/exports.cpp expands, so the two cannot disagree and a planned operation is simply absent. COM
+# list src/api/exports.cpp expands, so the two cannot disagree. COM
 # server entries (STDAPI DllName(...) in src/api) and the doors' own entry
 # points (KV_EXPORT(type) KvName(...), such as the native host's
 # KvAdmitWebOrigin) keep their plain names.
@@ -39,10 +39,6 @@ function(kv_windows_exports target)
   # Flat operations: exported as _Name@N, the callee-pops convention.
   kv_read_operation_table(operations)
   foreach(record ${operations})
-    kv_operation_field("${record}" built built)
-    if(NOT built STREQUAL "BUILT")
-      continue()
-    endif()
     kv_operation_field("${record}" exportName name)
     kv_operation_params("${record}" params)
     list(LENGTH params count)

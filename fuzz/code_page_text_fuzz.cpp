@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "registry/registry_text.h"
 #include "fuzz_home.h"

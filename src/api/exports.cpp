@@ -1,8 +1,7 @@
-// The library's flat exports: one per KV_BUILT line of the operation table,
-// named by its exportName, taking string arguments as LPCWSTR (copied into
-// BSTRs the engine operation owns) and integers as LONG, and returning the
-// engine's result unchanged. A KV_PLANNED line yields nothing, so hosts see
-// such an operation as absent.
+// The library's flat exports: one per line of the operation table, named by
+// its exportName, taking string arguments as LPCWSTR (copied into BSTRs the
+// engine operation owns) and integers as LONG, and returning the engine's
+// result unchanged.
 #include "api/export_door.h"
 
 #define KV_EXPORT_TYPE_BSTR LPCWSTR
@@ -13,8 +12,8 @@
 #define KV_EXPORT_ARG_LONG(name) name
 #define KV_EXPORT_ARG(type, name) KV_CAT(KV_EXPORT_ARG_, type)(name)
 
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params)     \
-  KV_IF_BUILT(built, KV_EXPORT(result) exportName(KV_PARAM_LIST(KV_EXPORT_PARAM, params)) { \
-    return TheEngine().name(KV_PARAM_LIST(KV_EXPORT_ARG, params));                           \
-  })
+#define KV_OPERATION(slot, dispid, result, name, exportName, params)               \
+  KV_EXPORT(result) exportName(KV_PARAM_LIST(KV_EXPORT_PARAM, params)) {                \
+    return TheEngine().name(KV_PARAM_LIST(KV_EXPORT_ARG, params));                       \
+  }
 #include "engine/operation_table.h"

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/allowed_sites.h"
 #include "host/caller_origin.h"
 #include "host/site_origin.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 // Search flag bits.
 inline constexpr LONG kFindSelectMask = 0x3;

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv::cert {
 namespace {

@@ -3,7 +3,7 @@
 #include "cert/pfx_file.h"
 
 #include "codec/byte_buffer.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 ErrorCode CPfxFile::Load(const std::string& path, const std::string& password, LONG flags) {
   m_lastError = 0;

@@ -6,7 +6,7 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 BSTR CCapiEngine::GetCertB64() {
   if (m_signerCert.Empty() || m_signerCert.Size() <= 0) return kv::NarrowToBstr("");

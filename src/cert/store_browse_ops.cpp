@@ -8,7 +8,7 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 
 namespace {

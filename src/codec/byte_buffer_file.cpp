@@ -11,7 +11,7 @@
 
 #include "codec/byte_buffer.h"
 #include "codec/final_file_name.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

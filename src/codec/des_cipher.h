@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
-#include "codec/des/des_core.h"
+#include "des/des_core.h"
 
 class CDesCipher : public CByteBuffer {
  public:

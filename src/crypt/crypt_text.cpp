@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv::crypt {
 

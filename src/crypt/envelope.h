@@ -9,7 +9,7 @@
 
 #include "crypt/crypt_text.h"
 #include "crypt/envelope_recipients.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 namespace kv::crypt {
 

@@ -7,7 +7,7 @@
 #include "cert/pfx_file.h"
 #include "crypt/envelope.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/dialog_launch.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 namespace kv::crypt {
 

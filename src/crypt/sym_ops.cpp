@@ -7,7 +7,7 @@
 #include "crypt/crypt_text.h"
 #include "crypt/sym_cipher.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

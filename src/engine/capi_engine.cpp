@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the error state and everything that outlives one call.
 //
 // Each operation is implemented in the source file of its subsystem
-// (engine/, host/, codec/, cert/, sign/, keys/, crypt/). String arguments
+// (engine/, and the `*_ops.cpp` sources of host/, cert/, sign/, keys/, crypt/). String arguments
 // arrive as BSTRs owned by the operation, which frees them on every path;
 // string results are new BSTRs owned by the caller.
 #pragma once
@@ -16,16 +16,14 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "engine/operation_params.h"
+#include "vocabulary/pfx_password_range.h"
 
 class cSharedMemory;
 class CCertFinder;
 class CCertRequestManager;
 
-// Defaults of the dialogs' password length range.
-inline constexpr LONG kDefaultPwdMinLen = 0;
-inline constexpr LONG kDefaultPwdMaxLen = 16;
 // What GetPortEx answers, whatever the engine's state.
 inline constexpr LONG kPortExValue = 65537;
 
@@ -38,7 +36,7 @@ class CCapiEngine {
 
   // The operations, declared from engine/operation_table.h; each is defined
   // in the folder of its area (see the header comment).
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
   result name(KV_PARAM_LIST(KV_DECLARE_PARAM, params));
 #include "engine/operation_table.h"
 
@@ -107,8 +105,6 @@ class CCapiEngine {
   std::string m_exportedPfxPath;
   std::string m_exportedPfxName;
   std::string m_defaultPfxPrefix;
-  std::string m_csrForSign;
-  std::string m_csrForEncrypt;
   // Owned; the types stay incomplete here so this header knows no
   // subsystem's internals (the destructor is defined where they are complete).
   std::unique_ptr<cSharedMemory> m_signerCache;

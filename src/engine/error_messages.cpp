@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "engine/error_messages_data.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

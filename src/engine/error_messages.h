@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 // The message of `code` with the code substituted, as a narrow string in the
 // ANSI code page. Codes without a message of their own (negative numbers

@@ -2,7 +2,7 @@
 // converts them to the ANSI code page. Each holds exactly one "%d".
 #pragma once
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 struct ErrorMessageEntry {
   ErrorCode code;

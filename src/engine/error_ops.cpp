@@ -8,7 +8,7 @@
 
 #include "engine/capi_engine.h"
 #include "engine/error_messages.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 LONG CCapiEngine::GetErrorCode() { return m_errorCode; }
 

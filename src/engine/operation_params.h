@@ -46,12 +46,3 @@
 // A parameter as the engine declares it: `BSTR strName`.
 #define KV_DECLARE_PARAM(type, name) type name
 
-// --- the built marker ------------------------------------------------------
-// KV_IF_BUILT(built, text) keeps text only on a KV_BUILT line;
-// KV_IS_BUILT(built) is the marker as a bool.
-#define KV_IF_BUILT(built, ...) KV_CAT(KV_IF_BUILT_, built)(__VA_ARGS__)
-#define KV_IF_BUILT_KV_BUILT(...) __VA_ARGS__
-#define KV_IF_BUILT_KV_PLANNED(...)
-#define KV_IS_BUILT(built) KV_CAT(KV_IS_BUILT_, built)
-#define KV_IS_BUILT_KV_BUILT true
-#define KV_IS_BUILT_KV_PLANNED false

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Windows registry, or the stand-in's on Linux).
 #include "host/allowed_sites.h"
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv {
 namespace {

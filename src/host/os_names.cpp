@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv::host {
 

@@ -6,7 +6,7 @@
 // anything. Desktop callers are never asked. No flag skips it.
 //
 // The decision, operation by operation, is the table in
-// page_action_guard.cpp; each listed operation calls the guard as its first
+// page_action_guard_ops.cpp; each listed operation calls the guard as its first
 // statement.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include <initializer_list>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 class CCapiEngine;
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/allowed_sites.h"
 #include "host/caller_origin.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/os_names.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "cert/cert_info.h"
 #include "codec/byte_buffer.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "keys/accept_issuer.h"
 #include "keys/cert_request_manager.h"
 #include "keys/request_records.h"

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 namespace kv::keys {
 

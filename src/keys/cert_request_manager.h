@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 // The provider every new key is generated in, whatever name the caller asks
 // for.
@@ -49,11 +49,20 @@ class CCertRequestManager {
   void ClearError() { Fail(ERR_SUCCESS); }
 
   // --- request generation ---
-  // One key in the current slot and its request text; empty on failure.
+  // One key in the current slot and its request text (kept as the text for
+  // signing, the one for encryption emptied); empty on failure.
   std::string CreateRequest(const std::u16string& commonName);
-  // A signature key and an exchange key: texts in m_csrForSign and
-  // m_csrForEncrypt, both empty on failure.
+  // A signature key and an exchange key: texts kept as the two request
+  // texts, both empty on failure.
   ErrorCode CreateRequestPair(const std::u16string& commonName);
+  // The texts of the last request call, which GetCsrForSign and
+  // GetCsrForEncrypt answer until the next one.
+  const std::string& CsrForSign() const { return m_csrForSign; }
+  const std::string& CsrForEncrypt() const { return m_csrForEncrypt; }
+  void ClearRequestTexts() {
+    m_csrForSign.clear();
+    m_csrForEncrypt.clear();
+  }
   // True unless the key's private parts are consistent with each other.
   bool IsWeakRsaKey(HCRYPTKEY key);
   // Whether the user can write under the records' root.
@@ -85,11 +94,12 @@ class CCertRequestManager {
   std::vector<std::string> m_providerNames;
   DWORD m_keySpec = AT_KEYEXCHANGE;
   LONG m_keyFlagsMode = 1;
-  std::string m_csrForSign;
-  std::string m_csrForEncrypt;
   std::string m_registryBase = "Software\\VELK\\Pellamor";
 
  private:
+  std::string m_csrForSign;
+  std::string m_csrForEncrypt;
+
   void Fail(ErrorCode code, DWORD platformError = 0) {
     m_resultCode = code;
     m_resultPlatformError = platformError;

@@ -2,7 +2,7 @@
 #include "keys/import_key_containers.h"
 
 #include "cert/cert_finder.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

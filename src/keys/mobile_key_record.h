@@ -17,7 +17,7 @@
 #include <string>
 
 #include "codec/byte_buffer.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 namespace kv::keys {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 class CCapiEngine;
 class CCertContextList;

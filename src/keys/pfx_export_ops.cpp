@@ -12,7 +12,7 @@
 
 #include "cert/cert_finder.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
 #include "keys/pfx_file_name.h"

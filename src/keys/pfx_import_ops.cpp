@@ -11,7 +11,7 @@
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/import_key_containers.h"
 #include "keys/pfx_common.h"

@@ -14,7 +14,7 @@
 #include "cert/pfx_file.h"
 #include "codec/final_file_name.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
 #include "keys/pfx_file_lock.h"

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace {
 

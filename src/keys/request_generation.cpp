@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "keys/cert_request_manager.h"
 #include "keys/request_container_name.h"
 #include "keys/request_progress.h"
@@ -181,14 +181,15 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
 }
 
 std::string CCertRequestManager::CreateRequest(const std::u16string& commonName) {
+  ClearRequestTexts();
   const std::string dateTime = kv::keys::RecordDateTime();
   if (!PrepareRequest(commonName)) return {};
-  return GenerateOne(commonName, dateTime);
+  m_csrForSign = GenerateOne(commonName, dateTime);
+  return m_csrForSign;
 }
 
 ErrorCode CCertRequestManager::CreateRequestPair(const std::u16string& commonName) {
-  m_csrForSign.clear();
-  m_csrForEncrypt.clear();
+  ClearRequestTexts();
   const std::string dateTime = kv::keys::RecordDateTime();
   if (!PrepareRequest(commonName)) return Code();
   SetKeySpec(AT_SIGNATURE);

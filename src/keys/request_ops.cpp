@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/cert_request_manager.h"
 
@@ -51,8 +51,7 @@ namespace {
 // operation ends here with its error already set.
 bool PrepareRequestCall(CCapiEngine& engine, const std::u16string& commonName, LONG keyBits, LONG genKeyFlags) {
   engine.ResetErrors();
-  engine.m_csrForSign.clear();
-  engine.m_csrForEncrypt.clear();
+  engine.m_request->ClearRequestTexts();
   if (commonName.empty()) {
     engine.Fail(ERR_BAD_PARAM);
     return false;
@@ -77,9 +76,9 @@ BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) 
     return kv::NarrowToBstr(std::string());
   std::u16string name = TakeWide(commonName);
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return kv::NarrowToBstr(std::string());
-  m_csrForSign = m_request->CreateRequest(name);
+  std::string text = m_request->CreateRequest(name);
   TakeOutcome(*this, *m_request);
-  return kv::NarrowToBstr(m_csrForSign);
+  return kv::NarrowToBstr(text);
 }
 
 LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFlags) {
@@ -89,14 +88,12 @@ LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFla
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return Code();
   m_request->CreateRequestPair(name);
   TakeOutcome(*this, *m_request);
-  m_csrForSign = m_request->m_csrForSign;
-  m_csrForEncrypt = m_request->m_csrForEncrypt;
   return Code();
 }
 
-BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_csrForSign); }
+BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_request->CsrForSign()); }
 
-BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(m_csrForEncrypt); }
+BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(m_request->CsrForEncrypt()); }
 
 LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kInstallCertificates, {strPkcs7}))

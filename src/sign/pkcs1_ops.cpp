@@ -1,7 +1,7 @@
 // SignPkcs1: the bare PKCS#1 v1.5 signature of a text with the chosen
 // signer's key, as hex or Base64.
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "sign/digest_choice.h"
 #include "sign/signing_session.h"
 

@@ -10,7 +10,7 @@
 
 #include "codec/byte_buffer.h"
 #include "codec/der/der_blob.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "sign/digest_choice.h"
 
 namespace kv::sign {

@@ -4,7 +4,7 @@
 #include <wincrypt.h>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "sign/digest_choice.h"
 #include "sign/pkcs7_builder.h"
 #include "sign/signing_session.h"

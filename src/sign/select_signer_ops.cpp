@@ -10,7 +10,7 @@
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "sign/compare_date.h"
 #include "sign/signer_cache.h"
 #include "sign/signer_record.h"

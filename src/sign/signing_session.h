@@ -11,7 +11,7 @@
 
 #include "cert/cert_finder.h"
 #include "codec/byte_buffer.h"
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 
 class CCapiEngine;
 
@@ -45,7 +45,6 @@ class SigningSession {
   ErrorCode SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature);
 
   PCCERT_CONTEXT Certificate() const { return m_cert; }
-  const std::string& NarrowContent() const { return m_narrow; }
 
  private:
   ErrorCode OpenStore();

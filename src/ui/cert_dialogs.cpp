@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/common_dialogs.h"
 #include "ui/dialog_texts.h"
 #include "ui/viewer_file.h"

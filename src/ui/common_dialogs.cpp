@@ -5,7 +5,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "ui/script/scripted_renderer.h"
 

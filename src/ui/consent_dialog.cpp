@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/dialog_texts.h"
 
 namespace t = kv::ui::text;

@@ -7,7 +7,7 @@
 
 #include <commdlg.h>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
 #include "ui/pfx_dialogs.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "ui/cert_dialogs.h"
 
 namespace kv::ui {

@@ -2,7 +2,7 @@
 // reactions (typing, pressing, closing, error boxes).
 #include "ui/dialog_model.h"
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"

@@ -69,7 +69,6 @@ class CKvDialog {
   int HighlightedRow() const { return m_highlighted; }
   bool Ended() const { return m_ended; }
   INT_PTR Result() const { return m_result; }
-  HWND Window() const { return m_hWnd; }
 
   // --- what renderers report ---
   // The window exists (hwnd may be any handle the renderer recognises as its

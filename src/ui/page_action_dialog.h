@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "ui/dialog_model.h"
 
 enum : int {

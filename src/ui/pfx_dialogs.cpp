@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "codec/byte_buffer.h"
-#include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/pfx_password_range.h"
+#include "vocabulary/text.h"
 #include "ui/common_dialogs.h"
 #include "ui/dialog_renderer.h"
 #include "ui/dialog_texts.h"
@@ -88,7 +88,10 @@ std::string CPasswordDialogBase::MissingFileMessage(const std::string& path) con
 
 // --- 202: choose a PFX file and type its password -----------------------------
 
-CPfxFileDlg::CPfxFileDlg() : CPasswordDialogBase(202, t::kPfxFileTitle, 260, 112) {
+CPfxFileDlg::CPfxFileDlg(int resourceId, int cy, Variant variant)
+    : CPasswordDialogBase(resourceId, t::kPfxFileTitle, 260, cy), m_variant(variant) {}
+
+CPfxFileDlg::CPfxFileDlg() : CPfxFileDlg(202, 112, {true, true}) {
   AddControl(kStaticId, ControlKind::kStatic, t::kPathLabel, {7, 7, 180, 10});
   DialogControl& path = AddControl(IDC_PFX_PATH, ControlKind::kEdit, "", {7, 19, 190, 30});
   path.multiline = true;
@@ -108,7 +111,7 @@ const int* CPfxFileDlg::PasswordEdits(size_t* count) const {
 void CPfxFileDlg::OnInitDialog() {
   SetText(IDC_PFX_PATH, PathBoxText(m_folder, m_fileName));
   SetLimit(IDC_PFX_PASSWORD, m_maxLen);
-  PresetPassword(IDC_PFX_PASSWORD, m_password, true);
+  PresetPassword(IDC_PFX_PASSWORD, m_password, m_variant.lockValidPreset);
   UpdateOkButton();
 }
 
@@ -127,7 +130,7 @@ void CPfxFileDlg::OnOK() {
     ShowError(MissingFileMessage(path));
     return;
   }
-  SplitPath(path, &m_folder, &m_fileName);
+  if (m_variant.takeTypedPath) SplitPath(path, &m_folder, &m_fileName);
   EndDialog(IDOK);
 }
 
@@ -325,7 +328,7 @@ void CExportPfxDlg::OnCancel() {
 
 // --- 207: choose a PFX file to export for a mobile device --------------------
 
-CExportMobileDlg::CExportMobileDlg() : CPasswordDialogBase(207, t::kPfxFileTitle, 260, 118) {
+CExportMobileDlg::CExportMobileDlg() : CPfxFileDlg(207, 118, {false, false}) {
   AddControl(kStaticId, ControlKind::kStatic, t::kMobilePathLabel, {7, 7, 190, 10});
   DialogControl& path = AddControl(IDC_PFX_PATH, ControlKind::kEdit, "", {7, 19, 190, 30});
   path.multiline = true;
@@ -335,41 +338,4 @@ CExportMobileDlg::CExportMobileDlg() : CPasswordDialogBase(207, t::kPfxFileTitle
   AddControl(IDC_PFX_PASSWORD, ControlKind::kEdit, "", {7, 78, 130, 14}).password = true;
   AddControl(IDOK, ControlKind::kButton, t::kOk, {142, 98, 52, 14}).defaultButton = true;
   AddControl(IDCANCEL, ControlKind::kButton, t::kCancel, {201, 98, 52, 14});
-}
-
-const int* CExportMobileDlg::PasswordEdits(size_t* count) const {
-  static const int kEdits[] = {IDC_PFX_PASSWORD};
-  *count = 1;
-  return kEdits;
-}
-
-void CExportMobileDlg::OnInitDialog() {
-  SetText(IDC_PFX_PATH, PathBoxText(m_folder, m_fileName));
-  SetLimit(IDC_PFX_PASSWORD, m_maxLen);
-  PresetPassword(IDC_PFX_PASSWORD, m_password, false);
-  UpdateOkButton();
-}
-
-void CExportMobileDlg::OnCommand(int id) {
-  if (id != IDC_PFX_BROWSE) return;
-  std::string path;
-  if (!BrowseFile(std::string(), &path)) return;
-  SplitPath(path, &m_folder, &m_fileName);
-  SetText(IDC_PFX_PATH, PathBoxText(m_folder, m_fileName));
-}
-
-void CExportMobileDlg::OnOK() {
-  m_password = Text(IDC_PFX_PASSWORD);
-  std::string path = Text(IDC_PFX_PATH);
-  if (!FileExists(path)) {
-    ShowError(MissingFileMessage(path));
-    return;
-  }
-  EndDialog(IDOK);
-}
-
-void CExportMobileDlg::OnCancel() {
-  m_fileName.clear();
-  m_password.clear();
-  EndDialog(IDCANCEL);
 }

@@ -27,8 +27,6 @@ class CPasswordDialogBase : public CKvDialog {
   // A reversed range is swapped; a bound of 0 or less takes the default
   // (0 for the minimum, 16 for the maximum).
   void SetPasswordRange(int min, int max);
-  int MinLength() const { return m_minLen; }
-  int MaxLength() const { return m_maxLen; }
 
   int32_t m_minLen;
   int32_t m_maxLen;
@@ -52,17 +50,31 @@ class CPasswordDialogBase : public CKvDialog {
   std::string MissingFileMessage(const std::string& path) const;
 };
 
+// 202, and 207 below: a PFX file and its password. The two differ only in
+// layout, in whether a preset password that is long enough is locked (202),
+// and in whether OK takes the path typed in the box (202; 207's box is
+// read-only).
 class CPfxFileDlg : public CPasswordDialogBase {  // 202
  public:
   CPfxFileDlg();
   std::string m_folder, m_fileName, m_password;
 
  protected:
+  struct Variant {
+    bool lockValidPreset;
+    bool takeTypedPath;
+  };
+  // Controls are left to the caller.
+  CPfxFileDlg(int resourceId, int cy, Variant variant);
+
   void OnInitDialog() override;
   void OnCommand(int id) override;
   void OnOK() override;
   void OnCancel() override;
   const int* PasswordEdits(size_t* count) const override;
+
+ private:
+  Variant m_variant;
 };
 
 class CChangePfxPasswdDlg : public CPasswordDialogBase {  // 203
@@ -112,15 +124,7 @@ class CExportPfxDlg : public CPasswordDialogBase {  // 206
   bool ProbeWritable(const std::string& fullPath, bool* showMessage) const;
 };
 
-class CExportMobileDlg : public CPasswordDialogBase {  // 207
+class CExportMobileDlg : public CPfxFileDlg {  // 207
  public:
   CExportMobileDlg();
-  std::string m_folder, m_fileName, m_password;
-
- protected:
-  void OnInitDialog() override;
-  void OnCommand(int id) override;
-  void OnOK() override;
-  void OnCancel() override;
-  const int* PasswordEdits(size_t* count) const override;
 };

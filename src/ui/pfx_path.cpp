@@ -2,7 +2,7 @@
 // searched lead-byte aware: in code page 950 a trail byte can be 0x5C.
 #include "ui/pfx_path.h"
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv::ui {
 namespace {

@@ -9,8 +9,8 @@
 #include "host/caller_origin.h"
 #include "ui/desktop_module.h"
 #include "ui/dialog_renderer.h"
-#include "engine/text.h"
-#include "kvcommon/ansi.h"
+#include "vocabulary/text.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "ui/script/scripted_renderer.h"
 

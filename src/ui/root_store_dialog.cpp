@@ -8,7 +8,7 @@
 #include <new>
 
 #include "cert/cert_info.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "ui/dialog_texts.h"
 

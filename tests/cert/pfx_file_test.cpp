@@ -6,7 +6,7 @@
 
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/temp_home.h"
 #include "support/test_pki.h"
 

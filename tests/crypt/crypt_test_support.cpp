@@ -5,7 +5,7 @@
 
 #include <openssl/evp.h>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "sign/sign_test_support.h"
 #include "support/temp_home.h"
 

@@ -12,7 +12,7 @@
 #include "crypt/crypt_test_support.h"
 #include "crypt/sym_cipher.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "sign/sign_test_support.h"
 #include "support/test_pki.h"
 #include "ui/dialog_test_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/temp_home.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "engine/error_messages.h"
 #include "engine/error_messages_data.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/temp_home.h"
 
 namespace {

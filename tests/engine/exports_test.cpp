@@ -11,7 +11,7 @@
 #include <string>
 
 #include "api/export_door.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/library_exports.h"
 
 namespace {

@@ -18,7 +18,7 @@ struct Line {
 };
 
 #define KV_EXTENSION_PARAM(type, name) #name
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
   {#name, {KV_PARAM_LIST(KV_EXTENSION_PARAM, params)}},
 const std::vector<Line> kTable = {
 #include "engine/operation_table.h"

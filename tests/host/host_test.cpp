@@ -15,10 +15,9 @@
 
 namespace {
 
-// The operation table as the host's tests use it: whether a line is built,
-// its names, and arguments of the right types to call it with.
+// The operation table as the host's tests use it: its names, and arguments
+// of the right types to call it with.
 struct TableOperation {
-  bool built;
   const char* name;
   const char* exportName;
   std::vector<char> params;  // 'S' for a BSTR, 'L' for a LONG
@@ -28,18 +27,13 @@ struct TableOperation {
     for (char p : params) line += p == 'S' ? " a" : " 0";
     return line;
   }
-  std::string BatchLine() const {
-    std::string line = std::string("{\"call\": \"") + name + "\", \"args\": [";
-    for (size_t i = 0; i < params.size(); ++i) line += std::string(i ? ", " : "") + (params[i] == 'S' ? "\"a\"" : "0");
-    return line + "]}";
-  }
 };
 
 #define KV_HOST_PARAM(type, name) KV_HOST_PARAM_##type
 #define KV_HOST_PARAM_BSTR 'S'
 #define KV_HOST_PARAM_LONG 'L'
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params) \
-  {KV_IS_BUILT(built), #name, #exportName, {KV_PARAM_LIST(KV_HOST_PARAM, params)}},
+#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
+  {#name, #exportName, {KV_PARAM_LIST(KV_HOST_PARAM, params)}},
 const std::vector<TableOperation> kOperations = {
 #include "engine/operation_table.h"
 };
@@ -168,36 +162,10 @@ TEST_F(Host, HelpListsEveryOperation) {
             std::string::npos);
 }
 
-TEST_F(Host, MissingExportIsRefusedNotFaked) {
-  // Every operation the table still plans: absent from the library, refused
-  // by name in one call and, all of them, in one batch.
-  void* library = dlopen(KV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr);
-  std::vector<const TableOperation*> planned;
-  for (const TableOperation& op : kOperations)
-    if (!op.built) planned.push_back(&op);
-  if (planned.empty()) GTEST_SKIP() << "the table plans no operation any more";
-
-  const TableOperation& first = *planned.front();
-  ASSERT_EQ(dlsym(library, first.exportName), nullptr) << first.name;
-  HostRun r = Call(first.CommandLine());
-  EXPECT_EQ(r.status, 2) << first.name;
-  EXPECT_TRUE(r.out.empty()) << first.name;
-  EXPECT_NE(r.err.find("not available in this build"), std::string::npos) << first.name << ": " << r.err;
-
-  std::string batch;
-  for (const TableOperation* op : planned) batch += op->BatchLine() + "\n";
-  auto lines = Lines(Call("--batch", batch).out);
-  ASSERT_EQ(lines.size(), planned.size());
-  for (size_t i = 0; i < planned.size(); ++i)
-    EXPECT_NE(lines[i].find("\"invalid\""), std::string::npos) << planned[i]->name << ": " << lines[i];
-}
-
 TEST_F(Host, EngineFailureExitsWithOneAndPrintsTheMessage) {
-  // GetMacAddress refuses in a protected-mode process; the table says it is built.
+  // GetMacAddress refuses in a protected-mode process.
   const TableOperation* op = FindOperation("GetMacAddress");
   ASSERT_NE(op, nullptr);
-  ASSERT_TRUE(op->built);
   HostRun r = Call(op->CommandLine(), "", "KORVESSA_PROTECTED_MODE=1");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty() || r.out == "\n") << r.out;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "platform/registry/registry_test_support.h"
 
 namespace kv::test {

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "database/user_database.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "keys/pfx_test_support.h"
 
 namespace kv::test {

@@ -2,7 +2,7 @@
 // default export name setters, with their dialogs and failure codes.
 #include <gtest/gtest.h>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "keys/pfx_test_support.h"
 
 namespace kv::test {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/temp_home.h"
 
 namespace {

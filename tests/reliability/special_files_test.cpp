@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "reliability/bounded_child.h"
 #include "sign/sign_test_support.h"
 

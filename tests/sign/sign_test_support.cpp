@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/my_store.h"
 
 namespace kv::test {

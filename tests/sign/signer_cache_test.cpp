@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "platform/sync/sync_test_support.h"
 #include "sign/shared_memory.h"
 #include "support/shared_area_layout.h"

@@ -1,5 +1,5 @@
 // Temporary homes, environment overrides and small file helpers for tests.
-#include "support/temp_home.h"
+#include "support/scoped_home.h"
 
 #include <stdio.h>
 #include <stdlib.h>

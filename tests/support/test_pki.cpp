@@ -131,6 +131,11 @@ std::vector<NameEntry> SimpleName(const std::string& cn, const std::string& o, c
 CertPtr IssueCert(const CertSpec& spec, const TestCert* issuer) {
   EVP_PKEY* key = spec.ecKey ? EVP_EC_gen("P-256") : NewRsaKey(spec.keyBits);
   Check(key != nullptr, "key generation");
+  X509* x = BuildCert(spec, key, issuer ? issuer->x509() : nullptr, issuer ? issuer->key() : key);
+  return std::make_shared<TestCert>(x, key);
+}
+
+X509* BuildCert(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
   X509* x = X509_new();
   Check(X509_set_version(x, spec.version == 1 ? X509_VERSION_1 : X509_VERSION_3) == 1, "version");
   BIGNUM* bn = BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr);
@@ -143,7 +148,7 @@ CertPtr IssueCert(const CertSpec& spec, const TestCert* issuer) {
   ASN1_TIME_set(X509_getm_notAfter(x), spec.notAfter ? spec.notAfter : now + 365 * 86400);
   X509_NAME* subject = BuildName(spec.subject);
   X509_set_subject_name(x, subject);
-  X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer->x509()) : subject);
+  X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : subject);
   X509_NAME_free(subject);
   X509_set_pubkey(x, key);
   if (spec.version != 1) {
@@ -171,8 +176,8 @@ CertPtr IssueCert(const CertSpec& spec, const TestCert* issuer) {
       GENERAL_NAMES_free(names);
     }
   }
-  Check(X509_sign(x, issuer ? issuer->key() : key, spec.digest ? spec.digest : EVP_sha256()) > 0, "sign");
-  return std::make_shared<TestCert>(x, key);
+  Check(X509_sign(x, issuerKey, spec.digest ? spec.digest : EVP_sha256()) > 0, "sign");
+  return x;
 }
 
 CertPtr MakeRootCa(const std::string& cn) {

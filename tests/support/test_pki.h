@@ -65,6 +65,9 @@ std::vector<NameEntry> SimpleName(const std::string& cn, const std::string& o = 
 
 // Issues a certificate; a null issuer makes it self-signed.
 CertPtr IssueCert(const CertSpec& spec, const TestCert* issuer = nullptr);
+// The certificate of `spec` for a key the caller made, under `issuer`'s name
+// (the subject's own when null), signed with `issuerKey`; the caller frees it.
+X509* BuildCert(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey);
 // Shortcuts: a self-signed CA, an intermediate under `issuer`, an end entity under `issuer`.
 CertPtr MakeRootCa(const std::string& cn);
 CertPtr MakeIntermediateCa(const std::string& cn, const TestCert& issuer);

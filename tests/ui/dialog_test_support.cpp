@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/script/scripted_renderer.h"
 
 namespace kv::test {

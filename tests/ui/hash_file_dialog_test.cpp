@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/dialog_test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/error_codes.h"
+#include "vocabulary/error_codes.h"
 #include "host_support.h"
 #include "ui/consent_dialog.h"
 #include "ui/dialog_launch.h"

@@ -17,7 +17,7 @@ namespace {
 #define KV_SPEC_RESULT_LONG ResultType::kLong
 
 const OperationSpec kOperations[] = {
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
   {slot, dispid, #name, #exportName, KV_CAT(KV_SPEC_RESULT_, result), {KV_PARAM_LIST(KV_SPEC_PARAM, params)}},
 #include "engine/operation_table.h"
 };

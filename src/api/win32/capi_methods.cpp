@@ -43,15 +43,6 @@ LONG Refused<LONG>(const char* name) {
   return IsOneOf(name, {"GetPortEx", "GetCertKeyUsage", "GetIECertCount"}) ? 0 : TheEngine().Code();
 }
 
-// An operation this build does not carry yet (planned in the operation
-// table): the interface keeps its slot, and the call reports 5004.
-template <class T>
-T NotBuilt(const char* name) {
-  TheEngine().ResetErrors();
-  TheEngine().Fail(ERR_NOT_SUPPORTED);
-  return Refused<T>(name);
-}
-
 }  // namespace
 
 #define KV_COM_ARG_BSTR(name) kv::CopyArg(name)
@@ -59,7 +50,7 @@ T NotBuilt(const char* name) {
 #define KV_COM_ARG(type, name) KV_CAT(KV_COM_ARG_, type)(name)
 #define KV_COM_NAME(type, name) name
 
-#define KV_OPERATION(built, slot, dispid, result, name, exportName, params)                                \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params)                                      \
   STDMETHODIMP CCapiObject::name(KV_PARAM_LIST(KV_COM_PARAM, params) KV_COM_COMMA_IF(params)              \
                                      KV_COM_RESULT(result)) {                                            \
     if (!pResult) return E_POINTER;                                                                      \
@@ -71,12 +62,9 @@ T NotBuilt(const char* name) {
     if (!allowed)                                                                                        \
       *pResult = Refused<result>(#name);                                                                 \
     else                                                                                                 \
-      *pResult = KV_COM_CALL(built, result, name, params);                                               \
+      *pResult = TheEngine().name(KV_PARAM_LIST(KV_COM_ARG, params));                                    \
     return S_OK;                                                                                         \
   }
-#define KV_COM_CALL(built, result, name, params) KV_CAT(KV_COM_CALL_, built)(result, name, params)
-#define KV_COM_CALL_KV_BUILT(result, name, params) TheEngine().name(KV_PARAM_LIST(KV_COM_ARG, params))
-#define KV_COM_CALL_KV_PLANNED(result, name, params) NotBuilt<result>(#name)
 #include "engine/operation_table.h"
 
 }  // namespace kv::com

@@ -1,7 +1,7 @@
 # The Windows build's COM server: the scriptable object CAPI, its class
 # factory, the four server entries, the registration script and the type
 # library. korvessa.idl is written at configure time from the operation
-# table (every line, built or planned: the interface is fixed), and widl
+# table (every line: the interface is fixed), and widl
 # compiles it into korvessa.tlb (resource TYPELIB 1) and the C++ header and
 # identifiers that the object and the test host include.
 #

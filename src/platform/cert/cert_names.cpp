@@ -95,12 +95,8 @@ std::u16string ValueText(const NameAttribute& a) {
       for (size_t i = 0; i + 3 < a.value.size(); i += 4) {
         uint32_t c = (static_cast<uint32_t>(a.value[i]) << 24) | (a.value[i + 1] << 16) | (a.value[i + 2] << 8) |
                      a.value[i + 3];
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-          c -= 0x10000;
-          text.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-          text.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else if (c < 0x10000) {
-          text.push_back(static_cast<char16_t>(c));
+        if (c <= 0x10FFFF) {
+          kv::AppendUtf16(c, &text);
         } else {
           text.push_back(u'?');
         }
@@ -194,7 +190,7 @@ DWORD ReturnNarrow(const std::u16string& text, LPSTR out, DWORD size) {
   // Cut at a character boundary so a double-byte character is never split.
   std::string result;
   for (size_t i = 0; i < text.size();) {
-    size_t units = (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) ? 2 : 1;
+    size_t units = kv::IsSurrogatePair(text, i) ? 2 : 1;
     std::string piece = ToAnsi(text.substr(i, units));
     if (result.size() + piece.size() > size - 1) break;
     result += piece;

@@ -16,7 +16,7 @@
 #include "crypt/crypt_objects.h"
 #include "crypt/out_buffer.h"
 #include "crypt/provider_list.h"
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 
 #ifndef SCARD_E_NO_READERS_AVAILABLE

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "crypt/key_sealer.h"
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "database/user_database.h"
 
@@ -194,31 +194,38 @@ ContainerName MakeContainerName(const std::u16string& wide, bool machine) {
   return name;
 }
 
-StoreResult CreateContainer(const ContainerName& name, bool temporary) {
-  BeginCall();
-  if (!OpenDb()) return StoreResult::kError;
+// One transaction on the container `name`: its id is looked up inside it (a
+// failed lookup rolls back with kError), then `step(db, id)` runs, with id 0
+// when there is no such container, and answers the call; only kOk commits.
+template <typename Step>
+StoreResult ContainerTransaction(const ContainerName& name, Step step) {
   StoreResult result = StoreResult::kError;
   UserDatabase::Instance().Transaction([&](sqlite3* db) {
     int64_t id = ContainerId(db, name);
     if (id < 0) return false;
-    if (id > 0) {
-      result = StoreResult::kExists;
-      return false;
-    }
+    result = step(db, id);
+    return result == StoreResult::kOk;
+  });
+  return result;
+}
+
+StoreResult CreateContainer(const ContainerName& name, bool temporary) {
+  BeginCall();
+  if (!OpenDb()) return StoreResult::kError;
+  return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
+    if (id > 0) return StoreResult::kExists;
     Statement st(db, "INSERT INTO crypt_containers (name, lookup, machine) VALUES (?1, ?2, ?3)");
     st.Bind(1, name.display).Bind(2, name.lookup).Bind(3, name.machine ? 1 : 0);
-    if (st.Step() != SQLITE_DONE) return false;
+    if (st.Step() != SQLITE_DONE) return StoreResult::kError;
     if (temporary) {
       Statement mark(db, "INSERT INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)");
       mark.Bind(1, sqlite3_last_insert_rowid(db))
           .Bind(2, static_cast<int64_t>(getpid()))
           .Bind(3, std::max<int64_t>(ProcessStart(getpid()), 0));
-      if (mark.Step() != SQLITE_DONE) return false;
+      if (mark.Step() != SQLITE_DONE) return StoreResult::kError;
     }
-    result = StoreResult::kOk;
-    return true;
+    return StoreResult::kOk;
   });
-  return result;
 }
 
 StoreResult ContainerExists(const ContainerName& name) {
@@ -234,24 +241,16 @@ StoreResult ContainerExists(const ContainerName& name) {
 StoreResult DeleteContainer(const ContainerName& name) {
   BeginCall();
   if (!OpenDb()) return StoreResult::kError;
-  StoreResult result = StoreResult::kError;
-  UserDatabase::Instance().Transaction([&](sqlite3* db) {
-    int64_t id = ContainerId(db, name);
-    if (id < 0) return false;
-    if (id == 0) {
-      result = StoreResult::kMissing;
-      return false;
-    }
+  return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
+    if (id == 0) return StoreResult::kMissing;
     Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
     keys.Bind(1, id);
-    if (keys.Step() != SQLITE_DONE) return false;
+    if (keys.Step() != SQLITE_DONE) return StoreResult::kError;
     Statement st(db, "DELETE FROM crypt_containers WHERE id = ?1");
     st.Bind(1, id);
-    if (st.Step() != SQLITE_DONE) return false;
-    result = StoreResult::kOk;
-    return true;
+    if (st.Step() != SQLITE_DONE) return StoreResult::kError;
+    return StoreResult::kOk;
   });
-  return result;
 }
 
 std::vector<std::string> ListContainers(bool machine) {
@@ -277,23 +276,14 @@ StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWOR
   bool sealedOk = SealSecret(plain, Binding(name, keySpec), &sealed);
   OPENSSL_cleanse(plain.data(), plain.size());
   if (!sealedOk) return StoreResult::kError;
-  StoreResult result = StoreResult::kError;
-  UserDatabase::Instance().Transaction([&](sqlite3* db) {
-    int64_t id = ContainerId(db, name);
-    if (id < 0) return false;
-    if (id == 0) {
-      result = StoreResult::kMissing;
-      return false;
-    }
+  return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
+    if (id == 0) return StoreResult::kMissing;
     Statement st(db,
                  "INSERT OR REPLACE INTO crypt_keys (container, key_spec, alg_id, flags, sealed_key, certificate)"
                  " VALUES (?1, ?2, ?3, ?4, ?5, NULL)");
     st.Bind(1, id).Bind(2, keySpec).Bind(3, algId).Bind(4, flags).BindBlob(5, sealed.data(), sealed.size());
-    if (st.Step() != SQLITE_DONE) return false;
-    result = StoreResult::kOk;
-    return true;
+    return st.Step() == SQLITE_DONE ? StoreResult::kOk : StoreResult::kError;
   });
-  return result;
 }
 
 StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, OpenedKey* opened) {
@@ -342,21 +332,12 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, Op
 StoreResult SaveCertificate(const ContainerName& name, DWORD keySpec, const std::vector<uint8_t>& cert) {
   BeginCall();
   if (!OpenDb()) return StoreResult::kError;
-  StoreResult result = StoreResult::kError;
-  UserDatabase::Instance().Transaction([&](sqlite3* db) {
-    int64_t id = ContainerId(db, name);
-    if (id < 0) return false;
+  return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
     Statement st(db, "UPDATE crypt_keys SET certificate = ?1 WHERE container = ?2 AND key_spec = ?3");
     st.BindBlob(1, cert.data(), cert.size()).Bind(2, id).Bind(3, keySpec);
-    if (st.Step() != SQLITE_DONE) return false;
-    if (sqlite3_changes(db) == 0) {
-      result = StoreResult::kMissing;
-      return false;
-    }
-    result = StoreResult::kOk;
-    return true;
+    if (st.Step() != SQLITE_DONE) return StoreResult::kError;
+    return sqlite3_changes(db) == 0 ? StoreResult::kMissing : StoreResult::kOk;
   });
-  return result;
 }
 
 }  // namespace kv::platform::crypt

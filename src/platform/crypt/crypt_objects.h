@@ -101,7 +101,6 @@ class Key : public HandleObject {
 
   bool IsRsa() const { return pkey != nullptr; }
   DWORD RsaBitLen() const;
-  bool IsBlockCipher() const { return GET_ALG_TYPE(algId) == ALG_TYPE_BLOCK; }
   ~Key() override {
     if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
   }
@@ -131,8 +130,5 @@ std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle);
 // The key pair in `keySpec` of the provider's container (or its memory for a
 // verify context). Sets NTE_NO_KEY when the slot is empty.
 std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& provider, DWORD keySpec);
-
-// An OpenSSL key for a handle, for the certificate and message calls.
-SharedPkey KeyPkey(HCRYPTKEY handle);
 
 }  // namespace kv::platform::crypt

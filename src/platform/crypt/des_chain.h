@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec/des/des_core.h"
+#include "des/des_core.h"
 
 namespace kv::platform::crypt {
 

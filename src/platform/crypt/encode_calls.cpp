@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "crypt/crypt_objects.h"
 #include "der/der_builder.h"

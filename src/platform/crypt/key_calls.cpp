@@ -195,11 +195,6 @@ DWORD Key::RsaBitLen() const {
   return bitLen > bits ? bitLen : bits;
 }
 
-SharedPkey KeyPkey(HCRYPTKEY handle) {
-  auto key = FindHandle<Key>(handle);
-  return key ? key->pkey : nullptr;
-}
-
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;

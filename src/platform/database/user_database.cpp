@@ -128,11 +128,6 @@ Statement& Statement::BindBlob(int index, const void* data, size_t size) {
   return *this;
 }
 
-Statement& Statement::BindNull(int index) {
-  if (stmt_) sqlite3_bind_null(stmt_, index);
-  return *this;
-}
-
 int Statement::Step() {
   if (!stmt_) return SQLITE_MISUSE;
   int rc = sqlite3_step(stmt_);

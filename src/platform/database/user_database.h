@@ -58,7 +58,6 @@ class Statement {
   Statement& Bind(int index, int64_t value);
   Statement& Bind(int index, const std::string& text);
   Statement& BindBlob(int index, const void* data, size_t size);
-  Statement& BindNull(int index);
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step();
   void Reset();

@@ -9,7 +9,7 @@
 
 #include "registry/hive.h"
 #include "registry/key_handles.h"
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "registry/registry_text.h"
 
 using namespace kv::platform::registry;

@@ -1,6 +1,6 @@
 // Text handling of the registry: names arrive in the ANSI code page and are
 // kept as UTF-16 (stored as UTF-8 through kvcommon/utf.h, converted from ANSI
-// through kvcommon/ansi.h), compared case-insensitively through a folded
+// through kvseam/ansi.h), compared case-insensitively through a folded
 // form, and split into key path components on real backslashes only.
 #pragma once
 

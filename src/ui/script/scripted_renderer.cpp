@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/text.h"
-#include "kvcommon/ansi.h"
+#include "vocabulary/text.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 #include "ui/dialog_model.h"
 #include "ui/dialog_renderer.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/desktop_module.h"
 #include "ui/dialog_launch.h"
 #include "ui/dialog_renderer.h"

@@ -1,6 +1,6 @@
 // DES rounds, key schedule and the permutation tables, built once from the
 // standard's tables.
-#include "codec/des/des_core.h"
+#include "des/des_core.h"
 
 namespace kv::des {
 

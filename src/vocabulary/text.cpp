@@ -1,11 +1,11 @@
 // Narrow/wide conversions (on the shared ANSI wrapper and UTF codec), and the
 // lead-byte-aware scans of narrow strings.
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include "kvcommon/ansi.h"
+#include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
 
 namespace kv {

@@ -18,7 +18,7 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "keys/pfx_common.h"
 #include "ui/dialog_model.h"

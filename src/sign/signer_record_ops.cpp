@@ -4,7 +4,7 @@
 #include "cert/cert_finder.h"
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 
 namespace kv::sign {
 

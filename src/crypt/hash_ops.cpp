@@ -12,7 +12,7 @@
 
 #include "codec/digests.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "ui/dialog_launch.h"
 
 namespace {

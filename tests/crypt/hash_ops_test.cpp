@@ -15,7 +15,7 @@
 
 #include "codec/vector_file.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "support/temp_home.h"
 #include "ui/dialog_test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
-#include "engine/text.h"
+#include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "sign/sha2_provider.h"
 #include "sign/signer_cache.h"
