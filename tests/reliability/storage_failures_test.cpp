@@ -121,6 +121,17 @@ std::string OnSmallFileSystem(const std::function<std::string(const std::string&
       seconds);
 }
 
+// Fills the file system at `mountPoint` to its last byte ("filler").
+void FillToTheLastByte(const std::string& mountPoint) {
+  int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+  std::string block(4096, 'f');
+  while (write(fd, block.data(), block.size()) > 0) {
+  }
+  while (write(fd, block.data(), 1) > 0) {
+  }
+  close(fd);
+}
+
 TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
   WritePfx("f.pfx", *signer_, {root_.get()});
   std::string outcome = OnSmallFileSystem([&](const std::string& mountPoint) {
@@ -128,14 +139,7 @@ TEST_F(StorageFailures, FullDiskAndReadOnlyFileSystem) {
     setenv("KORVESSA_HOME", home.c_str(), 1);
     HKEY key = nullptr;
     if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Kv", &key) != ERROR_SUCCESS) return std::string("setup");
-    // Fill the file system to the last block.
-    int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    std::string block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    while (write(fd, block.data(), 1) > 0) {
-    }
-    close(fd);
+    FillToTheLastByte(mountPoint);
     std::string big(64 * 1024, 'b');
     SetLastError(kUntouched);
     LONG full = RegSetValueExA(key, "big", 0, REG_SZ, reinterpret_cast<const BYTE*>(big.data()),
@@ -175,13 +179,7 @@ TEST_F(StorageFailures, PfxOperationsReportStorageNotThePassword) {
                                              Utf8Bstr("new"), 0);
       return out + " " + std::to_string(changed) + "/" + std::to_string(engine_.PlatformError());
     };
-    int fd = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    std::string block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    while (write(fd, block.data(), 1) > 0) {
-    }
-    close(fd);
+    FillToTheLastByte(mountPoint);
     std::string out = both();
     unlink((mountPoint + "/filler").c_str());
     setenv("KORVESSA_HOME", (home_.path() + "/away").c_str(), 1);

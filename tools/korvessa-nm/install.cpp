@@ -74,19 +74,28 @@ std::vector<ManifestTarget> ManifestTargets(const std::string& home, bool system
           {Browser::kFirefox, home + "/.mozilla/native-messaging-hosts"}};
 }
 
+// The home folder whose browser profiles a per-user (un)installation serves
+// ("" for a system one); null, said on standard error, when HOME is unset.
+static const char* UserHome(bool system) {
+  if (system) return "";
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) {
+    std::fprintf(stderr, "korvessa-nm: HOME is not set\n");
+    return nullptr;
+  }
+  return home;
+}
+
 int InstallManifests(bool system) {
   std::string hostPath = ExecutablePath();
   if (hostPath.empty()) {
     std::fprintf(stderr, "korvessa-nm: cannot tell where this program is\n");
     return 1;
   }
-  const char* home = std::getenv("HOME");
-  if (!system && (!home || !*home)) {
-    std::fprintf(stderr, "korvessa-nm: HOME is not set\n");
-    return 1;
-  }
+  const char* home = UserHome(system);
+  if (!home) return 1;
   int failures = 0;
-  for (const ManifestTarget& target : ManifestTargets(home ? home : "", system)) {
+  for (const ManifestTarget& target : ManifestTargets(home, system)) {
     std::string path = target.folder + "/" + kHostName + ".json";
     if (!MakeFolders(target.folder) || !WriteFileAtomically(path, HostManifest(target.browser, hostPath))) {
       std::fprintf(stderr, "korvessa-nm: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
@@ -104,13 +113,10 @@ int InstallManifests(bool system) {
 }
 
 int UninstallManifests(bool system) {
-  const char* home = std::getenv("HOME");
-  if (!system && (!home || !*home)) {
-    std::fprintf(stderr, "korvessa-nm: HOME is not set\n");
-    return 1;
-  }
+  const char* home = UserHome(system);
+  if (!home) return 1;
   int failures = 0;
-  for (const ManifestTarget& target : ManifestTargets(home ? home : "", system)) {
+  for (const ManifestTarget& target : ManifestTargets(home, system)) {
     std::string path = target.folder + "/" + kHostName + ".json";
     if (unlink(path.c_str()) == 0) {
       std::printf("removed %s\n", path.c_str());
