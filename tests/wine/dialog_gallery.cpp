@@ -1,4 +1,4 @@
-// Every dialog model (201 to 208) on the Win32 renderer with its resource
+// Every dialog model (201 to 208, and 210) on the Win32 renderer with its resource
 // template, run through the engine's launch routines while a driver thread
 // photographs, checks and operates the real window. Operations that show
 // 203, 205, 206 and 207 may not be in the DLL yet; this shows them anyway.
@@ -10,6 +10,7 @@
 #include "host_support.h"
 #include "ui/consent_dialog.h"
 #include "ui/dialog_launch.h"
+#include "ui/page_action_dialog.h"
 #include "window_driver.h"
 
 using namespace wine_test;
@@ -181,6 +182,23 @@ void Consent(Report& r) {
   r.Check(answer == kv::ui::Consent::kAlways, "208 always: remembered");
 }
 
+// A page's call that would export a key (the DLL behind the browsers' host).
+void PageAction(Report& r) {
+  ErrorCode code = -1;
+  const std::wstring what = L"匯出憑證與私密金鑰至 PFX 檔案\r\n憑證: 王小明";
+  WithDriver([&] { code = kv::ui::ConfirmPageAction("https://trade.example.com.tw:443", Ansi(what)); },
+             [&] {
+               HWND d = WaitForWindow(L"憑證作業確認");
+               if (!r.Check(d != nullptr, "210 shown")) return;
+               r.Check(Screenshot(d, L"210-page-action"), "210 screenshot");
+               r.Equal(ControlText(d, IDC_PAGE_ACTION_ORIGIN), L"https://trade.example.com.tw:443",
+                       "210 shows the origin");
+               r.Equal(ControlText(d, IDC_PAGE_ACTION_WHAT), what, "210 shows what will happen");
+               Click(d, IDCANCEL);
+             });
+  r.Equal(code, ERR_USER_CANCEL, "210 refused: 5070");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -198,6 +216,7 @@ int wmain(int argc, wchar_t** argv) {
   ExportPfx(report);
   ExportMobile(report);
   Consent(report);
+  PageAction(report);
   std::printf("# %d passed, %d failed\n", report.Passed(), report.Failed());
   return report.Failed() ? 1 : 0;
 }
