@@ -34,7 +34,7 @@ xvfb_pid=""
 cleanup() {
   # Waited for: the next stage shares the prefix and must not meet this
   # server on its way out.
-  "$(dirname "$wine")/wineserver" -k 2>/dev/null
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
   "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"

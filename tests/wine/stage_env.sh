@@ -23,7 +23,7 @@ stage_wine() {
 # shared one right after); a prefix of the stage's own is removed.
 stage_prefix() {
   own_prefix=""
-  trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; "$(dirname "$wine")/wineserver" -w 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
+  trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null || true; "$(dirname "$wine")/wineserver" -w 2>/dev/null || true; [[ -z "$own_prefix" ]] || rm -rf "$own_prefix"' EXIT
   if [[ "${2:-}" == fresh || -z "${WINEPREFIX:-}" || ! -f "${WINEPREFIX}/system.reg" ]]; then
     own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-$1.XXXXXX")
     export WINEPREFIX="$own_prefix/prefix"
