@@ -118,7 +118,7 @@ sqlite3* OpenDb() {
 
 // Finds the container's row id; 0 when absent, -1 on error.
 int64_t ContainerId(sqlite3* db, const ContainerName& name) {
-  Statement st(db, "SELECT id FROM crypt_containers WHERE lookup = ?1 AND machine = ?2");
+  Statement st(db, "SELECT id FROM crypt_containers WHERE lookup = ?1 AND machine = ?2", Statement::kReuse);
   if (!st.ok()) return -1;
   st.Bind(1, name.lookup).Bind(2, name.machine ? 1 : 0);
   int rc = st.Step();
@@ -296,7 +296,8 @@ StoreResult LoadKey(const ContainerName& name, DWORD keySpec, StoredKey* key, Op
     Statement st(db,
                  "SELECT k.alg_id, k.flags, k.sealed_key, k.certificate FROM crypt_keys k"
                  " JOIN crypt_containers c ON c.id = k.container"
-                 " WHERE c.lookup = ?1 AND c.machine = ?2 AND k.key_spec = ?3");
+                 " WHERE c.lookup = ?1 AND c.machine = ?2 AND k.key_spec = ?3",
+                 Statement::kReuse);
     st.Bind(1, name.lookup).Bind(2, name.machine ? 1 : 0).Bind(3, keySpec);
     int rc = st.Step();
     if (rc == SQLITE_DONE) return StoreResult::kMissing;

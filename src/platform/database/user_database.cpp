@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "kernel/posix_error.h"
@@ -107,7 +108,19 @@ Statement::Statement(sqlite3* db, const char* sql) {
   }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::Statement(sqlite3* db, const char* sql, Reuse) {
+  if (!db) return;
+  bool cached = false;
+  stmt_ = UserDatabase::Instance().TakeStatement(db, sql, &cached);
+  if (cached) cachedSql_ = sql;
+}
+
+Statement::~Statement() {
+  if (cachedSql_)
+    UserDatabase::Instance().GiveBackStatement(cachedSql_, stmt_);
+  else
+    sqlite3_finalize(stmt_);
+}
 
 Statement& Statement::Bind(int index, int64_t value) {
   if (stmt_) sqlite3_bind_int64(stmt_, index, value);
@@ -173,7 +186,12 @@ UserDatabase::~UserDatabase() { CloseLocked(); }
 void UserDatabase::CloseLocked() {
   // A forked child must not close its parent's connection: closing would
   // checkpoint and remove the log the parent still writes to.
-  if (db_ && opener_ == getpid()) sqlite3_close_v2(db_);
+  const bool ours = db_ && opener_ == getpid();
+  for (auto& entry : statements_) {
+    if (ours) sqlite3_finalize(entry.second);
+  }
+  statements_.clear();
+  if (ours) sqlite3_close_v2(db_);
   db_ = nullptr;
   damaged_ = nullptr;
   schemas_.clear();
@@ -181,6 +199,40 @@ void UserDatabase::CloseLocked() {
 }
 
 std::string UserDatabase::DatabasePath() { return KorvessaHome() + "/korvessa.db"; }
+
+sqlite3_stmt* UserDatabase::TakeStatement(sqlite3* db, const char* sql, bool* cached) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  *cached = db == db_;
+  if (*cached) {
+    auto it = statements_.find(sql);
+    if (it != statements_.end()) {
+      sqlite3_stmt* stmt = it->second;
+      statements_.erase(it);
+      // The key is an address: a text built at run time may reuse one.
+      if (std::strcmp(sqlite3_sql(stmt), sql) == 0) return stmt;
+      sqlite3_finalize(stmt);
+    }
+  }
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    NoteDatabaseFailure(db, rc);
+    sqlite3_finalize(stmt);
+    *cached = false;
+    return nullptr;
+  }
+  return stmt;
+}
+
+void UserDatabase::GiveBackStatement(const char* sql, sqlite3_stmt* stmt) {
+  if (!stmt) return;
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // Reset at once: a statement left stepping would hold its read snapshot
+  // and keep the log from being checkpointed.
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (sqlite3_db_handle(stmt) != db_ || !statements_.emplace(sql, stmt).second) sqlite3_finalize(stmt);
+}
 
 void UserDatabase::MarkDamaged(sqlite3* db) {
   if (db) damaged_ = db;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kv::platform {
@@ -46,10 +47,15 @@ void NoteDatabaseError(DWORD win32Error);
 // sqlite3_exec recording failures, except a busy database (callers retry).
 int Exec(sqlite3* db, const char* sql);
 
-// A prepared statement that finalises itself.
+// A prepared statement that finalises itself. One run on every signature or
+// key read is built with kReuse: it is borrowed from the connection's cache
+// of prepared statements (`sql` must then be a string literal, the cache's
+// key) and given back reset, its bindings cleared, when it goes.
 class Statement {
  public:
+  enum Reuse { kReuse };
   Statement(sqlite3* db, const char* sql);
+  Statement(sqlite3* db, const char* sql, Reuse);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -69,6 +75,7 @@ class Statement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  const char* cachedSql_ = nullptr;
 };
 
 class UserDatabase {
@@ -98,6 +105,15 @@ class UserDatabase {
   // Path of the database file for the current home.
   static std::string DatabasePath();
 
+  // The cached statement for `sql` on `db` when `db` is the current
+  // connection, taken out of the cache until given back; prepared on first
+  // use. Null (failure recorded) when it cannot be prepared; *cached tells
+  // whether it must be given back rather than finalised.
+  sqlite3_stmt* TakeStatement(sqlite3* db, const char* sql, bool* cached);
+  // Resets and keeps a taken statement; one whose connection has since been
+  // replaced, or whose place was filled meanwhile, is finalised.
+  void GiveBackStatement(const char* sql, sqlite3_stmt* stmt);
+
   // Called when a call on `db` found the file damaged.
   void MarkDamaged(sqlite3* db);
   // Closes the connection (which checkpoints the log into the database)
@@ -118,6 +134,8 @@ class UserDatabase {
   bool exitHook_ = false;
   std::string openHome_;
   std::vector<std::string> schemas_;
+  // Prepared statements of db_, by the address of their SQL text.
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 
 }  // namespace kv::platform
