@@ -302,7 +302,7 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   std::string out;
   ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
   ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
-  EXPECT_NE(std::string::npos, out.find("gkjaehdcofagjlgbdejdadjeekhegboh")) << out;
+  EXPECT_NE(std::string::npos, out.find("liellhacedcelhjakjbkggpnkjpijcnk")) << out;
 
   char hostPath[PATH_MAX];
   ASSERT_NE(nullptr, realpath(KV_NATIVE_HOST_PATH, hostPath));
@@ -313,9 +313,9 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   };
   for (const Expected& e :
        {Expected{"/.config/chromium/NativeMessagingHosts", "allowed_origins",
-                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+                 "chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/"},
         Expected{"/.config/google-chrome/NativeMessagingHosts", "allowed_origins",
-                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+                 "chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/"},
         Expected{"/.mozilla/native-messaging-hosts", "allowed_extensions", "capi@korvessa.tw"}}) {
     const std::string folder = home.path() + e.folder;
     Value manifest;

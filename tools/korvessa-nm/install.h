@@ -12,7 +12,7 @@ namespace korvessa {
 
 // The host's registered name and the extension's fixed identities.
 inline constexpr const char* kHostName = "tw.korvessa.capi";
-inline constexpr const char* kChromiumExtensionId = "gkjaehdcofagjlgbdejdadjeekhegboh";
+inline constexpr const char* kChromiumExtensionId = "liellhacedcelhjakjbkggpnkjpijcnk";
 inline constexpr const char* kFirefoxExtensionId = "capi@korvessa.tw";
 
 enum class Browser { kChromium, kFirefox };
