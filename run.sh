@@ -6,7 +6,8 @@
 #   ./run.sh bench  build optimised, run the benchmarks, print each one's
 #                   ratio against its OpenSSL counterpart
 #   ./run.sh package  build the packages into build/package/ (Windows: an
-#                   MSI per architecture, signed when a certificate is given)
+#                   MSI per architecture, signed when a certificate is given;
+#                   Linux: the .deb and the extension's .crx and .xpi)
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 ROOT=$PWD
@@ -148,12 +149,19 @@ package_linux() {
 }
 
 # --- Browser stage: the extension and the native host in Debian's headless
-# Chromium (tests/browser), driven by puppeteer-core from the lock file; no
-# browser is downloaded.
+# Chromium and Firefox ESR (tests/browser), driven by puppeteer-core from the
+# lock file; no browser is downloaded.
 browser_stage() {
-  log "browser door (headless Chromium, $1 build)"
+  log "browser door (headless Chromium and Firefox, $1 build)"
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error &&
-    KV_BUILD="$ROOT/build/$1" CHROMIUM=/usr/bin/chromium node --test browser_door.test.mjs)
+    KV_BUILD="$ROOT/build/$1" node --test browser_door.test.mjs)
+}
+
+# --- Package stage: the Linux package checked, installed on this machine,
+# used by both browsers and purged (tests/package/deb.sh; as root only).
+package_stage() {
+  log "Linux package: lintian, install, browsers, purge"
+  bash tests/package/deb.sh "$ROOT/build/package/linux"
 }
 
 cmd=${1:-}
@@ -173,6 +181,8 @@ case "$cmd" in
     build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=ON
     run_tests release
     browser_stage release
+    package_linux
+    package_stage
     log "build (address and undefined-behaviour sanitizers)"
     build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
@@ -199,7 +209,7 @@ case "$cmd" in
     cross_build x86_64
     cross_build i686
     package_windows
-    # The Linux package goes to build/package/linux/.
+    package_linux
     log "packages in build/package/"
     ;;
   *)
