@@ -2,7 +2,8 @@
 # The project's two entry points:
 #   ./run.sh demo   install what is missing, build, run the main job end to end
 #   ./run.sh test   install what is missing, build twice (optimised and
-#                   sanitised), run every test, cross-build the Windows DLL
+#                   sanitised), run every test, build the Linux package and
+#                   test it installed (as root), cross-build the Windows DLL
 #   ./run.sh bench  build optimised, run the benchmarks, print each one's
 #                   ratio against its OpenSSL counterpart
 #   ./run.sh package  build the packages into build/package/ (Windows: an
