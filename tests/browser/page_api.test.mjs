@@ -1,8 +1,11 @@
 // The page object as web developers use it, under headless Chromium: calls
 // that give their own outcome while other flows and tabs of the same site
-// call too.
+// call too, and signatures whose answers are far larger than one native
+// message (checked by OpenSSL).
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
+import fs from "node:fs";
+import path from "node:path";
 import { Harness } from "./page_harness.mjs";
 
 const BAD_KEY_DECRYPT = 9005;
@@ -12,6 +15,7 @@ let allowed;
 before(async () => {
   allowed = await h.serve();
   h.allowOnMachine("trading", allowed);
+  h.makeSigner();
   await h.launch();
 });
 after(() => h.close());
@@ -62,4 +66,31 @@ test("each call's outcome is its own under two flows in a page and two tabs of a
   assert.equal(typeof plain.outcome.capiError, "number");
   assert.equal(plain.keys, 63);
   await Promise.all([page.close(), other.close()]);
+});
+
+test("attached PKCS#7 of 2 MB and 20 MB reach the page whole; OpenSSL verifies them", async () => {
+  h.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 1 }]);
+  const page = await h.open(allowed);
+  assert.equal((await page.evaluate(() => Korvessa.outcome.SelectSigner("", 1, 0))).error, 0);
+  const line = "委託買進台積電 1000 股，價格 600 元\n";  // 36 bytes in Big5
+  for (const megabytes of [2, 20]) {
+    const repeat = Math.ceil(megabytes * 1e6 / 36);
+    const started = Date.now();
+    const outcome = await page.evaluate(async (line, repeat) => {
+      const { result, error, message } = await Korvessa.outcome.SignPkcs7(line.repeat(repeat), 0x800);
+      return { error, message, length: result.length, result };
+    }, line, repeat);
+    const seconds = (Date.now() - started) / 1000;
+    assert.equal(outcome.error, 0, outcome.message);
+    const der = Buffer.from(outcome.result, "base64");
+    assert.ok(der.length > megabytes * 1e6, `${der.length} bytes`);
+    const p = (name) => path.join(h.work, name);
+    fs.writeFileSync(p("large.p7"), der);
+    h.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("large.p7"), "-CAfile", p("root.pem"),
+      "-out", p("large.txt")]);
+    const content = new TextDecoder("big5").decode(fs.readFileSync(p("large.txt")));
+    assert.ok(content === line.repeat(repeat), "the signed content is the page's text");
+    console.log(`# ${megabytes} MB: PKCS#7 of ${der.length} bytes, ${outcome.length} characters of Base64, ${seconds} s`);
+  }
+  await page.close();
 });

@@ -16,6 +16,7 @@
 
 #include "kvcommon/json.h"
 #include "kvcommon/native_frame.h"
+#include "kvcommon/utf.h"
 #include "registry/registry_admin.h"
 #include "sign/sign_test_support.h"
 #include "ui/dialog_test_support.h"
@@ -60,19 +61,31 @@ class HostConnection {
     EXPECT_EQ(kv::native::WriteStatus::kWritten, kv::native::WriteFrame(out, message, kv::native::kMaxMessageToHost));
     return Answer();
   }
+  // The answer, joined as the extension joins it when it came in frames.
   Value Answer() {
     kv::native::FdInput in(in_);
-    std::string text;
+    std::string text, joined;
     Value answer;
     lastSize_ = 0;
-    if (kv::native::ReadFrame(in, kv::native::kMaxMessageToBrowser, &text) != kv::native::ReadStatus::kMessage)
-      return answer;
-    lastSize_ = text.size();
-    std::string error;
-    EXPECT_TRUE(kv::json::Parse(text, &answer, &error)) << error << ": " << text;
-    return answer;
+    frames_ = 0;
+    for (;;) {
+      if (kv::native::ReadFrame(in, kv::native::kMaxMessageToBrowser, &text) != kv::native::ReadStatus::kMessage)
+        return answer;
+      ++frames_;
+      lastSize_ = text.size();
+      std::string error;
+      EXPECT_TRUE(kv::json::Parse(text, &answer, &error)) << error << ": " << text;
+      const Value* part = answer.Find("part");
+      if (!part) return answer;
+      joined += kv::Utf16ToUtf8(answer.Find("text")->string);
+      if (part->integer == answer.Find("parts")->integer) {
+        EXPECT_TRUE(kv::json::Parse(joined, &answer, &error)) << error;
+        return answer;
+      }
+    }
   }
   size_t lastSize() const { return lastSize_; }
+  int frames() const { return frames_; }
 
   // Ends the connection as a browser does; the host's exit status.
   int Close() {
@@ -89,6 +102,7 @@ class HostConnection {
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1;
   size_t lastSize_ = 0;
+  int frames_ = 0;
 };
 
 std::string Message(int id, const std::string& origin, const std::string& call, const std::string& args = "[]") {
@@ -235,18 +249,37 @@ TEST_F(NativeHostTest, ConsentOnceAlwaysAndDenyWhereUsersMayAddSites) {
   }
 }
 
-TEST_F(NativeHostTest, AnswersTooLargeForABrowserAreReplacedByASmallRefusal) {
+TEST_F(NativeHostTest, LongAnswersComeInFramesAndUndeliverableOnesAreRefusedBeforeAnyDialog) {
   AllowOnMachine(kAllowed);
   HostConnection host;
-  // An unknown operation's name is echoed in its answer.
-  const std::string huge(kv::native::kMaxMessageToBrowser, 'A');
-  Value answer = host.Call(Message(3, kAllowed, huge));
+  // About 2.7 MB of ciphertext: three frames, joined to the whole answer.
+  const std::string plain(1000 * 1000, 'x');
+  Value answer = host.Call(Message(2, kAllowed, "SymEncrypt", "[\"" + plain + "\", \"0123456789ABCDEF\", 1, 0]"));
+  EXPECT_EQ(0, ErrorOf(answer));
+  EXPECT_EQ(2, answer.Find("id")->integer);
+  EXPECT_EQ(3, host.frames());
+  Value back = host.Call(Message(3, kAllowed, "SymDecrypt", "[\"" + ResultText(answer) + "\", \"0123456789ABCDEF\", 1, 0]"));
+  EXPECT_EQ(plain, ResultText(back));
+
+  // An unknown operation's name is echoed in its answer: beyond what the
+  // extension joins, a short refusal instead.
+  answer = host.Call(Message(4, kAllowed, std::string(kv::native::kMaxJoinedAnswer, 'A')));
   ASSERT_NE(nullptr, answer.Find("invalid"));
   EXPECT_NE(std::string::npos, answer.Find("invalid")->Utf8().find("longer than"));
-  EXPECT_EQ(3, answer.Find("id")->integer);
+  EXPECT_EQ(4, answer.Find("id")->integer);
   EXPECT_LT(host.lastSize(), 1024u);
+
+  // A signature that would carry too much content is refused before the
+  // person is asked to confirm it; a detached one of the same text is not.
+  ScriptedDialogs run(R"([{"dialog": 201, "press": 2}])");
+  const std::string content = "[\"" + std::string(19 * 1000 * 1000, 'y') + "\", ";
+  answer = host.Call(Message(5, kAllowed, "SignPkcs7", content + "0]"));
+  ASSERT_NE(nullptr, answer.Find("invalid"));
+  EXPECT_NE(std::string::npos, answer.Find("invalid")->Utf8().find("longer than")) << answer.Find("invalid")->Utf8();
+  EXPECT_TRUE(run.Events("dialog").empty());
+  EXPECT_EQ(nullptr, host.Call(Message(6, kAllowed, "SignPkcs7", content + "1024]")).Find("invalid"));
   // The connection goes on.
-  EXPECT_EQ(0, ErrorOf(host.Call(Message(4, kAllowed, "GetVersion"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(Message(7, kAllowed, "GetVersion"))));
 }
 
 TEST_F(NativeHostTest, OneSiteNeverSeesTheSignerAnotherSelected) {

@@ -2,6 +2,7 @@
 // admitted call through the shared call checker.
 #include "korvessa-nm/native_host.h"
 
+#include "korvessa-nm/answer_bound.h"
 #include "korvessa/call_answer.h"
 #include "kvcommon/utf.h"
 
@@ -13,17 +14,31 @@ using kv::json::Value;
 // The result code the engine gives a site that may not use it.
 constexpr int32_t kSiteNotAllowed = 1502;
 
-// The message's id, written back as given (a number or a string), else null.
-std::string IdTail(const Value* request) {
-  std::string tail = ", \"id\": ";
+// The message's id as JSON, written back as given (a number or a string),
+// else null.
+std::string IdValue(const Value* request) {
+  std::string value;
   const Value* id = request && request->kind == Value::Kind::kObject ? request->Find("id") : nullptr;
   if (id && id->kind == Value::Kind::kString)
-    kv::json::AppendQuoted(id->string, &tail);
+    kv::json::AppendQuoted(id->string, &value);
   else if (id && id->kind == Value::Kind::kNumber && id->isInteger)
-    tail += std::to_string(id->integer);
+    value = std::to_string(id->integer);
   else
-    tail += "null";
-  return tail;
+    value = "null";
+  return value;
+}
+
+std::string IdTail(const Value* request) { return ", \"id\": " + IdValue(request); }
+
+// The operation a message names, when it names one.
+const OperationSpec* NamedOperation(const Value& request) {
+  const Value* call = request.kind == Value::Kind::kObject ? request.Find("call") : nullptr;
+  return call && call->kind == Value::Kind::kString ? FindOperation(kv::Utf16ToUtf8(call->string)) : nullptr;
+}
+
+std::string TooLong(const std::string& what, uint64_t size) {
+  return what + " of " + std::to_string(size) + " bytes is longer than the " +
+         std::to_string(kv::native::kMaxJoinedAnswer) + " the extension takes";
 }
 
 // Whether an origin may be handed to the library at all: printable ASCII,
@@ -44,19 +59,30 @@ NativeHost::NativeHost(const EngineLibrary& library) : library_(library) {
 
 std::string NativeHost::Refusal(const Value* request, int32_t code, const std::u16string& message,
                                 const std::string& idTail) {
-  const OperationSpec* op = nullptr;
-  if (const Value* call = request->Find("call"))
-    if (call->kind == Value::Kind::kString) op = FindOperation(kv::Utf16ToUtf8(call->string));
-  return RefusedAnswer(op, code, message, idTail);
+  return RefusedAnswer(NamedOperation(*request), code, message, idTail);
 }
 
-std::string NativeHost::AnswerMessage(const std::string& message) {
+std::string NativeHost::AnswerMessage(const std::string& message, std::string* idValue) {
   Value request;
   std::string parseError;
+  if (idValue) *idValue = IdValue(nullptr);
   if (!kv::json::Parse(message, &request, &parseError))
     return InvalidAnswer(nullptr, "bad JSON: " + parseError, IdTail(nullptr));
   const std::string idTail = IdTail(&request);
+  if (idValue) *idValue = IdValue(&request);
   if (request.kind != Value::Kind::kObject) return InvalidAnswer(nullptr, "a call must be a JSON object", idTail);
+
+  // Before anything can ask the person (the consent, the signing
+  // confirmation, a password): an answer that could not be delivered is
+  // refused while nothing has been asked.
+  if (const OperationSpec* op = NamedOperation(request)) {
+    const Value* args = request.Find("args");
+    uint64_t bound = args ? AnswerBound(op->method, *args) : 0;
+    if (bound > kv::native::kMaxJoinedAnswer) {
+      std::string name = op->method;
+      return InvalidAnswer(&name, TooLong("an answer", bound), idTail);
+    }
+  }
 
   const Value* origin = request.Find("origin");
   if (!origin || origin->kind != Value::Kind::kString || request.Count("origin") != 1)
@@ -105,33 +131,27 @@ void NativeHost::Serve(kv::native::FrameInput& in, kv::native::FrameOutput& out)
     ReadStatus status = ReadFrame(in, kv::native::kMaxMessageToHost, &message, &declared);
     if (status == ReadStatus::kEnd || status == ReadStatus::kTruncated) return;
     std::string answer;
+    std::string idValue = IdValue(nullptr);
     if (status == ReadStatus::kTooLong)
       answer = InvalidAnswer(nullptr,
                              "message of " + std::to_string(declared) + " bytes is longer than " +
                                  std::to_string(kv::native::kMaxMessageToHost),
                              IdTail(nullptr));
     else
-      answer = AnswerMessage(message);
+      answer = AnswerMessage(message, &idValue);
 
-    WriteStatus written = WriteFrame(out, answer);
-    if (written == WriteStatus::kTooLong) {
-      // The browser would drop the connection over it: say so instead.
+    if (answer.size() > kv::native::kMaxJoinedAnswer) {
+      // The extension would drop it: say so instead.
       Value request;
       std::string ignored;
       bool parsed = kv::json::Parse(message, &request, &ignored);
-      const Value* call = parsed && request.kind == Value::Kind::kObject ? request.Find("call") : nullptr;
       // Named only when it is an operation: an unknown name may be what made
       // the answer too long.
-      const OperationSpec* op =
-          call && call->kind == Value::Kind::kString ? FindOperation(kv::Utf16ToUtf8(call->string)) : nullptr;
+      const OperationSpec* op = parsed ? NamedOperation(request) : nullptr;
       std::string name = op ? op->method : "";
-      answer = InvalidAnswer(op ? &name : nullptr,
-                             "answer of " + std::to_string(answer.size()) + " bytes is longer than the " +
-                                 std::to_string(kv::native::kMaxMessageToBrowser) + " a browser accepts",
-                             IdTail(parsed ? &request : nullptr));
-      written = WriteFrame(out, answer);
+      answer = InvalidAnswer(op ? &name : nullptr, TooLong("answer", answer.size()), IdTail(parsed ? &request : nullptr));
     }
-    if (written != WriteStatus::kWritten) return;
+    if (WriteAnswer(out, answer, idValue) != WriteStatus::kWritten) return;
   }
 }
 

@@ -3,7 +3,8 @@
 // `korvessa --batch`.
 //
 // From the extension:  {"id": ID, "origin": ORIGIN, "call": NAME, "args": [...]}
-// To the extension:    the batch answer with "id": ID appended.
+// To the extension:    the batch answer with "id": ID appended; one longer
+//                      than a frame goes in pieces (kv::native::WriteAnswer).
 //
 // ORIGIN is the one the browser reported for the page (the extension takes it
 // from the message's sender, never from the page). The first message's
@@ -31,8 +32,9 @@ class NativeHost {
   // Serves frames until the input ends or the browser goes away.
   void Serve(kv::native::FrameInput& in, kv::native::FrameOutput& out);
 
-  // The answer to one message's bytes (exposed for the tests of the rules).
-  std::string AnswerMessage(const std::string& message);
+  // The answer to one message's bytes (exposed for the tests of the rules);
+  // *idValue receives the message's id as JSON.
+  std::string AnswerMessage(const std::string& message, std::string* idValue = nullptr);
 
  private:
   std::string Refusal(const kv::json::Value* request, int32_t code, const std::u16string& message,

@@ -8,8 +8,12 @@
 
 const api = typeof browser !== "undefined" ? browser : chrome;
 const HOST = "tw.korvessa.capi";
+// Largest answer joined from the host's frames (the host refuses larger
+// ones): the joined answer travels on to the page as one extension message.
+const MAX_JOINED_ANSWER = 48 * 1024 * 1024;
 
-// origin -> { port, pending: Map(hostId -> resolve) }
+// origin -> { port, pending: Map(hostId -> resolve), joining: the answer
+// being put together from frames, or null }
 const connections = new Map();
 let nextHostId = 1;
 
@@ -22,13 +26,38 @@ function senderOrigin(sender) {
   }
 }
 
+// An answer longer than one native message comes as consecutive frames
+// {id, part, parts, text}; their texts joined are the answer's JSON. Gives the
+// answer once its last frame is in, a failure for a run out of step.
+function joinFrame(connection, frame) {
+  let joining = connection.joining;
+  if (frame.part === 1) joining = connection.joining = { id: frame.id, parts: frame.parts, texts: [], size: 0 };
+  const inStep = joining && joining.id === frame.id && joining.parts === frame.parts &&
+    frame.part === joining.texts.length + 1 && typeof frame.text === "string";
+  if (!inStep || joining.size + frame.text.length > MAX_JOINED_ANSWER) {
+    connection.joining = null;
+    return { id: frame.id, failure: "the host's answer came in broken frames" };
+  }
+  joining.texts.push(frame.text);
+  joining.size += frame.text.length;
+  if (frame.part < frame.parts) return null;
+  connection.joining = null;
+  try {
+    return JSON.parse(joining.texts.join(""));
+  } catch (e) {
+    return { id: frame.id, failure: "the host's joined answer is no JSON" };
+  }
+}
+
 function connectionFor(origin) {
   let connection = connections.get(origin);
   if (connection) return connection;
   const port = api.runtime.connectNative(HOST);
-  connection = { port, pending: new Map() };
-  port.onMessage.addListener((answer) => {
-    const resolve = connection.pending.get(answer && answer.id);
+  connection = { port, pending: new Map(), joining: null };
+  port.onMessage.addListener((message) => {
+    const answer = message && message.part !== undefined ? joinFrame(connection, message) : message;
+    if (!answer) return;
+    const resolve = connection.pending.get(answer.id);
     if (!resolve) return;
     connection.pending.delete(answer.id);
     resolve(answer);
