@@ -3,14 +3,18 @@
 // consent where the machine allows user sites) and make it the caller
 // origin that every later dialog names. One origin per process: once
 // admitted, the origin cannot be changed; a second, different origin is
-// refused.
+// refused. The host asks once per page, since a "this time" answer lasts for
+// the page. And what the extension's options page shows and changes: the
+// lists, and the user's own answers taken back.
 //
-// Not one of the scriptable operations: a door's own entry point, exported
-// beside them (on Windows by its plain name in korvessa.def) for the native
-// host, which loads the library as the command-line host does.
+// Not scriptable operations: a door's own entry points, exported beside
+// them (on Windows by their plain names in korvessa.def) for the native
+// host, which loads the library as the command-line host does. None of them
+// touches what a page's GetErrorCode reads, except the refusal itself.
 #include "api/export_door.h"
 
 #include <string>
+#include <vector>
 
 #include "vocabulary/text.h"
 #include "host/allowed_sites.h"
@@ -24,19 +28,33 @@ bool Admit(const kv::SiteOrigin& origin) {
   if (kv::OriginListed(origin)) return true;
   // Only where users may extend the list is the user asked: elsewhere the
   // machine's list is the whole answer, and "always" could not be kept.
-  if (!kv::UserSitesAllowed()) return false;
+  if (!kv::UserSitesAllowed() || kv::OriginDenied(origin)) return false;
   switch (kv::ui::AskOriginConsent(kv::OriginText(origin))) {
     case kv::ui::Consent::kOnce:
       return true;
     case kv::ui::Consent::kAlways:
       // Allowed now even if the list cannot be written; the next visit asks
       // again.
-      kv::RememberUserSite(origin);
+      kv::RememberUserSite(origin, kv::UserList::kAllowed);
       return true;
+    case kv::ui::Consent::kDenyAlways:
+      kv::RememberUserSite(origin, kv::UserList::kDenied);
+      break;
     case kv::ui::Consent::kDeny:
       break;
   }
   return false;
+}
+
+void AppendLines(const char* list, const std::vector<std::basic_string<WCHAR>>& entries, std::string* out) {
+  for (const std::basic_string<WCHAR>& entry : entries) {
+    // An entry is one line: a line break or tab inside one would forge another.
+    std::string text = kv::WideToNarrow(entry.c_str(), static_cast<int>(entry.size()));
+    bool plain = true;
+    for (char c : text)
+      if (c == '\n' || c == '\r' || c == '\t') plain = false;
+    if (plain) *out += std::string(list) + "\t" + text + "\n";
+  }
 }
 
 }  // namespace
@@ -55,9 +73,7 @@ KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   if (kv::IsPrintableAsciiOrigin(text) && kv::ParseDocumentOrigin(text, &origin)) {
     const std::string normal = kv::OriginText(origin);
     const std::string& pinned = kv::CallerOrigin();
-    if (!pinned.empty())
-      admitted = pinned == normal;
-    else if (Admit(origin)) {
+    if ((pinned.empty() || pinned == normal) && Admit(origin)) {
       kv::SetCallerOrigin(normal);
       admitted = true;
     }
@@ -65,4 +81,30 @@ KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   if (admitted) return ERR_SUCCESS;
   engine.Fail(ERR_SITE_NOT_ALLOWED);
   return ERR_SITE_NOT_ALLOWED;
+}
+
+// The lists as lines "LIST\tENTRY": LIST is "machine", "user" (counted only
+// where the machine allows user sites) or "denied"; a first line
+// "userSites\t1" or "userSites\t0" says whether users may add sites.
+KV_EXPORT(BSTR) KvWebSiteLists() {
+  std::string text = std::string("userSites\t") + (kv::UserSitesAllowed() ? "1" : "0") + "\n";
+  AppendLines("machine", kv::ReadSiteList(HKEY_LOCAL_MACHINE), &text);
+  AppendLines("user", kv::ReadSiteList(HKEY_CURRENT_USER), &text);
+  AppendLines("denied", kv::ReadDeniedList(), &text);
+  return kv::NarrowToBstr(text);
+}
+
+// Takes the user's answer for `entry` back: list "user" (allowed) or
+// "denied". How many entries went, or -1 when the list could not be changed.
+KV_EXPORT(LONG) KvForgetWebSite(LPCWSTR list, LPCWSTR entry) {
+  if (!list || !entry) return -1;
+  const std::string which = kv::WideToNarrow(list);
+  kv::UserList userList;
+  if (which == "user")
+    userList = kv::UserList::kAllowed;
+  else if (which == "denied")
+    userList = kv::UserList::kDenied;
+  else
+    return -1;
+  return kv::ForgetUserSite(userList, std::basic_string<WCHAR>(entry));
 }

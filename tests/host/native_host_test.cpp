@@ -13,6 +13,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kvcommon/json.h"
 #include "kvcommon/native_frame.h"
@@ -219,34 +220,57 @@ TEST_F(NativeHostTest, OriginsBeyondPrintableAsciiAreRefusedWhole) {
   }
 }
 
-TEST_F(NativeHostTest, ConsentOnceAlwaysAndDenyWhereUsersMayAddSites) {
+std::string PageCall(int id, const std::string& page, const std::string& call = "GetVersion") {
+  std::string message = Message(id, kOther, call);
+  message.pop_back();
+  return message + ", \"page\": \"" + page + "\"}";
+}
+
+std::vector<std::string> Listed(const Value& answer, const char* list) {
+  std::vector<std::string> out;
+  if (const Value* items = answer.Find(list))
+    for (const Value& item : items->items) out.push_back(item.Utf8());
+  return out;
+}
+
+TEST_F(NativeHostTest, ConsentAnswersHoldForThePageOrForGoodAndCanBeTakenBack) {
   AllowUserSites();
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 2}])");
-    HostConnection host;
-    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(2, kOther, "GetVersion"))));
-    EXPECT_EQ(1u, run.Events("dialog").size());  // asked once per connection
-  }
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 1}])");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(0u, UserListSize());
-  }
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 310}])");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(1u, UserListSize());
-  }
-  {
-    // Remembered: the next connection is served without a dialog.
-    ScriptedDialogs run("[]");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_TRUE(run.Events("dialog").empty());
-  }
+  AllowOnMachine(kAllowed);
+  ScriptedDialogs run(R"([{"dialog": 208, "press": 1}, {"dialog": 208, "press": 2}, {"dialog": 208, "press": 1},
+                          {"dialog": 208, "press": 311}, {"dialog": 208, "press": 310}])");
+  HostConnection host;
+  // This time: the page is served without asking again; its reload (a new
+  // page) is asked again, and refused this time; that refusal holds for that
+  // page only.
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(1, "a"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(2, "a"))));
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(3, "a-reloaded"))));
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(4, "a-reloaded"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(5, "b"))));
+  EXPECT_EQ(3u, run.Events("dialog").size());
+  EXPECT_EQ(0u, UserListSize());
+
+  // Refused for good: no page of the site is asked again...
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(6, "c"))));
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(7, "d"))));
+  EXPECT_EQ(4u, run.Events("dialog").size());
+  Value sites = host.Call("{\"id\": 8, \"request\": \"sites\"}");
+  EXPECT_EQ(true, sites.Find("userSites")->boolean);
+  EXPECT_EQ(std::vector<std::string>{kAllowed}, Listed(sites, "machine"));
+  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:9000"}, Listed(sites, "denied"));
+  EXPECT_TRUE(Listed(sites, "user").empty());
+
+  // ...until the user takes the refusal back; then allowed for good.
+  Value forgot = host.Call(
+      "{\"id\": 9, \"request\": \"forget\", \"list\": \"denied\", \"site\": \"http://127.0.0.1:9000\"}");
+  EXPECT_EQ(1, forgot.Find("removed")->integer);
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(10, "e"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(11, "f"))));
+  EXPECT_EQ(5u, run.Events("dialog").size());
+  sites = host.Call("{\"id\": 12, \"request\": \"sites\"}");
+  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:9000"}, Listed(sites, "user"));
+  EXPECT_TRUE(Listed(sites, "denied").empty());
+  EXPECT_EQ(12, sites.Find("id")->integer);
 }
 
 TEST_F(NativeHostTest, LongAnswersComeInFramesAndUndeliverableOnesAreRefusedBeforeAnyDialog) {

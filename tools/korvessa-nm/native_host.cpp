@@ -1,5 +1,6 @@
-// Judging a connection's origin once, refusing the rest, and answering each
-// admitted call through the shared call checker.
+// Pinning a connection's origin, judging each of its pages once, refusing
+// the rest, answering each admitted call through the shared call checker,
+// and the extension's requests about the lists.
 #include "korvessa-nm/native_host.h"
 
 #include "korvessa-nm/answer_bound.h"
@@ -13,6 +14,12 @@ using kv::json::Value;
 
 // The result code the engine gives a site that may not use it.
 constexpr int32_t kSiteNotAllowed = 1502;
+// Pages whose answer a connection keeps: a site's tab reloaded all day must
+// not grow the host without end. The oldest page forgotten is asked again.
+constexpr size_t kPagesKept = 256;
+
+using ListsFunction = char16_t*(KV_ENGINE_CALL*)();
+using ForgetFunction = int32_t(KV_ENGINE_CALL*)(const char16_t* list, const char16_t* entry);
 
 // The message's id as JSON, written back as given (a number or a string),
 // else null.
@@ -71,6 +78,7 @@ std::string NativeHost::AnswerMessage(const std::string& message, std::string* i
   const std::string idTail = IdTail(&request);
   if (idValue) *idValue = IdValue(&request);
   if (request.kind != Value::Kind::kObject) return InvalidAnswer(nullptr, "a call must be a JSON object", idTail);
+  if (request.Find("request")) return AnswerRequest(request, idTail);
 
   // Before anything can ask the person (the consent, the signing
   // confirmation, a password): an answer that could not be delivered is
@@ -88,38 +96,99 @@ std::string NativeHost::AnswerMessage(const std::string& message, std::string* i
   if (!origin || origin->kind != Value::Kind::kString || request.Count("origin") != 1)
     return InvalidAnswer(nullptr, "a call needs the page's \"origin\"", idTail);
 
-  if (!decided_) {
-    decided_ = true;
+  if (!pinnedSet_) {
+    pinnedSet_ = true;
     pinned_ = origin->string;
-    if (!admit_) {
-      refusalCode_ = kSiteNotAllowed;
-      refusalMessage_ = u"the engine library has no web origin admission";
-    } else if (!IsPlainOrigin(pinned_)) {
-      refusalCode_ = kSiteNotAllowed;
-      refusalMessage_ = u"an origin holds printable ASCII only";
-    } else {
-      admitted_ = admit_(pinned_.c_str()) == 0;
-      if (!admitted_) {
-        refusalCode_ = library_.ErrorCode();
-        refusalMessage_ = library_.ErrorMessage();
-      }
-    }
   }
   if (origin->string != pinned_) {
     // Never run: this connection belongs to its first origin. Once that one
     // is admitted the library pins it too and refuses any other, giving the
-    // engine's own refusal; before, the first refusal stands for both.
-    if (admitted_ && IsPlainOrigin(origin->string) && admit_(origin->string.c_str()) != 0)
+    // engine's own refusal.
+    if (anyAdmitted_ && IsPlainOrigin(origin->string) && admit_(origin->string.c_str()) != 0)
       return Refusal(&request, library_.ErrorCode(), library_.ErrorMessage(), idTail);
-    if (admitted_) return Refusal(&request, kSiteNotAllowed, u"", idTail);
-    return Refusal(&request, refusalCode_, refusalMessage_, idTail);
+    return Refusal(&request, kSiteNotAllowed, u"", idTail);
   }
-  if (!admitted_) return Refusal(&request, refusalCode_, refusalMessage_, idTail);
+  const Value* page = request.Find("page");
+  const Judgement& judged = JudgePage(page && page->kind == Value::Kind::kString ? page->string : u"");
+  if (!judged.admitted) return Refusal(&request, judged.code, judged.message, idTail);
 
   AnswerTail tail;
   tail.invalid = idTail;
   tail.answered = idTail;
   return AnswerCall(library_, request, tail);
+}
+
+const NativeHost::Judgement& NativeHost::JudgePage(const std::u16string& page) {
+  auto known = pages_.find(page);
+  if (known != pages_.end()) return known->second;
+  Judgement judged;
+  judged.code = kSiteNotAllowed;
+  if (!admit_) {
+    judged.message = u"the engine library has no web origin admission";
+  } else if (!IsPlainOrigin(pinned_)) {
+    judged.message = u"an origin holds printable ASCII only";
+  } else {
+    judged.admitted = admit_(pinned_.c_str()) == 0;
+    if (judged.admitted) {
+      anyAdmitted_ = true;
+    } else {
+      judged.code = library_.ErrorCode();
+      judged.message = library_.ErrorMessage();
+    }
+  }
+  if (pageOrder_.size() >= kPagesKept) {
+    pages_.erase(pageOrder_.front());
+    pageOrder_.pop_front();
+  }
+  pageOrder_.push_back(page);
+  return pages_[page] = judged;
+}
+
+std::string NativeHost::AnswerRequest(const Value& request, const std::string& idTail) {
+  const Value* what = request.Find("request");
+  const std::u16string name = what->kind == Value::Kind::kString ? what->string : u"";
+  if (name == u"sites") {
+    auto lists = reinterpret_cast<ListsFunction>(library_.Find("KvWebSiteLists"));
+    if (!lists) return InvalidAnswer(nullptr, "the engine library cannot list the sites", idTail);
+    // Lines "LIST\tENTRY" into {"userSites": B, "machine": [...], "user": [...], "denied": [...]}.
+    const std::string text = kv::Utf16ToUtf8(library_.TakeString(lists()));
+    std::map<std::string, std::string> arrays{{"machine", ""}, {"user", ""}, {"denied", ""}};
+    bool userSites = false;
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(at, end - at);
+      at = end + 1;
+      const size_t tab = line.find('\t');
+      if (tab == std::string::npos) continue;
+      const std::string list = line.substr(0, tab), entry = line.substr(tab + 1);
+      if (list == "userSites") {
+        userSites = entry == "1";
+      } else if (arrays.count(list)) {
+        std::string& items = arrays[list];
+        if (!items.empty()) items += ", ";
+        kv::json::AppendQuoted(entry, &items);
+      }
+    }
+    std::string out = "{\"request\": \"sites\", \"userSites\": ";
+    out += userSites ? "true" : "false";
+    for (const auto& [list, items] : arrays) out += ", \"" + list + "\": [" + items + "]";
+    return out + idTail + "}";
+  }
+  if (name == u"forget") {
+    auto forget = reinterpret_cast<ForgetFunction>(library_.Find("KvForgetWebSite"));
+    const Value* list = request.Find("list");
+    const Value* site = request.Find("site");
+    if (!forget) return InvalidAnswer(nullptr, "the engine library cannot change the lists", idTail);
+    if (!list || list->kind != Value::Kind::kString || !site || site->kind != Value::Kind::kString ||
+        !IsPlainOrigin(site->string))
+      return InvalidAnswer(nullptr, "\"forget\" needs a \"list\" and a \"site\"", idTail);
+    const int32_t removed = forget(list->string.c_str(), site->string.c_str());
+    if (removed < 0) return InvalidAnswer(nullptr, "the list cannot be changed", idTail);
+    return "{\"request\": \"forget\", \"removed\": " + std::to_string(removed) + idTail + "}";
+  }
+  return InvalidAnswer(nullptr, "unknown request", idTail);
 }
 
 void NativeHost::Serve(kv::native::FrameInput& in, kv::native::FrameOutput& out) {

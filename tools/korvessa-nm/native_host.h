@@ -7,13 +7,21 @@
 //                      than a frame goes in pieces (kv::native::WriteAnswer).
 //
 // ORIGIN is the one the browser reported for the page (the extension takes it
-// from the message's sender, never from the page). The first message's
-// origin is judged (allow-list, else the user's consent) and pinned for the
-// connection: a message carrying another origin is refused, so one site's
-// calls never run in the engine another site's calls have used.
+// from the message's sender, never from the page), PAGE the extension's key
+// of the document that called (a reload is a new page). The first message's
+// origin is pinned for the connection: a message carrying another origin is
+// refused, so one site's calls never run in the engine another site's calls
+// have used. Each page is judged at its first call (allow-list, else the
+// user's consent), and that answer holds for the page.
+//
+// The extension's own requests, which no page can send:
+//   {"id": ID, "request": "sites"}   the lists (machine, user, denied)
+//   {"id": ID, "request": "forget", "list": "user"|"denied", "site": ENTRY}
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <string>
 
 #include "korvessa/library.h"
@@ -37,16 +45,24 @@ class NativeHost {
   std::string AnswerMessage(const std::string& message, std::string* idValue = nullptr);
 
  private:
+  struct Judgement {
+    bool admitted = false;
+    int32_t code = 0;  // the refusal's code and message
+    std::u16string message;
+  };
+
   std::string Refusal(const kv::json::Value* request, int32_t code, const std::u16string& message,
                       const std::string& idTail);
+  std::string AnswerRequest(const kv::json::Value& request, const std::string& idTail);
+  const Judgement& JudgePage(const std::u16string& page);
 
   const EngineLibrary& library_;
   AdmitFunction admit_ = nullptr;
-  std::u16string pinned_;     // the connection's origin as first given
-  bool decided_ = false;      // the pinned origin has been judged
-  bool admitted_ = false;
-  int32_t refusalCode_ = 0;
-  std::u16string refusalMessage_;
+  std::u16string pinned_;  // the connection's origin as first given
+  bool pinnedSet_ = false;
+  bool anyAdmitted_ = false;  // the library has pinned the origin too
+  std::map<std::u16string, Judgement> pages_;
+  std::deque<std::u16string> pageOrder_;  // oldest first, to forget the oldest
 };
 
 }  // namespace korvessa

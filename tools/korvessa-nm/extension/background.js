@@ -72,21 +72,39 @@ function connectionFor(origin) {
   return connection;
 }
 
-api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (sender.id !== api.runtime.id || !message || typeof message.call !== "string") return false;
-  const origin = senderOrigin(sender);
-  const connection = connectionFor(origin);
+// The options page's requests about the lists go on a connection of their
+// own, which no page's calls use.
+const SETTINGS = " settings";
+
+function isExtensionPage(sender) {
+  return typeof sender.url === "string" && sender.url.startsWith(api.runtime.getURL(""));
+}
+
+function ask(key, message, sendResponse) {
+  const connection = connectionFor(key);
   const hostId = nextHostId++;
-  const pageId = message.id;
-  connection.pending.set(hostId, (answer) => {
-    const forPage = Object.assign({}, answer, { id: pageId });
-    sendResponse(forPage);
-  });
+  connection.pending.set(hostId, (answer) => sendResponse(Object.assign({}, answer, { id: message.id })));
   try {
-    connection.port.postMessage({ id: hostId, origin, call: message.call, args: message.args || [] });
+    connection.port.postMessage(Object.assign({}, message.forHost, { id: hostId }));
   } catch (e) {
     connection.pending.delete(hostId);
-    sendResponse({ id: pageId, failure: String(e && e.message ? e.message : e) });
+    sendResponse({ id: message.id, failure: String(e && e.message ? e.message : e) });
   }
+}
+
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (sender.id !== api.runtime.id || !message) return false;
+  if (typeof message.settings === "string" && isExtensionPage(sender)) {
+    const forHost = message.settings === "forget"
+      ? { request: "forget", list: String(message.list), site: String(message.site) }
+      : { request: "sites" };
+    ask(SETTINGS, { id: message.id, forHost }, sendResponse);
+    return true;
+  }
+  if (typeof message.call !== "string") return false;
+  const origin = senderOrigin(sender);
+  const page = typeof message.page === "string" ? message.page : "";
+  ask(origin, { id: message.id, forHost: { origin, page, call: message.call, args: message.args || [] } },
+    sendResponse);
   return true;  // the answer comes later
 });
