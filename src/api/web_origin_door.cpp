@@ -24,11 +24,14 @@
 
 namespace {
 
-bool Admit(const kv::SiteOrigin& origin) {
+bool Admit(const kv::SiteOrigin& origin, bool mayAsk) {
+  // Plain http from another computer: whoever sits on the network could
+  // speak for the site, so no list and no person can admit it.
+  if (!kv::PlainHttpAllowed(origin)) return false;
   if (kv::OriginListed(origin)) return true;
   // Only where users may extend the list is the user asked: elsewhere the
   // machine's list is the whole answer, and "always" could not be kept.
-  if (!kv::UserSitesAllowed() || kv::OriginDenied(origin)) return false;
+  if (!mayAsk || !kv::UserSitesAllowed() || kv::OriginDenied(origin)) return false;
   switch (kv::ui::AskOriginConsent(kv::OriginText(origin))) {
     case kv::ui::Consent::kOnce:
       return true;
@@ -53,17 +56,16 @@ void AppendLines(const char* list, const std::vector<std::basic_string<WCHAR>>& 
     bool plain = true;
     for (char c : text)
       if (c == '\n' || c == '\r' || c == '\t') plain = false;
-    if (plain) *out += std::string(list) + "\t" + text + "\n";
+    if (!plain) continue;
+    const std::string problem = kv::EntryProblem(entry);
+    if (problem.empty())
+      *out += std::string(list) + "\t" + text + "\n";
+    else
+      *out += "refused\t" + text + "\t" + problem + "\n";
   }
 }
 
-}  // namespace
-
-// 0 when the origin (as the browser reported the page's, "scheme://host[:port]",
-// printable ASCII only) may use the engine from now on; ERR_SITE_NOT_ALLOWED
-// otherwise, also in the engine's error state so that GetErrorCode/GetErrorMsg
-// tell the page why.
-KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
+LONG AdmitWebOrigin(LPCWSTR originText, bool mayAsk) {
   CCapiEngine& engine = TheEngine();
   engine.ResetErrors();
   kv::SiteOrigin origin;
@@ -73,7 +75,7 @@ KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   if (kv::IsPrintableAsciiOrigin(text) && kv::ParseDocumentOrigin(text, &origin)) {
     const std::string normal = kv::OriginText(origin);
     const std::string& pinned = kv::CallerOrigin();
-    if ((pinned.empty() || pinned == normal) && Admit(origin)) {
+    if ((pinned.empty() || pinned == normal) && Admit(origin, mayAsk)) {
       kv::SetCallerOrigin(normal);
       admitted = true;
     }
@@ -83,8 +85,21 @@ KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) {
   return ERR_SITE_NOT_ALLOWED;
 }
 
+}  // namespace
+
+// 0 when the origin (as the browser reported the page's, "scheme://host[:port]",
+// printable ASCII only) may use the engine from now on; ERR_SITE_NOT_ALLOWED
+// otherwise, also in the engine's error state so that GetErrorCode/GetErrorMsg
+// tell the page why. Asks the person where the lists leave it open.
+KV_EXPORT(LONG) KvAdmitWebOrigin(LPCWSTR originText) { return AdmitWebOrigin(originText, true); }
+
+// The same judgement by the lists alone, never asking: for a page's calls,
+// which must not be able to raise the consent dialog.
+KV_EXPORT(LONG) KvAdmitListedWebOrigin(LPCWSTR originText) { return AdmitWebOrigin(originText, false); }
+
 // The lists as lines "LIST\tENTRY": LIST is "machine", "user" (counted only
-// where the machine allows user sites) or "denied"; a first line
+// where the machine allows user sites) or "denied"; "refused\tENTRY\tWHY" for
+// an entry of either allow-list that is never admitted; a first line
 // "userSites\t1" or "userSites\t0" says whether users may add sites.
 KV_EXPORT(BSTR) KvWebSiteLists() {
   std::string text = std::string("userSites\t") + (kv::UserSitesAllowed() ? "1" : "0") + "\n";

@@ -1,7 +1,8 @@
 // The page object as web developers use it, under headless Chromium: calls
 // that give their own outcome while other flows and tabs of the same site
-// call too, and signatures whose answers are far larger than one native
-// message (checked by OpenSSL).
+// call too; signatures whose answers are far larger than one native message
+// (checked by OpenSSL); only admitted sites seeing the object, and the
+// person's consent for the others, with the options page.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import fs from "node:fs";
@@ -9,11 +10,15 @@ import path from "node:path";
 import { Harness } from "./page_harness.mjs";
 
 const BAD_KEY_DECRYPT = 9005;
+const EXTENSION_ID = "gkjaehdcofagjlgbdejdadjeekhegboh";
+const SITE_NOT_ALLOWED = 1502;
 const h = new Harness("page");
-let allowed;
+let allowed, unlisted, another;
 
 before(async () => {
   allowed = await h.serve();
+  unlisted = await h.serve();
+  another = await h.serve();
   h.allowOnMachine("trading", allowed);
   h.makeSigner();
   await h.launch();
@@ -93,4 +98,71 @@ test("attached PKCS#7 of 2 MB and 20 MB reach the page whole; OpenSSL verifies t
     console.log(`# ${megabytes} MB: PKCS#7 of ${der.length} bytes, ${outcome.length} characters of Base64, ${seconds} s`);
   }
   await page.close();
+});
+
+// The options page's lists, as shown.
+async function optionsLists() {
+  const options = await h.browser.newPage();
+  await options.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
+  await options.waitForSelector("body[data-ready]");
+  const lists = await options.evaluate(() => Object.fromEntries(["machine", "user", "denied"].map((id) =>
+    [id, [...document.querySelectorAll(`#${id} li[data-site]`)].map((li) => li.dataset.site)])));
+  return { options, lists };
+}
+
+test("only admitted sites see the page object; others may ask only where users may add sites", async () => {
+  const page = await h.open(unlisted, "plain.html", { expectObject: false });
+  assert.deepEqual(await h.traces(page), { object: false, answered: false });
+  assert.deepEqual(await h.requestAccess(page), { silent: true });
+  await page.close();
+
+  h.setMachine("", "AllowUserSites", "REG_DWORD", 1);
+  await h.scriptsReady();
+  // Each site's host process takes its answers from the start of the list.
+  h.scriptDialogs([{ dialog: 208, press: 311 }, { dialog: 208, press: 1 }, { dialog: 208, press: 2 }]);
+  const shown = () => h.dialogs().filter((e) => e.dialog === 208).length;
+
+  // Refused for good: the site's next pages are not asked about.
+  let asking = await h.open(unlisted, "plain.html", { expectObject: false });
+  assert.deepEqual(await h.traces(asking), { object: false, answered: false });
+  let answer = await h.requestAccess(asking);
+  assert.equal(answer.granted, false);
+  assert.equal(answer.error, SITE_NOT_ALLOWED);
+  await asking.reload();
+  assert.equal((await h.requestAccess(asking)).granted, false);
+  assert.equal(shown(), 1);
+
+  // The person takes the refusal back on the options page.
+  let { options, lists } = await optionsLists();
+  assert.deepEqual(lists, { machine: [allowed], user: [], denied: [`${unlisted}`] });
+  await options.click("#denied li[data-site] button");
+  await options.waitForFunction(() => !document.querySelector("#denied li[data-site]"));
+  await options.close();
+
+  // This time: the object for this page only; its reload must ask again,
+  // is refused this time, and may not ask again at once.
+  await asking.reload();
+  assert.deepEqual(await h.requestAccess(asking), { channel: "korvessa-access", granted: true });
+  const version = await asking.evaluate(() => Korvessa.outcome.GetVersion());
+  assert.equal(version.error, 0);
+  await asking.reload();
+  assert.deepEqual(await h.traces(asking), { object: false, answered: false });
+  answer = await h.requestAccess(asking);
+  assert.equal(answer.granted, false);
+  assert.equal((await h.requestAccess(asking)).granted, false);
+  assert.equal(shown(), 3);
+  await asking.close();
+
+  // Always: the site's pages have the object from then on, without asking.
+  h.scriptDialogs([{ dialog: 208, press: 310 }]);
+  asking = await h.open(another, "plain.html", { expectObject: false });
+  assert.equal((await h.requestAccess(asking)).granted, true);
+  await asking.close();
+  await h.scriptsReady();
+  const later = await h.open(another, "plain.html");
+  assert.equal((await later.evaluate(() => Korvessa.outcome.GetVersion())).error, 0);
+  assert.equal(shown(), 4);
+  ({ options, lists } = await optionsLists());
+  assert.deepEqual(lists.user, [another]);
+  await Promise.all([later.close(), options.close()]);
 });

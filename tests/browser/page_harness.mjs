@@ -121,6 +121,15 @@ export class Harness {
       args: [`--load-extension=${extension}`, `--disable-extensions-except=${extension}`, "--no-sandbox",
         "--no-first-run", "--disable-gpu"],
     });
+    await this.scriptsReady();
+  }
+
+  // The extension's worker has registered the page scripts from the lists
+  // as they are now.
+  async scriptsReady() {
+    const target = await this.browser.waitForTarget((t) => t.type() === "service_worker" && t.url().startsWith("chrome-extension://"));
+    const worker = await target.worker();
+    await worker.evaluate(() => (self.scriptsReady = refresh()));
   }
 
   async open(origin, file = "order.html", { expectObject = true } = {}) {
@@ -128,6 +137,30 @@ export class Harness {
     await page.goto(`${origin}/${file}`);
     if (expectObject) await page.waitForFunction(() => typeof window.Korvessa === "object", { timeout: 20000 });
     return page;
+  }
+
+  // The page asks for the object; resolves with the extension's answer.
+  requestAccess(page) {
+    return page.evaluate(() => new Promise((resolve) => {
+      window.addEventListener("message", (event) => {
+        if (event.data && event.data.channel === "korvessa-access") resolve(event.data);
+      });
+      window.postMessage({ channel: "korvessa-request-access" }, "*");
+      setTimeout(() => resolve({ silent: true }), 3000);
+    }));
+  }
+
+  // Whatever a page could find of the extension: the object, and an answer
+  // to a call posted the way the object posts it.
+  traces(page) {
+    return page.evaluate(() => new Promise((resolve) => {
+      const found = { object: "Korvessa" in window, answered: false };
+      window.addEventListener("message", (event) => {
+        if (event.data && event.data.channel === "korvessa-answer") found.answered = true;
+      });
+      window.postMessage({ channel: "korvessa-call", id: 1, call: "GetVersion", args: [] }, "*");
+      setTimeout(() => resolve(found), 1500);
+    }));
   }
 
   async close() {

@@ -225,52 +225,78 @@ std::string PageCall(int id, const std::string& page, const std::string& call = 
   message.pop_back();
   return message + ", \"page\": \"" + page + "\"}";
 }
+// The extension's request that the person be asked for the page.
+std::string AdmitRequest(int id, const std::string& page, const std::string& origin = kOther) {
+  return "{\"id\": " + std::to_string(id) + ", \"origin\": \"" + origin + "\", \"page\": \"" + page +
+         "\", \"request\": \"admit\"}";
+}
+bool Admitted(const Value& answer) {
+  const Value* admitted = answer.Find("admitted");
+  return admitted && admitted->boolean;
+}
 
 std::vector<std::string> Listed(const Value& answer, const char* list) {
   std::vector<std::string> out;
   if (const Value* items = answer.Find(list))
-    for (const Value& item : items->items) out.push_back(item.Utf8());
+    for (const Value& item : items->items) out.push_back(item.kind == Value::Kind::kObject ? item.Find("site")->Utf8()
+                                                                                           : item.Utf8());
   return out;
 }
 
-TEST_F(NativeHostTest, ConsentAnswersHoldForThePageOrForGoodAndCanBeTakenBack) {
+TEST_F(NativeHostTest, ConsentIsAskedOnRequestOnlyAndHoldsForThePageOrForGood) {
   AllowUserSites();
   AllowOnMachine(kAllowed);
-  ScriptedDialogs run(R"([{"dialog": 208, "press": 1}, {"dialog": 208, "press": 2}, {"dialog": 208, "press": 1},
-                          {"dialog": 208, "press": 311}, {"dialog": 208, "press": 310}])");
+  const char kPlain[] = "http://trade.example.com.tw";
+  SetMachineValue("SOFTWARE\\Korvessa\\CAPI\\AllowedSites", "plain", REG_SZ, kPlain, sizeof kPlain);
+  ScriptedDialogs run(R"([{"dialog": 208, "press": 1}, {"dialog": 208, "press": 2}, {"dialog": 208, "press": 311},
+                          {"dialog": 208, "press": 310}])");
   HostConnection host;
-  // This time: the page is served without asking again; its reload (a new
-  // page) is asked again, and refused this time; that refusal holds for that
-  // page only.
-  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(1, "a"))));
-  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(2, "a"))));
-  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(3, "a-reloaded"))));
-  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(4, "a-reloaded"))));
-  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(5, "b"))));
-  EXPECT_EQ(3u, run.Events("dialog").size());
-  EXPECT_EQ(0u, UserListSize());
-
+  // A page's calls never ask; the extension's request does, once per page.
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(1, "a"))));
+  EXPECT_TRUE(run.Events("dialog").empty());
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(2, "a"))));
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(3, "a"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(4, "a"))));
+  EXPECT_EQ(1u, run.Events("dialog").size());
+  // This time means this page: its reload is a new page, refused this time,
+  // and that refusal holds for it.
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(5, "a-reloaded"))));
+  Value refused = host.Call(AdmitRequest(6, "a-reloaded"));
+  EXPECT_FALSE(Admitted(refused));
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(refused));
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(7, "a-reloaded"))));
+  EXPECT_EQ(2u, run.Events("dialog").size());
   // Refused for good: no page of the site is asked again...
-  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(6, "c"))));
-  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(7, "d"))));
-  EXPECT_EQ(4u, run.Events("dialog").size());
-  Value sites = host.Call("{\"id\": 8, \"request\": \"sites\"}");
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(8, "c"))));
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(9, "d"))));
+  EXPECT_EQ(3u, run.Events("dialog").size());
+  // ...and plain http from another computer is never asked about at all.
+  {
+    HostConnection plain;
+    EXPECT_FALSE(Admitted(plain.Call(AdmitRequest(1, "p", "http://10.1.2.3:80"))));
+    EXPECT_EQ(3u, run.Events("dialog").size());
+  }
+
+  Value sites = host.Call("{\"id\": 10, \"request\": \"sites\"}");
   EXPECT_EQ(true, sites.Find("userSites")->boolean);
   EXPECT_EQ(std::vector<std::string>{kAllowed}, Listed(sites, "machine"));
-  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:9000"}, Listed(sites, "denied"));
+  EXPECT_EQ(std::vector<std::string>{kOther}, Listed(sites, "denied"));
   EXPECT_TRUE(Listed(sites, "user").empty());
+  EXPECT_EQ(std::vector<std::string>{kPlain}, Listed(sites, "refused"));
+  EXPECT_NE(std::string::npos, sites.Find("refused")->items[0].Find("why")->Utf8().find("https://trade.example.com.tw"));
 
-  // ...until the user takes the refusal back; then allowed for good.
-  Value forgot = host.Call(
-      "{\"id\": 9, \"request\": \"forget\", \"list\": \"denied\", \"site\": \"http://127.0.0.1:9000\"}");
+  // The user takes the refusal back; then allows the site for good, and
+  // its next page is served without asking.
+  Value forgot = host.Call("{\"id\": 11, \"request\": \"forget\", \"list\": \"denied\", \"site\": \"" +
+                           std::string(kOther) + "\"}");
   EXPECT_EQ(1, forgot.Find("removed")->integer);
-  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(10, "e"))));
-  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(11, "f"))));
-  EXPECT_EQ(5u, run.Events("dialog").size());
-  sites = host.Call("{\"id\": 12, \"request\": \"sites\"}");
-  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:9000"}, Listed(sites, "user"));
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(12, "e"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(13, "f"))));
+  EXPECT_EQ(4u, run.Events("dialog").size());
+  sites = host.Call("{\"id\": 14, \"request\": \"sites\"}");
+  EXPECT_EQ(std::vector<std::string>{kOther}, Listed(sites, "user"));
   EXPECT_TRUE(Listed(sites, "denied").empty());
-  EXPECT_EQ(12, sites.Find("id")->integer);
+  EXPECT_EQ(14, sites.Find("id")->integer);
 }
 
 TEST_F(NativeHostTest, LongAnswersComeInFramesAndUndeliverableOnesAreRefusedBeforeAnyDialog) {

@@ -62,6 +62,7 @@ bool IsPlainOrigin(const std::u16string& origin) {
 
 NativeHost::NativeHost(const EngineLibrary& library) : library_(library) {
   admit_ = reinterpret_cast<AdmitFunction>(library_.Find("KvAdmitWebOrigin"));
+  admitListed_ = reinterpret_cast<AdmitFunction>(library_.Find("KvAdmitListedWebOrigin"));
 }
 
 std::string NativeHost::Refusal(const Value* request, int32_t code, const std::u16string& message,
@@ -78,7 +79,10 @@ std::string NativeHost::AnswerMessage(const std::string& message, std::string* i
   const std::string idTail = IdTail(&request);
   if (idValue) *idValue = IdValue(&request);
   if (request.kind != Value::Kind::kObject) return InvalidAnswer(nullptr, "a call must be a JSON object", idTail);
-  if (request.Find("request")) return AnswerRequest(request, idTail);
+  const Value* requestName = request.Find("request");
+  const bool admitRequest =
+      requestName && requestName->kind == Value::Kind::kString && requestName->string == u"admit";
+  if (requestName && !admitRequest) return AnswerRequest(request, idTail);
 
   // Before anything can ask the person (the consent, the signing
   // confirmation, a password): an answer that could not be delivered is
@@ -104,12 +108,20 @@ std::string NativeHost::AnswerMessage(const std::string& message, std::string* i
     // Never run: this connection belongs to its first origin. Once that one
     // is admitted the library pins it too and refuses any other, giving the
     // engine's own refusal.
-    if (anyAdmitted_ && IsPlainOrigin(origin->string) && admit_(origin->string.c_str()) != 0)
+    if (anyAdmitted_ && IsPlainOrigin(origin->string) && admitListed_ && admitListed_(origin->string.c_str()) != 0)
       return Refusal(&request, library_.ErrorCode(), library_.ErrorMessage(), idTail);
     return Refusal(&request, kSiteNotAllowed, u"", idTail);
   }
   const Value* page = request.Find("page");
-  const Judgement& judged = JudgePage(page && page->kind == Value::Kind::kString ? page->string : u"");
+  const Judgement judged =
+      JudgePage(page && page->kind == Value::Kind::kString ? page->string : u"", admitRequest);
+  if (admitRequest) {
+    std::string out = "{\"request\": \"admit\", \"admitted\": ";
+    out += judged.admitted ? "true" : "false";
+    out += ", \"error\": " + std::to_string(judged.admitted ? 0 : judged.code) + ", \"message\": ";
+    kv::json::AppendQuoted(judged.admitted ? std::u16string() : judged.message, &out);
+    return out + idTail + "}";
+  }
   if (!judged.admitted) return Refusal(&request, judged.code, judged.message, idTail);
 
   AnswerTail tail;
@@ -118,17 +130,18 @@ std::string NativeHost::AnswerMessage(const std::string& message, std::string* i
   return AnswerCall(library_, request, tail);
 }
 
-const NativeHost::Judgement& NativeHost::JudgePage(const std::u16string& page) {
+NativeHost::Judgement NativeHost::JudgePage(const std::u16string& page, bool mayAsk) {
   auto known = pages_.find(page);
   if (known != pages_.end()) return known->second;
   Judgement judged;
   judged.code = kSiteNotAllowed;
-  if (!admit_) {
+  AdmitFunction admit = mayAsk ? admit_ : admitListed_;
+  if (!admit) {
     judged.message = u"the engine library has no web origin admission";
   } else if (!IsPlainOrigin(pinned_)) {
     judged.message = u"an origin holds printable ASCII only";
   } else {
-    judged.admitted = admit_(pinned_.c_str()) == 0;
+    judged.admitted = admit(pinned_.c_str()) == 0;
     if (judged.admitted) {
       anyAdmitted_ = true;
     } else {
@@ -136,12 +149,16 @@ const NativeHost::Judgement& NativeHost::JudgePage(const std::u16string& page) {
       judged.message = library_.ErrorMessage();
     }
   }
+  // A page the lists alone refused may still ask the person; every other
+  // answer holds for the page.
+  if (!mayAsk && !judged.admitted) return judged;
   if (pageOrder_.size() >= kPagesKept) {
     pages_.erase(pageOrder_.front());
     pageOrder_.pop_front();
   }
   pageOrder_.push_back(page);
-  return pages_[page] = judged;
+  pages_[page] = judged;
+  return judged;
 }
 
 std::string NativeHost::AnswerRequest(const Value& request, const std::string& idTail) {
@@ -152,7 +169,7 @@ std::string NativeHost::AnswerRequest(const Value& request, const std::string& i
     if (!lists) return InvalidAnswer(nullptr, "the engine library cannot list the sites", idTail);
     // Lines "LIST\tENTRY" into {"userSites": B, "machine": [...], "user": [...], "denied": [...]}.
     const std::string text = kv::Utf16ToUtf8(library_.TakeString(lists()));
-    std::map<std::string, std::string> arrays{{"machine", ""}, {"user", ""}, {"denied", ""}};
+    std::map<std::string, std::string> arrays{{"machine", ""}, {"user", ""}, {"denied", ""}, {"refused", ""}};
     bool userSites = false;
     size_t at = 0;
     while (at < text.size()) {
@@ -165,6 +182,16 @@ std::string NativeHost::AnswerRequest(const Value& request, const std::string& i
       const std::string list = line.substr(0, tab), entry = line.substr(tab + 1);
       if (list == "userSites") {
         userSites = entry == "1";
+      } else if (list == "refused") {
+        // {"site": ENTRY, "why": TEXT}
+        const size_t why = entry.find('\t');
+        std::string& items = arrays[list];
+        if (!items.empty()) items += ", ";
+        items += "{\"site\": ";
+        kv::json::AppendQuoted(entry.substr(0, why), &items);
+        items += ", \"why\": ";
+        kv::json::AppendQuoted(why == std::string::npos ? std::string() : entry.substr(why + 1), &items);
+        items += "}";
       } else if (arrays.count(list)) {
         std::string& items = arrays[list];
         if (!items.empty()) items += ", ";

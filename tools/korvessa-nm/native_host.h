@@ -11,11 +11,15 @@
 // of the document that called (a reload is a new page). The first message's
 // origin is pinned for the connection: a message carrying another origin is
 // refused, so one site's calls never run in the engine another site's calls
-// have used. Each page is judged at its first call (allow-list, else the
-// user's consent), and that answer holds for the page.
+// have used. A page's calls are judged by the allow-lists alone and never
+// raise the consent dialog; the page asks the person through the extension's
+// rate-limited request, and either answer then holds for the page.
 //
 // The extension's own requests, which no page can send:
-//   {"id": ID, "request": "sites"}   the lists (machine, user, denied)
+//   {"id": ID, "origin": ORIGIN, "page": PAGE, "request": "admit"}
+//       -> {"request": "admit", "admitted": B, "error": N, "message": TEXT}
+//   {"id": ID, "request": "sites"}   the lists (machine, user, denied, and
+//                                    the refused entries with the reason)
 //   {"id": ID, "request": "forget", "list": "user"|"denied", "site": ENTRY}
 #pragma once
 
@@ -54,10 +58,11 @@ class NativeHost {
   std::string Refusal(const kv::json::Value* request, int32_t code, const std::u16string& message,
                       const std::string& idTail);
   std::string AnswerRequest(const kv::json::Value& request, const std::string& idTail);
-  const Judgement& JudgePage(const std::u16string& page);
+  Judgement JudgePage(const std::u16string& page, bool mayAsk);
 
   const EngineLibrary& library_;
-  AdmitFunction admit_ = nullptr;
+  AdmitFunction admit_ = nullptr;        // may ask the person
+  AdmitFunction admitListed_ = nullptr;  // the lists alone
   std::u16string pinned_;  // the connection's origin as first given
   bool pinnedSet_ = false;
   bool anyAdmitted_ = false;  // the library has pinned the origin too

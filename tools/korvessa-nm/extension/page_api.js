@@ -18,6 +18,8 @@
 // be reached (-1).
 (() => {
   "use strict";
+  // Injected once more when an allowed page asks again: the object stays.
+  if (Object.getOwnPropertyDescriptor(window, "Korvessa")) return;
   const CALL = "korvessa-call";
   const ANSWER = "korvessa-answer";
   const SITE_NOT_ALLOWED = 1502;

@@ -1,5 +1,5 @@
-// Runs in the extension's isolated world of every http(s) page: carries the
-// page's calls to the extension's service worker and the answers back. Only
+// Runs in the extension's isolated world of the pages the lists admit (or
+// that the person allowed): carries the page's calls to the extension's service worker and the answers back. Only
 // the call's id, name and arguments are passed on; whatever else the page put
 // in its message (an "origin" of its choosing, say) is dropped here, and the
 // service worker takes the origin from the browser in any case. The relay
@@ -10,7 +10,11 @@
   const CALL = "korvessa-call";
   const ANSWER = "korvessa-answer";
   const api = typeof browser !== "undefined" ? browser : chrome;
-  const page = crypto.randomUUID();
+  // Injected once more when an allowed page asks again: one relay per page.
+  if (globalThis.korvessaRelay) return;
+  globalThis.korvessaRelay = true;
+  // The key the asking listener (ask.js) made for this document, if any.
+  const page = globalThis.korvessaPage || (globalThis.korvessaPage = crypto.randomUUID());
 
   window.addEventListener("message", (event) => {
     if (event.source !== window || !event.data || event.data.channel !== CALL) return;
