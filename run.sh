@@ -131,7 +131,8 @@ package_windows() {
 browser_stage() {
   log "browser door (headless Chromium, $1 build)"
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error &&
-    KV_BUILD="$ROOT/build/$1" CHROMIUM=/usr/bin/chromium node --test browser_door.test.mjs page_api.test.mjs)
+    KV_BUILD="$ROOT/build/$1" CHROMIUM=/usr/bin/chromium node --test browser_door.test.mjs page_api.test.mjs &&
+    npx tsc -p ../../examples/web)
 }
 
 cmd=${1:-}

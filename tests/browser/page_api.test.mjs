@@ -2,7 +2,8 @@
 // that give their own outcome while other flows and tabs of the same site
 // call too; signatures whose answers are far larger than one native message
 // (checked by OpenSSL); only admitted sites seeing the object, and the
-// person's consent for the others, with the options page.
+// person's consent for the others, with the options page; the example order
+// page (examples/web) as a customer uses it.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import fs from "node:fs";
@@ -109,6 +110,33 @@ async function optionsLists() {
     [id, [...document.querySelectorAll(`#${id} li[data-site]`)].map((li) => li.dataset.site)])));
   return { options, lists };
 }
+
+test("the example order page chooses a signer, signs a Big5 order and shows a refusal's message", async () => {
+  h.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 2 }]);
+  const page = await h.open(allowed, "order.html");
+  await page.click("#choose");
+  await page.waitForFunction(() => document.getElementById("signer").textContent === "Page Signer");
+  await page.select("#side", "賣出");
+  await page.$eval("#quantity", (input) => { input.value = "2000"; });
+  await page.click("#sign");
+  await page.waitForFunction(() => document.getElementById("signature").value !== "", { timeout: 20000 });
+  const shown = await page.evaluate(() => ({ text: document.getElementById("text").value,
+    signature: document.getElementById("signature").value, status: document.getElementById("status").textContent }));
+  assert.equal(shown.text, "委託賣出 2330 2000 股，價格 600 元");
+  const p = (name) => path.join(h.work, name);
+  fs.writeFileSync(p("order.p7"), Buffer.from(shown.signature, "base64"));
+  h.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("order.p7"), "-CAfile", p("root.pem"),
+    "-out", p("order.txt")]);
+  assert.equal(new TextDecoder("big5").decode(fs.readFileSync(p("order.txt"))), shown.text);
+  assert.match(h.run("openssl", ["cms", "-cmsout", "-print", "-inform", "DER", "-in", p("order.p7")]).toString(), /sha256/);
+
+  // The person refuses to sign: the page shows the code's own message.
+  await page.click("#sign");
+  await page.waitForFunction(() => document.getElementById("status").className === "failed", { timeout: 20000 });
+  assert.match(await page.$eval("#status", (e) => e.textContent), /簽章失敗: .*\(5070\)/);
+  assert.equal(await page.$eval("#signature", (e) => e.value), "");
+  await page.close();
+});
 
 test("only admitted sites see the page object; others may ask only where users may add sites", async () => {
   const page = await h.open(unlisted, "plain.html", { expectObject: false });

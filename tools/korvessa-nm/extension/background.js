@@ -85,6 +85,8 @@ function connectionFor(origin) {
 const SETTINGS = " settings";
 // Where a page may ask for the object: the pages the extension may script.
 const ASKING_PAGES = api.runtime.getManifest().host_permissions;
+// What gives a page the object, in the page's own world, in this order.
+const PAGE_SCRIPTS = ["page_api.js"];
 // After a refusal, an origin's pages wait this long before asking again.
 const REFUSAL_PAUSE_MS = 60 * 1000;
 
@@ -139,7 +141,7 @@ async function refreshScripts() {
   const scripts = [];
   if (matches.length) {
     const common = { matches, excludeMatches, runAt: "document_start", allFrames: true };
-    scripts.push(Object.assign({ id: "korvessa-page", js: ["page_api.js"], world: "MAIN" }, common),
+    scripts.push(Object.assign({ id: "korvessa-page", js: PAGE_SCRIPTS, world: "MAIN" }, common),
       Object.assign({ id: "korvessa-relay", js: ["relay.js"] }, common));
   }
   if (sites.userSites)
@@ -178,7 +180,7 @@ async function requestAccess(origin, page, sender) {
     if (sender.documentId) target.documentIds = [sender.documentId];
     else target.frameIds = [sender.frameId];
     await api.scripting.executeScript({ target, files: ["relay.js"] });
-    await api.scripting.executeScript({ target, files: ["page_api.js"], world: "MAIN" });
+    await api.scripting.executeScript({ target, files: PAGE_SCRIPTS, world: "MAIN" });
     refresh();  // "always" has put the site on the user's list
     return { granted: true };
   } catch (e) {
