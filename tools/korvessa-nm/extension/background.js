@@ -200,7 +200,10 @@ api.runtime.onMessage.addListener((message, sender, sendResponse) => {
       hostRequest(SETTINGS, { request: "forget", list: String(message.list), site: String(message.site) })
         .then((answer) => refresh().then(() => reply(answer)));
     } else {
+      // Opening the options page also brings the page scripts up to date
+      // with lists an administrator has just changed.
       hostRequest(SETTINGS, { request: "sites" }).then(reply);
+      refresh();
     }
     return true;
   }
