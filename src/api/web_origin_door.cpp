@@ -66,8 +66,6 @@ void AppendLines(const char* list, const std::vector<std::basic_string<WCHAR>>& 
 }
 
 LONG AdmitWebOrigin(LPCWSTR originText, bool mayAsk) {
-  CCapiEngine& engine = TheEngine();
-  engine.ResetErrors();
   kv::SiteOrigin origin;
   std::basic_string<WCHAR> text;
   if (originText) text = originText;
@@ -80,7 +78,11 @@ LONG AdmitWebOrigin(LPCWSTR originText, bool mayAsk) {
       admitted = true;
     }
   }
+  // Admitting a site's next page is no call of the site's: what its
+  // GetErrorCode reads stays the outcome of its latest call.
   if (admitted) return ERR_SUCCESS;
+  CCapiEngine& engine = TheEngine();
+  engine.ResetErrors();
   engine.Fail(ERR_SITE_NOT_ALLOWED);
   return ERR_SITE_NOT_ALLOWED;
 }

@@ -190,6 +190,19 @@ TEST_F(NativeHostTest, ListedOriginIsServedAndTheConnectionStaysItsOwn) {
   EXPECT_EQ(0, host.Close());
 }
 
+TEST_F(NativeHostTest, AdmittingAnotherPageOfTheSiteLeavesItsLatestCodeAsItWas) {
+  AllowOnMachine(kAllowed);
+  HostConnection host;
+  auto onPage = [](std::string message, const char* page) {
+    message.pop_back();
+    return message + ", \"page\": \"" + page + "\"}";
+  };
+  Value failed = host.Call(onPage(Message(1, kAllowed, "SymDecrypt", "[\"q83vEjRWeJA=\", \"0123456789ABCDEF\", 1, 0]"), "a"));
+  ASSERT_NE(0, ErrorOf(failed));
+  Value read = host.Call(onPage(Message(2, kAllowed, "GetErrorCode"), "b"));
+  EXPECT_EQ(ErrorOf(failed), read.Find("result")->integer);
+}
+
 TEST_F(NativeHostTest, UnlistedOriginIsRefusedWithoutAskingWhereUsersMayNotAddSites) {
   AllowOnMachine(kAllowed);
   ScriptedDialogs run(R"([{"dialog": 208, "press": 1}])");

@@ -100,7 +100,15 @@ function hostRequest(key, forHost) {
   return new Promise((resolve) => {
     const connection = connectionFor(key);
     const hostId = nextHostId++;
-    connection.pending.set(hostId, resolve);
+    connection.pending.set(hostId, (answer) => {
+      // The lists' connection serves a moment's questions: no host process
+      // is kept for it.
+      if (key === SETTINGS && connection.pending.size === 0 && connections.get(key) === connection) {
+        connections.delete(key);
+        connection.port.disconnect();
+      }
+      resolve(answer);
+    });
     try {
       connection.port.postMessage(Object.assign({}, forHost, { id: hostId }));
     } catch (e) {
