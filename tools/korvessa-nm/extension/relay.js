@@ -1,10 +1,11 @@
 // Runs in the extension's isolated world of the pages the lists admit (or
-// that the person allowed): carries the page's calls to the extension's service worker and the answers back. Only
-// the call's id, name and arguments are passed on; whatever else the page put
-// in its message (an "origin" of its choosing, say) is dropped here, and the
-// service worker takes the origin from the browser in any case. The relay
-// adds the key of this document ("page"): the user's "this time" answer to
-// the consent dialog lasts for the page, until it is closed or reloaded.
+// that the person allowed): carries the page's calls to the extension's
+// service worker and the answers back. Only the call's id, name and
+// arguments are passed on; whatever else the page put in its message (an
+// "origin" of its choosing, say) is dropped here, and the service worker
+// takes the origin from the browser in any case. The relay adds the key of
+// this document ("page"): the user's "this time" answer to the consent
+// dialog lasts for the page, until it is closed or reloaded.
 (() => {
   "use strict";
   const CALL = "korvessa-call";
