@@ -155,7 +155,8 @@ package_linux() {
 browser_stage() {
   log "browser door (headless Chromium and Firefox, $1 build)"
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error &&
-    KV_BUILD="$ROOT/build/$1" node --test browser_door.test.mjs)
+    KV_BUILD="$ROOT/build/$1" node --test browser_door.test.mjs page_api.test.mjs &&
+    npx tsc -p ../../examples/web)
 }
 
 # --- Package stage: the Linux package checked, installed on this machine,

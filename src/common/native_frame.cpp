@@ -1,9 +1,10 @@
 // Native messaging frames: length prefix, bounded reads, skipped oversized
-// messages, and writes that stop at a closed pipe.
+// messages, writes that stop at a closed pipe, and long answers in pieces.
 #include "kvcommon/native_frame.h"
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -28,6 +29,33 @@ size_t ReadFully(FrameInput& in, char* into, size_t size) {
 // Pieces in which an oversized frame is dropped and a message is grown, so a
 // declared length alone never decides how much memory is taken.
 constexpr size_t kPiece = 64 * 1024;
+
+// Bytes a message byte takes inside a JSON string.
+size_t QuotedCost(unsigned char c) {
+  if (c == '"' || c == '\\') return 2;
+  return c < 0x20 ? 6 : 1;
+}
+
+void AppendQuotedBytes(const std::string& bytes, size_t from, size_t to, std::string* out) {
+  static const char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  for (size_t i = from; i < to; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      out->append("\\u00");
+      out->push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 0xF]);
+    } else {
+      out->push_back(static_cast<char>(c));
+    }
+  }
+  out->push_back('"');
+}
+
+bool IsUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -104,6 +132,37 @@ WriteStatus WriteFrame(FrameOutput& out, const std::string& message, uint32_t li
   std::memcpy(header, &length, sizeof header);
   if (!out.Write(header, sizeof header)) return WriteStatus::kClosed;
   if (!message.empty() && !out.Write(message.data(), message.size())) return WriteStatus::kClosed;
+  return WriteStatus::kWritten;
+}
+
+WriteStatus WriteAnswer(FrameOutput& out, const std::string& message, const std::string& idJson, uint32_t limit) {
+  if (message.size() <= limit) return WriteFrame(out, message, limit);
+  // Room for the frame's members around its text; part and parts take at
+  // most ten digits each.
+  const size_t overhead = idJson.size() + 64;
+  if (limit <= overhead + 16) return WriteStatus::kTooLong;
+  const size_t budget = limit - overhead;
+
+  std::vector<size_t> ends;
+  for (size_t at = 0; at < message.size();) {
+    size_t end = at, cost = 0;
+    while (end < message.size() && cost + QuotedCost(static_cast<unsigned char>(message[end])) <= budget)
+      cost += QuotedCost(static_cast<unsigned char>(message[end++]));
+    while (end < message.size() && end > at && IsUtf8Continuation(static_cast<unsigned char>(message[end]))) --end;
+    if (end == at) return WriteStatus::kTooLong;  // no whole character fits: not UTF-8
+    ends.push_back(end);
+    at = end;
+  }
+  size_t start = 0;
+  for (size_t k = 0; k < ends.size(); ++k) {
+    std::string frame = "{\"id\": " + idJson + ", \"part\": " + std::to_string(k + 1) +
+                        ", \"parts\": " + std::to_string(ends.size()) + ", \"text\": ";
+    AppendQuotedBytes(message, start, ends[k], &frame);
+    frame += "}";
+    WriteStatus status = WriteFrame(out, frame, limit);
+    if (status != WriteStatus::kWritten) return status;
+    start = ends[k];
+  }
   return WriteStatus::kWritten;
 }
 

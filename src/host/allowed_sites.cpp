@@ -9,18 +9,25 @@ namespace {
 
 const char kMachineKey[] = "SOFTWARE\\Korvessa\\CAPI";
 const char kListKey[] = "SOFTWARE\\Korvessa\\CAPI\\AllowedSites";
+const char kDeniedKey[] = "SOFTWARE\\Korvessa\\CAPI\\DeniedSites";
 const char kUserListAllowed[] = "AllowUserSites";
 const char kUserKeyPrefix[] = "Software\\Korvessa";
 
 // Longest entry kept, in bytes of ANSI text; no origin is longer.
 constexpr DWORD kMaxEntryBytes = 2046;
 
-}  // namespace
+const char* ListKey(UserList list) { return list == UserList::kAllowed ? kListKey : kDeniedKey; }
 
-std::vector<std::basic_string<WCHAR>> ReadSiteList(HKEY root) {
-  std::vector<std::basic_string<WCHAR>> entries;
+struct NamedEntry {
+  std::string name;
+  std::basic_string<WCHAR> entry;
+};
+
+// The REG_SZ values of one list key, with their names.
+std::vector<NamedEntry> ReadEntries(HKEY root, const char* listKey) {
+  std::vector<NamedEntry> entries;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, kListKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return entries;
+  if (RegOpenKeyExA(root, listKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return entries;
   for (DWORD index = 0;; ++index) {
     char name[256];
     DWORD nameLength = sizeof(name);
@@ -33,9 +40,23 @@ std::vector<std::basic_string<WCHAR>> ReadSiteList(HKEY root) {
     std::string entry(reinterpret_cast<const char*>(data), size);
     while (!entry.empty() && entry.back() == '\0') entry.pop_back();
     std::u16string wide = NarrowToWide(entry);
-    entries.emplace_back(wide.begin(), wide.end());
+    entries.push_back({std::string(name, nameLength), std::basic_string<WCHAR>(wide.begin(), wide.end())});
   }
   RegCloseKey(key);
+  return entries;
+}
+
+}  // namespace
+
+std::vector<std::basic_string<WCHAR>> ReadSiteList(HKEY root) {
+  std::vector<std::basic_string<WCHAR>> entries;
+  for (NamedEntry& e : ReadEntries(root, kListKey)) entries.push_back(std::move(e.entry));
+  return entries;
+}
+
+std::vector<std::basic_string<WCHAR>> ReadDeniedList() {
+  std::vector<std::basic_string<WCHAR>> entries;
+  for (NamedEntry& e : ReadEntries(HKEY_CURRENT_USER, kDeniedKey)) entries.push_back(std::move(e.entry));
   return entries;
 }
 
@@ -63,20 +84,57 @@ std::string OriginText(const SiteOrigin& origin) {
   return origin.scheme + "://" + origin.host + ":" + std::to_string(origin.port);
 }
 
-bool RememberUserSite(const SiteOrigin& origin) {
+bool OriginDenied(const SiteOrigin& origin) {
+  if (!UserSitesAllowed()) return false;
+  for (const std::basic_string<WCHAR>& entry : ReadDeniedList())
+    if (OriginMatchesEntry(origin, entry)) return true;
+  return false;
+}
+
+int ForgetUserSite(UserList list, const std::basic_string<WCHAR>& entry) {
+  std::vector<NamedEntry> entries = ReadEntries(HKEY_CURRENT_USER, ListKey(list));
+  HKEY key = nullptr;
+  if (entries.empty()) return 0;
+  LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, ListKey(list), 0, KEY_WRITE, &key);
+  if (rc != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(rc));
+    return -1;
+  }
+  int removed = 0;
+  for (const NamedEntry& e : entries) {
+    if (e.entry != entry) continue;
+    rc = RegDeleteValueA(key, e.name.c_str());
+    if (rc != ERROR_SUCCESS) break;
+    ++removed;
+  }
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(rc));
+    return -1;
+  }
+  return removed;
+}
+
+bool RememberUserSite(const SiteOrigin& origin, UserList list) {
   if (!UserSitesAllowed()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
+  // One answer per site: a site allowed for good is no longer refused, and
+  // the other way round.
+  std::string text = OriginText(origin);
+  std::u16string wide = NarrowToWide(text);
+  if (ForgetUserSite(list == UserList::kAllowed ? UserList::kDenied : UserList::kAllowed,
+                     std::basic_string<WCHAR>(wide.begin(), wide.end())) < 0)
+    return false;
   HKEY key = nullptr;
-  LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, kListKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, ListKey(list), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(rc));
     return false;
   }
   // The value's name is the origin itself, so allowing a site twice keeps
   // one entry.
-  std::string text = OriginText(origin);
   rc = RegSetValueExA(key, text.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                       static_cast<DWORD>(text.size() + 1));
   RegCloseKey(key);

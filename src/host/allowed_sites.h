@@ -1,12 +1,15 @@
 // The allow-lists shared by every door that serves web pages (the scriptable
 // object's site lock and the browser extension's native host): where they
 // live in the registry, whether the per-user list counts, whether an origin
-// is listed, and remembering an origin the user allowed.
+// is listed, remembering an origin the user allowed or refused for good, and
+// taking such an answer back.
 //
 //   HKEY_LOCAL_MACHINE\SOFTWARE\Korvessa\CAPI\AllowedSites   (REG_SZ values)
 //   HKEY_CURRENT_USER\Software\Korvessa\CAPI\AllowedSites    (REG_SZ values),
 //     read only when HKEY_LOCAL_MACHINE\SOFTWARE\Korvessa\CAPI has the
 //     REG_DWORD AllowUserSites set to 1.
+//   HKEY_CURRENT_USER\Software\Korvessa\CAPI\DeniedSites     (REG_SZ values):
+//     origins the user refused for good; the machine list outranks it.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +25,9 @@ namespace kv {
 // too long to be an origin are no entry). A missing key is an empty list.
 std::vector<std::basic_string<WCHAR>> ReadSiteList(HKEY root);
 
+// The user's list of refused sites.
+std::vector<std::basic_string<WCHAR>> ReadDeniedList();
+
 // Whether the machine lets users extend the list (AllowUserSites = 1).
 bool UserSitesAllowed();
 
@@ -29,10 +35,22 @@ bool UserSitesAllowed();
 // list where the machine allows it.
 bool OriginListed(const SiteOrigin& origin);
 
-// Adds the origin ("scheme://host:port") to the user list. Refused (false)
-// where the machine does not allow user sites, since the entry would never
-// be read; the registry's error is left as the thread's last error.
-bool RememberUserSite(const SiteOrigin& origin);
+// The user's two lists.
+enum class UserList { kAllowed, kDenied };
+
+// Whether the origin is on the user's list of refused sites (read only where
+// the machine allows user sites).
+bool OriginDenied(const SiteOrigin& origin);
+
+// Adds the origin ("scheme://host:port") to one of the user's lists, taking
+// it off the other. Refused (false) where the machine does not allow user
+// sites, since the entry would never be read; the registry's error is left
+// as the thread's last error.
+bool RememberUserSite(const SiteOrigin& origin, UserList list = UserList::kAllowed);
+
+// Removes every entry of the user's list whose text is `entry`; how many went
+// (-1 when the list could not be changed, the error as the last error).
+int ForgetUserSite(UserList list, const std::basic_string<WCHAR>& entry);
 
 // "scheme://host:port" with the port always explicit.
 std::string OriginText(const SiteOrigin& origin);

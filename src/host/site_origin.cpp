@@ -107,7 +107,35 @@ bool SplitHostPort(const std::string& text, const std::string& scheme, std::stri
   return true;
 }
 
+// localhost, an IPv4 address of 127.0.0.0/8, or [::1].
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "[::1]") return true;
+  if (host.compare(0, 4, "127.") != 0) return false;
+  int dots = 0;
+  for (char c : host) {
+    if (c == '.')
+      ++dots;
+    else if (c < '0' || c > '9')
+      return false;
+  }
+  return dots == 3;
+}
+
 }  // namespace
+
+bool PlainHttpAllowed(const SiteOrigin& origin) { return origin.scheme != "http" || IsLoopbackHost(origin.host); }
+
+std::string EntryProblem(const std::basic_string<WCHAR>& entry) {
+  std::string scheme, authority, host;
+  int port = 0;
+  if (HasControlCharacter(entry) || !SplitUrl(AsciiLower(entry), &scheme, &authority) ||
+      !SplitHostPort(authority, scheme, &host, &port))
+    return std::string();
+  if (scheme == "http" && !IsLoopbackHost(host))
+    return "plain http is admitted for this computer only (localhost, 127.0.0.1, [::1]): anyone on the network "
+           "could inject script into http://" + host + "; list https://" + host + " instead";
+  return std::string();
+}
 
 bool IsPrintableAsciiOrigin(const std::basic_string<WCHAR>& text) {
   if (text.empty()) return false;
@@ -139,6 +167,7 @@ bool OriginMatchesEntry(const SiteOrigin& origin, const std::basic_string<WCHAR>
   int port = 0;
   if (!SplitHostPort(authority, scheme, &host, &port)) return false;
   if (scheme != origin.scheme || port != origin.port) return false;
+  if (scheme == "http" && !IsLoopbackHost(host)) return false;
   if (host.compare(0, 2, "*.") == 0) {
     std::string domain = host.substr(1);  // ".example.com.tw"
     if (!IsValidHost(domain.substr(1)) || domain.find('.', 1) == std::string::npos) return false;

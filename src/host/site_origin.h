@@ -33,8 +33,18 @@ bool IsPrintableAsciiOrigin(const std::basic_string<WCHAR>& text);
 // One allow-list entry: "https://trade.example.com.tw", "https://*.example.com.tw"
 // (any subdomain, not the domain itself) or either with ":port"; the port
 // defaults to the scheme's. Anything after the authority ("/", a path) is
-// ignored. Malformed entries, and entries with a control character, match
-// nothing.
+// ignored. Malformed entries, entries with a control character, and plain
+// http entries for hosts other than this computer's match nothing.
 bool OriginMatchesEntry(const SiteOrigin& origin, const std::basic_string<WCHAR>& entry);
+
+// Whether plain http may be trusted for the origin: only this computer's own
+// names (localhost, 127.0.0.0/8, [::1]) are out of reach of whoever can
+// inject script into a page on its way through a network.
+bool PlainHttpAllowed(const SiteOrigin& origin);
+
+// Why an allow-list entry is refused, for the person who wrote it (English);
+// empty when it is not. Malformed entries are not judged here: they simply
+// match nothing.
+std::string EntryProblem(const std::basic_string<WCHAR>& entry);
 
 }  // namespace kv

@@ -76,7 +76,8 @@ inline constexpr const char* kConsentLabel = "下列網站要求使用本元件�
 inline constexpr const char* kConsentQuestion = "是否允許此網站使用?";
 inline constexpr const char* kConsentOnce = "僅允許這次";
 inline constexpr const char* kConsentAlways = "永遠允許";
-inline constexpr const char* kConsentDeny = "拒絕";
+inline constexpr const char* kConsentDeny = "這次拒絕";
+inline constexpr const char* kConsentDenyAlways = "永遠拒絕";
 
 inline constexpr const char* kHashFileTitle = "請選擇檔案";
 inline constexpr const char* kHashFileFilter = "All Files (*.*)|*.*||";

@@ -2,6 +2,9 @@
 // the stream kept in step, truncated frames, and a reader that has gone.
 #include "kvcommon/native_frame.h"
 
+#include "kvcommon/json.h"
+#include "kvcommon/utf.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -106,6 +109,39 @@ TEST(NativeFrame, WritesTheLengthInTheMachinesOrderAndRefusesOversizedMessages) 
   EXPECT_EQ(WriteStatus::kTooLong, WriteFrame(out, std::string(kLimit + 1, 'z'), kLimit));
   EXPECT_EQ(before, out.bytes.size());  // nothing of it went out
   EXPECT_EQ(1024u * 1024u, kv::native::kMaxMessageToBrowser);
+}
+
+TEST(NativeFrame, LongAnswersGoInFramesWhoseTextsJoinToTheAnswer) {
+  // Quotes, backslashes and three-byte characters cost more inside a frame's
+  // text and must never be split.
+  std::string answer = "{\"result\": \"";
+  for (int i = 0; i < 300; ++i) answer += i % 3 ? "\\\"" : "\xe5\xa7\x94";
+  answer += "\"}";
+  constexpr uint32_t kFrame = 160;
+  StringOutput out;
+  ASSERT_EQ(WriteStatus::kWritten, kv::native::WriteAnswer(out, answer, "\"p-1\"", kFrame));
+
+  ChoppedInput in(out.bytes);
+  std::string frame, joined;
+  int64_t parts = -1, seen = 0;
+  while (ReadFrame(in, kFrame, &frame) == ReadStatus::kMessage) {
+    kv::json::Value v;
+    std::string error;
+    ASSERT_TRUE(kv::json::Parse(frame, &v, &error)) << error << ": " << frame;
+    EXPECT_EQ("p-1", v.Find("id")->Utf8());
+    EXPECT_EQ(++seen, v.Find("part")->integer);
+    if (parts < 0) parts = v.Find("parts")->integer;
+    EXPECT_EQ(parts, v.Find("parts")->integer);
+    joined += kv::Utf16ToUtf8(v.Find("text")->string);
+  }
+  EXPECT_EQ(parts, seen);
+  EXPECT_GT(seen, 5);
+  EXPECT_EQ(answer, joined);
+
+  // One that fits goes as it is.
+  StringOutput small;
+  ASSERT_EQ(WriteStatus::kWritten, kv::native::WriteAnswer(small, "{}", "1", kFrame));
+  EXPECT_EQ(Frame("{}"), small.bytes);
 }
 
 TEST(NativeFrame, FileDescriptorsCarryFramesAndAClosedPipeFailsTheWrite) {

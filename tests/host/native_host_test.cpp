@@ -13,9 +13,11 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kvcommon/json.h"
 #include "kvcommon/native_frame.h"
+#include "kvcommon/utf.h"
 #include "registry/registry_admin.h"
 #include "sign/sign_test_support.h"
 #include "ui/dialog_test_support.h"
@@ -60,19 +62,31 @@ class HostConnection {
     EXPECT_EQ(kv::native::WriteStatus::kWritten, kv::native::WriteFrame(out, message, kv::native::kMaxMessageToHost));
     return Answer();
   }
+  // The answer, joined as the extension joins it when it came in frames.
   Value Answer() {
     kv::native::FdInput in(in_);
-    std::string text;
+    std::string text, joined;
     Value answer;
     lastSize_ = 0;
-    if (kv::native::ReadFrame(in, kv::native::kMaxMessageToBrowser, &text) != kv::native::ReadStatus::kMessage)
-      return answer;
-    lastSize_ = text.size();
-    std::string error;
-    EXPECT_TRUE(kv::json::Parse(text, &answer, &error)) << error << ": " << text;
-    return answer;
+    frames_ = 0;
+    for (;;) {
+      if (kv::native::ReadFrame(in, kv::native::kMaxMessageToBrowser, &text) != kv::native::ReadStatus::kMessage)
+        return answer;
+      ++frames_;
+      lastSize_ = text.size();
+      std::string error;
+      EXPECT_TRUE(kv::json::Parse(text, &answer, &error)) << error << ": " << text;
+      const Value* part = answer.Find("part");
+      if (!part) return answer;
+      joined += kv::Utf16ToUtf8(answer.Find("text")->string);
+      if (part->integer == answer.Find("parts")->integer) {
+        EXPECT_TRUE(kv::json::Parse(joined, &answer, &error)) << error;
+        return answer;
+      }
+    }
   }
   size_t lastSize() const { return lastSize_; }
+  int frames() const { return frames_; }
 
   // Ends the connection as a browser does; the host's exit status.
   int Close() {
@@ -89,6 +103,7 @@ class HostConnection {
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1;
   size_t lastSize_ = 0;
+  int frames_ = 0;
 };
 
 std::string Message(int id, const std::string& origin, const std::string& call, const std::string& args = "[]") {
@@ -175,6 +190,19 @@ TEST_F(NativeHostTest, ListedOriginIsServedAndTheConnectionStaysItsOwn) {
   EXPECT_EQ(0, host.Close());
 }
 
+TEST_F(NativeHostTest, AdmittingAnotherPageOfTheSiteLeavesItsLatestCodeAsItWas) {
+  AllowOnMachine(kAllowed);
+  HostConnection host;
+  auto onPage = [](std::string message, const char* page) {
+    message.pop_back();
+    return message + ", \"page\": \"" + page + "\"}";
+  };
+  Value failed = host.Call(onPage(Message(1, kAllowed, "SymDecrypt", "[\"q83vEjRWeJA=\", \"0123456789ABCDEF\", 1, 0]"), "a"));
+  ASSERT_NE(0, ErrorOf(failed));
+  Value read = host.Call(onPage(Message(2, kAllowed, "GetErrorCode"), "b"));
+  EXPECT_EQ(ErrorOf(failed), read.Find("result")->integer);
+}
+
 TEST_F(NativeHostTest, UnlistedOriginIsRefusedWithoutAskingWhereUsersMayNotAddSites) {
   AllowOnMachine(kAllowed);
   ScriptedDialogs run(R"([{"dialog": 208, "press": 1}])");
@@ -205,48 +233,116 @@ TEST_F(NativeHostTest, OriginsBeyondPrintableAsciiAreRefusedWhole) {
   }
 }
 
-TEST_F(NativeHostTest, ConsentOnceAlwaysAndDenyWhereUsersMayAddSites) {
-  AllowUserSites();
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 2}])");
-    HostConnection host;
-    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(Message(2, kOther, "GetVersion"))));
-    EXPECT_EQ(1u, run.Events("dialog").size());  // asked once per connection
-  }
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 1}])");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(0u, UserListSize());
-  }
-  {
-    ScriptedDialogs run(R"([{"dialog": 208, "press": 310}])");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_EQ(1u, UserListSize());
-  }
-  {
-    // Remembered: the next connection is served without a dialog.
-    ScriptedDialogs run("[]");
-    HostConnection host;
-    EXPECT_EQ(0, ErrorOf(host.Call(Message(1, kOther, "GetVersion"))));
-    EXPECT_TRUE(run.Events("dialog").empty());
-  }
+std::string PageCall(int id, const std::string& page, const std::string& call = "GetVersion") {
+  std::string message = Message(id, kOther, call);
+  message.pop_back();
+  return message + ", \"page\": \"" + page + "\"}";
+}
+// The extension's request that the person be asked for the page.
+std::string AdmitRequest(int id, const std::string& page, const std::string& origin = kOther) {
+  return "{\"id\": " + std::to_string(id) + ", \"origin\": \"" + origin + "\", \"page\": \"" + page +
+         "\", \"request\": \"admit\"}";
+}
+bool Admitted(const Value& answer) {
+  const Value* admitted = answer.Find("admitted");
+  return admitted && admitted->boolean;
 }
 
-TEST_F(NativeHostTest, AnswersTooLargeForABrowserAreReplacedByASmallRefusal) {
+std::vector<std::string> Listed(const Value& answer, const char* list) {
+  std::vector<std::string> out;
+  if (const Value* items = answer.Find(list))
+    for (const Value& item : items->items) out.push_back(item.kind == Value::Kind::kObject ? item.Find("site")->Utf8()
+                                                                                           : item.Utf8());
+  return out;
+}
+
+TEST_F(NativeHostTest, ConsentIsAskedOnRequestOnlyAndHoldsForThePageOrForGood) {
+  AllowUserSites();
+  AllowOnMachine(kAllowed);
+  const char kPlain[] = "http://trade.example.com.tw";
+  SetMachineValue("SOFTWARE\\Korvessa\\CAPI\\AllowedSites", "plain", REG_SZ, kPlain, sizeof kPlain);
+  ScriptedDialogs run(R"([{"dialog": 208, "press": 1}, {"dialog": 208, "press": 2}, {"dialog": 208, "press": 311},
+                          {"dialog": 208, "press": 310}])");
+  HostConnection host;
+  // A page's calls never ask; the extension's request does, once per page.
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(1, "a"))));
+  EXPECT_TRUE(run.Events("dialog").empty());
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(2, "a"))));
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(3, "a"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(4, "a"))));
+  EXPECT_EQ(1u, run.Events("dialog").size());
+  // This time means this page: its reload is a new page, refused this time,
+  // and that refusal holds for it.
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(host.Call(PageCall(5, "a-reloaded"))));
+  Value refused = host.Call(AdmitRequest(6, "a-reloaded"));
+  EXPECT_FALSE(Admitted(refused));
+  EXPECT_EQ(kSiteNotAllowed, ErrorOf(refused));
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(7, "a-reloaded"))));
+  EXPECT_EQ(2u, run.Events("dialog").size());
+  // Refused for good: no page of the site is asked again...
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(8, "c"))));
+  EXPECT_FALSE(Admitted(host.Call(AdmitRequest(9, "d"))));
+  EXPECT_EQ(3u, run.Events("dialog").size());
+  // ...and plain http from another computer is never asked about at all.
+  {
+    HostConnection plain;
+    EXPECT_FALSE(Admitted(plain.Call(AdmitRequest(1, "p", "http://10.1.2.3:80"))));
+    EXPECT_EQ(3u, run.Events("dialog").size());
+  }
+
+  Value sites = host.Call("{\"id\": 10, \"request\": \"sites\"}");
+  EXPECT_EQ(true, sites.Find("userSites")->boolean);
+  EXPECT_EQ(std::vector<std::string>{kAllowed}, Listed(sites, "machine"));
+  EXPECT_EQ(std::vector<std::string>{kOther}, Listed(sites, "denied"));
+  EXPECT_TRUE(Listed(sites, "user").empty());
+  EXPECT_EQ(std::vector<std::string>{kPlain}, Listed(sites, "refused"));
+  EXPECT_NE(std::string::npos, sites.Find("refused")->items[0].Find("why")->Utf8().find("https://trade.example.com.tw"));
+
+  // The user takes the refusal back; then allows the site for good, and
+  // its next page is served without asking.
+  Value forgot = host.Call("{\"id\": 11, \"request\": \"forget\", \"list\": \"denied\", \"site\": \"" +
+                           std::string(kOther) + "\"}");
+  EXPECT_EQ(1, forgot.Find("removed")->integer);
+  EXPECT_TRUE(Admitted(host.Call(AdmitRequest(12, "e"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(PageCall(13, "f"))));
+  EXPECT_EQ(4u, run.Events("dialog").size());
+  sites = host.Call("{\"id\": 14, \"request\": \"sites\"}");
+  EXPECT_EQ(std::vector<std::string>{kOther}, Listed(sites, "user"));
+  EXPECT_TRUE(Listed(sites, "denied").empty());
+  EXPECT_EQ(14, sites.Find("id")->integer);
+}
+
+TEST_F(NativeHostTest, LongAnswersComeInFramesAndUndeliverableOnesAreRefusedBeforeAnyDialog) {
   AllowOnMachine(kAllowed);
   HostConnection host;
-  // An unknown operation's name is echoed in its answer.
-  const std::string huge(kv::native::kMaxMessageToBrowser, 'A');
-  Value answer = host.Call(Message(3, kAllowed, huge));
+  // About 2.7 MB of ciphertext: three frames, joined to the whole answer.
+  const std::string plain(1000 * 1000, 'x');
+  Value answer = host.Call(Message(2, kAllowed, "SymEncrypt", "[\"" + plain + "\", \"0123456789ABCDEF\", 1, 0]"));
+  EXPECT_EQ(0, ErrorOf(answer));
+  EXPECT_EQ(2, answer.Find("id")->integer);
+  EXPECT_EQ(3, host.frames());
+  Value back = host.Call(Message(3, kAllowed, "SymDecrypt", "[\"" + ResultText(answer) + "\", \"0123456789ABCDEF\", 1, 0]"));
+  EXPECT_EQ(plain, ResultText(back));
+
+  // An unknown operation's name is echoed in its answer: beyond what the
+  // extension joins, a short refusal instead.
+  answer = host.Call(Message(4, kAllowed, std::string(kv::native::kMaxJoinedAnswer, 'A')));
   ASSERT_NE(nullptr, answer.Find("invalid"));
   EXPECT_NE(std::string::npos, answer.Find("invalid")->Utf8().find("longer than"));
-  EXPECT_EQ(3, answer.Find("id")->integer);
+  EXPECT_EQ(4, answer.Find("id")->integer);
   EXPECT_LT(host.lastSize(), 1024u);
+
+  // A signature that would carry too much content is refused before the
+  // person is asked to confirm it; a detached one of the same text is not.
+  ScriptedDialogs run(R"([{"dialog": 201, "press": 2}])");
+  const std::string content = "[\"" + std::string(19 * 1000 * 1000, 'y') + "\", ";
+  answer = host.Call(Message(5, kAllowed, "SignPkcs7", content + "0]"));
+  ASSERT_NE(nullptr, answer.Find("invalid"));
+  EXPECT_NE(std::string::npos, answer.Find("invalid")->Utf8().find("longer than")) << answer.Find("invalid")->Utf8();
+  EXPECT_TRUE(run.Events("dialog").empty());
+  EXPECT_EQ(nullptr, host.Call(Message(6, kAllowed, "SignPkcs7", content + "1024]")).Find("invalid"));
   // The connection goes on.
-  EXPECT_EQ(0, ErrorOf(host.Call(Message(4, kAllowed, "GetVersion"))));
+  EXPECT_EQ(0, ErrorOf(host.Call(Message(7, kAllowed, "GetVersion"))));
 }
 
 TEST_F(NativeHostTest, OneSiteNeverSeesTheSignerAnotherSelected) {

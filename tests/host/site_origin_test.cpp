@@ -67,6 +67,25 @@ TEST(SiteOrigin, ExactEntriesMatchOnlyTheirOrigin) {
   EXPECT_FALSE(Allowed("https://eviltrade.example.com.tw/", "https://trade.example.com.tw"));
 }
 
+TEST(SiteOrigin, PlainHttpIsAdmittedForThisComputerOnlyAndOtherEntriesSayWhy) {
+  struct Case {
+    const char* page;
+    const char* entry;
+    bool allowed;
+  };
+  for (const Case& c : {Case{"http://localhost:8080/", "http://localhost:8080", true},
+                        Case{"http://127.0.0.2/", "http://127.0.0.2", true},
+                        Case{"http://[::1]:3000/", "http://[::1]:3000", true},
+                        Case{"http://trade.example.com.tw/", "http://trade.example.com.tw", false},
+                        Case{"http://127.0.0.1.evil.net/", "http://127.0.0.1.evil.net", false},
+                        Case{"http://a.example.com.tw/", "http://*.example.com.tw", false}}) {
+    EXPECT_EQ(c.allowed, Allowed(c.page, c.entry)) << c.entry;
+    EXPECT_EQ(c.allowed, kv::EntryProblem(W(c.entry)).empty()) << c.entry;
+  }
+  EXPECT_NE(std::string::npos, kv::EntryProblem(W("http://trade.example.com.tw:8080/")).find("https://trade.example.com.tw"));
+  EXPECT_TRUE(kv::EntryProblem(W("https://trade.example.com.tw")).empty());
+}
+
 TEST(SiteOrigin, UserInfoAndBackslashesDoNotHideTheHost) {
   EXPECT_FALSE(Allowed("https://trade.example.com.tw@evil.net/", "https://trade.example.com.tw"));
   EXPECT_TRUE(Allowed("https://evil.net@trade.example.com.tw/", "https://trade.example.com.tw"));

@@ -16,7 +16,7 @@ using kv::ui::Consent;
 
 class ConsentDialogTest : public kv::test::HomeTest {};
 
-TEST_F(ConsentDialogTest, AnswersOnceAlwaysOrDenyAndShowsTheOrigin) {
+TEST_F(ConsentDialogTest, AnswersOnceOrAlwaysEitherWayAndShowsTheOrigin) {
   {
     ScriptedDialogs run(R"([{"dialog": 208, "press": 1}])");
     EXPECT_EQ(Consent::kOnce, kv::ui::AskOriginConsent("http://127.0.0.1:8000"));
@@ -34,6 +34,10 @@ TEST_F(ConsentDialogTest, AnswersOnceAlwaysOrDenyAndShowsTheOrigin) {
   {
     ScriptedDialogs run(R"([{"dialog": 208, "press": 2}])");
     EXPECT_EQ(Consent::kDeny, kv::ui::AskOriginConsent("https://a.example:443"));
+  }
+  {
+    ScriptedDialogs run(R"([{"dialog": 208, "press": 311}])");
+    EXPECT_EQ(Consent::kDenyAlways, kv::ui::AskOriginConsent("https://a.example:443"));
   }
   {
     // Answers run out: the dialog is closed, which refuses.

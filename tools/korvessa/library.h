@@ -55,9 +55,11 @@ class EngineLibrary {
   uint32_t CapiError() const;
   std::u16string ErrorMessage() const;
 
- private:
+  // A string an export returned, copied and freed with the library's
+  // SysFreeString (for the doors' own entry points).
   std::u16string TakeString(char16_t* bstr) const;
 
+ private:
   void* handle_ = nullptr;
   std::string path_;
   void(KV_ENGINE_CALL* sysFreeString_)(char16_t*) = nullptr;

@@ -167,20 +167,22 @@ check_host_answers() {
 }
 
 # check_host_consent HOST_WINDOWS_PATH: where the machine lets users add
-# sites, an unlisted origin gets the DLL's consent dialog (208, answered by
-# a script): "this time" serves the connection, "refuse" gives 1502.
+# sites, the extension's admission request for an unlisted origin's page
+# gets the DLL's consent dialog (208, answered by a script): "this time"
+# serves the page's call, "refuse" gives 1502.
 check_host_consent() {
   local host=$1 view press want requests="$out/nm_consent.jsonl" answers="$out/nm_consent_answers.jsonl"
   for view in $(machine_views); do
     "$wine" reg add 'HKLM\SOFTWARE\Korvessa\CAPI' /v AllowUserSites /t REG_DWORD /d 1 /f /reg:$view >/dev/null 2>&1 ||
       not_ok "AllowUserSites is written ($view-bit view)"
   done
-  printf '{"id": 1, "origin": "%s", "call": "Hash", "args": ["abc", 16]}\n' "$kUnlistedOrigin" > "$requests"
+  printf '{"id": 1, "origin": "%s", "page": "p", "request": "admit"}\n{"id": 2, "origin": "%s", "page": "p", "call": "Hash", "args": ["abc", 16]}\n' \
+    "$kUnlistedOrigin" "$kUnlistedOrigin" > "$requests"
   for press in 1 2; do
     printf '[{"dialog": 208, "press": %s}]\n' "$press" > "$out/nm_consent_dialogs.json"
     [[ $press == 1 ]] && want=0 || want=1502
     if KORVESSA_DIALOGS=$(winpath "$out/nm_consent_dialogs.json") run_host "$host" "$requests" "$answers" &&
-       jq -e --argjson want "$want" '.error == $want' "$answers" >/dev/null; then
+       jq -s -e --argjson want "$want" '.[1].id == 2 and .[1].error == $want' "$answers" >/dev/null; then
       ok "consent dialog answered with button $press: $want"
     else
       not_ok "consent dialog answered with button $press: $want ($(cat "$answers"))"

@@ -4,12 +4,24 @@
 // host connection per origin, so each site's calls run in an engine of its
 // own (its own selected signer, its own error state) and the host can pin the
 // connection to that origin.
+//
+// Only the sites the host's lists admit get the page object: the page
+// scripts are registered for their origins alone, from the lists the host
+// reports. Where users may add sites, every other https (and loopback http)
+// page gets only a listener that waits for the page to ask
+// ({channel: "korvessa-request-access"}); the person is asked (at most one
+// question at a time per origin, none for a while after a refusal), and a
+// page they allow gets the object injected.
 "use strict";
 
 const api = typeof browser !== "undefined" ? browser : chrome;
 const HOST = "tw.korvessa.capi";
+// Largest answer joined from the host's frames (the host refuses larger
+// ones): the joined answer travels on to the page as one extension message.
+const MAX_JOINED_ANSWER = 48 * 1024 * 1024;
 
-// origin -> { port, pending: Map(hostId -> resolve) }
+// origin -> { port, pending: Map(hostId -> resolve), joining: the answer
+// being put together from frames, or null }
 const connections = new Map();
 let nextHostId = 1;
 
@@ -22,13 +34,38 @@ function senderOrigin(sender) {
   }
 }
 
+// An answer longer than one native message comes as consecutive frames
+// {id, part, parts, text}; their texts joined are the answer's JSON. Gives the
+// answer once its last frame is in, a failure for a run out of step.
+function joinFrame(connection, frame) {
+  let joining = connection.joining;
+  if (frame.part === 1) joining = connection.joining = { id: frame.id, parts: frame.parts, texts: [], size: 0 };
+  const inStep = joining && joining.id === frame.id && joining.parts === frame.parts &&
+    frame.part === joining.texts.length + 1 && typeof frame.text === "string";
+  if (!inStep || joining.size + frame.text.length > MAX_JOINED_ANSWER) {
+    connection.joining = null;
+    return { id: frame.id, failure: "the host's answer came in broken frames" };
+  }
+  joining.texts.push(frame.text);
+  joining.size += frame.text.length;
+  if (frame.part < frame.parts) return null;
+  connection.joining = null;
+  try {
+    return JSON.parse(joining.texts.join(""));
+  } catch (e) {
+    return { id: frame.id, failure: "the host's joined answer is no JSON" };
+  }
+}
+
 function connectionFor(origin) {
   let connection = connections.get(origin);
   if (connection) return connection;
   const port = api.runtime.connectNative(HOST);
-  connection = { port, pending: new Map() };
-  port.onMessage.addListener((answer) => {
-    const resolve = connection.pending.get(answer && answer.id);
+  connection = { port, pending: new Map(), joining: null };
+  port.onMessage.addListener((message) => {
+    const answer = message && message.part !== undefined ? joinFrame(connection, message) : message;
+    if (!answer) return;
+    const resolve = connection.pending.get(answer.id);
     if (!resolve) return;
     connection.pending.delete(answer.id);
     resolve(answer);
@@ -43,21 +80,149 @@ function connectionFor(origin) {
   return connection;
 }
 
-api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (sender.id !== api.runtime.id || !message || typeof message.call !== "string") return false;
-  const origin = senderOrigin(sender);
-  const connection = connectionFor(origin);
-  const hostId = nextHostId++;
-  const pageId = message.id;
-  connection.pending.set(hostId, (answer) => {
-    const forPage = Object.assign({}, answer, { id: pageId });
-    sendResponse(forPage);
+// The options page's requests about the lists go on a connection of their
+// own, which no page's calls use.
+const SETTINGS = " settings";
+// Where a page may ask for the object: the pages the extension may script.
+const ASKING_PAGES = api.runtime.getManifest().host_permissions;
+// What gives a page the object, in the page's own world, in this order.
+const PAGE_SCRIPTS = ["page_api.js"];
+// After a refusal, an origin's pages wait this long before asking again.
+const REFUSAL_PAUSE_MS = 60 * 1000;
+
+function isExtensionPage(sender) {
+  return typeof sender.url === "string" && sender.url.startsWith(api.runtime.getURL(""));
+}
+
+// Sends one message to the host on the connection of `key`; resolves with its
+// answer (or {failure}).
+function hostRequest(key, forHost) {
+  return new Promise((resolve) => {
+    const connection = connectionFor(key);
+    const hostId = nextHostId++;
+    connection.pending.set(hostId, (answer) => {
+      // The lists' connection serves a moment's questions: no host process
+      // is kept for it.
+      if (key === SETTINGS && connection.pending.size === 0 && connections.get(key) === connection) {
+        connections.delete(key);
+        connection.port.disconnect();
+      }
+      resolve(answer);
+    });
+    try {
+      connection.port.postMessage(Object.assign({}, forHost, { id: hostId }));
+    } catch (e) {
+      connection.pending.delete(hostId);
+      resolve({ failure: String(e && e.message ? e.message : e) });
+    }
   });
-  try {
-    connection.port.postMessage({ id: hostId, origin, call: message.call, args: message.args || [] });
-  } catch (e) {
-    connection.pending.delete(hostId);
-    sendResponse({ id: pageId, failure: String(e && e.message ? e.message : e) });
+}
+
+// Match patterns of an allow-list entry ("https://host[:port]" or
+// "https://*.domain[:port]"): matches, and what to exclude (a wildcard
+// covers subdomains only). Entries the host refused never come here.
+function patternsOf(entry) {
+  const parts = /^(https?):\/\/(\*\.)?([a-z0-9.-]+|\[[0-9a-f:.]+\])(?::(\d+))?(?:[/?#].*)?$/.exec(entry.toLowerCase());
+  if (!parts) return null;
+  const [, scheme, wildcard, host, port] = parts;
+  const defaultPort = scheme === "https" ? "443" : "80";
+  const authority = port && port !== defaultPort ? `${host}:${port}` : host;
+  return {
+    matches: [`${scheme}://${wildcard || ""}${authority}/*`],
+    excludeMatches: wildcard ? [`${scheme}://${authority}/*`] : [],
+  };
+}
+
+// Registers the page scripts for the admitted origins, and the asking
+// listener where users may add sites. Resolves once they are in place.
+async function refreshScripts() {
+  const sites = await hostRequest(SETTINGS, { request: "sites" });
+  if (!sites || sites.failure || sites.invalid) return;
+  const entries = (sites.machine || []).concat(sites.userSites ? sites.user || [] : []);
+  const matches = [], excludeMatches = [];
+  for (const entry of entries) {
+    const patterns = patternsOf(entry);
+    if (!patterns) continue;
+    matches.push(...patterns.matches);
+    excludeMatches.push(...patterns.excludeMatches);
   }
+  const scripts = [];
+  if (matches.length) {
+    const common = { matches, excludeMatches, runAt: "document_start", allFrames: true };
+    scripts.push(Object.assign({ id: "korvessa-page", js: PAGE_SCRIPTS, world: "MAIN" }, common),
+      Object.assign({ id: "korvessa-relay", js: ["relay.js"] }, common));
+  }
+  if (sites.userSites)
+    scripts.push({ id: "korvessa-ask", js: ["ask.js"], matches: ASKING_PAGES, runAt: "document_start", allFrames: true });
+  await api.scripting.unregisterContentScripts();
+  if (scripts.length) await api.scripting.registerContentScripts(scripts);
+}
+
+let refreshing = Promise.resolve();
+function refresh() {
+  refreshing = refreshing.then(refreshScripts).catch((e) => console.error("korvessa: page scripts:", e));
+  return refreshing;
+}
+// The page scripts stay registered across browser sessions; each start of
+// the worker brings them up to date with the lists.
+self.scriptsReady = refresh();
+
+// origin -> { busy, refusedAt }
+const asking = new Map();
+
+async function requestAccess(origin, page, sender) {
+  const state = asking.get(origin) || { busy: false, refusedAt: 0 };
+  asking.set(origin, state);
+  if (state.busy) return { granted: false, message: "the person is being asked already" };
+  if (Date.now() - state.refusedAt < REFUSAL_PAUSE_MS)
+    return { granted: false, message: "refused a moment ago; ask again later" };
+  state.busy = true;
+  try {
+    const answer = await hostRequest(origin, { origin, page, request: "admit" });
+    if (!answer.admitted) {
+      state.refusedAt = Date.now();
+      return { granted: false, error: answer.error, message: answer.message || answer.failure || answer.invalid };
+    }
+    // Into the very document that asked, never one that replaced it since.
+    const target = { tabId: sender.tab.id };
+    if (sender.documentId) target.documentIds = [sender.documentId];
+    else target.frameIds = [sender.frameId];
+    await api.scripting.executeScript({ target, files: ["relay.js"] });
+    await api.scripting.executeScript({ target, files: PAGE_SCRIPTS, world: "MAIN" });
+    refresh();  // "always" has put the site on the user's list
+    return { granted: true };
+  } catch (e) {
+    return { granted: false, message: String(e && e.message ? e.message : e) };
+  } finally {
+    state.busy = false;
+  }
+}
+
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (sender.id !== api.runtime.id || !message) return false;
+  const reply = (answer) => sendResponse(Object.assign({}, answer, { id: message.id }));
+  if (typeof message.settings === "string" && isExtensionPage(sender)) {
+    if (message.settings === "forget") {
+      // The person changed their mind: the site may ask again at once.
+      asking.delete(String(message.site));
+      hostRequest(SETTINGS, { request: "forget", list: String(message.list), site: String(message.site) })
+        .then((answer) => refresh().then(() => reply(answer)));
+    } else {
+      // Opening the options page also brings the page scripts up to date
+      // with lists an administrator has just changed.
+      hostRequest(SETTINGS, { request: "sites" }).then(reply);
+      refresh();
+    }
+    return true;
+  }
+  if (isExtensionPage(sender) || !sender.tab) return false;
+  const origin = senderOrigin(sender);
+  const page = typeof message.page === "string" ? message.page : "";
+  if (message.access === true) {
+    requestAccess(origin, page, sender).then(reply);
+    return true;
+  }
+  if (typeof message.call !== "string") return false;
+  hostRequest(origin, { origin, page, call: message.call, args: message.args || [] }).then(reply);
   return true;  // the answer comes later
 });

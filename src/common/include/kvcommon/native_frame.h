@@ -18,6 +18,11 @@ namespace kv::native {
 
 // Largest message the browsers accept from a host (both cap it at 1 MB).
 inline constexpr uint32_t kMaxMessageToBrowser = 1024u * 1024u;
+// Largest answer the extension joins from frames. The browser hands the
+// joined answer on to the page as one extension message, which Chromium caps
+// at 64 MiB; 48 MiB leaves room for the members the message gains on its way
+// and carries an attached PKCS#7 of about 36 MB.
+inline constexpr uint32_t kMaxJoinedAnswer = 48u * 1024u * 1024u;
 // Largest message a host keeps from the browser. The browsers allow up to
 // 4 GiB; no call's arguments come near this, and a larger one is skipped.
 inline constexpr uint32_t kMaxMessageToHost = 64u * 1024u * 1024u;
@@ -75,5 +80,14 @@ enum class WriteStatus {
 
 // Writes `message` as one frame when it is at most `limit` bytes long.
 WriteStatus WriteFrame(FrameOutput& out, const std::string& message, uint32_t limit = kMaxMessageToBrowser);
+
+// Writes `message` (JSON text, as the JSON writer makes it) as one frame when
+// it fits, else as consecutive frames, each at most `limit` bytes:
+//   {"id": ID, "part": K, "parts": N, "text": "..."}   K = 1..N
+// whose texts, joined in order, are the message. `idJson` is ID as JSON (a
+// number, a quoted string or null). A piece never ends inside a UTF-8
+// sequence, so each text is valid on its own.
+WriteStatus WriteAnswer(FrameOutput& out, const std::string& message, const std::string& idJson,
+                        uint32_t limit = kMaxMessageToBrowser);
 
 }  // namespace kv::native
