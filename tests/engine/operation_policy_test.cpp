@@ -28,9 +28,16 @@ struct PolicyLine {
 void Discard(BSTR result) { SysFreeString(result); }
 void Discard(LONG) {}
 
-// Arguments that get past every operation's own checks to its refusal: a
-// registry name must hold a backslash, an index must be 1-based.
-#define KV_POLICY_ARG_BSTR(name) SysAllocString(u"Korvessa\\policy")
+// Arguments that get past the checks some operations make before their
+// refusal: a registry name holds a backslash, a ciphertext is Base64 and a
+// key is hex; an index is 1-based.
+BSTR Arg(const char* name) {
+  if (std::strcmp(name, "strCipher") == 0) return SysAllocString(u"AAAAAAAAAAA=");
+  if (std::strcmp(name, "strPasswdHex") == 0) return SysAllocString(u"0123456789ABCDEF0123456789ABCDEF");
+  return SysAllocString(u"Korvessa\\policy");
+}
+
+#define KV_POLICY_ARG_BSTR(name) Arg(#name)
 #define KV_POLICY_ARG_LONG(name) 1
 #define KV_POLICY_ARG(type, name) KV_CAT(KV_POLICY_ARG_, type)(name)
 #define KV_POLICY_ENTRY(reset, protectedMode, siteLock, refused, page) #reset, #protectedMode
@@ -69,7 +76,9 @@ TEST_F(OperationPolicy, EachOperationClearsAndRefusesAsItsEntrySays) {
     } else {
       EXPECT_NE(code, kEarlier);
       // A success shows what the entry cleared; a failure may record its own number.
-      if (code == ERR_SUCCESS) EXPECT_EQ(platform, reset == "Both" ? 0u : kEarlierPlatform);
+      if (code == ERR_SUCCESS) {
+        EXPECT_EQ(platform, reset == "Both" ? 0u : kEarlierPlatform);
+      }
     }
   }
 }

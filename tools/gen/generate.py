@@ -557,8 +557,8 @@ def api_md(ops, errors, docs):
         codes = op_codes(docs, op)
         if codes:
             out += "\n| Code | Name | Message | Meaning |\n|---|---|---|---|\n"
-            for c in codes:
-                e = by_name[c]
+            for e in sorted((by_name[c] for c in codes), key=lambda e: e["code"]):
+                c = e["name"]
                 out += f"| {e['code']} | `{c}` | {md_escape(e['message'])} | {md_escape(e['gloss'])} |\n"
     out += "\n## Result codes\n\nThe message is what `GetErrorMsg` returns, `%d` being the code; " \
            "any code not listed gives \"錯誤碼未定義(%d) \" (with the trailing blank).\n\n"
