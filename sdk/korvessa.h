@@ -13,7 +13,8 @@
    (oleaut32), on Linux the one libkorvessa.so exports beside the operations.
 
    Windows: the functions are __stdcall and exported under decorated names
-   (_Hash@8), which the import library made from korvessa.def resolves.
+   (_Hash@8); an import library made by dlltool from the .def that
+   tools/gen/generate.py importdef writes binds the declarations to them.
    Linux: plain C calls of libkorvessa.so (link with -lkorvessa). */
 #ifndef KORVESSA_H
 #define KORVESSA_H

@@ -5,6 +5,7 @@ src/engine/operation_docs.py) and src/vocabulary/error_table.h.
 
 Build-tree outputs (CMake runs these at configure time):
   generate.py def --arch x86|x64 --out FILE
+  generate.py importdef --arch x86|x64 --out FILE   (for dlltool: the header's names)
   generate.py idl --template FILE --iid G --libid G --clsid G --out FILE
   generate.py count
 Committed outputs (the reference, the declarations, the extension's list):
@@ -281,6 +282,20 @@ def def_text(ops, x86):
             "LIBRARY korvessa.dll\nEXPORTS\n" + "\n".join(sorted(lines)) + "\n")
 
 
+def import_def_text(ops, x86):
+    """The .def an import library is made from (dlltool -d): each name a C
+    compiler gives the header's declaration, bound to the DLL's export."""
+    lines = []
+    for op in ops:
+        name, n = op["export"], 4 * len(op["params"])
+        lines.append(f"  {name}@{n} == _{name}@{n}" if x86 else f"  {name} == _{name}@{n}")
+    for name, params, _ in door_exports():
+        n = 4 * count_c_params(params)
+        lines.append(f"  {name}@{n} == {name}" if x86 else f"  {name}")
+    return ("; Generated from src/engine/operation_table.h. Do not edit.\n"
+            "LIBRARY korvessa.dll\nEXPORTS\n" + "\n".join(sorted(lines)) + "\n")
+
+
 def idl_text(ops, template, ids):
     methods = ""
     for op in ops:
@@ -412,7 +427,8 @@ def korvessa_h(ops, errors, docs):
    (oleaut32), on Linux the one libkorvessa.so exports beside the operations.
 
    Windows: the functions are __stdcall and exported under decorated names
-   (_Hash@8), which the import library made from korvessa.def resolves.
+   (_Hash@8); an import library made by dlltool from the .def that
+   tools/gen/generate.py importdef writes binds the declarations to them.
    Linux: plain C calls of libkorvessa.so (link with -lkorvessa). */
 #ifndef KORVESSA_H
 #define KORVESSA_H
@@ -595,6 +611,9 @@ def main(argv):
     d = sub.add_parser("def")
     d.add_argument("--arch", choices=("x86", "x64"), required=True)
     d.add_argument("--out", required=True)
+    m = sub.add_parser("importdef")
+    m.add_argument("--arch", choices=("x86", "x64"), required=True)
+    m.add_argument("--out", required=True)
     i = sub.add_parser("idl")
     i.add_argument("--template", required=True)
     i.add_argument("--out", required=True)
@@ -612,6 +631,8 @@ def main(argv):
             print(len(ops))
         elif args.command == "def":
             write_if_changed(args.out, def_text(ops, args.arch == "x86"))
+        elif args.command == "importdef":
+            write_if_changed(args.out, import_def_text(ops, args.arch == "x86"))
         elif args.command == "idl":
             with open(args.template, encoding="utf-8") as f:
                 template = f.read()
