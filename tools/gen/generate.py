@@ -584,6 +584,30 @@ def api_md(ops, errors, docs):
     return out
 
 
+def check_page_confirmations(ops):
+    """The table's page column against the operations' code: an operation asks
+    for the person's confirmation exactly when its entry names an action."""
+    bodies = {}
+    for folder, _, files in os.walk(os.path.join(ROOT, "src")):
+        for f in files:
+            if f.endswith("_ops.cpp"):
+                with open(os.path.join(folder, f), encoding="utf-8") as src:
+                    text = src.read()
+                for m in re.finditer(r"\n\w+ CCapiEngine::(\w+)\([^)]*\) \{\n", text):
+                    end = text.find("\n}\n", m.end())
+                    bodies[m.group(1)] = text[m.end():end]
+    for op in ops:
+        body = bodies.get(op["name"])
+        if body is None:
+            if op["page"] != "Plain":
+                raise TableError(f"{op['name']} names the page action {op['page']}, but no *_ops.cpp defines it")
+            continue
+        actions = re.findall(r"PageAction::k(\w+)", body)
+        found = actions[0] if actions else "DeleteCertificate" if "ConfirmPageDeletion" in body else "Plain"
+        if found != op["page"]:
+            raise TableError(f"{op['name']}: the table says page action {op['page']}, its code asks for {found}")
+
+
 def committed(ops, errors, docs):
     return {
         "docs/api.md": api_md(ops, errors, docs),
@@ -639,6 +663,7 @@ def main(argv):
             ids = {"KV_COM_IID": args.iid, "KV_COM_LIBID": args.libid, "KV_COM_CLSID": args.clsid}
             write_if_changed(args.out, idl_text(ops, template, ids))
         else:
+            check_page_confirmations(ops)
             stale = []
             for rel, text in committed(ops, errors, docs).items():
                 path = os.path.join(ROOT, rel)
