@@ -353,22 +353,22 @@ interface KorvessaPageObject {
   RegReadHKLM(strName: string): Promise<string>;
   /**
    * Digest of a text.
+   * - dwFlags 0x1: MD5 (value 1 in bits 0x7)
+   * - dwFlags 0x3: SHA-256 (value 3 in bits 0x7)
+   * - dwFlags 0x4: SHA-512 (value 4 in bits 0x7); any other value gives SHA-1
+   * - dwFlags 0x10: digest the text's ANSI code page bytes (Big5) instead of its UTF-16LE code units: 0x13 is SHA-256 of Big5 text
    * @param strPlainText the text to process; taken as UTF-16LE code units unless the flags ask for the ANSI code page
-   * @param dwFlags flag bits, below
-   * dwFlags 0x1: MD5 (value 1 in bits 0x7)
-   * dwFlags 0x3: SHA-256 (value 3 in bits 0x7)
-   * dwFlags 0x4: SHA-512 (value 4 in bits 0x7); any other value gives SHA-1
-   * dwFlags 0x10: digest the text's ANSI code page bytes (Big5) instead of its UTF-16LE code units: 0x13 is SHA-256 of Big5 text
+   * @param dwFlags flag bits, as listed for the method
    * @returns the digest as upper-case hex
    */
   Hash(strPlainText: string, dwFlags: number): Promise<string>;
   /**
    * Digest of a file's contents.
+   * - dwFlags 0x1: MD5 (value 1 in bits 0x7)
+   * - dwFlags 0x3: SHA-256 (value 3 in bits 0x7)
+   * - dwFlags 0x4: SHA-512 (value 4 in bits 0x7); any other value gives SHA-1
    * @param strFileName full path of the file; empty opens a file dialog
-   * @param dwFlags flag bits, below
-   * dwFlags 0x1: MD5 (value 1 in bits 0x7)
-   * dwFlags 0x3: SHA-256 (value 3 in bits 0x7)
-   * dwFlags 0x4: SHA-512 (value 4 in bits 0x7); any other value gives SHA-1
+   * @param dwFlags flag bits, as listed for the method
    * @returns the digest as upper-case hex
    */
   HashFile(strFileName: string, dwFlags: number): Promise<string>;
@@ -429,7 +429,7 @@ interface KorvessaPageObject {
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param strOldPass the file's current password; empty asks with a dialog
    * @param strNewPass the new password; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @returns the result code
    */
   ChangePfxPasswd(strPfxPath: string, strPfxName: string, strOldPass: string, strNewPass: string, dwFlags: number): Promise<number>;
@@ -440,31 +440,31 @@ interface KorvessaPageObject {
    * @param strOldPass the file's current password; empty asks with a dialog
    * @param strNewPass the new password; empty asks with a dialog
    * @param dwPort kept for callers of the port variant; not used
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @returns the result code
    */
   ChangePfxPasswdEx(strPfxPath: string, strPfxName: string, strOldPass: string, strNewPass: string, dwPort: number, dwFlags: number): Promise<number>;
   /**
    * Checks that a PFX file opens with its password and holds a certificate of the key usage asked for.
+   * - dwFlags 0x1: the imported keys may be exported again
+   * - dwFlags 0x2: the provider protects the imported keys with its own prompt
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param strPasswd the PFX file's password; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: the imported keys may be exported again
-   * dwFlags 0x2: the provider protects the imported keys with its own prompt
    * @returns the result code
    */
   QueryPfxInfo(strPfxPath: string, strPfxName: string, strPasswd: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
   /**
    * Imports a PFX file into the personal store.
+   * - dwFlags 0x1: the imported keys may be exported again
+   * - dwFlags 0x2: the provider protects the imported keys with its own prompt
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param strPasswd the PFX file's password; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: the imported keys may be exported again
-   * dwFlags 0x2: the provider protects the imported keys with its own prompt
    * @returns the result code
    */
   ImportPfxToIE(strPfxPath: string, strPfxName: string, strPasswd: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
@@ -480,44 +480,44 @@ interface KorvessaPageObject {
   GetImportedPfxFileName(): Promise<string>;
   /**
    * Exports a personal certificate with its private key to a PFX file.
+   * - dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
+   * - dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
+   * - dwFlags 0x4: accept only certificates valid at the compare time
+   * - dwFlags 0x8: match issuer terms too (extended filter)
+   * - dwFlags 0x20: best = earliest validity start
+   * - dwFlags 0x40: best = latest validity end
+   * - dwFlags 0x80: best = earliest validity end
+   * - dwFlags 0x200: include the certificate's chain
+   * - dwFlags 0x1000: delete the certificate from the personal store after the export
    * @param strSubject certificate filter expression choosing the certificate (S_CN=..., alternatives separated by //)
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPassword password that protects the exported file; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
-   * dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
-   * dwFlags 0x4: accept only certificates valid at the compare time
-   * dwFlags 0x8: match issuer terms too (extended filter)
-   * dwFlags 0x20: best = earliest validity start
-   * dwFlags 0x40: best = latest validity end
-   * dwFlags 0x80: best = earliest validity end
-   * dwFlags 0x200: include the certificate's chain
-   * dwFlags 0x1000: delete the certificate from the personal store after the export
    * @returns the result code
    */
   ExportPfxFromIE(strSubject: string, strPfxPath: string, strPassword: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
   /**
    * Exports the key of a PFX file as an encrypted record for mobile devices.
+   * - dwFlags 0x1: always show the certificate chooser
+   * - dwFlags 0x2: take the first match
+   * - dwFlags 0x4000: use the current PFX signer's file and password instead of the arguments
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param strPasswd the PFX file's password; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser
-   * dwFlags 0x2: take the first match
-   * dwFlags 0x4000: use the current PFX signer's file and password instead of the arguments
    * @returns the record, Base64
    */
   ExportMobileFromPfx(strPfxPath: string, strPfxName: string, strPasswd: string, dwFlags: number, dwKeyUsage: number): Promise<string>;
   /**
    * Exports the key of a personal certificate as an encrypted record for mobile devices.
+   * - dwFlags 0x1: always show the certificate chooser
+   * - dwFlags 0x2: take the first match
    * @param strSubject certificate filter expression choosing the certificate (S_CN=..., alternatives separated by //)
    * @param strPasswd the PFX file's password; empty asks with a dialog
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser
-   * dwFlags 0x2: take the first match
    * @returns the record, Base64
    */
   ExportMobileFromIE(strSubject: string, strPasswd: string, dwFlags: number, dwKeyUsage: number): Promise<string>;
@@ -533,39 +533,39 @@ interface KorvessaPageObject {
   GetExportedPfxFileName(): Promise<string>;
   /**
    * Chooses the signing certificate from the personal store or a PFX file; later signing uses it.
+   * - dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
+   * - dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
+   * - dwFlags 0x4: accept only certificates valid at the compare time
+   * - dwFlags 0x8: match issuer terms too (extended filter)
+   * - dwFlags 0x20: best = earliest validity start
+   * - dwFlags 0x40: best = latest validity end
+   * - dwFlags 0x80: best = earliest validity end
+   * - dwFlags 0x100: look in the personal store ("MY")
+   * - dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @param certFilter certificate filter expression: S_key=value or I_key=value terms (keys C, O, OU, CN, SN) separated by commas, alternatives by //; empty matches every certificate
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
-   * dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
-   * dwFlags 0x4: accept only certificates valid at the compare time
-   * dwFlags 0x8: match issuer terms too (extended filter)
-   * dwFlags 0x20: best = earliest validity start
-   * dwFlags 0x40: best = latest validity end
-   * dwFlags 0x80: best = earliest validity end
-   * dwFlags 0x100: look in the personal store ("MY")
-   * dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @returns the result code
    */
   SelectSigner(certFilter: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
   /**
    * SelectSigner with a given PFX file, password and compare date (no dialog when all are given).
+   * - dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
+   * - dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
+   * - dwFlags 0x4: accept only certificates valid at the compare time
+   * - dwFlags 0x8: match issuer terms too (extended filter)
+   * - dwFlags 0x20: best = earliest validity start
+   * - dwFlags 0x40: best = latest validity end
+   * - dwFlags 0x80: best = earliest validity end
+   * - dwFlags 0x100: look in the personal store ("MY")
+   * - dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @param certFilter certificate filter expression: S_key=value or I_key=value terms (keys C, O, OU, CN, SN) separated by commas, alternatives by //; empty matches every certificate
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param strPasswd the PFX file's password; empty asks with a dialog
    * @param strCompareDate time at which validity is checked, "YYYYMMDDhhmmss" (local time); empty means now
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
-   * dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
-   * dwFlags 0x4: accept only certificates valid at the compare time
-   * dwFlags 0x8: match issuer terms too (extended filter)
-   * dwFlags 0x20: best = earliest validity start
-   * dwFlags 0x40: best = latest validity end
-   * dwFlags 0x80: best = earliest validity end
-   * dwFlags 0x100: look in the personal store ("MY")
-   * dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @returns the result code
    */
   SelectSignerEx(certFilter: string, strPfxPath: string, strPfxName: string, strPasswd: string, strCompareDate: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
@@ -581,55 +581,55 @@ interface KorvessaPageObject {
   GetSignerPfxFileName(): Promise<string>;
   /**
    * Signs a text with the selected signer's key: a raw PKCS#1 signature.
+   * - dwFlags 0x100: Base64 instead of hex
+   * - dwFlags 0x800: sign the content's ANSI code page bytes (Big5) instead of its UTF-16LE code units
+   * - dwFlags 0x1000: digest MD5
+   * - dwFlags 0x2000: sign the SHA-1 of the content's MD5 digest
+   * - dwFlags 0x4000: keep the platform's byte order (least significant first)
+   * - dwFlags 0x8000: show the signing confirmation first (a page's call always shows it)
+   * - dwFlags 0x10000: digest SHA-256
+   * - dwFlags 0x20000: digest SHA-384
+   * - dwFlags 0x40000: digest SHA-512 (of several SHA-2 bits the longest wins; SHA-2 outranks 0x1000 and 0x2000)
    * @param strContent the text to sign
-   * @param dwFlags flag bits, below
-   * dwFlags 0x100: Base64 instead of hex
-   * dwFlags 0x800: sign the content's ANSI code page bytes (Big5) instead of its UTF-16LE code units
-   * dwFlags 0x1000: digest MD5
-   * dwFlags 0x2000: sign the SHA-1 of the content's MD5 digest
-   * dwFlags 0x4000: keep the platform's byte order (least significant first)
-   * dwFlags 0x8000: show the signing confirmation first (a page's call always shows it)
-   * dwFlags 0x10000: digest SHA-256
-   * dwFlags 0x20000: digest SHA-384
-   * dwFlags 0x40000: digest SHA-512 (of several SHA-2 bits the longest wins; SHA-2 outranks 0x1000 and 0x2000)
+   * @param dwFlags flag bits, as listed for the method
    * @returns the signature, hex (Base64 with 0x100)
    */
   SignPkcs1(strContent: string, dwFlags: number): Promise<string>;
   /**
    * Signs a text with the selected signer: a PKCS#7 SignedData message.
+   * - dwFlags 0x100: no certificates in the message
+   * - dwFlags 0x200: the signer's chain instead of its certificate
+   * - dwFlags 0x400: detached: the content is not included
+   * - dwFlags 0x800: sign the content's ANSI code page bytes (Big5) instead of its UTF-16LE code units
+   * - dwFlags 0x1000: digest MD5
+   * - dwFlags 0x2000: signed attributes (content type, signing time, message digest)
+   * - dwFlags 0x8000: show the signing confirmation first (a page's call always shows it)
+   * - dwFlags 0x10000: digest SHA-256
+   * - dwFlags 0x20000: digest SHA-384
+   * - dwFlags 0x40000: digest SHA-512 (of several SHA-2 bits the longest wins; SHA-2 outranks 0x1000 and 0x2000)
    * @param strContent the text to sign
-   * @param dwFlags flag bits, below
-   * dwFlags 0x100: no certificates in the message
-   * dwFlags 0x200: the signer's chain instead of its certificate
-   * dwFlags 0x400: detached: the content is not included
-   * dwFlags 0x800: sign the content's ANSI code page bytes (Big5) instead of its UTF-16LE code units
-   * dwFlags 0x1000: digest MD5
-   * dwFlags 0x2000: signed attributes (content type, signing time, message digest)
-   * dwFlags 0x8000: show the signing confirmation first (a page's call always shows it)
-   * dwFlags 0x10000: digest SHA-256
-   * dwFlags 0x20000: digest SHA-384
-   * dwFlags 0x40000: digest SHA-512 (of several SHA-2 bits the longest wins; SHA-2 outranks 0x1000 and 0x2000)
+   * @param dwFlags flag bits, as listed for the method
    * @returns the message, Base64
    */
   SignPkcs7(strContent: string, dwFlags: number): Promise<string>;
   /**
    * SelectSignerEx with the caller's port argument in place of the password.
+   * - dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
+   * - dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
+   * - dwFlags 0x4: accept only certificates valid at the compare time
+   * - dwFlags 0x8: match issuer terms too (extended filter)
+   * - dwFlags 0x20: best = earliest validity start
+   * - dwFlags 0x40: best = latest validity end
+   * - dwFlags 0x80: best = earliest validity end
+   * - dwFlags 0x100: look in the personal store ("MY")
+   * - dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @param certFilter certificate filter expression: S_key=value or I_key=value terms (keys C, O, OU, CN, SN) separated by commas, alternatives by //; empty matches every certificate
    * @param strPfxPath folder of the PFX file; empty uses the user's home folder or asks
    * @param strPfxName file name of the PFX file; empty asks with a dialog
    * @param dwPort kept for callers of the port variant; not used
    * @param strCompareDate time at which validity is checked, "YYYYMMDDhhmmss" (local time); empty means now
-   * @param dwFlags flag bits, below
+   * @param dwFlags flag bits, as listed for the method
    * @param dwKeyUsage required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none
-   * dwFlags 0x1: always show the certificate chooser, even for a single match (value 1 in bits 0x3)
-   * dwFlags 0x2: take the best match without asking (value 2 in bits 0x3)
-   * dwFlags 0x4: accept only certificates valid at the compare time
-   * dwFlags 0x8: match issuer terms too (extended filter)
-   * dwFlags 0x20: best = earliest validity start
-   * dwFlags 0x40: best = latest validity end
-   * dwFlags 0x80: best = earliest validity end
-   * dwFlags 0x100: look in the personal store ("MY")
-   * dwFlags 0x200: look in a PFX file; with neither bit both sources are tried
    * @returns the result code
    */
   SelectSignerEx2(certFilter: string, strPfxPath: string, strPfxName: string, dwPort: number, strCompareDate: string, dwFlags: number, dwKeyUsage: number): Promise<number>;
@@ -685,39 +685,39 @@ interface KorvessaPageObject {
   GetCertKeyUsage(): Promise<number>;
   /**
    * Encrypts a text with DES or triple-DES under a hex key.
+   * - dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
    * @param strPlainText the text to process; taken as UTF-16LE code units unless the flags ask for the ANSI code page
    * @param strPasswdHex the key as hexadecimal text: 16 digits for DES, 32 or 48 for triple-DES
    * @param iAlgorithm 0 triple-DES, 1 DES
-   * @param dwFlags flag bits, below
-   * dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
+   * @param dwFlags flag bits, as listed for the method
    * @returns the ciphertext, Base64
    */
   SymEncrypt(strPlainText: string, strPasswdHex: string, iAlgorithm: number, dwFlags: number): Promise<string>;
   /**
    * Decrypts a SymEncrypt ciphertext.
+   * - dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
    * @param strCipher the ciphertext, Base64
    * @param strPasswdHex the key as hexadecimal text: 16 digits for DES, 32 or 48 for triple-DES
    * @param iAlgorithm 0 triple-DES, 1 DES
-   * @param dwFlags flag bits, below
-   * dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
+   * @param dwFlags flag bits, as listed for the method
    * @returns the plain text
    */
   SymDecrypt(strCipher: string, strPasswdHex: string, iAlgorithm: number, dwFlags: number): Promise<string>;
   /**
    * Encrypts a text to a recipient certificate: a PKCS#7 EnvelopedData message.
+   * - dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
    * @param strPlainText the text to process; taken as UTF-16LE code units unless the flags ask for the ANSI code page
    * @param strCertB64 the recipient's certificate (or a PKCS#7 bundle of certificates), Base64
    * @param iAlgorithm content cipher: 1 DES, 2 RC4, any other value triple-DES
-   * @param dwFlags flag bits, below
-   * dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
+   * @param dwFlags flag bits, as listed for the method
    * @returns the message, Base64
    */
   CertEncryptPkcs7(strPlainText: string, strCertB64: string, iAlgorithm: number, dwFlags: number): Promise<string>;
   /**
    * Decrypts an EnvelopedData message with a personal certificate's key (or the PFX signer's).
+   * - dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
    * @param strCipher the ciphertext, Base64
-   * @param dwFlags flag bits, below
-   * dwFlags 0x800: the text is taken in the system's ANSI code page (Big5 on Traditional Chinese systems) instead of UTF-16LE
+   * @param dwFlags flag bits, as listed for the method
    * @returns the plain text
    */
   CertDecryptPkcs7(strCipher: string, dwFlags: number): Promise<string>;

@@ -38,7 +38,7 @@
         "certFilter": "certificate filter expression: S_key=value or I_key=value terms (keys C, O, OU, CN, SN) separated by commas, alternatives by //; empty matches every certificate",
         "strCompareDate": "time at which validity is checked, \"YYYYMMDDhhmmss\" (local time); empty means now",
         "dwPort": "kept for callers of the port variant; not used",
-        "dwFlags": "flag bits, below",
+        "dwFlags": "flag bits, as listed for the method",
         "dwKeyUsage": "required key-usage bits of the certificate (0x80 digitalSignature, 0x40 nonRepudiation, 0x20 keyEncipherment, 0x10 dataEncipherment); 0 requires none",
         "strContent": "the text to sign",
         "strPasswdHex": "the key as hexadecimal text: 16 digits for DES, 32 or 48 for triple-DES",

@@ -346,10 +346,10 @@ def jsdoc(lines, indent):
 def ts_doc(op, docs):
     d = docs["operations"][op["name"]]
     lines = [d["summary"]]
+    for bit, meaning in op_flags(docs, op["name"]):
+        lines.append(f"- dwFlags 0x{bit:X}: {meaning}")
     for _, p in op["params"]:
         lines.append(f"@param {p} {param_meaning(docs, op['name'], p)}")
-    for bit, meaning in op_flags(docs, op["name"]):
-        lines.append(f"dwFlags 0x{bit:X}: {meaning}")
     lines.append(f"@returns {d['result']}")
     return lines
 
