@@ -645,42 +645,42 @@ interface KorvessaPageObject {
   GetCertB64(): Promise<string>;
   /**
    * Subject of the selected signer's certificate.
-   * @returns the subject name
+   * @returns the subject name; empty when no signer is selected
    */
   GetCertSubject(): Promise<string>;
   /**
    * Subject common name of the selected signer's certificate.
-   * @returns the common name
+   * @returns the common name; empty when no signer is selected
    */
   GetCertSubjectCN(): Promise<string>;
   /**
    * Issuer of the selected signer's certificate.
-   * @returns the issuer name
+   * @returns the issuer name; empty when no signer is selected
    */
   GetCertIssuer(): Promise<string>;
   /**
    * Serial number of the selected signer's certificate.
-   * @returns the serial number, hex
+   * @returns the serial number, hex; empty when no signer is selected
    */
   GetCertSerial(): Promise<string>;
   /**
    * Validity start of the selected signer's certificate.
-   * @returns "YYYYMMDDhhmmss", local time
+   * @returns "YYYYMMDDhhmmss", local time; empty when no signer is selected
    */
   GetCertNotBefore(): Promise<string>;
   /**
    * Validity end of the selected signer's certificate.
-   * @returns "YYYYMMDDhhmmss", local time
+   * @returns "YYYYMMDDhhmmss", local time; empty when no signer is selected
    */
   GetCertNotAfter(): Promise<string>;
   /**
    * SHA-1 fingerprint of the selected signer's certificate.
-   * @returns the fingerprint, hex
+   * @returns the fingerprint, hex; empty when no signer is selected
    */
   GetCertFinger(): Promise<string>;
   /**
    * Key-usage bits of the selected signer's certificate.
-   * @returns the first key-usage byte (0x80 digitalSignature, 0x40 nonRepudiation, ...)
+   * @returns the first key-usage byte (0x80 digitalSignature, 0x40 nonRepudiation, ...); 0 when no signer is selected
    */
   GetCertKeyUsage(): Promise<number>;
   /**
@@ -729,43 +729,43 @@ interface KorvessaPageObject {
   /**
    * Serial number of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns the serial number, hex
+   * @returns the serial number, hex; empty for an index outside the snapshot
    */
   GetIECertSerial(dwIndex: number): Promise<string>;
   /**
    * Subject common name of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns the common name
+   * @returns the common name; empty for an index outside the snapshot
    */
   GetIECertCommonName(dwIndex: number): Promise<string>;
   /**
    * Subject of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns the subject name
+   * @returns the subject name; empty for an index outside the snapshot
    */
   GetIECertSubject(dwIndex: number): Promise<string>;
   /**
    * Issuer of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns the issuer name
+   * @returns the issuer name; empty for an index outside the snapshot
    */
   GetIECertIssuer(dwIndex: number): Promise<string>;
   /**
    * Validity start of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns "YYYY/MM/DD hh:mm:ss", local time
+   * @returns "YYYY/MM/DD hh:mm:ss", local time; empty for an index outside the snapshot
    */
   GetIECertNotBefore(dwIndex: number): Promise<string>;
   /**
    * Validity end of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns "YYYY/MM/DD hh:mm:ss", local time
+   * @returns "YYYY/MM/DD hh:mm:ss", local time; empty for an index outside the snapshot
    */
   GetIECertNotAfter(dwIndex: number): Promise<string>;
   /**
    * SHA-1 fingerprint of a certificate of the snapshot.
    * @param dwIndex 1-based position in the snapshot GetIECertCount took
-   * @returns the fingerprint, hex
+   * @returns the fingerprint, hex; empty for an index outside the snapshot
    */
   GetIECertFinger(dwIndex: number): Promise<string>;
   /**

@@ -410,35 +410,36 @@ KvLong KV_API GetPortEx(void);
 KvBstr KV_API GetCertB64(void);
 
 /* Subject of the selected signer's certificate.
-   Result: the subject name. */
+   Result: the subject name; empty when no signer is selected. */
 KvBstr KV_API GetCertSubject(void);
 
 /* Subject common name of the selected signer's certificate.
-   Result: the common name. */
+   Result: the common name; empty when no signer is selected. */
 KvBstr KV_API GetCertSubjectCN(void);
 
 /* Issuer of the selected signer's certificate.
-   Result: the issuer name. */
+   Result: the issuer name; empty when no signer is selected. */
 KvBstr KV_API GetCertIssuer(void);
 
 /* Serial number of the selected signer's certificate.
-   Result: the serial number, hex. */
+   Result: the serial number, hex; empty when no signer is selected. */
 KvBstr KV_API GetCertSerial(void);
 
 /* Validity start of the selected signer's certificate.
-   Result: "YYYYMMDDhhmmss", local time. */
+   Result: "YYYYMMDDhhmmss", local time; empty when no signer is selected. */
 KvBstr KV_API GetCertNotBefore(void);
 
 /* Validity end of the selected signer's certificate.
-   Result: "YYYYMMDDhhmmss", local time. */
+   Result: "YYYYMMDDhhmmss", local time; empty when no signer is selected. */
 KvBstr KV_API GetCertNotAfter(void);
 
 /* SHA-1 fingerprint of the selected signer's certificate.
-   Result: the fingerprint, hex. */
+   Result: the fingerprint, hex; empty when no signer is selected. */
 KvBstr KV_API GetCertFinger(void);
 
 /* Key-usage bits of the selected signer's certificate.
-   Result: the first key-usage byte (0x80 digitalSignature, 0x40 nonRepudiation, ...). */
+   Result: the first key-usage byte (0x80 digitalSignature, 0x40 nonRepudiation, ...); 0 when no
+   signer is selected. */
 KvLong KV_API GetCertKeyUsage(void);
 
 /* --- encryption --- */
@@ -474,31 +475,31 @@ KvBstr KV_API CertDecryptPkcs7(KvCStr strCipher, KvLong dwFlags);
 KvLong KV_API GetIECertCount(void);
 
 /* Serial number of a certificate of the snapshot.
-   Result: the serial number, hex. */
+   Result: the serial number, hex; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertSerial(KvLong dwIndex);
 
 /* Subject common name of a certificate of the snapshot.
-   Result: the common name. */
+   Result: the common name; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertCommonName(KvLong dwIndex);
 
 /* Subject of a certificate of the snapshot.
-   Result: the subject name. */
+   Result: the subject name; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertSubject(KvLong dwIndex);
 
 /* Issuer of a certificate of the snapshot.
-   Result: the issuer name. */
+   Result: the issuer name; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertIssuer(KvLong dwIndex);
 
 /* Validity start of a certificate of the snapshot.
-   Result: "YYYY/MM/DD hh:mm:ss", local time. */
+   Result: "YYYY/MM/DD hh:mm:ss", local time; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertNotBefore(KvLong dwIndex);
 
 /* Validity end of a certificate of the snapshot.
-   Result: "YYYY/MM/DD hh:mm:ss", local time. */
+   Result: "YYYY/MM/DD hh:mm:ss", local time; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertNotAfter(KvLong dwIndex);
 
 /* SHA-1 fingerprint of a certificate of the snapshot.
-   Result: the fingerprint, hex. */
+   Result: the fingerprint, hex; empty for an index outside the snapshot. */
 KvBstr KV_API GetIECertFinger(KvLong dwIndex);
 
 /* Deletes a certificate of the snapshot from the personal store.
