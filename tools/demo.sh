@@ -54,7 +54,8 @@ KORVESSA_PROTECTED_MODE=1 "$KORVESSA" --batch <<'JSON'
 JSON
 
 section "Operations in this build"
-"$KORVESSA" --help | grep -c ' available$' | xargs printf '%s of 63 operations available\n'
+"$KORVESSA" --help | awk '/ available$/ {n++} / available( in this build)?$/ {t++}
+  END {printf "%d of %d operations available\n", n, t}'
 
 section "Signing: a PFX signer made with OpenSSL, signatures checked by OpenSSL"
 WORK="$KORVESSA_HOME/signing-demo"

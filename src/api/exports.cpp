@@ -12,8 +12,8 @@
 #define KV_EXPORT_ARG_LONG(name) name
 #define KV_EXPORT_ARG(type, name) KV_CAT(KV_EXPORT_ARG_, type)(name)
 
-#define KV_OPERATION(slot, dispid, result, name, exportName, params)               \
-  KV_EXPORT(result) exportName(KV_PARAM_LIST(KV_EXPORT_PARAM, params)) {                \
-    return TheEngine().name(KV_PARAM_LIST(KV_EXPORT_ARG, params));                       \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy) \
+  KV_EXPORT(result) exportName(KV_PARAM_LIST(KV_EXPORT_PARAM, params)) {      \
+    return TheEngine().name(KV_PARAM_LIST(KV_EXPORT_ARG, params));            \
   }
 #include "engine/operation_table.h"

@@ -36,7 +36,7 @@ class CCapiEngine {
 
   // The operations, declared from engine/operation_table.h; each is defined
   // in the folder of its area (see the header comment).
-#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy) \
   result name(KV_PARAM_LIST(KV_DECLARE_PARAM, params));
 #include "engine/operation_table.h"
 

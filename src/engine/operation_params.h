@@ -1,4 +1,5 @@
-// Preprocessor helpers for the parameter lists of engine/operation_table.h.
+// Preprocessor helpers for the parameter lists and policy columns of
+// engine/operation_table.h.
 // Pure macros with no includes, so every door (the library's exports, the
 // command-line host, which must not link the engine) can expand the table.
 //
@@ -46,3 +47,8 @@
 // A parameter as the engine declares it: `BSTR strName`.
 #define KV_DECLARE_PARAM(type, name) type name
 
+
+// A table line's policy column, KV_POLICY(reset, protectedMode, siteLock,
+// refused, page), becomes a plain tuple; a door takes the field it needs
+// with a macro of those five parameters applied to it (`KV_PICK policy`).
+#define KV_POLICY(reset, protectedMode, siteLock, refused, page) (reset, protectedMode, siteLock, refused, page)

@@ -1,6 +1,6 @@
-// The extension's page object lists the operations by hand (the extension
-// loads from its folder as it is, with no build step): each must be the
-// table's, in its order, with its parameters.
+// The extension loads from its folder as it is, with no build step, so its
+// list of operations (operations.js) is generated and committed: each entry
+// must be the table's, in its order, with its parameters.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -18,7 +18,7 @@ struct Line {
 };
 
 #define KV_EXTENSION_PARAM(type, name) #name
-#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy) \
   {#name, {KV_PARAM_LIST(KV_EXTENSION_PARAM, params)}},
 const std::vector<Line> kTable = {
 #include "engine/operation_table.h"
@@ -26,7 +26,7 @@ const std::vector<Line> kTable = {
 
 TEST(ExtensionOperations, PageObjectOffersEveryOperationWithItsParameters) {
   const std::string source =
-      kv::test::ReadFile(std::string(KV_SOURCE_DIR) + "/tools/korvessa-nm/extension/page_api.js");
+      kv::test::ReadFile(std::string(KV_SOURCE_DIR) + "/tools/korvessa-nm/extension/operations.js");
   ASSERT_FALSE(source.empty());
   std::vector<Line> listed;
   const std::regex entry(R"re(\["(\w+)", \[([^\]]*)\]\])re");

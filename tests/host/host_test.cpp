@@ -32,7 +32,7 @@ struct TableOperation {
 #define KV_HOST_PARAM(type, name) KV_HOST_PARAM_##type
 #define KV_HOST_PARAM_BSTR 'S'
 #define KV_HOST_PARAM_LONG 'L'
-#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy) \
   {#name, #exportName, {KV_PARAM_LIST(KV_HOST_PARAM, params)}},
 const std::vector<TableOperation> kOperations = {
 #include "engine/operation_table.h"
@@ -155,7 +155,7 @@ TEST_F(Host, HelpListsEveryOperation) {
   int operations = 0;
   for (const auto& l : lines)
     if (l.find("available") != std::string::npos) ++operations;
-  EXPECT_EQ(operations, 63);
+  EXPECT_EQ(operations, static_cast<int>(kOperations.size()));
   EXPECT_NE(help.out.find("GetPortEx() -> LONG"), std::string::npos);
   EXPECT_NE(help.out.find("SelectSignerEx2(BSTR certFilter, BSTR strPfxPath, BSTR strPfxName, LONG dwPort, "
                           "BSTR strCompareDate, LONG dwFlags, LONG dwKeyUsage) -> LONG"),

@@ -1,4 +1,4 @@
-// The scriptable interface's 63 operations as data: slot, dispatch id,
+// The scriptable interface's operations as data: slot, dispatch id,
 // method name, exported function name, parameters and result type. The
 // command-line host dispatches through this table.
 #pragma once

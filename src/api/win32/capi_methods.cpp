@@ -3,8 +3,6 @@
 // operation of the same name, stores the result and returns S_OK; failures
 // travel only through the engine's error state. A page the site lock refuses
 // gets the empty result and 1502 instead of the operation.
-#include <cstring>
-
 #include "api/export_door.h"
 #include "api/win32/capi_object.h"
 #include "engine/capi_engine.h"
@@ -24,25 +22,6 @@ BSTR FirstString(LONG, Rest...) {
   return nullptr;
 }
 
-bool IsOneOf(const char* name, std::initializer_list<const char*> names) {
-  for (const char* n : names)
-    if (std::strcmp(name, n) == 0) return true;
-  return false;
-}
-
-// What a refused operation answers: an empty string, 0 for the getters of a
-// value, the result code for the operations that report one.
-template <class T>
-T Refused(const char* name);
-template <>
-BSTR Refused<BSTR>(const char*) {
-  return SysAllocString(L"");
-}
-template <>
-LONG Refused<LONG>(const char* name) {
-  return IsOneOf(name, {"GetPortEx", "GetCertKeyUsage", "GetIECertCount"}) ? 0 : TheEngine().Code();
-}
-
 }  // namespace
 
 #define KV_COM_ARG_BSTR(name) kv::CopyArg(name)
@@ -50,20 +29,29 @@ LONG Refused<LONG>(const char* name) {
 #define KV_COM_ARG(type, name) KV_CAT(KV_COM_ARG_, type)(name)
 #define KV_COM_NAME(type, name) name
 
-#define KV_OPERATION(slot, dispid, result, name, exportName, params)                                      \
-  STDMETHODIMP CCapiObject::name(KV_PARAM_LIST(KV_COM_PARAM, params) KV_COM_COMMA_IF(params)              \
-                                     KV_COM_RESULT(result)) {                                            \
-    if (!pResult) return E_POINTER;                                                                      \
-    bool allowed = IsOneOf(#name, {"GetErrorCode", "GetErrorMsg", "GetCapiErrorCode", "GetCapiErrorMsg"}) \
-                       ? true                                                                            \
-                   : IsOneOf(#name, {"RegWriteHKCUInt", "RegWriteHKCUStr"})                              \
-                       ? EnterRegistryWrite(FirstString(KV_PARAM_LIST(KV_COM_NAME, params)))             \
-                       : EnterCall();                                                                    \
-    if (!allowed)                                                                                        \
-      *pResult = Refused<result>(#name);                                                                 \
-    else                                                                                                 \
-      *pResult = TheEngine().name(KV_PARAM_LIST(KV_COM_ARG, params));                                    \
-    return S_OK;                                                                                         \
+// The table's policy column: how a call is admitted and what a refused call
+// answers.
+#define KV_COM_POLICY_LOCK(reset, protectedMode, siteLock, refused, page) siteLock
+#define KV_COM_POLICY_REFUSED(reset, protectedMode, siteLock, refused, page) refused
+#define KV_COM_ENTER(policy, params) KV_CAT(KV_COM_ENTER_, KV_COM_POLICY_LOCK policy)(params)
+#define KV_COM_ENTER_Open(params) true
+#define KV_COM_ENTER_Call(params) EnterCall()
+#define KV_COM_ENTER_RegistryWrite(params) EnterRegistryWrite(FirstString(KV_PARAM_LIST(KV_COM_NAME, params)))
+#define KV_COM_REFUSED(policy) KV_CAT(KV_COM_REFUSED_, KV_COM_POLICY_REFUSED policy)
+#define KV_COM_REFUSED_Empty SysAllocString(L"")
+#define KV_COM_REFUSED_Zero 0
+#define KV_COM_REFUSED_Code TheEngine().Code()
+#define KV_COM_REFUSED_Never {}
+
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy)                         \
+  STDMETHODIMP CCapiObject::name(KV_PARAM_LIST(KV_COM_PARAM, params) KV_COM_COMMA_IF(params)         \
+                                     KV_COM_RESULT(result)) {                                       \
+    if (!pResult) return E_POINTER;                                                                 \
+    if (!KV_COM_ENTER(policy, params))                                                              \
+      *pResult = KV_COM_REFUSED(policy);                                                            \
+    else                                                                                            \
+      *pResult = TheEngine().name(KV_PARAM_LIST(KV_COM_ARG, params));                               \
+    return S_OK;                                                                                    \
   }
 #include "engine/operation_table.h"
 

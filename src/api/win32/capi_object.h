@@ -52,7 +52,7 @@ class CCapiObject final : public ICAPI,
                       EXCEPINFO* exception, UINT* argError) override;
 
   // ICAPI: one method per line of the operation table (capi_methods.cpp).
-#define KV_OPERATION(slot, dispid, result, name, exportName, params) \
+#define KV_OPERATION(slot, dispid, result, name, exportName, params, policy) \
   STDMETHODIMP name(KV_PARAM_LIST(KV_COM_PARAM, params) KV_COM_COMMA_IF(params) KV_COM_RESULT(result)) override;
 #define KV_COM_COMMA_IF(params) KV_CAT(KV_COM_COMMA_, KV_PARAM_COUNT(params))
 #define KV_COM_COMMA_0

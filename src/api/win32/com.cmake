@@ -1,7 +1,7 @@
 # The Windows build's COM server: the scriptable object CAPI, its class
 # factory, the four server entries, the registration script and the type
-# library. korvessa.idl is written at configure time from the operation
-# table (every line: the interface is fixed), and widl
+# library. tools/gen/generate.py writes korvessa.idl at configure time from
+# the operation table (every entry: the interface is fixed), and widl
 # compiles it into korvessa.tlb (resource TYPELIB 1) and the C++ header and
 # identifiers that the object and the test host include.
 #
@@ -19,20 +19,9 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KV_COM_DIR}/co
 
 # --- korvessa.idl from the table ---------------------------------------------
 include(${CMAKE_SOURCE_DIR}/cmake/operation_table.cmake)
-kv_read_operation_table(operations)
-set(methods "")
-foreach(record ${operations})
-  kv_operation_field("${record}" dispid dispid)
-  kv_operation_field("${record}" result result)
-  kv_operation_field("${record}" name name)
-  kv_operation_params("${record}" params)
-  set(args "")
-  foreach(param ${params})
-    string(APPEND args "[in] ${param}, ")
-  endforeach()
-  string(APPEND methods "    [id(${dispid})] HRESULT ${name}(${args}[out, retval] ${result} *result);\n")
-endforeach()
-configure_file(${KV_COM_DIR}/korvessa.idl.in ${KV_COM_GEN}/korvessa.idl @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KV_COM_DIR}/korvessa.idl.in")
+kv_generate(idl --template ${KV_COM_DIR}/korvessa.idl.in --out ${KV_COM_GEN}/korvessa.idl
+  --iid ${KV_COM_IID} --libid ${KV_COM_LIBID} --clsid ${KV_COM_CLSID})
 configure_file(${KV_COM_DIR}/oaidl_base.idl ${KV_COM_GEN}/oaidl.idl COPYONLY)
 
 # --- widl: type library, header, identifiers ------------------------------------

@@ -86,7 +86,7 @@ const SETTINGS = " settings";
 // Where a page may ask for the object: the pages the extension may script.
 const ASKING_PAGES = api.runtime.getManifest().host_permissions;
 // What gives a page the object, in the page's own world, in this order.
-const PAGE_SCRIPTS = ["page_api.js"];
+const PAGE_SCRIPTS = ["operations.js", "page_api.js"];
 // After a refusal, an origin's pages wait this long before asking again.
 const REFUSAL_PAUSE_MS = 60 * 1000;
 

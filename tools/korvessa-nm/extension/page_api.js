@@ -1,5 +1,5 @@
 // Runs in the page's own world: gives the page the object `Korvessa`, whose
-// 63 methods (the scriptable object's, with the same names and parameters)
+// methods (the scriptable object's, with the same names and parameters)
 // return promises. Each call is posted to the extension's relay in this tab;
 // the page's origin is added by the extension from what the browser knows of
 // the sender, so nothing the page posts can choose it.
@@ -24,72 +24,10 @@
   const ANSWER = "korvessa-answer";
   const SITE_NOT_ALLOWED = 1502;
 
-  // Name and parameter names of each operation, in the interface's order.
-  const OPERATIONS = [
-    ["GetVersion", []],
-    ["GetErrorCode", []],
-    ["GetErrorMsg", []],
-    ["GetCapiErrorCode", []],
-    ["GetCapiErrorMsg", []],
-    ["GetMacAddress", []],
-    ["GetOSName", []],
-    ["GetUserHomePath", []],
-    ["RegReadHKCU", ["strName"]],
-    ["RegWriteHKCUInt", ["strName", "dw"]],
-    ["RegWriteHKCUStr", ["strName", "str"]],
-    ["RegReadHKLM", ["strName"]],
-    ["Hash", ["strPlainText", "dwFlags"]],
-    ["HashFile", ["strFileName", "dwFlags"]],
-    ["SetProviderName", ["strProviderName"]],
-    ["CreatePKCS10", ["commonName", "keyBits", "genKeyFlags"]],
-    ["CreatePKCS10Pair", ["commonName", "keyBits", "genKeyFlags"]],
-    ["GetCsrForSign", []],
-    ["GetCsrForEncrypt", []],
-    ["AcceptPKCS7", ["strPkcs7"]],
-    ["SetDefaultPfxFileName", ["strPrefix"]],
-    ["PresetPasswdLengthRange", ["min", "max"]],
-    ["ChangePfxPasswd", ["strPfxPath", "strPfxName", "strOldPass", "strNewPass", "dwFlags"]],
-    ["ChangePfxPasswdEx", ["strPfxPath", "strPfxName", "strOldPass", "strNewPass", "dwPort", "dwFlags"]],
-    ["QueryPfxInfo", ["strPfxPath", "strPfxName", "strPasswd", "dwFlags", "dwKeyUsage"]],
-    ["ImportPfxToIE", ["strPfxPath", "strPfxName", "strPasswd", "dwFlags", "dwKeyUsage"]],
-    ["GetImportedPfxFilePath", []],
-    ["GetImportedPfxFileName", []],
-    ["ExportPfxFromIE", ["strSubject", "strPfxPath", "strPassword", "dwFlags", "dwKeyUsage"]],
-    ["ExportMobileFromPfx", ["strPfxPath", "strPfxName", "strPasswd", "dwFlags", "dwKeyUsage"]],
-    ["ExportMobileFromIE", ["strSubject", "strPasswd", "dwFlags", "dwKeyUsage"]],
-    ["GetExportedPfxFilePath", []],
-    ["GetExportedPfxFileName", []],
-    ["SelectSigner", ["certFilter", "dwFlags", "dwKeyUsage"]],
-    ["SelectSignerEx", ["certFilter", "strPfxPath", "strPfxName", "strPasswd", "strCompareDate", "dwFlags", "dwKeyUsage"]],
-    ["GetSignerPfxFilePath", []],
-    ["GetSignerPfxFileName", []],
-    ["SignPkcs1", ["strContent", "dwFlags"]],
-    ["SignPkcs7", ["strContent", "dwFlags"]],
-    ["SelectSignerEx2", ["certFilter", "strPfxPath", "strPfxName", "dwPort", "strCompareDate", "dwFlags", "dwKeyUsage"]],
-    ["GetPortEx", []],
-    ["GetCertB64", []],
-    ["GetCertSubject", []],
-    ["GetCertSubjectCN", []],
-    ["GetCertIssuer", []],
-    ["GetCertSerial", []],
-    ["GetCertNotBefore", []],
-    ["GetCertNotAfter", []],
-    ["GetCertFinger", []],
-    ["GetCertKeyUsage", []],
-    ["SymEncrypt", ["strPlainText", "strPasswdHex", "iAlgorithm", "dwFlags"]],
-    ["SymDecrypt", ["strCipher", "strPasswdHex", "iAlgorithm", "dwFlags"]],
-    ["CertEncryptPkcs7", ["strPlainText", "strCertB64", "iAlgorithm", "dwFlags"]],
-    ["CertDecryptPkcs7", ["strCipher", "dwFlags"]],
-    ["GetIECertCount", []],
-    ["GetIECertSerial", ["dwIndex"]],
-    ["GetIECertCommonName", ["dwIndex"]],
-    ["GetIECertSubject", ["dwIndex"]],
-    ["GetIECertIssuer", ["dwIndex"]],
-    ["GetIECertNotBefore", ["dwIndex"]],
-    ["GetIECertNotAfter", ["dwIndex"]],
-    ["GetIECertFinger", ["dwIndex"]],
-    ["DeleteIECert", ["dwIndex"]]
-  ];
+  // Name and parameter names of each operation, in the interface's order:
+  // operations.js (generated from the operation table) runs just before.
+  const OPERATIONS = globalThis.__korvessaOperations;
+  delete globalThis.__korvessaOperations;
 
   const pending = new Map();
   let nextId = 1;

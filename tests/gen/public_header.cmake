@@ -1,0 +1,115 @@
+# sdk/korvessa.h compiles warning-free as C99 and C++17 and declares exactly
+# the library's exports: every function libkorvessa.so exports once, nothing
+# else; and, where the mingw tools are installed, its Windows side binds to
+# the DLL's decorated exports through an import library.
+# cmake -DCC= -DCXX= -DHEADER= -DLIBRARY= -DPYTHON= -DGENERATOR= -DWORK= -P public_header.cmake
+file(MAKE_DIRECTORY "${WORK}")
+set(flags -Wall -Wextra -pedantic -Werror)
+
+function(kv_run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${ARGN}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+# The functions a compiler reads from the header, by name, sorted.
+function(kv_declared compiler result)
+  set(aux "${WORK}/${result}.aux")
+  file(WRITE "${WORK}/${result}.c" "#include \"${HEADER}\"\n")
+  kv_run(${compiler} -std=c99 ${flags} ${ARGN} -fsyntax-only -aux-info "${aux}" "${WORK}/${result}.c")
+  file(STRINGS "${aux}" lines REGEX "korvessa\\.h:")
+  set(names "")
+  foreach(line ${lines})
+    # "/* korvessa.h:12:NC */ extern KvBstr GetDllVersion (void); /* (void) */"
+    if(line MATCHES "([A-Za-z_][A-Za-z0-9_]*) \\(")
+      list(APPEND names "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  list(SORT names)
+  set(${result} "${names}" PARENT_SCOPE)
+endfunction()
+
+function(kv_expect_same what declared exported)
+  if(NOT declared STREQUAL exported)
+    set(missing ${exported})
+    list(REMOVE_ITEM missing ${declared})
+    set(extra ${declared})
+    list(REMOVE_ITEM extra ${exported})
+    message(FATAL_ERROR "${what}: exported but not declared: ${missing}; declared but not exported: ${extra}")
+  endif()
+endfunction()
+
+# C99 and C++17, warnings as errors.
+kv_declared(${CC} linux)
+file(WRITE "${WORK}/header.cpp" "#include \"${HEADER}\"\nint main() { return KV_ERR_SUCCESS; }\n")
+kv_run(${CXX} -std=c++17 ${flags} -fsyntax-only "${WORK}/header.cpp")
+
+# Linux: the library's C symbols (the map hides the C++ ones).
+kv_run(nm -D --defined-only "${LIBRARY}")
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(exported "")
+foreach(line ${lines})
+  if(line MATCHES " T ([A-Za-z][A-Za-z0-9_]*)$")
+    list(APPEND exported "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(SORT exported)
+list(LENGTH exported n)
+if(n EQUAL 0)
+  message(FATAL_ERROR "no exports read from ${LIBRARY}")
+endif()
+kv_expect_same("libkorvessa.so" "${linux}" "${exported}")
+
+# Windows, each architecture whose mingw compiler is installed: the header
+# declares the .def's names (less the COM server entries, PRIVATE: the system
+# calls them through its own declarations), and a program that refers to
+# every declared function links against the import library dlltool makes
+# from the generator's import .def, importing exactly those exports.
+foreach(arch x64 x86)
+  if(arch STREQUAL x64)
+    set(triple x86_64-w64-mingw32)
+  else()
+    set(triple i686-w64-mingw32)
+  endif()
+  find_program(MINGW_CC_${arch} ${triple}-gcc)
+  find_program(MINGW_DLLTOOL_${arch} ${triple}-dlltool)
+  if(NOT MINGW_CC_${arch} OR NOT MINGW_DLLTOOL_${arch})
+    message(STATUS "${triple} tools not installed: the header's ${arch} side is not checked")
+    continue()
+  endif()
+  kv_declared(${MINGW_CC_${arch}} windows_${arch})
+  kv_run(${PYTHON} ${GENERATOR} def --arch ${arch} --out "${WORK}/korvessa_${arch}.def")
+  file(STRINGS "${WORK}/korvessa_${arch}.def" lines REGEX "^  ")
+  set(exported "")
+  set(decorated "")
+  foreach(line ${lines})
+    if(line MATCHES "PRIVATE$")
+      continue()
+    endif()
+    string(REGEX REPLACE "^  ([^ ]+).*" "\\1" export "${line}")
+    list(APPEND decorated "${export}")
+    string(REGEX REPLACE "^_?([A-Za-z][A-Za-z0-9]*).*" "\\1" name "${export}")
+    list(APPEND exported "${name}")
+  endforeach()
+  list(SORT exported)
+  list(SORT decorated)
+  kv_expect_same("korvessa.def (${arch})" "${windows_${arch}}" "${exported}")
+
+  kv_run(${PYTHON} ${GENERATOR} importdef --arch ${arch} --out "${WORK}/import_${arch}.def")
+  kv_run(${MINGW_DLLTOOL_${arch}} -d "${WORK}/import_${arch}.def" -l "${WORK}/korvessa_${arch}.a")
+  set(refs "")
+  foreach(name ${windows_${arch}})
+    string(APPEND refs "  (void (*)(void))${name},\n")
+  endforeach()
+  file(WRITE "${WORK}/every_${arch}.c" "#include \"${HEADER}\"\nvoid (*const every[])(void) = {\n${refs}};\nint main(void) { return every[0] == 0; }\n")
+  kv_run(${MINGW_CC_${arch}} -std=c99 -Wall -Wextra -pedantic -Werror -Wno-cast-function-type
+    "${WORK}/every_${arch}.c" -o "${WORK}/every_${arch}.exe" "${WORK}/korvessa_${arch}.a")
+  kv_run(${triple}-objdump -p "${WORK}/every_${arch}.exe")
+  string(REGEX MATCH "DLL Name: korvessa\\.dll[^\n]*\n[^\n]*\n(([ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+[^\n]+\n)+)" block "${out}")
+  string(REGEX MATCHALL "[^ \t\n]+\n" imported "${CMAKE_MATCH_1}")
+  string(REPLACE "\n" "" imported "${imported}")
+  list(SORT imported)
+  kv_expect_same("imports of a program using korvessa.h (${arch})" "${imported}" "${decorated}")
+endforeach()
