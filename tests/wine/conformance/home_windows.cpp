@@ -1,0 +1,82 @@
+// The tests' scoped homes and environment overrides for the Windows build of
+// the platform tests. The real system keeps its stores and key containers in
+// the user's profile, not under $KORVESSA_HOME, so the home here is only a
+// scratch folder; tests name their containers and stores apart instead.
+#include "support/scoped_home.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kv::test {
+namespace {
+
+bool GetEnv(const char* name, std::string* value) {
+  const char* v = std::getenv(name);
+  if (!v) return false;
+  *value = v;
+  return true;
+}
+
+void SetEnv(const char* name, const char* value) {
+  // An empty value removes the variable from the C runtime's copy.
+  _putenv_s(name, value ? value : "");
+  SetEnvironmentVariableA(name, value);
+}
+
+}  // namespace
+
+ScopedHome::ScopedHome() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  static unsigned counter = 0;
+  for (;;) {
+    path_ = std::string(temp) + "korvessa-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    if (CreateDirectoryA(path_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  hadSaved_ = GetEnv("KORVESSA_HOME", &saved_);
+  SetEnv("KORVESSA_HOME", path_.c_str());
+}
+
+ScopedHome::~ScopedHome() {
+  SetEnv("KORVESSA_HOME", hadSaved_ ? saved_.c_str() : nullptr);
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  hadSaved_ = GetEnv(name, &saved_);
+  SetEnv(name, value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnv(name_.c_str(), hadSaved_ ? saved_.c_str() : nullptr); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  FILE* pipe = _popen(command.c_str(), "rb");
+  if (!pipe) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  int status = _pclose(pipe);
+  if (out) *out = text;
+  return status;
+}
+
+}  // namespace kv::test
