@@ -189,13 +189,13 @@ TEST_F(KeyContainerTest, HandlesOfTheWrongKindAreRefused) {
 
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptGetUserKey(hash, AT_SIGNATURE, &key));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_UID);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptDestroyKey(prov));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_KEY);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptDestroyHash(prov));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_HASH);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptReleaseContext(0x12345678, 0));
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
@@ -221,7 +221,7 @@ TEST_F(KeyContainerTest, HandlesOfTheWrongKindAreRefused) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptDestroyHash(hash));
-  EXPECT_EQ(GetLastError(), (DWORD)NTE_BAD_HASH);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(KeyContainerTest, ImportedKeyExportsInTheWindowsLayout) {

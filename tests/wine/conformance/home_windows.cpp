@@ -1,15 +1,18 @@
 // The tests' scoped homes and environment overrides for the Windows build of
-// the platform tests. The real system keeps its stores and key containers in
-// the user's profile, not under $KORVESSA_HOME, so the home here is only a
-// scratch folder; tests name their containers and stores apart instead.
+// the platform tests. The real system keeps key containers in the user's
+// profile, not under $KORVESSA_HOME, so a home also takes away the
+// containers made while it was set, as the stand-in's fresh home would.
 #include "support/scoped_home.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <vector>
 
 namespace kv::test {
 namespace {
@@ -27,6 +30,27 @@ void SetEnv(const char* name, const char* value) {
   SetEnvironmentVariableA(name, value);
 }
 
+// The user's key containers (one list for every RSA provider).
+std::set<std::string> KeyContainers() {
+  std::set<std::string> names;
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
+  char name[1024];
+  for (DWORD flag = CRYPT_FIRST;; flag = CRYPT_NEXT) {
+    DWORD size = sizeof name;
+    if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flag)) break;
+    names.insert(name);
+  }
+  CryptReleaseContext(prov, 0);
+  return names;
+}
+
+// What each live home found when it began (homes nest, so a stack).
+std::vector<std::set<std::string>>& ContainersBefore() {
+  static std::vector<std::set<std::string>> stack;
+  return stack;
+}
+
 }  // namespace
 
 ScopedHome::ScopedHome() {
@@ -40,9 +64,17 @@ ScopedHome::ScopedHome() {
   }
   hadSaved_ = GetEnv("KORVESSA_HOME", &saved_);
   SetEnv("KORVESSA_HOME", path_.c_str());
+  ContainersBefore().push_back(KeyContainers());
 }
 
 ScopedHome::~ScopedHome() {
+  const std::set<std::string> before = ContainersBefore().back();
+  ContainersBefore().pop_back();
+  for (const std::string& name : KeyContainers()) {
+    if (before.count(name)) continue;
+    HCRYPTPROV gone = 0;
+    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+  }
   SetEnv("KORVESSA_HOME", hadSaved_ ? saved_.c_str() : nullptr);
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
