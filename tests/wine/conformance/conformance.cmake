@@ -18,6 +18,7 @@ set(KV_CONFORMANCE_TESTS
   platform/crypt/crypt_test_bytes.cpp
   platform/crypt/name_encode_test.cpp
   platform/crypt/shared_opened_keys_test.cpp
+  platform/files_test.cpp
   platform/handle_families_test.cpp
   platform/registry/registry_api_test.cpp
   platform/registry/registry_test_support.cpp
@@ -27,5 +28,5 @@ add_executable(korvessa_conformance ${KV_CONFORMANCE_TESTS} ${CMAKE_SOURCE_DIR}/
 # include/ stands in for the one stand-in header the registry tests' fixture names.
 target_include_directories(korvessa_conformance PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests
   ${CMAKE_SOURCE_DIR}/tests/wine/conformance/include)
-target_link_libraries(korvessa_conformance PRIVATE kv_gtest kv_vocabulary crypt32 advapi32 oleaut32)
+target_link_libraries(korvessa_conformance PRIVATE kv_gtest kv_vocabulary crypt32 advapi32 oleaut32 shlwapi)
 target_link_options(korvessa_conformance PRIVATE -static)
