@@ -11,13 +11,15 @@ add_library(kv_gtest STATIC ${KV_GTEST_SRC}/src/gtest-all.cc ${KV_GTEST_SRC}/src
 target_include_directories(kv_gtest SYSTEM PUBLIC ${KV_GTEST_SRC}/include PRIVATE ${KV_GTEST_SRC})
 
 # Every file here is also part of the Linux test run; one that needs the
-# stand-in's own folders, OpenSSL or POSIX stays off this list.
+# stand-in's own folders, OpenSSL or POSIX stays off this list, and so do the
+# message texts (Wine words its own, in the prefix's language).
 set(KV_CONFORMANCE_TESTS
   platform/cert/cert_conformance_test.cpp
   platform/code_pages_test.cpp
   platform/crypt/crypt_test_bytes.cpp
   platform/crypt/name_encode_test.cpp
   platform/crypt/shared_opened_keys_test.cpp
+  platform/environment_test.cpp
   platform/files_test.cpp
   platform/handle_families_test.cpp
   platform/registry/registry_api_test.cpp
