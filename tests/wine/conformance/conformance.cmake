@@ -24,7 +24,8 @@ set(KV_CONFORMANCE_TESTS
   platform/handle_families_test.cpp
   platform/registry/registry_api_test.cpp
   platform/registry/registry_test_support.cpp
-  platform/sync/events_security_test.cpp)
+  platform/sync/events_security_test.cpp
+  platform/sync/file_mapping_calls_test.cpp)
 list(TRANSFORM KV_CONFORMANCE_TESTS PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(korvessa_conformance ${KV_CONFORMANCE_TESTS} ${CMAKE_SOURCE_DIR}/tests/wine/conformance/home_windows.cpp)
 # include/ stands in for the one stand-in header the registry tests' fixture names.
