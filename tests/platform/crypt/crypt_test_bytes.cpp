@@ -1,8 +1,16 @@
-// The byte helpers of crypt_test_support.h that need no OpenSSL, so the
-// Windows build of the platform tests has them too.
+// The helpers of crypt_test_support.h that need no OpenSSL, so the Windows
+// build of the platform tests has them too.
 #include "platform/crypt/crypt_test_support.h"
 
+#include <gtest/gtest.h>
+
 namespace kv::test::crypt {
+
+DWORD Permissions(HCRYPTKEY key) {
+  DWORD value = 0xdeadbeef, len = sizeof(value);
+  EXPECT_TRUE(CryptGetKeyParam(key, KP_PERMISSIONS, reinterpret_cast<BYTE*>(&value), &len, 0));
+  return value;
+}
 
 std::vector<BYTE> Bytes(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
 

@@ -16,8 +16,11 @@ target_include_directories(kv_gtest SYSTEM PUBLIC ${KV_GTEST_SRC}/include PRIVAT
 set(KV_CONFORMANCE_TESTS
   platform/cert/cert_conformance_test.cpp
   platform/code_pages_test.cpp
+  platform/crypt/cipher_calls_test.cpp
   platform/crypt/crypt_test_bytes.cpp
+  platform/crypt/key_container_calls_test.cpp
   platform/crypt/name_encode_test.cpp
+  platform/crypt/provider_calls_test.cpp
   platform/crypt/shared_opened_keys_test.cpp
   platform/environment_test.cpp
   platform/files_test.cpp

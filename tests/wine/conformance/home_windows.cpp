@@ -12,6 +12,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace kv::test {
@@ -30,24 +31,29 @@ void SetEnv(const char* name, const char* value) {
   SetEnvironmentVariableA(name, value);
 }
 
-// The user's key containers (one list for every RSA provider).
-std::set<std::string> KeyContainers() {
-  std::set<std::string> names;
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
-  char name[1024];
-  for (DWORD flag = CRYPT_FIRST;; flag = CRYPT_NEXT) {
-    DWORD size = sizeof name;
-    if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flag)) break;
-    names.insert(name);
+// The key containers of the user, then of the machine (each one list for
+// every RSA provider), as keyset flag and name.
+using Containers = std::set<std::pair<DWORD, std::string>>;
+
+Containers KeyContainers() {
+  Containers names;
+  for (DWORD keyset : {DWORD{0}, static_cast<DWORD>(CRYPT_MACHINE_KEYSET)}) {
+    HCRYPTPROV prov = 0;
+    if (!CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | keyset)) continue;
+    char name[1024];
+    for (DWORD flag = CRYPT_FIRST;; flag = CRYPT_NEXT) {
+      DWORD size = sizeof name;
+      if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flag)) break;
+      names.emplace(keyset, name);
+    }
+    CryptReleaseContext(prov, 0);
   }
-  CryptReleaseContext(prov, 0);
   return names;
 }
 
 // What each live home found when it began (homes nest, so a stack).
-std::vector<std::set<std::string>>& ContainersBefore() {
-  static std::vector<std::set<std::string>> stack;
+std::vector<Containers>& ContainersBefore() {
+  static std::vector<Containers> stack;
   return stack;
 }
 
@@ -68,12 +74,12 @@ ScopedHome::ScopedHome() {
 }
 
 ScopedHome::~ScopedHome() {
-  const std::set<std::string> before = ContainersBefore().back();
+  const Containers before = ContainersBefore().back();
   ContainersBefore().pop_back();
-  for (const std::string& name : KeyContainers()) {
-    if (before.count(name)) continue;
+  for (const auto& [keyset, name] : KeyContainers()) {
+    if (before.count({keyset, name})) continue;
     HCRYPTPROV gone = 0;
-    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    CryptAcquireContextA(&gone, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET | keyset);
   }
   SetEnv("KORVESSA_HOME", hadSaved_ ? saved_.c_str() : nullptr);
   std::error_code ec;

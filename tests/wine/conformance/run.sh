@@ -20,10 +20,11 @@ status=0
 "$wine" "$build/korvessa_conformance.exe" 2>&1 | tr -d '\r' > "$log" || status=1
 # A skipped test's reason is the line before its "[  SKIPPED ] Name (N ms)".
 results() { grep -E "^\[ *$1 *\] .* \([0-9]+ ms\)$" "$log" || true; }
-grep -B1 -E '^\[  SKIPPED \] .* \([0-9]+ ms\)$' "$log" | grep -A1 'Wine differs:' | grep -v '^--$' | paste - - |
-  sed -E 's/^.*Wine differs: (.*)\t\[  SKIPPED \] ([^ ]+).*/  Wine differs in \2: \1/' || true
+differs=$(grep -B1 -E '^\[  SKIPPED \] .* \([0-9]+ ms\)$' "$log" | grep -A1 'Wine differs:' | grep -v '^--$' |
+  paste - - | sed -E 's/^.*Wine differs: (.*)\t\[  SKIPPED \] ([^ ]+).*/  Wine differs in \2: \1/' || true)
+[[ -n "$differs" ]] && echo "$differs"
 echo "conformance ($(basename "$build")): $(results OK | wc -l) passed, $(results SKIPPED | wc -l) skipped" \
-  "($(grep -c 'Wine differs:' "$log" || true) where Wine differs from Windows), $(results FAILED | wc -l) failed"
+  "($(grep -c . <<< "$differs" || true) where Wine differs from Windows), $(results FAILED | wc -l) failed"
 if ((status)); then
   grep -B12 -E '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" >&2 || true
 fi
