@@ -65,12 +65,14 @@ run_tests() {
   (cd "$ROOT/build/$name" && ctest --output-on-failure --no-tests=error -j "$JOBS" --timeout 900)
 }
 
+# cross_build ARCH [ON]: the Windows build; ON adds the platform tests built
+# against the system's DLLs (korvessa_conformance.exe) for the Wine stage.
 cross_build() {
-  local arch=$1
+  local arch=$1 conformance=${2:-OFF}
   local tc="$ROOT/cmake/mingw-$arch.cmake"
   log "Windows cross-build ($arch)"
   cmake -S "$ROOT" -B "$ROOT/build/mingw-$arch" -G Ninja "${LAUNCHER[@]}" -DCMAKE_TOOLCHAIN_FILE="$tc" \
-    -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF -DKV_BUILD_CONFORMANCE="$conformance" >/dev/null
   cmake --build "$ROOT/build/mingw-$arch" -j "$JOBS"
   check_dll_exports "$arch" "$ROOT/build/mingw-$arch"
 }
@@ -111,6 +113,8 @@ wine_stage() {
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "native host under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "platform tests on Wine's system DLLs ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/conformance/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "installer under Wine ($arch)"
     bash tests/wine/msi/run.sh "$ROOT/build/mingw-$arch" "$ROOT/build/mingw-i686" || status=1
     rm -rf "$prefix"
@@ -188,8 +192,8 @@ case "$cmd" in
     log "build (address and undefined-behaviour sanitizers)"
     build asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
-    cross_build x86_64
-    cross_build i686
+    cross_build x86_64 ON
+    cross_build i686 ON
     log "Authenticode of the Windows packages (test CA)"
     bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     # x86 runs where wine32 (i386 architecture) is installed: the test

@@ -11,13 +11,6 @@
 
 namespace {
 
-TEST(CodePages, AnsiIs950UnlessConfigured) {
-  kv::test::ScopedEnv unset("KORVESSA_CODEPAGE", nullptr);
-  EXPECT_EQ(GetACP(), 950u);
-  kv::test::ScopedEnv utf8("KORVESSA_CODEPAGE", "65001");
-  EXPECT_EQ(GetACP(), 65001u);
-}
-
 TEST(CodePages, Big5TrailBackslashRoundTrips) {
   kv::test::ScopedEnv cp("KORVESSA_CODEPAGE", nullptr);
   const char big5[] = "\xA5\x5C\xAF\xE0";  // 功能

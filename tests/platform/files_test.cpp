@@ -9,26 +9,13 @@
 
 #include <string>
 
-#include "handles/handle_table.h"
-#include "support/temp_home.h"
+#include "platform/files_fixture.h"
+#include "support/conformance.h"
 
 namespace {
 
-constexpr DWORD kUntouched = 0xdeadbeef;
-
-class Files : public kv::test::HomeTest {
- protected:
-  // A name under the test's folder, written with Windows separators.
-  std::string Name(const std::string& leaf) const { return home_.path() + "\\" + leaf; }
-  std::string Posix(const std::string& leaf) const { return home_.path() + "/" + leaf; }
-
-  HANDLE Open(const std::string& name, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0) {
-    return CreateFileA(name.c_str(), access, share, nullptr, disposition, flags | FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-
-  void Put(const std::string& leaf, const std::string& bytes) { kv::test::WriteFile(Posix(leaf), bytes); }
-  std::string Get(const std::string& leaf) const { return kv::test::ReadFile(Posix(leaf)); }
-};
+using kv::test::Files;
+using kv::test::kUntouched;
 
 TEST_F(Files, DispositionsAndTheirLastErrors) {
   std::string name = Name("a.bin");
@@ -68,9 +55,6 @@ TEST_F(Files, DispositionsAndTheirLastErrors) {
   CloseHandle(h);
 
   Put("t.bin", "content");
-  SetLastError(kUntouched);
-  EXPECT_EQ(Open(Name("t.bin"), GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   h = Open(Name("t.bin"), GENERIC_WRITE, 0, TRUNCATE_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   CloseHandle(h);
@@ -78,6 +62,11 @@ TEST_F(Files, DispositionsAndTheirLastErrors) {
 
   SetLastError(kUntouched);
   EXPECT_EQ(Open(Name("t.bin"), GENERIC_READ, 0, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  KV_WINE_DIFFERS("CreateFile opens for TRUNCATE_EXISTING without GENERIC_WRITE (a to-do in Wine's own tests)");
+  SetLastError(kUntouched);
+  EXPECT_EQ(Open(Name("t.bin"), GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
@@ -192,45 +181,6 @@ TEST_F(Files, ShareModesBetweenHandles) {
   EXPECT_FALSE(PathFileExistsA(name.c_str()));
 }
 
-TEST_F(Files, HandleTableRefusesUnknownAndForeignHandles) {
-  HANDLE h = Open(Name("c.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(kUntouched);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ(GetLastError(), kUntouched);
-  SetLastError(kUntouched);
-  EXPECT_FALSE(CloseHandle(h));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  DWORD n = 0;
-  char c;
-  SetLastError(kUntouched);
-  EXPECT_FALSE(ReadFile(h, &c, 1, &n, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  SetLastError(kUntouched);
-  EXPECT_FALSE(CloseHandle(nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  SetLastError(kUntouched);
-  EXPECT_EQ(GetFileSize(reinterpret_cast<HANDLE>(0x12345), nullptr), INVALID_FILE_SIZE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-  // An object of another kind: file calls refuse it, CloseHandle releases it.
-  struct Probe : kv::platform::HandleObject {
-    explicit Probe(bool* gone) : HandleObject(kv::platform::HandleKind::Event), gone_(gone) {}
-    ~Probe() override { *gone_ = true; }
-    bool* gone_;
-  };
-  bool gone = false;
-  HANDLE event = kv::platform::RegisterHandle(std::make_shared<Probe>(&gone));
-  ASSERT_NE(event, nullptr);
-  SetLastError(kUntouched);
-  EXPECT_FALSE(WriteFile(event, "x", 1, &n, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_FALSE(gone);
-  EXPECT_TRUE(CloseHandle(event));
-  EXPECT_TRUE(gone);
-  EXPECT_EQ(kv::platform::CountHandles(kv::platform::HandleKind::File), 0u);
-}
-
 TEST_F(Files, BeyondFourGibibytes) {
   std::string name = Name("big.bin");
   HANDLE h = Open(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
@@ -248,10 +198,6 @@ TEST_F(Files, BeyondFourGibibytes) {
   DWORD high = 0;
   EXPECT_EQ(GetFileSize(h, &high), 0x40000001u);
   EXPECT_EQ(high, 1u);
-  // Without the high half the position must fit 32 bits.
-  SetLastError(kUntouched);
-  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   LONG moveHigh = 1;
   EXPECT_EQ(SetFilePointer(h, 0x40000000, &moveHigh, FILE_BEGIN), 0x40000000u);
   EXPECT_EQ(moveHigh, 1);
@@ -276,19 +222,18 @@ TEST_F(Files, BeyondFourGibibytes) {
   EXPECT_FALSE(PathFileExistsA(name.c_str())) << "FILE_FLAG_DELETE_ON_CLOSE";
 }
 
-TEST_F(Files, NamesInTheAnsiCodePage) {
-  kv::test::ScopedEnv cp("KORVESSA_CODEPAGE", nullptr);
-  // 功 is A5 5C in Big5: its trail byte must not split the name.
-  std::string big5 = Name("\xA5\x5C\xAF\xE0.txt");
-  HANDLE h = Open(big5, GENERIC_WRITE, 0, CREATE_NEW);
+TEST_F(Files, WithoutTheHighHalfThePositionMustFit32Bits) {
+  KV_WINE_DIFFERS("SetFilePointer without lpDistanceToMoveHigh returns the low half of a position past 4 GiB");
+  HANDLE h = Open(Name("big.bin"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = 5LL << 30;  // sparse
+  ASSERT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(h));
+  SetLastError(kUntouched);
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   CloseHandle(h);
-  struct stat st;
-  ASSERT_EQ(stat(Posix(u8"功能.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "new files belong to the owner only";
-  EXPECT_TRUE(PathFileExistsA(big5.c_str()));
-  EXPECT_NE(GetFileAttributesA((home_.path() + "/\xA5\x5C\xAF\xE0.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(DeleteFileA(big5.c_str()));
 }
 
 TEST_F(Files, AttributesFoldersAndDeletion) {
@@ -317,9 +262,12 @@ TEST_F(Files, AttributesFoldersAndDeletion) {
   SetLastError(kUntouched);
   EXPECT_FALSE(CreateDirectoryA(Name("a\\b\\c").c_str(), nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+#ifndef _WIN32
+  // The stand-in's folders belong to the owner only.
   struct stat st;
   ASSERT_EQ(stat(Posix("sub").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+#endif
 
   Put("sub/inner.txt", "y");
   SetLastError(kUntouched);
@@ -349,6 +297,8 @@ TEST_F(Files, ReadOnlyFilesRefuseWritingAndDeletion) {
   EXPECT_TRUE(WriteFile(h, "abc", 3, &n, nullptr)) << "the creating handle may write";
   CloseHandle(h);
   EXPECT_TRUE(GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_READONLY);
+  KV_WINE_DIFFERS("the read-only attribute is kept as the Unix file mode, which does not hold a process "
+                  "running as root");
   SetLastError(kUntouched);
   EXPECT_EQ(Open(name, GENERIC_WRITE, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -375,40 +325,6 @@ TEST_F(Files, MoveFileEx) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(MoveFileA(Name("to.txt").c_str(), Name("back.txt").c_str()));
   EXPECT_EQ(Get("back.txt"), "one");
-}
-
-TEST_F(Files, TemporaryFolderAndNames) {
-  kv::test::ScopedEnv tmp("TMPDIR", home_.path().c_str());
-  std::string expected = home_.path() + "/";
-  char path[MAX_PATH];
-  SetLastError(kUntouched);
-  EXPECT_EQ(GetTempPathA(MAX_PATH, path), expected.size());
-  EXPECT_EQ(path, expected);
-  EXPECT_EQ(GetLastError(), kUntouched);
-  // Too small: the size needed, terminator included.
-  char tiny[2] = {'q', 'q'};
-  EXPECT_EQ(GetTempPathA(sizeof tiny, tiny), expected.size() + 1);
-  EXPECT_EQ(tiny[0], 'q');
-  {
-    kv::test::ScopedEnv unset("TMPDIR", nullptr);
-    EXPECT_EQ(GetTempPathA(MAX_PATH, path), 5u);
-    EXPECT_STREQ(path, "/tmp/");
-  }
-
-  char name[MAX_PATH] = {};
-  UINT unique = GetTempFileNameA(home_.path().c_str(), "kvx", 0, name);
-  ASSERT_NE(unique, 0u);
-  EXPECT_TRUE(PathFileExistsA(name)) << "a generated name is created";
-  EXPECT_EQ(std::string(name).rfind(home_.path() + "/kvx", 0), 0u);
-  char other[MAX_PATH] = {};
-  UINT again = GetTempFileNameA(home_.path().c_str(), "kvx", 0, other);
-  EXPECT_NE(again, unique);
-  EXPECT_EQ(GetTempFileNameA(home_.path().c_str(), "pre", 0x1234, other), 0x1234u);
-  EXPECT_EQ(std::string(other), home_.path() + "/pre1234.tmp");
-  EXPECT_FALSE(PathFileExistsA(other));
-  SetLastError(kUntouched);
-  EXPECT_EQ(GetTempFileNameA(Name("nodir").c_str(), "kvx", 0, other), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
 }
 
 }  // namespace

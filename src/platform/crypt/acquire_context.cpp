@@ -124,7 +124,8 @@ BOOL AcquireNewTemporaryContainer(HCRYPTPROV* phProv, LPCSTR container, LPCSTR p
 std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle) {
   auto prov = FindHandle<Provider>(handle);
   if (!prov || prov->released) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_UID));
+    // Windows checks the handle itself before its provider sees the call.
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   return prov;

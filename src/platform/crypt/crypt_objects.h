@@ -119,7 +119,7 @@ class Hash : public HandleObject {
   std::vector<BYTE> value;
 };
 
-// Looks up a live provider; sets NTE_BAD_UID and returns null otherwise.
+// Looks up a live provider; sets ERROR_INVALID_PARAMETER and returns null otherwise.
 std::shared_ptr<Provider> LiveProvider(HCRYPTPROV handle);
 // Looks up a key whose provider is still acquired; sets NTE_BAD_KEY (bad
 // handle) or ERROR_INVALID_PARAMETER (provider released) and returns null

@@ -76,6 +76,10 @@ bool EncodeNameValue(const CERT_RDN_ATTR& attr, der::Builder* out, DWORD* error)
   static const BYTE kStringTags[] = {0, 0, 0x04, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19, 0x1A, 0x1B};
   DWORD type = attr.dwValueType & 0xFF;
   switch (type) {
+    case kAny:
+      // A name must say how each value is written.
+      *error = static_cast<DWORD>(E_INVALIDARG);
+      return false;
     case kEncodedBlob:
       if (!attr.Value.cbData || !attr.Value.pbData) break;
       out->AddEncoded(attr.Value.pbData, attr.Value.cbData);

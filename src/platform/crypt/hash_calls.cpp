@@ -80,7 +80,8 @@ const std::vector<BYTE>& HashValue(Hash& hash) {
 std::shared_ptr<Hash> LiveHash(HCRYPTHASH handle) {
   auto hash = FindHandle<Hash>(handle);
   if (!hash) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_HASH));
+    // Windows checks the handle itself before its provider sees the call.
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   if (hash->provider && hash->provider->released) {
@@ -160,7 +161,7 @@ extern "C" BOOL WINAPI CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const 
 
 extern "C" BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash) {
   auto hash = FindHandle<Hash>(hHash);
-  if (!hash || !RemoveHandle(hHash, HandleKind::CryptHash)) return Fail(NTE_BAD_HASH);
+  if (!hash || !RemoveHandle(hHash, HandleKind::CryptHash)) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   // Windows refuses a hash whose provider is gone; the object is freed anyway.
   if (hash->provider && hash->provider->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   return TRUE;

@@ -135,7 +135,8 @@ bool UnwrapSimpleBlob(const Key& wrapping, const BYTE* data, DWORD size, std::ve
 std::shared_ptr<Key> LiveKey(HCRYPTKEY handle) {
   auto key = FindHandle<Key>(handle);
   if (!key) {
-    SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    // Windows checks the handle itself before its provider sees the call.
+    SetLastError(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     return nullptr;
   }
   if (key->provider && key->provider->released) {
@@ -239,7 +240,7 @@ extern "C" BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPT
 
 extern "C" BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
   auto key = FindHandle<Key>(hKey);
-  if (!key || !RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(NTE_BAD_KEY);
+  if (!key || !RemoveHandle(hKey, HandleKind::CryptKey)) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   // As with hashes: refused once its provider is gone, freed anyway.
   if (key->provider && key->provider->released) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   return TRUE;

@@ -139,6 +139,8 @@ extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) 
 }
 
 extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
+  // Freeing nothing succeeds whatever the heap, as on Windows.
+  if (!lpMem) return TRUE;
   if (hHeap != GetProcessHeap()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

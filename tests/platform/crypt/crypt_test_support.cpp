@@ -125,18 +125,4 @@ std::vector<BYTE> RsaPublicKeyDer(EVP_PKEY* key) {
   return out;
 }
 
-std::vector<BYTE> Bytes(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
-
-std::string Hex(const std::vector<BYTE>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (BYTE b : bytes) {
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
-  }
-  return out;
-}
-
-std::vector<BYTE> Reversed(std::vector<BYTE> bytes) { return std::vector<BYTE>(bytes.rbegin(), bytes.rend()); }
-
 }  // namespace kv::test::crypt

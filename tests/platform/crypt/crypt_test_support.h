@@ -40,6 +40,11 @@ std::string WriteCertPem(const std::vector<BYTE>& der, const std::string& path);
 // DER of the key's RSAPublicKey (the bits of a SubjectPublicKeyInfo).
 std::vector<BYTE> RsaPublicKeyDer(EVP_PKEY* key);
 
+// What CryptGetKeyParam(KP_PERMISSIONS) gives for `key`; every right an
+// imported or generated key pair has.
+DWORD Permissions(HCRYPTKEY key);
+constexpr DWORD kPairPermissions = CRYPT_MAC | CRYPT_WRITE | CRYPT_READ | CRYPT_DECRYPT | CRYPT_ENCRYPT;
+
 std::vector<BYTE> Bytes(const std::string& s);
 std::string Hex(const std::vector<BYTE>& bytes);
 std::vector<BYTE> Reversed(std::vector<BYTE> bytes);

@@ -14,10 +14,28 @@ std::string AnsiFromUtf8(const char* utf8) {
   return out;
 }
 
-RegistryTest::RegistryTest()
-    : machineHome_(home_.path() + "/machine"), machineEnv_("KORVESSA_MACHINE_HOME", machineHome_.c_str()) {}
+namespace {
 
-RegistryTest::~RegistryTest() { kv::platform::SetMachineRegistryAdministration(false); }
+// The stand-in's hives are new in each test's home; the user's registry on
+// Windows is not, so the keys the tests make are taken away around each.
+void RemoveTestKeys() {
+#ifdef _WIN32
+  for (const char* key : {"Software\\KvTest", "Software\\KvEnum"})
+    RegDeleteTreeA(HKEY_CURRENT_USER, key);
+#endif
+}
+
+}  // namespace
+
+RegistryTest::RegistryTest()
+    : machineHome_(home_.path() + "/machine"), machineEnv_("KORVESSA_MACHINE_HOME", machineHome_.c_str()) {
+  RemoveTestKeys();
+}
+
+RegistryTest::~RegistryTest() {
+  kv::platform::SetMachineRegistryAdministration(false);
+  RemoveTestKeys();
+}
 
 std::vector<BYTE> QueryBytes(HKEY key, const char* name, DWORD* type, LONG* rc) {
   DWORD size = 0, t = REG_NONE;

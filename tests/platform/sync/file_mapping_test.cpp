@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/sync/sections.h"
 #include "platform/sync/sync_test_support.h"
 #include "sync/named_objects.h"
 
@@ -18,16 +19,9 @@ namespace {
 
 using kv::test::RunInChild;
 using kv::test::UniqueName;
-
-constexpr DWORD kSize = 8192;
-
-HANDLE Create(const std::string& name, DWORD size = kSize) {
-  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
-}
-
-BYTE* Map(HANDLE mapping) {
-  return static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
-}
+using kv::test::sections::Create;
+using kv::test::sections::kSize;
+using kv::test::sections::Map;
 
 bool AllZero(const BYTE* p, size_t n) {
   for (size_t i = 0; i < n; ++i)
@@ -36,103 +30,6 @@ bool AllZero(const BYTE* p, size_t n) {
 }
 
 std::string ShmPath(const std::string& name) { return "/dev/shm" + kv::platform::sync::ShmName("section", name); }
-
-TEST(FileMapping, SecondCreateReturnsTheExistingSectionWithAlreadyExists) {
-  const std::string name = UniqueName("area");
-  SetLastError(0xdeadbeef);
-  HANDLE first = Create(name);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(GetLastError(), 0u);
-
-  SetLastError(0xdeadbeef);
-  HANDLE second = Create(name, 2 * kSize);
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_NE(second, first);
-
-  BYTE* a = Map(first);
-  BYTE* b = Map(second);
-  ASSERT_TRUE(a && b);
-  a[100] = 0x5A;
-  EXPECT_EQ(b[100], 0x5A) << "both handles name one section";
-  // The existing section keeps its size whatever the second caller asked.
-  MEMORY_BASIC_INFORMATION info = {};
-  ASSERT_EQ(VirtualQuery(b, &info, sizeof info), sizeof info);
-  EXPECT_EQ(info.RegionSize, kSize);
-  EXPECT_EQ(info.AllocationBase, b);
-
-  EXPECT_TRUE(UnmapViewOfFile(a));
-  EXPECT_TRUE(UnmapViewOfFile(b));
-  EXPECT_TRUE(CloseHandle(first));
-  EXPECT_TRUE(CloseHandle(second));
-}
-
-TEST(FileMapping, OpenOfAMissingNameFailsWithFileNotFound) {
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, UniqueName("missing").c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-  // Creating with size 0 only opens: a missing name is a bad parameter.
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(Create(UniqueName("missing"), 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-
-  // Only paging-file sections are served.
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, kSize, UniqueName("file").c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
-TEST(FileMapping, BadHandlesAndAddressesAreRefused) {
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(nullptr, FILE_MAP_READ, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(reinterpret_cast<HANDLE>(0x4321), FILE_MAP_READ, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-  // A handle of another kind is not a mapping.
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(event, nullptr);
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(event, FILE_MAP_READ, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  CloseHandle(event);
-
-  HANDLE mapping = Create(UniqueName("area"));
-  ASSERT_NE(mapping, nullptr);
-  EXPECT_TRUE(CloseHandle(mapping));
-  SetLastError(0xdeadbeef);
-  EXPECT_FALSE(CloseHandle(mapping));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-  int local = 0;
-  SetLastError(0xdeadbeef);
-  EXPECT_FALSE(UnmapViewOfFile(&local));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
-}
-
-TEST(FileMapping, ViewsOutsideTheSectionAreRefused) {
-  HANDLE mapping = Create(UniqueName("area"));
-  ASSERT_NE(mapping, nullptr);
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 100, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kSize + 1), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  BYTE* view = Map(mapping);
-  ASSERT_NE(view, nullptr);
-  EXPECT_TRUE(UnmapViewOfFile(view));
-  SetLastError(0xdeadbeef);
-  EXPECT_FALSE(UnmapViewOfFile(view)) << "a view is unmapped once";
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
-  CloseHandle(mapping);
-}
 
 TEST(FileMapping, LastHolderClosingLetsTheNextCreatorStartZeroed) {
   const std::string name = UniqueName("area");

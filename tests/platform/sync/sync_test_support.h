@@ -14,16 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/sync/unique_name.h"
 #include "support/temp_home.h"
 #include "sync/named_objects.h"
 
 namespace kv::test {
-
-// A name private to this process and test.
-inline std::string UniqueName(const char* what) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string("kvtest.") + std::to_string(getpid()) + "." + (info ? info->name() : "none") + "." + what;
-}
 
 // Points the user's lock folder at a fresh folder for the scope of the
 // object, so whatever is left in it was left by the test.
