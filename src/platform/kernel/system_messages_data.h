@@ -238,6 +238,13 @@ static const SystemMessage kSystemMessages[] = {
     {0x80093201, "ASN1 skipped unknown extension(s)."},
     {0x80093202, "ASN1 end of data expected"},
 
+    {0x8010000C, "The operation requires a Smart Card, but no Smart Card is currently in the device."},
+    {0x8010001F, "An unexpected card error has occurred."},
+    {0x8010002E, "Cannot find a smart card reader."},
+    {0x80100069, "The smart card has been removed, so that further communication is not possible."},
+    {0x8010006B, "The card cannot be accessed because the wrong PIN was presented."},
+    {0x8010006C, "The card cannot be accessed because the maximum number of PIN entry attempts has been reached."},
+    {0x8010006E, "The action was cancelled by the user."},
     {0x800B0100, "No signature was present in the subject."},
     {0x800B0101,
      "A required certificate is not within its validity period when verifying against the current system clock or "

@@ -1,0 +1,451 @@
+// Token sessions, PIN login, signing and certificate writes on PKCS#11
+// tokens, and the card errors they map to.
+#include "crypt/token_keys.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/param_build.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "crypt/out_buffer.h"
+#include "crypt/p11_modules.h"
+#include "kvcommon/utf.h"
+#include "kvwin/desktop.h"
+
+namespace kv::platform::crypt {
+
+// One session per token, opened read-write on first use and logged in when a
+// private-key operation needs it; dropped when the token leaves its reader,
+// so a token put back asks for its PIN again, as a card does.
+class TokenSession {
+ public:
+  CK_FUNCTION_LIST* functions = nullptr;
+  CK_SLOT_ID slot = 0;
+  std::string label;
+  std::mutex mutex;
+  CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
+};
+
+namespace {
+
+// Bumped by every write, so the certificate listing reads the tokens again.
+std::atomic<unsigned> g_writes{0};
+
+std::string Padded(const CK_UTF8CHAR* text, size_t size) {
+  std::string s(reinterpret_cast<const char*>(text), size);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  return s;
+}
+
+std::string Hex(const std::vector<BYTE>& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (BYTE b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+bool FromHex(const std::string& hex, std::vector<BYTE>* out) {
+  if (hex.empty() || hex.size() % 2) return false;
+  out->clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int value = 0;
+    for (char c : {hex[i], hex[i + 1]}) {
+      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (digit < 0) return false;
+      value = value * 16 + digit;
+    }
+    out->push_back(static_cast<BYTE>(value));
+  }
+  return true;
+}
+
+struct PresentToken {
+  CK_FUNCTION_LIST* functions;
+  CK_SLOT_ID slot;
+  std::string label;
+  std::string serial;
+  CK_FLAGS flags;
+};
+
+std::vector<PresentToken> PresentTokens(bool* anySlot) {
+  std::vector<PresentToken> tokens;
+  *anySlot = false;
+  for (CK_FUNCTION_LIST* f : Pkcs11Modules()) {
+    CK_ULONG count = 0;
+    if (f->C_GetSlotList(CK_FALSE, nullptr, &count) == CKR_OK && count) *anySlot = true;
+    count = 0;
+    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) continue;
+    std::vector<CK_SLOT_ID> slots(count);
+    if (f->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) continue;
+    slots.resize(count);
+    for (CK_SLOT_ID slot : slots) {
+      CK_TOKEN_INFO info{};
+      if (f->C_GetTokenInfo(slot, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
+      tokens.push_back({f, slot, Padded(info.label, sizeof(info.label)),
+                        Padded(info.serialNumber, sizeof(info.serialNumber)), info.flags});
+    }
+  }
+  return tokens;
+}
+
+// Container names: "<token label>/<token serial>/<key CKA_ID in hex>".
+std::u16string ContainerOf(const PresentToken& token, const std::vector<BYTE>& id) {
+  return kv::Utf8ToUtf16Lossy(token.label + "/" + token.serial + "/" + Hex(id));
+}
+
+bool ParseContainer(const std::u16string& container, std::string* label, std::string* serial, std::vector<BYTE>* id) {
+  std::string name = kv::Utf16ToUtf8(container);
+  size_t last = name.rfind('/');
+  if (last == std::string::npos || last == 0) return false;
+  size_t middle = name.rfind('/', last - 1);
+  if (middle == std::string::npos) return false;
+  *label = name.substr(0, middle);
+  *serial = name.substr(middle + 1, last - middle - 1);
+  return FromHex(name.substr(last + 1), id);
+}
+
+bool Removed(CK_RV rv) {
+  return rv == CKR_DEVICE_REMOVED || rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_SESSION_HANDLE_INVALID ||
+         rv == CKR_SESSION_CLOSED || rv == CKR_SLOT_ID_INVALID || rv == CKR_TOKEN_NOT_RECOGNIZED;
+}
+
+// The value a card's provider reports for a module's result.
+HRESULT CardError(CK_RV rv) {
+  if (Removed(rv)) return SCARD_W_REMOVED_CARD;
+  switch (rv) {
+    case CKR_PIN_INCORRECT:
+    case CKR_PIN_INVALID:
+    case CKR_PIN_LEN_RANGE:
+      return SCARD_W_WRONG_CHV;
+    case CKR_PIN_LOCKED:
+      return SCARD_W_CHV_BLOCKED;
+    case CKR_FUNCTION_CANCELED:
+      return SCARD_W_CANCELLED_BY_USER;
+    case CKR_HOST_MEMORY:
+      return NTE_NO_MEMORY;
+    case CKR_DEVICE_MEMORY:
+      return NTE_TOKEN_KEYSET_STORAGE_FULL;
+    case CKR_KEY_HANDLE_INVALID:
+    case CKR_OBJECT_HANDLE_INVALID:
+      return NTE_BAD_KEYSET;
+    case CKR_DATA_LEN_RANGE:
+      return NTE_BAD_LEN;
+    default:
+      return SCARD_E_UNEXPECTED;
+  }
+}
+
+bool FailWith(CK_RV rv) { return Fail(CardError(rv)) != FALSE; }
+
+std::shared_ptr<TokenSession> SessionFor(const PresentToken& token) {
+  static std::mutex mutex;
+  static auto* sessions = new std::map<std::string, std::shared_ptr<TokenSession>>();  // for the process
+  std::lock_guard<std::mutex> lock(mutex);
+  std::string key = std::to_string(reinterpret_cast<uintptr_t>(token.functions)) + "/" +
+                    std::to_string(token.slot) + "/" + token.label + "/" + token.serial;
+  std::shared_ptr<TokenSession>& session = (*sessions)[key];
+  if (!session) {
+    session = std::make_shared<TokenSession>();
+    session->functions = token.functions;
+    session->slot = token.slot;
+    session->label = token.label;
+  }
+  return session;
+}
+
+// Under the session's lock: an open session, reopened when the last one was
+// lost with its token.
+CK_RV OpenLocked(TokenSession& s) {
+  CK_FUNCTION_LIST* f = s.functions;
+  if (s.handle != CK_INVALID_HANDLE) {
+    CK_SESSION_INFO info{};
+    CK_RV rv = f->C_GetSessionInfo(s.handle, &info);
+    if (rv == CKR_OK) return CKR_OK;
+    s.handle = CK_INVALID_HANDLE;
+    if (!Removed(rv)) return rv;
+    // The token came back: a new session, and a new PIN.
+  }
+  return f->C_OpenSession(s.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s.handle);
+}
+
+// No module result: a silent context refused to ask for the PIN.
+constexpr CK_RV kSilentRefusal = CKR_VENDOR_DEFINED | 0x4B56;
+
+CK_RV LoginLocked(TokenSession& s, bool silent) {
+  CK_FUNCTION_LIST* f = s.functions;
+  CK_SESSION_INFO info{};
+  CK_RV rv = f->C_GetSessionInfo(s.handle, &info);
+  if (rv != CKR_OK) return rv;
+  if (info.state == CKS_RW_USER_FUNCTIONS || info.state == CKS_RO_USER_FUNCTIONS) return CKR_OK;
+  CK_TOKEN_INFO token{};
+  if ((rv = f->C_GetTokenInfo(s.slot, &token)) != CKR_OK) return rv;
+  // A locked PIN is not asked for: no PIN could open it.
+  if (token.flags & CKF_USER_PIN_LOCKED) return CKR_PIN_LOCKED;
+  if (silent) return kSilentRefusal;
+  if (token.flags & CKF_PROTECTED_AUTHENTICATION_PATH) {
+    rv = f->C_Login(s.handle, CKU_USER, nullptr, 0);
+  } else {
+    TokenPinPrompt prompt = ActiveTokenPinPrompt();
+    std::string pin;
+    if (!prompt || !prompt(s.label, &pin)) return CKR_FUNCTION_CANCELED;
+    rv = f->C_Login(s.handle, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.empty() ? nullptr : &pin[0]),
+                    pin.size());
+    OPENSSL_cleanse(pin.empty() ? nullptr : &pin[0], pin.size());
+  }
+  return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
+}
+
+bool FailLocked(TokenSession& s, CK_RV rv) {
+  if (Removed(rv)) s.handle = CK_INVALID_HANDLE;
+  if (rv == kSilentRefusal) return Fail(NTE_SILENT_CONTEXT) != FALSE;
+  return FailWith(rv);
+}
+
+CK_OBJECT_HANDLE FindLocked(TokenSession& s, CK_OBJECT_CLASS klass, const std::vector<BYTE>& id, CK_RV* rv) {
+  CK_FUNCTION_LIST* f = s.functions;
+  CK_ATTRIBUTE query[] = {{CKA_CLASS, &klass, sizeof(klass)},
+                          {CKA_ID, const_cast<BYTE*>(id.data()), static_cast<CK_ULONG>(id.size())}};
+  CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
+  CK_ULONG count = 0;
+  if ((*rv = f->C_FindObjectsInit(s.handle, query, 2)) != CKR_OK) return CK_INVALID_HANDLE;
+  *rv = f->C_FindObjects(s.handle, &found, 1, &count);
+  f->C_FindObjectsFinal(s.handle);
+  return *rv == CKR_OK && count == 1 ? found : CK_INVALID_HANDLE;
+}
+
+bool AttributeLocked(TokenSession& s, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, std::vector<BYTE>* value,
+                     CK_RV* rv) {
+  CK_ATTRIBUTE attribute{type, nullptr, 0};
+  if ((*rv = s.functions->C_GetAttributeValue(s.handle, object, &attribute, 1)) != CKR_OK) return false;
+  if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) return false;
+  value->resize(attribute.ulValueLen);
+  attribute.pValue = value->data();
+  *rv = s.functions->C_GetAttributeValue(s.handle, object, &attribute, 1);
+  return *rv == CKR_OK;
+}
+
+SharedPkey RsaFromParts(const std::vector<BYTE>& modulus, const std::vector<BYTE>& exponent) {
+  BnPtr n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
+  BnPtr e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
+  OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+  OSSL_PARAM* params = nullptr;
+  EVP_PKEY* pkey = nullptr;
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  if (n && e && build && OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, n.get()) &&
+      OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, e.get()) && (params = OSSL_PARAM_BLD_to_param(build)) &&
+      ctx && EVP_PKEY_fromdata_init(ctx) == 1) {
+    if (EVP_PKEY_fromdata(ctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) != 1) pkey = nullptr;
+  }
+  EVP_PKEY_CTX_free(ctx);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(build);
+  return pkey ? ShareKey(pkey) : nullptr;
+}
+
+SharedPkey KeyOfCertificate(const std::vector<BYTE>& encoded) {
+  const unsigned char* p = encoded.data();
+  X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(encoded.size())));
+  EVP_PKEY* key = cert ? X509_get_pubkey(cert.get()) : nullptr;
+  return key ? ShareKey(key) : nullptr;
+}
+
+// Certificates of one token, as last read; read again when the token is
+// another or this process wrote to it.
+struct ListedToken {
+  std::string stamp;
+  std::vector<TokenCertificate> certificates;
+};
+
+std::vector<TokenCertificate> ReadCertificates(const PresentToken& token) {
+  std::vector<TokenCertificate> out;
+  CK_FUNCTION_LIST* f = token.functions;
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  if (f->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) return out;
+  CK_OBJECT_CLASS klass = CKO_CERTIFICATE;
+  CK_CERTIFICATE_TYPE type = CKC_X_509;
+  CK_ATTRIBUTE query[] = {{CKA_CLASS, &klass, sizeof(klass)}, {CKA_CERTIFICATE_TYPE, &type, sizeof(type)}};
+  std::vector<CK_OBJECT_HANDLE> objects;
+  if (f->C_FindObjectsInit(session, query, 2) == CKR_OK) {
+    CK_OBJECT_HANDLE batch[16];
+    CK_ULONG count = 0;
+    while (f->C_FindObjects(session, batch, 16, &count) == CKR_OK && count) objects.insert(objects.end(), batch, batch + count);
+    f->C_FindObjectsFinal(session);
+  }
+  TokenSession reader;
+  reader.functions = f;
+  reader.handle = session;
+  for (CK_OBJECT_HANDLE object : objects) {
+    std::vector<BYTE> value, id;
+    CK_RV rv;
+    if (!AttributeLocked(reader, object, CKA_VALUE, &value, &rv) || !AttributeLocked(reader, object, CKA_ID, &id, &rv) ||
+        id.empty() || value.empty()) {
+      continue;
+    }
+    out.push_back({std::move(value), ContainerOf(token, id)});
+  }
+  f->C_CloseSession(session);
+  return out;
+}
+
+}  // namespace
+
+void ListTokenCertificates(std::vector<TokenCertificate>* certificates, std::string* generation) {
+  static std::mutex mutex;
+  static auto* listed = new std::map<std::string, ListedToken>();  // by token, for the process
+  certificates->clear();
+  bool anySlot = false;
+  std::vector<PresentToken> tokens = PresentTokens(&anySlot);
+  const std::string writes = std::to_string(g_writes.load());
+  *generation = writes;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::map<std::string, ListedToken> next;
+  for (const PresentToken& token : tokens) {
+    std::string key = std::to_string(reinterpret_cast<uintptr_t>(token.functions)) + "/" + std::to_string(token.slot);
+    std::string stamp = token.label + "/" + token.serial + "/" + writes;
+    *generation += ";" + key + "/" + stamp;
+    auto it = listed->find(key);
+    ListedToken entry;
+    if (it != listed->end() && it->second.stamp == stamp) {
+      entry = std::move(it->second);
+    } else {
+      entry.stamp = stamp;
+      entry.certificates = ReadCertificates(token);
+    }
+    certificates->insert(certificates->end(), entry.certificates.begin(), entry.certificates.end());
+    next[key] = std::move(entry);
+  }
+  *listed = std::move(next);
+}
+
+std::shared_ptr<TokenKey> TokenKey::Open(const std::u16string& container) {
+  std::string label, serial;
+  std::vector<BYTE> id;
+  if (!ParseContainer(container, &label, &serial, &id)) {
+    SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+    return nullptr;
+  }
+  bool anySlot = false;
+  for (const PresentToken& token : PresentTokens(&anySlot)) {
+    if (token.label != label || token.serial != serial) continue;
+    auto key = std::make_shared<TokenKey>();
+    key->session_ = SessionFor(token);
+    key->label_ = label;
+    key->id_ = std::move(id);
+    return key;
+  }
+  SetLastError(static_cast<DWORD>(anySlot ? SCARD_W_REMOVED_CARD : SCARD_E_NO_READERS_AVAILABLE));
+  return nullptr;
+}
+
+std::vector<BYTE> TokenKey::Certificate() {
+  std::lock_guard<std::mutex> lock(session_->mutex);
+  std::vector<BYTE> value;
+  CK_RV rv = OpenLocked(*session_);
+  if (rv != CKR_OK) return value;
+  CK_OBJECT_HANDLE cert = FindLocked(*session_, CKO_CERTIFICATE, id_, &rv);
+  if (cert == CK_INVALID_HANDLE || !AttributeLocked(*session_, cert, CKA_VALUE, &value, &rv)) value.clear();
+  return value;
+}
+
+SharedPkey TokenKey::PublicKey(bool silent) {
+  std::vector<BYTE> certificate = Certificate();
+  if (SharedPkey key = certificate.empty() ? nullptr : KeyOfCertificate(certificate)) return key;
+  std::lock_guard<std::mutex> lock(session_->mutex);
+  TokenSession& s = *session_;
+  CK_RV rv = OpenLocked(s);
+  if (rv != CKR_OK) return FailLocked(s, rv), nullptr;
+  std::vector<BYTE> modulus, exponent;
+  CK_OBJECT_HANDLE object = FindLocked(s, CKO_PUBLIC_KEY, id_, &rv);
+  if (object == CK_INVALID_HANDLE) {
+    // A private key may be hidden until the PIN is given.
+    if ((rv = LoginLocked(s, silent)) != CKR_OK) return FailLocked(s, rv), nullptr;
+    object = FindLocked(s, CKO_PRIVATE_KEY, id_, &rv);
+  }
+  if (object == CK_INVALID_HANDLE) {
+    if (rv == CKR_OK) Fail(NTE_BAD_KEYSET);
+    else FailLocked(s, rv);
+    return nullptr;
+  }
+  if (!AttributeLocked(s, object, CKA_MODULUS, &modulus, &rv) ||
+      !AttributeLocked(s, object, CKA_PUBLIC_EXPONENT, &exponent, &rv)) {
+    if (rv == CKR_OK) Fail(NTE_BAD_KEY);
+    else FailLocked(s, rv);
+    return nullptr;
+  }
+  SharedPkey key = RsaFromParts(modulus, exponent);
+  if (!key) Fail(NTE_BAD_KEY);
+  return key;
+}
+
+bool TokenKey::Sign(const std::vector<BYTE>& input, bool silent, std::vector<BYTE>* signature) {
+  std::lock_guard<std::mutex> lock(session_->mutex);
+  TokenSession& s = *session_;
+  CK_FUNCTION_LIST* f = s.functions;
+  CK_RV rv = OpenLocked(s);
+  if (rv == CKR_OK) rv = LoginLocked(s, silent);
+  if (rv != CKR_OK) return FailLocked(s, rv);
+  CK_OBJECT_HANDLE key = FindLocked(s, CKO_PRIVATE_KEY, id_, &rv);
+  if (key == CK_INVALID_HANDLE) return rv == CKR_OK ? Fail(NTE_BAD_KEYSET) != FALSE : FailLocked(s, rv);
+  CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+  if ((rv = f->C_SignInit(s.handle, &mechanism, key)) != CKR_OK) return FailLocked(s, rv);
+  CK_ULONG length = 0;
+  std::vector<BYTE> data(input);
+  if ((rv = f->C_Sign(s.handle, data.data(), data.size(), nullptr, &length)) != CKR_OK) return FailLocked(s, rv);
+  signature->resize(length);
+  if ((rv = f->C_Sign(s.handle, data.data(), data.size(), signature->data(), &length)) != CKR_OK) {
+    return FailLocked(s, rv);
+  }
+  signature->resize(length);
+  return true;
+}
+
+bool TokenKey::StoreCertificate(const std::vector<BYTE>& encoded, bool silent) {
+  const unsigned char* p = encoded.data();
+  X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(encoded.size())));
+  if (!cert) return Fail(NTE_BAD_DATA) != FALSE;
+  auto der = [](const auto* value, auto encode) {
+    std::vector<BYTE> out(static_cast<size_t>(std::max(encode(value, nullptr), 0)));
+    unsigned char* q = out.data();
+    if (!out.empty()) encode(value, &q);
+    return out;
+  };
+  std::vector<BYTE> subject = der(X509_get_subject_name(cert.get()), i2d_X509_NAME);
+  std::vector<BYTE> issuer = der(X509_get_issuer_name(cert.get()), i2d_X509_NAME);
+  std::vector<BYTE> serial = der(X509_get_serialNumber(cert.get()), i2d_ASN1_INTEGER);
+  std::lock_guard<std::mutex> lock(session_->mutex);
+  TokenSession& s = *session_;
+  CK_RV rv = OpenLocked(s);
+  if (rv == CKR_OK) rv = LoginLocked(s, silent);
+  if (rv != CKR_OK) return FailLocked(s, rv);
+  CK_OBJECT_CLASS klass = CKO_CERTIFICATE;
+  CK_CERTIFICATE_TYPE type = CKC_X_509;
+  CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+  std::vector<BYTE> value(encoded), id(id_);
+  CK_ATTRIBUTE attributes[] = {
+      {CKA_CLASS, &klass, sizeof(klass)},
+      {CKA_CERTIFICATE_TYPE, &type, sizeof(type)},
+      {CKA_TOKEN, &yes, sizeof(yes)},
+      {CKA_PRIVATE, &no, sizeof(no)},
+      {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())},
+      {CKA_SUBJECT, subject.data(), static_cast<CK_ULONG>(subject.size())},
+      {CKA_ISSUER, issuer.data(), static_cast<CK_ULONG>(issuer.size())},
+      {CKA_SERIAL_NUMBER, serial.data(), static_cast<CK_ULONG>(serial.size())},
+      {CKA_VALUE, value.data(), static_cast<CK_ULONG>(value.size())},
+  };
+  CK_OBJECT_HANDLE created = CK_INVALID_HANDLE;
+  rv = s.functions->C_CreateObject(s.handle, attributes, sizeof(attributes) / sizeof(attributes[0]), &created);
+  if (rv != CKR_OK) return FailLocked(s, rv);
+  ++g_writes;
+  return true;
+}
+
+}  // namespace kv::platform::crypt
