@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -33,6 +35,8 @@ class TokenSession {
 };
 
 namespace {
+
+constexpr int kBusyAttempts = 5;
 
 // Bumped by every write, so the certificate listing reads the tokens again.
 std::atomic<unsigned> g_writes{0};
@@ -68,6 +72,21 @@ bool FromHex(const std::string& hex, std::vector<BYTE>* out) {
   return true;
 }
 
+// A token another process is reading or writing at the same moment may
+// answer with a general failure (SoftHSM rereads its files); the call is
+// made again shortly, as a card's middleware retries a busy card. A refused
+// PIN is never tried again.
+template <typename Call>
+CK_RV RetryBusy(Call call) {
+  CK_RV rv = CKR_GENERAL_ERROR;
+  for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
+    if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(10 << attempt));
+    rv = call();
+    if (rv != CKR_GENERAL_ERROR && rv != CKR_DEVICE_ERROR) break;
+  }
+  return rv;
+}
+
 struct PresentToken {
   CK_FUNCTION_LIST* functions;
   CK_SLOT_ID slot;
@@ -89,7 +108,10 @@ std::vector<PresentToken> PresentTokens(bool* anySlot) {
     slots.resize(count);
     for (CK_SLOT_ID slot : slots) {
       CK_TOKEN_INFO info{};
-      if (f->C_GetTokenInfo(slot, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
+      if (RetryBusy([&] { return f->C_GetTokenInfo(slot, &info); }) != CKR_OK ||
+          !(info.flags & CKF_TOKEN_INITIALIZED)) {
+        continue;
+      }
       tokens.push_back({f, slot, Padded(info.label, sizeof(info.label)),
                         Padded(info.serialNumber, sizeof(info.serialNumber)), info.flags});
     }
@@ -187,7 +209,7 @@ CK_RV LoginLocked(TokenSession& s, bool silent) {
   if (rv != CKR_OK) return rv;
   if (info.state == CKS_RW_USER_FUNCTIONS || info.state == CKS_RO_USER_FUNCTIONS) return CKR_OK;
   CK_TOKEN_INFO token{};
-  if ((rv = f->C_GetTokenInfo(s.slot, &token)) != CKR_OK) return rv;
+  if ((rv = RetryBusy([&] { return f->C_GetTokenInfo(s.slot, &token); })) != CKR_OK) return rv;
   // A locked PIN is not asked for: no PIN could open it.
   if (token.flags & CKF_USER_PIN_LOCKED) return CKR_PIN_LOCKED;
   if (silent) return kSilentRefusal;
@@ -197,8 +219,8 @@ CK_RV LoginLocked(TokenSession& s, bool silent) {
     TokenPinPrompt prompt = ActiveTokenPinPrompt();
     std::string pin;
     if (!prompt || !prompt(s.label, &pin)) return CKR_FUNCTION_CANCELED;
-    rv = f->C_Login(s.handle, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.empty() ? nullptr : &pin[0]),
-                    pin.size());
+    CK_UTF8CHAR* text = reinterpret_cast<CK_UTF8CHAR*>(pin.empty() ? nullptr : &pin[0]);
+    rv = RetryBusy([&] { return f->C_Login(s.handle, CKU_USER, text, pin.size()); });
     OPENSSL_cleanse(pin.empty() ? nullptr : &pin[0], pin.size());
   }
   return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
