@@ -287,34 +287,54 @@ struct ListedToken {
   std::vector<TokenCertificate> certificates;
 };
 
+std::vector<CK_OBJECT_HANDLE> FindAll(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, CK_ATTRIBUTE* query,
+                                      CK_ULONG count) {
+  std::vector<CK_OBJECT_HANDLE> objects;
+  if (f->C_FindObjectsInit(session, query, count) != CKR_OK) return objects;
+  CK_OBJECT_HANDLE batch[16];
+  CK_ULONG found = 0;
+  while (f->C_FindObjects(session, batch, 16, &found) == CKR_OK && found) objects.insert(objects.end(), batch, batch + found);
+  f->C_FindObjectsFinal(session);
+  return objects;
+}
+
+// The certificates of a token that go with a key: a certificate whose
+// CKA_ID a key object carries, or, on a token that hides its keys until the
+// PIN is given, any certificate with a CKA_ID that is not an authority's. A
+// trust store's certificates (no keys, no login) are not a user's.
 std::vector<TokenCertificate> ReadCertificates(const PresentToken& token) {
   std::vector<TokenCertificate> out;
   CK_FUNCTION_LIST* f = token.functions;
-  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  if (f->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) return out;
+  TokenSession reader;
+  reader.functions = f;
+  if (f->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &reader.handle) != CKR_OK) return out;
+  std::vector<std::vector<BYTE>> keyIds;
+  for (CK_OBJECT_CLASS keyClass : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY}) {
+    CK_ATTRIBUTE query[] = {{CKA_CLASS, &keyClass, sizeof(keyClass)}};
+    for (CK_OBJECT_HANDLE key : FindAll(f, reader.handle, query, 1)) {
+      std::vector<BYTE> id;
+      CK_RV rv;
+      if (AttributeLocked(reader, key, CKA_ID, &id, &rv) && !id.empty()) keyIds.push_back(std::move(id));
+    }
+  }
+  const bool keysHidden = (token.flags & CKF_LOGIN_REQUIRED) != 0;
   CK_OBJECT_CLASS klass = CKO_CERTIFICATE;
   CK_CERTIFICATE_TYPE type = CKC_X_509;
   CK_ATTRIBUTE query[] = {{CKA_CLASS, &klass, sizeof(klass)}, {CKA_CERTIFICATE_TYPE, &type, sizeof(type)}};
-  std::vector<CK_OBJECT_HANDLE> objects;
-  if (f->C_FindObjectsInit(session, query, 2) == CKR_OK) {
-    CK_OBJECT_HANDLE batch[16];
-    CK_ULONG count = 0;
-    while (f->C_FindObjects(session, batch, 16, &count) == CKR_OK && count) objects.insert(objects.end(), batch, batch + count);
-    f->C_FindObjectsFinal(session);
-  }
-  TokenSession reader;
-  reader.functions = f;
-  reader.handle = session;
-  for (CK_OBJECT_HANDLE object : objects) {
-    std::vector<BYTE> value, id;
+  for (CK_OBJECT_HANDLE object : FindAll(f, reader.handle, query, 2)) {
+    std::vector<BYTE> value, id, category;
     CK_RV rv;
-    if (!AttributeLocked(reader, object, CKA_VALUE, &value, &rv) || !AttributeLocked(reader, object, CKA_ID, &id, &rv) ||
-        id.empty() || value.empty()) {
-      continue;
-    }
+    if (!AttributeLocked(reader, object, CKA_ID, &id, &rv) || id.empty()) continue;
+    const bool keyed = std::find(keyIds.begin(), keyIds.end(), id) != keyIds.end();
+    CK_ULONG authority = 2;  // CKA_CERTIFICATE_CATEGORY: certificate authority
+    const bool isAuthority = AttributeLocked(reader, object, CKA_CERTIFICATE_CATEGORY, &category, &rv) &&
+                             category.size() == sizeof(CK_ULONG) &&
+                             std::memcmp(category.data(), &authority, sizeof(authority)) == 0;
+    if (!keyed && (!keysHidden || isAuthority)) continue;
+    if (!AttributeLocked(reader, object, CKA_VALUE, &value, &rv) || value.empty()) continue;
     out.push_back({std::move(value), ContainerOf(token, id)});
   }
-  f->C_CloseSession(session);
+  f->C_CloseSession(reader.handle);
   return out;
 }
 

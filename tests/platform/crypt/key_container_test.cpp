@@ -37,6 +37,8 @@ TEST(CryptEnumProviders, ListsTheDefaultProvidersInOrder) {
       {"Microsoft Enhanced RSA and AES Cryptographic Provider", 24},
       {"Microsoft RSA SChannel Cryptographic Provider", 12},
       {"Microsoft Strong Cryptographic Provider", 1},
+      // The stand-in's smart-card provider, as an installed card's provider is listed.
+      {"PKCS #11 Smart Card Provider", 1},
   };
   DWORD index = 0;
   for (const auto& e : expected) {

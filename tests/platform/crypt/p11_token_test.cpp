@@ -258,6 +258,20 @@ TEST_F(TokenTest, TokenCertificateSignsOnTheToken) {
   EXPECT_TRUE(FilesHolding(home_.path(), kPin).empty());
 }
 
+// Without a list of its own the provider takes the modules p11-kit
+// configures; SoftHSM's reads the test's token through SOFTHSM2_CONF.
+TEST_F(TokenTest, ModulesComeFromP11KitByDefault) {
+  std::string listed;
+  if (RunCommand("p11-kit list-modules 2>/dev/null | grep -q softhsm", &listed) != 0) {
+    GTEST_SKIP() << "p11-kit does not list SoftHSM's module";
+  }
+  ScopedEnv systemModules("KORVESSA_PKCS11_MODULES", nullptr);
+  std::vector<Result> r = Batch({Call("GetIECertCount"), Select()});
+  ASSERT_EQ(2u, r.size());
+  EXPECT_EQ(1, r[0].value);
+  EXPECT_EQ(0, r[1].value);
+}
+
 TEST_F(TokenTest, CardErrorsReachTheCaller) {
   struct Case {
     const char* what;
