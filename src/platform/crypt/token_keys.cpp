@@ -32,6 +32,7 @@ class TokenSession {
   std::string label;
   std::mutex mutex;
   CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
+  unsigned epoch = 0;  // counts the sessions opened: object handles last one
 };
 
 namespace {
@@ -196,7 +197,9 @@ CK_RV OpenLocked(TokenSession& s) {
     if (!Removed(rv)) return rv;
     // The token came back: a new session, and a new PIN.
   }
-  return f->C_OpenSession(s.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s.handle);
+  CK_RV rv = f->C_OpenSession(s.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s.handle);
+  if (rv == CKR_OK) ++s.epoch;
+  return rv;
 }
 
 // No module result: a silent context refused to ask for the PIN.
@@ -390,18 +393,21 @@ std::shared_ptr<TokenKey> TokenKey::Open(const std::u16string& container) {
 
 std::vector<BYTE> TokenKey::Certificate() {
   std::lock_guard<std::mutex> lock(session_->mutex);
-  std::vector<BYTE> value;
+  if (certificateRead_) return certificate_;
   CK_RV rv = OpenLocked(*session_);
-  if (rv != CKR_OK) return value;
+  if (rv != CKR_OK) return {};
   CK_OBJECT_HANDLE cert = FindLocked(*session_, CKO_CERTIFICATE, id_, &rv);
-  if (cert == CK_INVALID_HANDLE || !AttributeLocked(*session_, cert, CKA_VALUE, &value, &rv)) value.clear();
-  return value;
+  if (rv != CKR_OK) return {};
+  if (cert != CK_INVALID_HANDLE && !AttributeLocked(*session_, cert, CKA_VALUE, &certificate_, &rv)) return {};
+  certificateRead_ = true;
+  return certificate_;
 }
 
 SharedPkey TokenKey::PublicKey(bool silent) {
   std::vector<BYTE> certificate = Certificate();
-  if (SharedPkey key = certificate.empty() ? nullptr : KeyOfCertificate(certificate)) return key;
   std::lock_guard<std::mutex> lock(session_->mutex);
+  if (publicKey_) return publicKey_;
+  if ((publicKey_ = certificate.empty() ? nullptr : KeyOfCertificate(certificate))) return publicKey_;
   TokenSession& s = *session_;
   CK_RV rv = OpenLocked(s);
   if (rv != CKR_OK) return FailLocked(s, rv), nullptr;
@@ -423,9 +429,9 @@ SharedPkey TokenKey::PublicKey(bool silent) {
     else FailLocked(s, rv);
     return nullptr;
   }
-  SharedPkey key = RsaFromParts(modulus, exponent);
-  if (!key) Fail(NTE_BAD_KEY);
-  return key;
+  publicKey_ = RsaFromParts(modulus, exponent);
+  if (!publicKey_) Fail(NTE_BAD_KEY);
+  return publicKey_;
 }
 
 bool TokenKey::Sign(const std::vector<BYTE>& input, bool silent, std::vector<BYTE>* signature) {
@@ -435,10 +441,17 @@ bool TokenKey::Sign(const std::vector<BYTE>& input, bool silent, std::vector<BYT
   CK_RV rv = OpenLocked(s);
   if (rv == CKR_OK) rv = LoginLocked(s, silent);
   if (rv != CKR_OK) return FailLocked(s, rv);
-  CK_OBJECT_HANDLE key = FindLocked(s, CKO_PRIVATE_KEY, id_, &rv);
+  if (keyHandle_ == CK_INVALID_HANDLE || sessionEpoch_ != s.epoch) {
+    keyHandle_ = FindLocked(s, CKO_PRIVATE_KEY, id_, &rv);
+    sessionEpoch_ = s.epoch;
+  }
+  CK_OBJECT_HANDLE key = keyHandle_;
   if (key == CK_INVALID_HANDLE) return rv == CKR_OK ? Fail(NTE_BAD_KEYSET) != FALSE : FailLocked(s, rv);
   CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-  if ((rv = f->C_SignInit(s.handle, &mechanism, key)) != CKR_OK) return FailLocked(s, rv);
+  if ((rv = f->C_SignInit(s.handle, &mechanism, key)) != CKR_OK) {
+    keyHandle_ = CK_INVALID_HANDLE;
+    return FailLocked(s, rv);
+  }
   CK_ULONG length = 0;
   std::vector<BYTE> data(input);
   if ((rv = f->C_Sign(s.handle, data.data(), data.size(), nullptr, &length)) != CKR_OK) return FailLocked(s, rv);
@@ -487,6 +500,8 @@ bool TokenKey::StoreCertificate(const std::vector<BYTE>& encoded, bool silent) {
   rv = s.functions->C_CreateObject(s.handle, attributes, sizeof(attributes) / sizeof(attributes[0]), &created);
   if (rv != CKR_OK) return FailLocked(s, rv);
   ++g_writes;
+  certificate_ = encoded;
+  certificateRead_ = true;
   return true;
 }
 

@@ -52,6 +52,14 @@ class TokenKey {
   std::shared_ptr<TokenSession> session_;
   std::string label_;
   std::vector<BYTE> id_;
+  // Read once per context (under the session's lock): the token's objects
+  // do not change under a logged-in session but for what we write, and a
+  // private key's handle lasts as long as the session it was found in.
+  bool certificateRead_ = false;
+  std::vector<BYTE> certificate_;
+  SharedPkey publicKey_;
+  unsigned long keyHandle_ = 0;
+  unsigned sessionEpoch_ = 0;
 };
 
 }  // namespace kv::platform::crypt
