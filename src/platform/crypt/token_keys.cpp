@@ -1,5 +1,5 @@
 // Token sessions, PIN login, signing and certificate writes on PKCS#11
-// tokens, and the card errors they map to.
+// tokens.
 #include "crypt/token_keys.h"
 
 #include <openssl/core_names.h>
@@ -8,16 +8,12 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "crypt/out_buffer.h"
-#include "crypt/p11_modules.h"
-#include "kvcommon/utf.h"
+#include "crypt/token_slots.h"
 #include "kvwin/desktop.h"
 
 namespace kv::platform::crypt {
@@ -36,136 +32,6 @@ class TokenSession {
 };
 
 namespace {
-
-constexpr int kBusyAttempts = 5;
-
-// Bumped by every write, so the certificate listing reads the tokens again.
-std::atomic<unsigned> g_writes{0};
-
-std::string Padded(const CK_UTF8CHAR* text, size_t size) {
-  std::string s(reinterpret_cast<const char*>(text), size);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-  return s;
-}
-
-std::string Hex(const std::vector<BYTE>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (BYTE b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
-bool FromHex(const std::string& hex, std::vector<BYTE>* out) {
-  if (hex.empty() || hex.size() % 2) return false;
-  out->clear();
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int value = 0;
-    for (char c : {hex[i], hex[i + 1]}) {
-      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (digit < 0) return false;
-      value = value * 16 + digit;
-    }
-    out->push_back(static_cast<BYTE>(value));
-  }
-  return true;
-}
-
-// A token another process is reading or writing at the same moment may
-// answer with a general failure (SoftHSM rereads its files); the call is
-// made again shortly, as a card's middleware retries a busy card. A refused
-// PIN is never tried again.
-template <typename Call>
-CK_RV RetryBusy(Call call) {
-  CK_RV rv = CKR_GENERAL_ERROR;
-  for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
-    if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(10 << attempt));
-    rv = call();
-    if (rv != CKR_GENERAL_ERROR && rv != CKR_DEVICE_ERROR) break;
-  }
-  return rv;
-}
-
-struct PresentToken {
-  CK_FUNCTION_LIST* functions;
-  CK_SLOT_ID slot;
-  std::string label;
-  std::string serial;
-  CK_FLAGS flags;
-};
-
-std::vector<PresentToken> PresentTokens(bool* anySlot) {
-  std::vector<PresentToken> tokens;
-  *anySlot = false;
-  for (CK_FUNCTION_LIST* f : Pkcs11Modules()) {
-    CK_ULONG count = 0;
-    if (f->C_GetSlotList(CK_FALSE, nullptr, &count) == CKR_OK && count) *anySlot = true;
-    count = 0;
-    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) continue;
-    std::vector<CK_SLOT_ID> slots(count);
-    if (f->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) continue;
-    slots.resize(count);
-    for (CK_SLOT_ID slot : slots) {
-      CK_TOKEN_INFO info{};
-      if (RetryBusy([&] { return f->C_GetTokenInfo(slot, &info); }) != CKR_OK ||
-          !(info.flags & CKF_TOKEN_INITIALIZED)) {
-        continue;
-      }
-      tokens.push_back({f, slot, Padded(info.label, sizeof(info.label)),
-                        Padded(info.serialNumber, sizeof(info.serialNumber)), info.flags});
-    }
-  }
-  return tokens;
-}
-
-// Container names: "<token label>/<token serial>/<key CKA_ID in hex>".
-std::u16string ContainerOf(const PresentToken& token, const std::vector<BYTE>& id) {
-  return kv::Utf8ToUtf16Lossy(token.label + "/" + token.serial + "/" + Hex(id));
-}
-
-bool ParseContainer(const std::u16string& container, std::string* label, std::string* serial, std::vector<BYTE>* id) {
-  std::string name = kv::Utf16ToUtf8(container);
-  size_t last = name.rfind('/');
-  if (last == std::string::npos || last == 0) return false;
-  size_t middle = name.rfind('/', last - 1);
-  if (middle == std::string::npos) return false;
-  *label = name.substr(0, middle);
-  *serial = name.substr(middle + 1, last - middle - 1);
-  return FromHex(name.substr(last + 1), id);
-}
-
-bool Removed(CK_RV rv) {
-  return rv == CKR_DEVICE_REMOVED || rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_SESSION_HANDLE_INVALID ||
-         rv == CKR_SESSION_CLOSED || rv == CKR_SLOT_ID_INVALID || rv == CKR_TOKEN_NOT_RECOGNIZED;
-}
-
-// The value a card's provider reports for a module's result.
-HRESULT CardError(CK_RV rv) {
-  if (Removed(rv)) return SCARD_W_REMOVED_CARD;
-  switch (rv) {
-    case CKR_PIN_INCORRECT:
-    case CKR_PIN_INVALID:
-    case CKR_PIN_LEN_RANGE:
-      return SCARD_W_WRONG_CHV;
-    case CKR_PIN_LOCKED:
-      return SCARD_W_CHV_BLOCKED;
-    case CKR_FUNCTION_CANCELED:
-      return SCARD_W_CANCELLED_BY_USER;
-    case CKR_HOST_MEMORY:
-      return NTE_NO_MEMORY;
-    case CKR_DEVICE_MEMORY:
-      return NTE_TOKEN_KEYSET_STORAGE_FULL;
-    case CKR_KEY_HANDLE_INVALID:
-    case CKR_OBJECT_HANDLE_INVALID:
-      return NTE_BAD_KEYSET;
-    case CKR_DATA_LEN_RANGE:
-      return NTE_BAD_LEN;
-    default:
-      return SCARD_E_UNEXPECTED;
-  }
-}
 
 bool FailWith(CK_RV rv) { return Fail(CardError(rv)) != FALSE; }
 
@@ -249,13 +115,7 @@ CK_OBJECT_HANDLE FindLocked(TokenSession& s, CK_OBJECT_CLASS klass, const std::v
 
 bool AttributeLocked(TokenSession& s, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, std::vector<BYTE>* value,
                      CK_RV* rv) {
-  CK_ATTRIBUTE attribute{type, nullptr, 0};
-  if ((*rv = s.functions->C_GetAttributeValue(s.handle, object, &attribute, 1)) != CKR_OK) return false;
-  if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) return false;
-  value->resize(attribute.ulValueLen);
-  attribute.pValue = value->data();
-  *rv = s.functions->C_GetAttributeValue(s.handle, object, &attribute, 1);
-  return *rv == CKR_OK;
+  return ReadAttribute(s.functions, s.handle, object, type, value, rv);
 }
 
 SharedPkey RsaFromParts(const std::vector<BYTE>& modulus, const std::vector<BYTE>& exponent) {
@@ -283,93 +143,7 @@ SharedPkey KeyOfCertificate(const std::vector<BYTE>& encoded) {
   return key ? ShareKey(key) : nullptr;
 }
 
-// Certificates of one token, as last read; read again when the token is
-// another or this process wrote to it.
-struct ListedToken {
-  std::string stamp;
-  std::vector<TokenCertificate> certificates;
-};
-
-std::vector<CK_OBJECT_HANDLE> FindAll(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, CK_ATTRIBUTE* query,
-                                      CK_ULONG count) {
-  std::vector<CK_OBJECT_HANDLE> objects;
-  if (f->C_FindObjectsInit(session, query, count) != CKR_OK) return objects;
-  CK_OBJECT_HANDLE batch[16];
-  CK_ULONG found = 0;
-  while (f->C_FindObjects(session, batch, 16, &found) == CKR_OK && found) objects.insert(objects.end(), batch, batch + found);
-  f->C_FindObjectsFinal(session);
-  return objects;
-}
-
-// The certificates of a token that go with a key: a certificate whose
-// CKA_ID a key object carries, or, on a token that hides its keys until the
-// PIN is given, any certificate with a CKA_ID that is not an authority's. A
-// trust store's certificates (no keys, no login) are not a user's.
-std::vector<TokenCertificate> ReadCertificates(const PresentToken& token) {
-  std::vector<TokenCertificate> out;
-  CK_FUNCTION_LIST* f = token.functions;
-  TokenSession reader;
-  reader.functions = f;
-  if (f->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &reader.handle) != CKR_OK) return out;
-  std::vector<std::vector<BYTE>> keyIds;
-  for (CK_OBJECT_CLASS keyClass : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY}) {
-    CK_ATTRIBUTE query[] = {{CKA_CLASS, &keyClass, sizeof(keyClass)}};
-    for (CK_OBJECT_HANDLE key : FindAll(f, reader.handle, query, 1)) {
-      std::vector<BYTE> id;
-      CK_RV rv;
-      if (AttributeLocked(reader, key, CKA_ID, &id, &rv) && !id.empty()) keyIds.push_back(std::move(id));
-    }
-  }
-  const bool keysHidden = (token.flags & CKF_LOGIN_REQUIRED) != 0;
-  CK_OBJECT_CLASS klass = CKO_CERTIFICATE;
-  CK_CERTIFICATE_TYPE type = CKC_X_509;
-  CK_ATTRIBUTE query[] = {{CKA_CLASS, &klass, sizeof(klass)}, {CKA_CERTIFICATE_TYPE, &type, sizeof(type)}};
-  for (CK_OBJECT_HANDLE object : FindAll(f, reader.handle, query, 2)) {
-    std::vector<BYTE> value, id, category;
-    CK_RV rv;
-    if (!AttributeLocked(reader, object, CKA_ID, &id, &rv) || id.empty()) continue;
-    const bool keyed = std::find(keyIds.begin(), keyIds.end(), id) != keyIds.end();
-    CK_ULONG authority = 2;  // CKA_CERTIFICATE_CATEGORY: certificate authority
-    const bool isAuthority = AttributeLocked(reader, object, CKA_CERTIFICATE_CATEGORY, &category, &rv) &&
-                             category.size() == sizeof(CK_ULONG) &&
-                             std::memcmp(category.data(), &authority, sizeof(authority)) == 0;
-    if (!keyed && (!keysHidden || isAuthority)) continue;
-    if (!AttributeLocked(reader, object, CKA_VALUE, &value, &rv) || value.empty()) continue;
-    out.push_back({std::move(value), ContainerOf(token, id)});
-  }
-  f->C_CloseSession(reader.handle);
-  return out;
-}
-
 }  // namespace
-
-void ListTokenCertificates(std::vector<TokenCertificate>* certificates, std::string* generation) {
-  static std::mutex mutex;
-  static auto* listed = new std::map<std::string, ListedToken>();  // by token, for the process
-  certificates->clear();
-  bool anySlot = false;
-  std::vector<PresentToken> tokens = PresentTokens(&anySlot);
-  const std::string writes = std::to_string(g_writes.load());
-  *generation = writes;
-  std::lock_guard<std::mutex> lock(mutex);
-  std::map<std::string, ListedToken> next;
-  for (const PresentToken& token : tokens) {
-    std::string key = std::to_string(reinterpret_cast<uintptr_t>(token.functions)) + "/" + std::to_string(token.slot);
-    std::string stamp = token.label + "/" + token.serial + "/" + writes;
-    *generation += ";" + key + "/" + stamp;
-    auto it = listed->find(key);
-    ListedToken entry;
-    if (it != listed->end() && it->second.stamp == stamp) {
-      entry = std::move(it->second);
-    } else {
-      entry.stamp = stamp;
-      entry.certificates = ReadCertificates(token);
-    }
-    certificates->insert(certificates->end(), entry.certificates.begin(), entry.certificates.end());
-    next[key] = std::move(entry);
-  }
-  *listed = std::move(next);
-}
 
 std::shared_ptr<TokenKey> TokenKey::Open(const std::u16string& container) {
   std::string label, serial;
@@ -499,7 +273,7 @@ bool TokenKey::StoreCertificate(const std::vector<BYTE>& encoded, bool silent) {
   CK_OBJECT_HANDLE created = CK_INVALID_HANDLE;
   rv = s.functions->C_CreateObject(s.handle, attributes, sizeof(attributes) / sizeof(attributes[0]), &created);
   if (rv != CKR_OK) return FailLocked(s, rv);
-  ++g_writes;
+  NoteTokenWrite();
   certificate_ = encoded;
   certificateRead_ = true;
   return true;
