@@ -224,6 +224,28 @@ std::vector<std::string> FilesHolding(const std::string& dir, const std::string&
   return found;
 }
 
+// In this process no module is loaded (see ScopedHome): the provider's
+// refusals that need no token.
+TEST_F(HomeTest, TokenProviderRefusesWhatACardCannotDo) {
+  const struct {
+    const char* container;
+    DWORD flags;
+    DWORD error;
+  } cases[] = {
+      {"Test Token/1/01", CRYPT_NEWKEYSET, static_cast<DWORD>(NTE_PERM)},  // keys are made by the token's tools
+      {"Test Token/1/01", CRYPT_DELETEKEYSET, static_cast<DWORD>(NTE_PERM)},
+      {"Test Token/1/01", 0, 0x8010002E},                           // no reader
+      {"not a token's", 0, static_cast<DWORD>(NTE_BAD_KEYSET)},
+      {"", 0, static_cast<DWORD>(NTE_BAD_KEYSET)},
+  };
+  for (const auto& c : cases) {
+    HCRYPTPROV prov = 0;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CryptAcquireContextA(&prov, c.container, kProvider, PROV_RSA_FULL, c.flags)) << c.container;
+    EXPECT_EQ(c.error, GetLastError()) << c.container << " " << c.flags;
+  }
+}
+
 TEST_F(TokenTest, TokenCertificateSignsOnTheToken) {
   std::vector<Result> r = Batch({Call("GetIECertCount"), Call("GetIECertSubject", "1"), Select(),
                                  SignPkcs1(kAnsiBase64), SignPkcs1(kAnsiBase64 | kSha256),
