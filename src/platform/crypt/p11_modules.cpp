@@ -20,9 +20,10 @@ void LoadThroughP11Kit(std::vector<CK_FUNCTION_LIST*>* modules) {
   void* library = dlopen("libp11-kit.so.0", RTLD_NOW | RTLD_LOCAL);
   if (!library) return;
   auto load = reinterpret_cast<LoadAndInitialize>(dlsym(library, "p11_kit_modules_load_and_initialize"));
-  CK_FUNCTION_LIST** list = load ? load(0) : nullptr;
   // The list and the library stay for the process: modules hold sessions
   // until it ends.
+  static CK_FUNCTION_LIST** list = nullptr;
+  list = load ? load(0) : nullptr;
   for (CK_FUNCTION_LIST** p = list; p && *p; ++p) modules->push_back(*p);
 }
 
