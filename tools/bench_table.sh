@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmark binary and prints one table: each benchmark's CPU time
-# and, where its group has an OpenSSL counterpart, the ratio against it.
+# (wall time for those timed by the wall clock, "/real_time" or
+# "/manual_time": work done in another process or on a token) and, where its
+# group has an OpenSSL counterpart, the ratio against it.
 #
 # Benchmarks are named "Group/Variant[/args]"; the variant "OpenSSL" is the
 # counterpart every other variant of the same group and arguments is measured
@@ -14,8 +16,9 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 "$bin" --benchmark_format=console --benchmark_out="$out" --benchmark_out_format=json "$@" >&2
 jq -r '
-  def ns: .cpu_time * ({"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[.time_unit]);
-  def parts: .name | split("/");
+  def wall: .name | test("/(real|manual)_time$");
+  def ns: (if wall then .real_time else .cpu_time end) * ({"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[.time_unit]);
+  def parts: .name | sub("/(real|manual)_time$"; "") | split("/");
   def key: (parts) as $p | ([$p[0]] + $p[2:]) | join("/");
   # With --benchmark_repetitions the medians stand for each benchmark.
   [.benchmarks[] | select(.error_occurred | not)] as $all

@@ -88,6 +88,13 @@ inline constexpr const char* kPageActionLabel = "要求對您的憑證或私密�
 inline constexpr const char* kPageActionQuestion = "若非您本人的操作, 請按「拒絕」。是否允許此網站執行?";
 inline constexpr const char* kPageActionAllow = "允許";
 inline constexpr const char* kPageActionDeny = "拒絕";
+
+inline constexpr const char* kTokenPinTitle = "智慧卡密碼驗證";  // 211
+inline constexpr const char* kTokenPinLabel = "請輸入下列智慧卡的密碼(PIN), 以使用卡上的私密金鑰:";
+inline constexpr const char* kTokenPinTokenLabel = "智慧卡 :";
+inline constexpr const char* kTokenPinOriginLabel = "要求網站 :";
+inline constexpr const char* kTokenPinCodeLabel = "密碼(PIN) :";
+inline constexpr const char* kTokenPinNote = "密碼只交給智慧卡驗證, 不會被記錄或儲存。";
 // What the page asks for, as 210 shows it.
 inline constexpr const char* kPageCreateKey = "在本機產生新的金鑰對, 並建立憑證請求";
 inline constexpr const char* kPageInstallCerts = "將網站提供的憑證安裝至個人憑證區, 其中的CA憑證加入信任的憑證區";

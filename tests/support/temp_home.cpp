@@ -20,6 +20,9 @@ ScopedHome::ScopedHome() {
     hadSaved_ = true;
   }
   setenv("KORVESSA_HOME", path_.c_str(), 1);
+  // Nor the machine's tokens: no PKCS#11 module is loaded unless a test names
+  // one (the list is read once per process, so it is never restored).
+  setenv("KORVESSA_PKCS11_MODULES", "", 0);
 }
 
 ScopedHome::~ScopedHome() {

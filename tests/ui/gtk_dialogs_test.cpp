@@ -79,12 +79,13 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   EXPECT_EQ("0 1", outcome["204-ok"]);
   EXPECT_EQ("0 ", outcome["201-ok"]);
   EXPECT_EQ("0 ", outcome["210-ok"]);
+  EXPECT_EQ("0 4321", outcome["211-ok"]);
   EXPECT_EQ("0 " + out + "/certs/user.pfx", outcome["open-file"]);
   for (const char* cancelled : {"202-cancel", "203-cancel", "205-cancel", "206-cancel", "207-cancel", "204-cancel",
-                                "201-cancel", "210-cancel"})
+                                "201-cancel", "210-cancel", "211-cancel"})
     EXPECT_EQ("5070 ", outcome[cancelled]) << cancelled;
 
-  for (const char* part : {"-201-", "-202-", "-203-", "-204-", "-205-", "-206-", "-207-", "-210-", "-message", "-open-file"}) {
+  for (const char* part : {"-201-", "-202-", "-203-", "-204-", "-205-", "-206-", "-207-", "-210-", "-211-", "-message", "-open-file"}) {
     std::vector<std::string> shots = Shots(out, part);
     ASSERT_FALSE(shots.empty()) << part;
     std::string png = kv::test::ReadFile(out + "/" + shots[0]);
@@ -102,7 +103,8 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
                                              {205, "輸入憑證檔密碼"},
                                              {206, "輸入憑證檔案資訊"},
                                              {207, "輸入憑證檔案資訊"},
-                                             {210, "憑證作業確認"}};
+                                             {210, "憑證作業確認"},
+                                             {211, "智慧卡密碼驗證 - https://trade.example.com.tw:443"}};
   for (const auto& title : titles) {
     const Value* shown = ShownDialog(widgets, title.first);
     ASSERT_NE(nullptr, shown) << title.first;
@@ -113,6 +115,8 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 207), "******"));  // the preset password, masked
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 201), "王小明"));
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 210), "https://trade.example.com.tw:443"));
+  EXPECT_TRUE(HasText(*ShownDialog(widgets, 211), "自然人憑證"));
+  EXPECT_TRUE(HasText(*ShownDialog(widgets, 211), "https://trade.example.com.tw:443"));
   const Value* columns = ShownDialog(widgets, 204)->Find("columns");
   ASSERT_EQ(5u, columns->items.size());
   const char* names[] = {"憑證持有人", "憑證序號", "起始日", "截止日", "憑證發行者"};

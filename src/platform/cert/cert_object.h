@@ -27,6 +27,7 @@ struct CertObject {
   bool inList = false;   // held by its store's list
   uint64_t seq = 0;      // position in the store (insertion order)
   int64_t rowId = 0;     // row of a system store, 0 otherwise
+  bool fromToken = false;  // shown by "MY" while its token is present; never stored
   Store* store = nullptr;
   CertObject* linkTarget = nullptr;  // a link: properties live at the target
   std::vector<uint8_t> encoded;
@@ -49,6 +50,7 @@ struct Store {
   std::vector<CertObject*> entries;  // insertion order
   std::string syncedVersion;         // system stores: CertTablesVersion at the last refresh
   uint64_t nextSeq = 1;
+  uint64_t tokenSeqs = 0;  // token certificates shown so far (cert/token_view.h)
 };
 
 // The lock every certificate call holds while it touches the model.

@@ -11,6 +11,7 @@
 #include "cert/cert_db.h"
 #include "cert/cert_object.h"
 #include "cert/cert_stores_internal.h"
+#include "cert/token_view.h"
 #include "database/user_database.h"
 #include "kvcommon/utf.h"
 #include "kvwin/desktop.h"
@@ -29,19 +30,28 @@ HRESULT DatabaseFailure(DWORD fallback) {
 bool ResyncStore(Store* store) {
   if (store->kind != StoreKind::kSystem) return true;
   ClearDatabaseError();
-  // Nothing committed since the last refresh: the cache is current.
+  const bool tokens = ShowsTokens(store);
+  std::vector<kv::platform::crypt::TokenCertificate> tokenCerts;
+  std::string tokenStamp;
+  if (tokens) kv::platform::crypt::ListTokenCertificates(&tokenCerts, &tokenStamp);
+  // Nothing committed since the last refresh and the same tokens present:
+  // the cache is current.
   std::string version;
   bool versioned = CertTablesVersion(&version);
-  if (versioned && version == store->syncedVersion) return true;
+  if (versioned && version + "|" + tokenStamp == store->syncedVersion) return true;
   std::vector<StoredCert> rows;
   if (!LoadStore(store->location, store->name, &rows)) {
     // The cache stays as it was; the caller hears why.
     SetLastError(static_cast<DWORD>(DatabaseFailure(ERROR_CANTREAD)));
     return false;
   }
-  store->syncedVersion = versioned ? version : std::string();
+  store->syncedVersion = versioned ? version + "|" + tokenStamp : std::string();
   std::map<int64_t, CertObject*> cached;
-  for (CertObject* entry : store->entries) cached[entry->rowId] = entry;
+  std::vector<CertObject*> shownTokens;
+  for (CertObject* entry : store->entries) {
+    if (entry->fromToken) shownTokens.push_back(entry);
+    else cached[entry->rowId] = entry;
+  }
   std::vector<CertObject*> next;
   for (StoredCert& row : rows) {
     auto it = cached.find(row.id);
@@ -70,21 +80,23 @@ bool ResyncStore(Store* store) {
     }
     next.push_back(object);
   }
-  for (auto& [id, gone] : cached) {
+  if (tokens) MergeTokenCertificates(store, tokenCerts, &shownTokens, &next);
+  std::vector<CertObject*> gone = std::move(shownTokens);
+  for (auto& [id, object] : cached) {
     (void)id;
-    gone->inList = false;
+    gone.push_back(object);
   }
+  for (CertObject* object : gone) object->inList = false;
   store->entries = std::move(next);
-  for (auto& [id, gone] : cached) {
-    (void)id;
-    if (gone->refs == 0) {
-      gone->inList = true;  // let DetachFromStore do the bookkeeping
-      store->entries.push_back(gone);
-      DetachFromStore(gone);
+  for (CertObject* object : gone) {
+    if (object->refs == 0) {
+      object->inList = true;  // let DetachFromStore do the bookkeeping
+      store->entries.push_back(object);
+      DetachFromStore(object);
     }
   }
   for (CertObject* entry : store->entries)
-    if (entry->seq >= store->nextSeq) store->nextSeq = entry->seq + 1;
+    if (!entry->fromToken && entry->seq >= store->nextSeq) store->nextSeq = entry->seq + 1;
   return true;
 }
 
@@ -448,7 +460,9 @@ extern "C" BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContex
     Release(object);
     return TRUE;
   }
-  if (store->readOnly) {
+  // A token's certificate leaves the view with its token; it is not deleted
+  // from the token through the store.
+  if (store->readOnly || object->fromToken) {
     Release(object);
     SetLastError(static_cast<DWORD>(E_ACCESSDENIED));
     return FALSE;

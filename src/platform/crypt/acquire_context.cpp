@@ -16,12 +16,9 @@
 #include "crypt/crypt_objects.h"
 #include "crypt/out_buffer.h"
 #include "crypt/provider_list.h"
+#include "crypt/token_keys.h"
 #include "kvseam/ansi.h"
 #include "kvcommon/utf.h"
-
-#ifndef SCARD_E_NO_READERS_AVAILABLE
-#define SCARD_E_NO_READERS_AVAILABLE ((HRESULT)0x8010002EL)
-#endif
 
 namespace kv::platform::crypt {
 namespace {
@@ -38,6 +35,27 @@ std::u16string DefaultContainerName() {
   }
   if (name.empty()) name = "user";
   return kv::Utf8ToUtf16Lossy(name);
+}
+
+// A card's container is on its token: it opens while the token is present;
+// keys are neither made nor deleted through it (its own tools do that).
+BOOL AcquireToken(HCRYPTPROV* phProv, const std::u16string* container, const ProviderEntry& entry, DWORD dwFlags) {
+  auto prov = std::make_shared<Provider>();
+  prov->providerName = entry.name;
+  prov->providerType = entry.type;
+  prov->silent = (dwFlags & CRYPT_SILENT) != 0;
+  if (dwFlags & (CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET)) return Fail(NTE_PERM);
+  if (dwFlags & CRYPT_VERIFYCONTEXT) {
+    prov->verifyContext = true;
+  } else {
+    if (!container || container->empty()) return Fail(NTE_BAD_KEYSET);
+    prov->token = TokenKey::Open(*container);
+    if (!prov->token) return FALSE;
+    prov->container = MakeContainerName(*container, false);
+  }
+  *phProv = AddHandle(prov);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }
 
 BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16string* provider,
@@ -58,6 +76,7 @@ BOOL Acquire(HCRYPTPROV* phProv, const std::u16string* container, const std::u16
   }
   if (entry->support == ProviderSupport::kSmartCard) return Fail(SCARD_E_NO_READERS_AVAILABLE);
   if (entry->support == ProviderSupport::kAbsent) return Fail(NTE_PROVIDER_DLL_FAIL);
+  if (entry->support == ProviderSupport::kToken) return AcquireToken(phProv, container, *entry, dwFlags);
 
   DWORD action = dwFlags & (CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET);
   bool verify = (dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT;
@@ -189,7 +208,7 @@ extern "C" BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* 
     case PP_PROVTYPE:
       return ReturnDword(prov->providerType, pbData, pdwDataLen);
     case PP_IMPTYPE:
-      return ReturnDword(2 /* CRYPT_IMPL_SOFTWARE */, pbData, pdwDataLen);
+      return ReturnDword(prov->token ? 1 /* CRYPT_IMPL_HARDWARE */ : 2 /* CRYPT_IMPL_SOFTWARE */, pbData, pdwDataLen);
     case PP_VERSION:
       return ReturnDword(0x200, pbData, pdwDataLen);
     case PP_KEYSET_TYPE:

@@ -28,6 +28,7 @@ using kv::platform::HandleObject;
 using kv::platform::RemoveHandle;
 
 class DesChain;
+class TokenKey;
 
 // An acquired provider context: one container (or none for
 // CRYPT_VERIFYCONTEXT) of one of the providers we serve.
@@ -66,6 +67,8 @@ class Provider : public HandleObject {
   // Container key pairs as last opened, shared by every context on the same
   // container while any of them lives (null for a verify context).
   std::shared_ptr<OpenedKeys> openedKeys;
+  // The smart-card provider's container: its one key pair, on the token.
+  std::shared_ptr<TokenKey> token;
 };
 
 // A key: an RSA pair or public key, or a symmetric session key with its
@@ -86,6 +89,9 @@ class Key : public HandleObject {
   bool hasPrivate = false;
   DWORD bitLen = 0;  // bit length an imported blob declared; 0 for the modulus's own
   std::vector<BYTE> certificate;
+  // A pair on a token: `pkey` is its public half; the private half signs on
+  // the token and never leaves it.
+  std::shared_ptr<TokenKey> token;
 
   // Symmetric keys.
   std::vector<BYTE> secret;

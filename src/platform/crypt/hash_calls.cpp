@@ -1,12 +1,14 @@
 // Hash objects, and signing and verifying their values with a container's RSA
 // keys (PKCS#1 v1.5, signatures least significant byte first).
 #include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <cstring>
 
 #include "crypt/hash_internal.h"
 #include "crypt/out_buffer.h"
 #include "crypt/rsa_blob.h"
+#include "crypt/token_keys.h"
 
 namespace kv::platform::crypt {
 namespace {
@@ -24,8 +26,9 @@ const EVP_MD* DigestOf(ALG_ID algId) {
 
 bool ServedBy(const Provider& prov, ALG_ID algId) {
   if (algId == CALG_SHA_256 || algId == CALG_SHA_384 || algId == CALG_SHA_512) {
-    // As on Windows, only the AES-capable provider type offers SHA-2.
-    return prov.providerType == PROV_RSA_AES;
+    // As on Windows, only the AES-capable provider type offers SHA-2, and
+    // the smart-card provider, whose card signs what it is given.
+    return prov.providerType == PROV_RSA_AES || prov.token != nullptr;
   }
   return algId == CALG_MD5 || algId == CALG_SHA1 || algId == CALG_SSL3_SHAMD5;
 }
@@ -43,6 +46,42 @@ std::shared_ptr<Key> SigningKey(const std::shared_ptr<Provider>& prov, DWORD key
     return nullptr;
   }
   return LoadUserKey(prov, keySpec);
+}
+
+// The card is given the DigestInfo (or, with CRYPT_NOHASHOID, the bare
+// value) and pads it itself: the private key never leaves it.
+BOOL SignOnToken(Key& key, const std::vector<BYTE>& value, const EVP_MD* md, BYTE* out, DWORD* outLen) {
+  std::vector<BYTE> input;
+  if (md) {
+    X509_SIG* info = X509_SIG_new();
+    X509_ALGOR* algorithm = nullptr;
+    ASN1_OCTET_STRING* digest = nullptr;
+    X509_SIG_getm(info, &algorithm, &digest);
+    int length = -1;
+    if (info && X509_ALGOR_set0(algorithm, OBJ_nid2obj(EVP_MD_get_type(md)), V_ASN1_NULL, nullptr) == 1 &&
+        ASN1_OCTET_STRING_set(digest, value.data(), static_cast<int>(value.size())) == 1) {
+      length = i2d_X509_SIG(info, nullptr);
+    }
+    if (length > 0) {
+      input.resize(static_cast<size_t>(length));
+      unsigned char* p = input.data();
+      i2d_X509_SIG(info, &p);
+    }
+    X509_SIG_free(info);
+    if (input.empty()) return Fail(NTE_FAIL);
+  } else {
+    input = value;
+  }
+  std::vector<BYTE> signature;
+  if (!key.token->Sign(input, key.provider && key.provider->silent, &signature)) return FALSE;
+  if (signature.size() > *outLen) {
+    *outLen = static_cast<DWORD>(signature.size());
+    return Fail(static_cast<DWORD>(ERROR_MORE_DATA));
+  }
+  std::memcpy(out, signature.data(), signature.size());
+  ReverseBytes(out, signature.size());
+  *outLen = static_cast<DWORD>(signature.size());
+  return TRUE;
 }
 
 }  // namespace
@@ -188,6 +227,7 @@ extern "C" BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR 
   }
   const std::vector<BYTE>& value = HashValue(*hash);
   const EVP_MD* md = (dwFlags & CRYPT_NOHASHOID) ? nullptr : SignatureDigest(hash->algId);
+  if (key->token) return SignOnToken(*key, value, md, pbSignature, pdwSigLen);
   PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key->pkey.get(), nullptr));
   size_t outLen = sigLen;
   if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||

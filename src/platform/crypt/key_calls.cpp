@@ -10,6 +10,7 @@
 #include "crypt/out_buffer.h"
 #include "crypt/rsa_blob.h"
 #include "crypt/symmetric_alg.h"
+#include "crypt/token_keys.h"
 
 namespace kv::platform::crypt {
 namespace {
@@ -151,6 +152,21 @@ std::shared_ptr<Key> LoadUserKey(const std::shared_ptr<Provider>& prov, DWORD sl
     SetLastError(static_cast<DWORD>(NTE_NO_KEY));
     return nullptr;
   }
+  if (prov->token) {
+    // A card's container holds one pair, in the exchange slot; it cannot be
+    // exported (no CRYPT_EXPORTABLE).
+    if (slot != AT_KEYEXCHANGE) {
+      SetLastError(static_cast<DWORD>(NTE_NO_KEY));
+      return nullptr;
+    }
+    SharedPkey pub = prov->token->PublicKey(prov->silent);
+    if (!pub) return nullptr;
+    auto key = NewPairKey(prov, slot, CALG_RSA_KEYX, 0, std::move(pub), true);
+    key->persistent = false;
+    key->token = prov->token;
+    key->certificate = prov->token->Certificate();
+    return key;
+  }
   if (prov->verifyContext) {
     std::lock_guard<std::mutex> lock(prov->mutex);
     auto it = prov->ephemeralPairs.find(slot);
@@ -211,6 +227,7 @@ extern "C" BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags
     if (bits == 0) bits = kDefaultRsaBits;
     if (bits < kMinRsaBits || bits > kMaxRsaBits || bits % 8 != 0) return Fail(NTE_BAD_FLAGS);
     if ((dwFlags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
+    if (prov->token) return Fail(NTE_PERM);  // a token's keys are made by its own tools
     ALG_ID algId = AlgOfSlot(slot);
     PkeyPtr generated = ApplyKeyAlteration(GenerateRsa(bits), algId);
     if (!generated) return Fail(NTE_FAIL);
@@ -315,6 +332,7 @@ extern "C" BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWOR
     }
     DWORD slot = SlotOf(algId);
     if ((flags & CRYPT_USER_PROTECTED) && prov->silent) return Fail(NTE_SILENT_CONTEXT);
+    if (prov->token) return Fail(NTE_PERM);
     if (!StorePair(*prov, slot, algId, flags, pkey)) return Fail(StoreError());
     auto key = NewPairKey(prov, slot, algId, flags, pkey, true);
     key->bitLen = bitLen;
@@ -433,7 +451,9 @@ extern "C" BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYT
       X509_free(cert);
       if (!matches) return Fail(NTE_BAD_DATA);
       std::vector<BYTE> bytes(pbData, pbData + length);
-      if (key->persistent) {
+      if (key->token) {
+        if (!key->token->StoreCertificate(bytes, key->provider->silent)) return FALSE;
+      } else if (key->persistent) {
         if (SaveCertificate(key->provider->container, key->keySpec, bytes) != StoreResult::kOk) return Fail(StoreError());
       } else if (key->keySpec && key->provider) {
         std::lock_guard<std::mutex> lock(key->provider->mutex);

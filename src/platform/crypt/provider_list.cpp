@@ -23,6 +23,7 @@ const ProviderEntry kProviders[] = {
     {MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, ProviderSupport::kRsa},
     {MS_DEF_RSA_SCHANNEL_PROV_A, PROV_RSA_SCHANNEL, ProviderSupport::kRsa},
     {MS_STRONG_PROV_A, PROV_RSA_FULL, ProviderSupport::kRsa},
+    {kTokenProviderName, PROV_RSA_FULL, ProviderSupport::kToken},
 };
 constexpr DWORD kProviderCount = sizeof(kProviders) / sizeof(kProviders[0]);
 

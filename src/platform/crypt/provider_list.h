@@ -11,8 +11,13 @@ namespace kv::platform::crypt {
 enum class ProviderSupport {
   kRsa,        // served by our RSA implementation
   kSmartCard,  // listed, but no card reader is attached
+  kToken,      // keys on PKCS#11 tokens (crypt/token_keys.h)
   kAbsent,     // listed (DSS, Diffie-Hellman), not implemented here
 };
+
+// The stand-in's own smart-card provider: its keys live on the tokens of the
+// PKCS#11 modules p11-kit configures, one container per key.
+inline constexpr const char kTokenProviderName[] = "PKCS #11 Smart Card Provider";
 
 struct ProviderEntry {
   const char* name;

@@ -262,4 +262,11 @@ static const SystemMessage kSystemMessages[] = {
     {0x800B0112, "A certification chain processed correctly, but one of the CA certificates is not trusted by the policy provider."},
     {0x800B0113, "The certificate has invalid policy."},
     {0x800B0114, "The certificate has an invalid name. The name is not included in the permitted list or is explicitly excluded."},
+    {0x8010000C, "The operation requires a Smart Card, but no Smart Card is currently in the device."},
+    {0x8010001F, "An unexpected card error has occurred."},
+    {0x8010002E, "Cannot find a smart card reader."},
+    {0x80100069, "The smart card has been removed, so that further communication is not possible."},
+    {0x8010006B, "The card cannot be accessed because the wrong PIN was presented."},
+    {0x8010006C, "The card cannot be accessed because the maximum number of PIN entry attempts has been reached."},
+    {0x8010006E, "The action was cancelled by the user."},
 };

@@ -35,11 +35,14 @@ bool Convert(UINT from, UINT to, const std::string& in, std::string* out, bool s
 
 // Process-wide, as the system's own question is.
 std::atomic<RootStorePrompt> g_rootStorePrompt{nullptr};
+std::atomic<TokenPinPrompt> g_tokenPinPrompt{nullptr};
 
 }  // namespace
 
 RootStorePrompt SwapRootStorePrompt(RootStorePrompt next) { return g_rootStorePrompt.exchange(next); }
 RootStorePrompt ActiveRootStorePrompt() { return g_rootStorePrompt.load(); }
+TokenPinPrompt SwapTokenPinPrompt(TokenPinPrompt next) { return g_tokenPinPrompt.exchange(next); }
+TokenPinPrompt ActiveTokenPinPrompt() { return g_tokenPinPrompt.load(); }
 
 Desktop* ActiveDesktop() { return g_active; }
 

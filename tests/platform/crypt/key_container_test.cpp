@@ -23,6 +23,16 @@ using kv::test::crypt::SharedTestKey;
 // The fixture is the plain home, shared with key_container_calls_test.cpp.
 using KeyContainerTest = kv::test::HomeTest;
 
+// The stand-in's smart-card provider is listed after the system's own, as an
+// installed card's provider is.
+TEST(CryptEnumProviders, TheTokenProviderFollowsTheSystemProviders) {
+  char name[256];
+  DWORD size = sizeof(name), type = 0;
+  ASSERT_TRUE(CryptEnumProvidersA(10, nullptr, 0, &type, name, &size));
+  EXPECT_STREQ(name, "PKCS #11 Smart Card Provider");
+  EXPECT_EQ(type, (DWORD)PROV_RSA_FULL);
+}
+
 TEST_F(KeyContainerTest, NullNameIsTheUsersDefaultContainer) {
   kv::test::ScopedEnv user("USER", "kvtester");
   HCRYPTPROV prov = 0;

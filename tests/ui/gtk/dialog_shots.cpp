@@ -13,7 +13,9 @@
 #include "ui/desktop_module.h"
 #include "ui/dialog_launch.h"
 #include "ui/dialog_renderer.h"
+#include "host/caller_origin.h"
 #include "ui/page_action_dialog.h"
+#include "ui/token_pin_dialog.h"
 
 namespace {
 
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
     {"dialog": 201, "press": 2},
     {"dialog": 210, "press": 1},
     {"dialog": 210, "press": 2},
+    {"dialog": 211, "set": {"342": "4321"}, "press": 1},
+    {"dialog": 211, "press": 2},
     {"dialog": "open-file", "browse": ")" + pfx + R"("}
   ])";
   Write(out + "/autopilot.json", answers);
@@ -126,6 +130,14 @@ int main(int argc, char** argv) {
   const std::string what = kv::Utf8ToNarrow("讀出個人憑證區的私密金鑰, 加密後交給此網站\r\n憑證篩選 : S_CN=王小明");
   Report("210-ok", kv::ui::ConfirmPageAction("https://trade.example.com.tw:443", what));
   Report("210-cancel", kv::ui::ConfirmPageAction("https://trade.example.com.tw:443", what));
+
+  std::string pin;
+  {
+    kv::ScopedCallerOrigin page("https://trade.example.com.tw:443");
+    code = kv::ui::AskTokenPin(kv::Utf8ToNarrow("自然人憑證"), &pin);
+  }
+  Report("211-ok", code, pin);
+  Report("211-cancel", kv::ui::AskTokenPin("Test Token", &pin));
 
   std::string path;
   bool opened = kv::ui::ChooseFileToOpen(kv::Utf8ToNarrow("請選擇檔案"), "All Files (*.*)|*.*||", "", nullptr, 0x106,

@@ -76,6 +76,17 @@ using RootStorePrompt = bool (*)(const BYTE* encoded, DWORD size);
 RootStorePrompt SwapRootStorePrompt(RootStorePrompt next);
 RootStorePrompt ActiveRootStorePrompt();
 
+// A card's provider asks for the PIN itself before the first private-key
+// operation of a token session. The stand-in's smart-card provider asks
+// through the prompt the dialogs install here, given the token's label
+// (UTF-8); true with the PIN typed (UTF-8), which the provider wipes once the
+// token has it. With no prompt installed nobody can be asked, and the
+// operation fails as a cancelled one does.
+using TokenPinPrompt = bool (*)(const std::string& tokenLabel, std::string* pin);
+// Installs `next` for the whole process and returns the prompt it replaces.
+TokenPinPrompt SwapTokenPinPrompt(TokenPinPrompt next);
+TokenPinPrompt ActiveTokenPinPrompt();
+
 // ANSI code page <-> UTF-8, for texts that cross to the desktop. A text that
 // cannot be converted gives false.
 bool DesktopTextFromAnsi(const std::string& ansi, std::string* utf8);
