@@ -510,9 +510,26 @@ KvLong KV_API DeleteIECert(KvLong dwIndex);
 
 /* 0 when the origin (as the browser reported the page's, "scheme://host[:port]", printable ASCII
    only) may use the engine from now on; ERR_SITE_NOT_ALLOWED otherwise, also in the engine's error
-   state so that GetErrorCode/GetErrorMsg tell the page why.
+   state so that GetErrorCode/GetErrorMsg tell the page why. Asks the person where the lists leave
+   it open.
    For the browser extension's native host; desktop programs do not call it. */
 KvLong KV_API KvAdmitWebOrigin(KvCStr originText);
+
+/* The same judgement by the lists alone, never asking: for a page's calls, which must not be able
+   to raise the consent dialog.
+   For the browser extension's native host; desktop programs do not call it. */
+KvLong KV_API KvAdmitListedWebOrigin(KvCStr originText);
+
+/* The lists as lines "LIST\tENTRY": LIST is "machine", "user" (counted only where the machine
+   allows user sites) or "denied"; "refused\tENTRY\tWHY" for an entry of either allow-list that is
+   never admitted; a first line "userSites\t1" or "userSites\t0" says whether users may add sites.
+   For the browser extension's native host; desktop programs do not call it. */
+KvBstr KV_API KvWebSiteLists(void);
+
+/* Takes the user's answer for `entry` back: list "user" (allowed) or "denied". How many entries
+   went, or -1 when the list could not be changed.
+   For the browser extension's native host; desktop programs do not call it. */
+KvLong KV_API KvForgetWebSite(KvCStr list, KvCStr entry);
 
 #ifndef _WIN32
 /* --- automation strings (Linux; Windows programs use oleaut32's) --- */

@@ -257,7 +257,14 @@ def plain_exports(lead, pattern, repeat_ok):
 
 
 def door_exports():
-    return plain_exports(r"KV_EXPORT\((?:[A-Z]+)\)[ \t]+", "Kv[A-Za-z]+", False)
+    """(name, params text, comment above, result type) of the doors' own entries."""
+    results = {}
+    for path in api_sources():
+        with open(path, encoding="utf-8") as f:
+            for m in re.finditer(r"^KV_EXPORT\(([A-Z]+)\)[ \t]+(Kv[A-Za-z]+)", f.read(), re.M):
+                results[m.group(2)] = m.group(1)
+    return [(name, params, comment, results[name])
+            for name, params, comment in plain_exports(r"KV_EXPORT\((?:[A-Z]+)\)[ \t]+", "Kv[A-Za-z]+", False)]
 
 
 # --- build-tree outputs --------------------------------------------------------
@@ -289,7 +296,7 @@ def import_def_text(ops, x86):
     for op in ops:
         name, n = op["export"], 4 * len(op["params"])
         lines.append(f"  {name}@{n} == _{name}@{n}" if x86 else f"  {name} == _{name}@{n}")
-    for name, params, _ in door_exports():
+    for name, params, _, _ in door_exports():
         n = 4 * count_c_params(params)
         lines.append(f"  {name}@{n} == {name}" if x86 else f"  {name}")
     return ("; Generated from src/engine/operation_table.h. Do not edit.\n"
@@ -478,10 +485,11 @@ enum KvResultCode {
         lines.append(f"Result: {d['result']}.")
         out += "\n" + c_comment(lines) + c_prototype(op) + "\n"
     out += "\n/* --- the browser door --- */\n"
-    for name, params, comment in door_exports():
-        cparams = ", ".join(c_param(p) for p in params.split(","))
+    for name, params, comment, result in door_exports():
+        cparams = ", ".join(c_param(p) for p in params.split(",")) if count_c_params(params) else "void"
+        ctype = {"LONG": "KvLong", "BSTR": "KvBstr"}[result]
         out += "\n" + c_comment([comment, "For the browser extension's native host; desktop programs do not call it."])
-        out += f"KvLong KV_API {name}({cparams});\n"
+        out += f"{ctype} KV_API {name}({cparams});\n"
     out += """
 #ifndef _WIN32
 /* --- automation strings (Linux; Windows programs use oleaut32's) --- */
