@@ -450,7 +450,7 @@ bool RsaPublicKeyDer(EVP_PKEY* pkey, Bytes* out) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 extern "C" BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
                                          BYTE* pbEncoded, DWORD* pcbEncoded) {
