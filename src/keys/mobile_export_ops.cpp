@@ -10,6 +10,7 @@
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/mobile_key_record.h"
@@ -78,8 +79,9 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
 
   // The code of the last rejection stands when no certificate qualifies.
   Fail(ERR_CERT_NOT_FOUND);
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(pfx.Store(), context)) != nullptr) {
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(pfx.Store(), &cursor)) {
+    PCCERT_CONTEXT context = cursor.get();
     HCRYPTPROV provider = 0;
     DWORD keySpec = 0, error = 0;
     if (!kv::keys::AcquireKey(context, &provider, &keySpec, &error)) continue;
@@ -94,7 +96,6 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
       continue;
     }
     BSTR result = FinishRecord(*this, context, secret.password, blob);
-    CertFreeCertificateContext(context);
     if (Code() == ERR_SUCCESS) {
       m_exportedPfxPath = folder;
       m_exportedPfxName = fileName;

@@ -12,6 +12,7 @@
 
 #include "cert/cert_finder.h"
 #include "engine/capi_engine.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
@@ -80,7 +81,6 @@ class PfxExport {
         flags_(flags),
         keyUsage_(keyUsage) {}
   ~PfxExport() {
-    if (exported_) CertFreeCertificateContext(exported_);
     SecureZeroMemory(&password_[0], password_.size());
   }
 
@@ -97,7 +97,7 @@ class PfxExport {
   CCertFinder personal_;
   CCertFinder memory_;
   CCertContextList matches_;
-  PCCERT_CONTEXT exported_ = nullptr;  // the personal-store copy that went into the file
+  kv::OwnedCertificate exported_;  // the personal-store copy that went into the file
 };
 
 ErrorCode PfxExport::Choose(PCCERT_CONTEXT* chosen) {
@@ -134,12 +134,13 @@ ErrorCode PfxExport::CollectCertificates(PCCERT_CONTEXT chosen, int* added) {
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
     if (!CryptAcquireCertificatePrivateKey(context, 0, nullptr, &provider, &keySpec, &callerFree)) continue;
-    if (callerFree) CryptReleaseContext(static_cast<HCRYPTPROV>(provider), 0);
+    // Only a test that the key is there.
+    kv::OwnedProvider(callerFree ? static_cast<HCRYPTPROV>(provider) : 0).reset();
     if (!CertAddCertificateContextToStore(memory_.Store(), context, CERT_STORE_ADD_ALWAYS, nullptr)) {
       e_.FailWithPlatformError(ERR_MY_STORE_DENIED, GetLastError());
       continue;
     }
-    if (!exported_) exported_ = CertDuplicateCertificateContext(context);
+    if (!exported_) exported_.reset(CertDuplicateCertificateContext(context));
     ++*added;
   }
   if (*added == 0) {
@@ -184,7 +185,7 @@ ErrorCode PfxExport::Run() {
 
   int added = 0;
   if ((code = CollectCertificates(chosen, &added)) != ERR_SUCCESS) return code;
-  int links = (flags_ & kv::keys::kExportWithChain) ? AddTrustedChain(exported_, personal_.Store(), memory_.Store()) : 0;
+  int links = (flags_ & kv::keys::kExportWithChain) ? AddTrustedChain(exported_.get(), personal_.Store(), memory_.Store()) : 0;
 
   if (folder_.empty() || password_.empty()) {
     code = kv::ui::AskExportPfx(folder_, fileName, password_, e_.m_pwdMinLen, e_.m_pwdMaxLen);
@@ -216,9 +217,8 @@ ErrorCode PfxExport::Run() {
   e_.m_exportedPfxName = fileName;
   if (flags_ & kv::keys::kExportThenDelete) {
     // The call frees the context it is given, whatever its outcome.
-    BOOL deleted = CertDeleteCertificateFromStore(exported_);
+    BOOL deleted = CertDeleteCertificateFromStore(exported_.release());
     DWORD error = deleted ? 0 : GetLastError();
-    exported_ = nullptr;
     if (!deleted) {
       e_.FailWithPlatformError(ERR_CERT_DELETE, error);
       return ERR_CERT_DELETE;

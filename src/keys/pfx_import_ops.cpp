@@ -11,6 +11,7 @@
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/import_key_containers.h"
@@ -66,7 +67,7 @@ class CertificateWalk {
       }
       if (!HasKeyUsage(context, keyUsage_)) {
         Reject(ERR_CERT_KEY_USAGE, 0);
-        unused_.push_back(CertDuplicateCertificateContext(context));
+        unused_.emplace_back(CertDuplicateCertificateContext(context));
         continue;
       }
       CReplacedKeyContainer replaced;
@@ -74,7 +75,7 @@ class CertificateWalk {
       if (personal && !CertAddCertificateContextToStore(personal->Store(), context,
                                                         CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
         Reject(ERR_CERT_NOT_FOUND, GetLastError());
-        unused_.push_back(CertDuplicateCertificateContext(context));
+        unused_.emplace_back(CertDuplicateCertificateContext(context));
         continue;
       }
       if (!e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) {
@@ -96,9 +97,9 @@ class CertificateWalk {
     }
     // The loader now keeps every container; those of the certificates left
     // out would back nothing.
-    for (PCCERT_CONTEXT left : unused_) {
-      if (personal && taken_ > 0) kv::keys::DeleteUnusedKeyContainer(*personal, pfx, left);
-      CertFreeCertificateContext(left);
+    for (kv::OwnedCertificate& left : unused_) {
+      if (personal && taken_ > 0) kv::keys::DeleteUnusedKeyContainer(*personal, pfx, left.get());
+      left.reset();
     }
     unused_.clear();
     // A rejection before the first success leaves no platform error behind.
@@ -119,7 +120,7 @@ class CertificateWalk {
   LONG keyUsage_;
   ErrorCode code_ = ERR_CERT_NOT_FOUND;
   int taken_ = 0;
-  std::vector<PCCERT_CONTEXT> unused_;  // key-bearing certificates not taken
+  std::vector<kv::OwnedCertificate> unused_;  // key-bearing certificates not taken
 };
 
 }  // namespace

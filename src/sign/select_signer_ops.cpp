@@ -10,6 +10,7 @@
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "sign/compare_date.h"
 #include "sign/signer_cache.h"
@@ -96,8 +97,9 @@ bool Selection::TryCachedSigner() {
     store = std::move(pfx);
   }
 
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(store->Store(), context)) != nullptr) {
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(store->Store(), &cursor)) {
+    PCCERT_CONTEXT context = cursor.get();
     if (CCertInfo(context).GetFingerprint() != hash) continue;
     e_.ResetErrors();
     e_.m_signerSource = media;
@@ -106,9 +108,7 @@ bool Selection::TryCachedSigner() {
     e_.m_signerPfxPath = path;
     e_.m_signerPfxName = name;
     e_.m_signerCert.Clear();
-    bool stored = e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded));
-    CertFreeCertificateContext(context);
-    return stored;
+    return e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded));
   }
   return false;
 }

@@ -23,7 +23,6 @@ SigningSession::SigningSession(CCapiEngine& engine, BSTR content, LONG flags)
 }
 
 SigningSession::~SigningSession() {
-  if (m_cert) CertFreeCertificateContext(m_cert);
   SysFreeString(m_content);
 }
 
@@ -81,15 +80,15 @@ ErrorCode SigningSession::Open(ErrorCode noKeyInfoCode) {
   if (code != ERR_SUCCESS) return code;
   if (!m_finder->Store()) return ERR_NO_SIGNER;
 
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(m_finder->Store(), context)) != nullptr) {
-    if (CCertInfo(context).GetFingerprint() == e.m_signerFingerprint) {
-      m_cert = context;  // the enumeration stops here; the session frees it
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(m_finder->Store(), &cursor)) {
+    if (CCertInfo(cursor.get()).GetFingerprint() == e.m_signerFingerprint) {
+      m_cert = std::move(cursor);  // the enumeration stops here; the session keeps it
       break;
     }
   }
   if (!m_cert) return ERR_NO_SIGNER;
-  m_keyInfo = m_finder->GetKeyProvInfo(m_cert);
+  m_keyInfo = m_finder->GetKeyProvInfo(m_cert.get());
   // The finder's number is reported even when the information was found.
   e.NotePlatformError(m_finder->LastError());
   if (!m_keyInfo) return noKeyInfoCode;
@@ -101,7 +100,7 @@ ErrorCode SigningSession::AcquireKey() {
   HCRYPTPROV prov = 0;
   DWORD keySpec = 0;
   BOOL callerFree = FALSE;
-  BOOL ok = CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
+  BOOL ok = CryptAcquireCertificatePrivateKey(m_cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
                                               &callerFree);
   // The platform number is kept whatever the outcome, as the signer always has.
   e.NotePlatformError(GetLastError());
@@ -114,7 +113,7 @@ ErrorCode SigningSession::Confirm() {
   // A web page cannot skip the confirmation: it is what shows the person
   // what a site is about to sign in their name.
   if (!(m_flags & kConfirm) && kv::CallerOrigin().empty()) return ERR_SUCCESS;
-  CCertInfo info(m_cert);
+  CCertInfo info(m_cert.get());
   ErrorCode code = kv::ui::ConfirmSignature(m_narrow, info.GetSerial(), info.GetSubjectCN(), info.GetNotBefore(),
                                             info.GetNotAfter());
   if (code == ERR_SUCCESS || code == ERR_MEM_ALLOC) return code;
@@ -139,6 +138,8 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
     e.FailWithLastError(ERR_SIGN);
     return ERR_SIGN;
   }
+  const kv::OwnedProvider ownedSha2(sha2Prov);
+  const kv::OwnedHash ownedHash(hash);  // destroyed before its provider
   ErrorCode code = ERR_SUCCESS;
   DWORD size = 0;
   if (!CryptSetHashParam(hash, HP_HASHVAL, value, 0) ||
@@ -153,8 +154,6 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
     e.m_signerProv = 0;
     e.m_signerStore.reset();
   }
-  CryptDestroyHash(hash);
-  if (sha2Prov) CryptReleaseContext(sha2Prov, 0);
   return code;
 }
 
