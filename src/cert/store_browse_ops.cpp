@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "cert/cert_info.h"
+#include "cert/store_snapshot.h"
 #include "kvseam/owned_handles.h"
 #include "engine/capi_engine.h"
 #include "vocabulary/text.h"
@@ -23,7 +24,7 @@ HCERTSTORE OpenPersonalStore() {
 
 LONG CCapiEngine::GetIECertCount() {
   if (RefuseInProtectedMode()) return 0;
-  m_ieCerts.clear();
+  Snapshot().Clear();
   ResetError();
   kv::OwnedStore store(OpenPersonalStore());
   if (!store) {
@@ -34,19 +35,20 @@ LONG CCapiEngine::GetIECertCount() {
   }
   PCCERT_CONTEXT context = nullptr;
   while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr)
-    m_ieCerts.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+    Snapshot().Add(context->pbCertEncoded, context->cbCertEncoded);
   if (GetLastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND)) {
     FailWithLastError(ERR_OPEN_MY_STORE);
-    m_ieCerts.clear();
+    Snapshot().Clear();
   }
-  return static_cast<LONG>(m_ieCerts.size());
+  return static_cast<LONG>(Snapshot().Count());
 }
 
 // Reads one field of the snapshot's certificate at `index` (1-based).
 static BSTR SnapshotField(CCapiEngine& engine, LONG index, const std::function<std::string(const CCertInfo&)>& field) {
   if (engine.RefuseInProtectedMode()) return kv::NarrowToBstr("");
-  if (index < 1 || static_cast<size_t>(index) > engine.m_ieCerts.size()) return kv::NarrowToBstr("");
-  const std::vector<BYTE>& der = engine.m_ieCerts[static_cast<size_t>(index) - 1];
+  const std::vector<BYTE>* listed = engine.Snapshot().At(index);
+  if (!listed) return kv::NarrowToBstr("");
+  const std::vector<BYTE>& der = *listed;
   kv::OwnedCertificate context(
       CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size())));
   if (!context) return kv::NarrowToBstr("");
@@ -66,11 +68,11 @@ LONG CCapiEngine::DeleteIECert(LONG index) {
   ResetError();
   if (RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   ErrorCode result = ERR_CERT_NOT_FOUND;
-  if (index < 1 || static_cast<size_t>(index) > m_ieCerts.size()) {
+  if (!Snapshot().At(index)) {
     Fail(result);
     return result;
   }
-  const std::vector<BYTE> listed = m_ieCerts[static_cast<size_t>(index) - 1];
+  const std::vector<BYTE> listed = *Snapshot().At(index);
   kv::OwnedCertificate probe(
       CertCreateCertificateContext(kCertEncoding, listed.data(), static_cast<DWORD>(listed.size())));
   if (!probe) {
@@ -87,7 +89,7 @@ LONG CCapiEngine::DeleteIECert(LONG index) {
       // Deleting frees the context, which also ends the enumeration.
       if (CertDeleteCertificateFromStore(context)) {
         result = ERR_SUCCESS;
-        m_ieCerts.clear();
+        Snapshot().Clear();
       } else {
         FailWithLastError(result);
       }

@@ -6,7 +6,9 @@
 
 #include "cert/pfx_file.h"
 #include "crypt/envelope.h"
+#include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
 #include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "ui/dialog_launch.h"
@@ -81,7 +83,7 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   if (code == ERR_DECRYPT_NO_CERT) {
     // No key for the message in the personal store: the user may hold it in a PFX file.
     std::string folder, fileName, password;
-    code = kv::ui::AskPfxFile(folder, fileName, password, m_pwdMinLen, m_pwdMaxLen);
+    code = kv::ui::AskPfxFile(folder, fileName, password, Pfx().MinPasswordLength(), Pfx().MaxPasswordLength());
     if (code != ERR_SUCCESS) {
       Fail(code);
       return EmptyResult();

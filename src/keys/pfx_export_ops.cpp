@@ -11,7 +11,9 @@
 #include <cstring>
 
 #include "cert/cert_finder.h"
+#include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
 #include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
@@ -181,14 +183,17 @@ ErrorCode PfxExport::Run() {
   }
   PCCERT_CONTEXT chosen = nullptr;
   if ((code = Choose(&chosen)) != ERR_SUCCESS) return code;
-  std::string fileName = ExportFileName(e_.m_defaultPfxPrefix, chosen);
+  std::string fileName = ExportFileName(e_.Pfx().DefaultPrefix(), chosen);
 
   int added = 0;
   if ((code = CollectCertificates(chosen, &added)) != ERR_SUCCESS) return code;
-  int links = (flags_ & kv::keys::kExportWithChain) ? AddTrustedChain(exported_.get(), personal_.Store(), memory_.Store()) : 0;
+  int links = (flags_ & kv::keys::kExportWithChain)
+                  ? AddTrustedChain(exported_.get(), personal_.Store(), memory_.Store())
+                  : 0;
 
   if (folder_.empty() || password_.empty()) {
-    code = kv::ui::AskExportPfx(folder_, fileName, password_, e_.m_pwdMinLen, e_.m_pwdMaxLen);
+    const kv::keys::PfxSettings& pfx = e_.Pfx();
+    code = kv::ui::AskExportPfx(folder_, fileName, password_, pfx.MinPasswordLength(), pfx.MaxPasswordLength());
     if (code != ERR_SUCCESS) {
       e_.Fail(code);
       return code;
@@ -213,8 +218,7 @@ ErrorCode PfxExport::Run() {
   // The file is complete from here on: a deletion that fails leaves it
   // written and named by the getters, and the certificate in the store, so
   // nothing is lost and the caller learns that the key is still there.
-  e_.m_exportedPfxPath = folder_;
-  e_.m_exportedPfxName = fileName;
+  e_.Pfx().SetExported({folder_, fileName});
   if (flags_ & kv::keys::kExportThenDelete) {
     // The call frees the context it is given, whatever its outcome.
     BOOL deleted = CertDeleteCertificateFromStore(exported_.release());
@@ -239,8 +243,7 @@ LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPass
   PfxExport run(*this, kv::TakeNarrow(strSubject), kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPassword), dwFlags,
                 dwKeyUsage);
   ResetErrors();
-  m_exportedPfxPath.clear();
-  m_exportedPfxName.clear();
+  Pfx().SetExported({});
   if (RefuseInProtectedMode()) return Code();
   if (!passwordCarried) return kv::keys::RefuseNewPassword(*this);
   return run.Run();

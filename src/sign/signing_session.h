@@ -33,7 +33,7 @@ class SigningSession {
   // Content check, protected mode, signer, store or PFX, certificate by
   // thumbprint, key-provider information (missing: `noKeyInfoCode`).
   ErrorCode Open(ErrorCode noKeyInfoCode);
-  // The private key into the engine's m_signerProv (5206 / 5225 on failure).
+  // The private key into the signer state (5206 / 5225 on failure).
   ErrorCode AcquireKey();
   // The confirmation dialog when the flags ask for it.
   ErrorCode Confirm();
