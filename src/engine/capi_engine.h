@@ -13,7 +13,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "vocabulary/error_codes.h"
 #include "engine/operation_params.h"
