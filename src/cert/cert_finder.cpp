@@ -19,15 +19,10 @@ bool IsBetter(LONG flags, const std::string& start, const std::string& end, cons
 
 }  // namespace
 
-void CCertContextList::Clear() {
-  for (PCCERT_CONTEXT c : m_items) CertFreeCertificateContext(c);
-  m_items.clear();
-}
-
 ErrorCode CCertFinder::OpenMyStore() {
   Close();
   m_lastError = 0;
-  m_store = CertOpenSystemStoreA(0, "MY");
+  m_store.reset(CertOpenSystemStoreA(0, "MY"));
   if (!m_store) {
     m_lastError = GetLastError();
     return ERR_OPEN_MY_STORE;
@@ -37,7 +32,7 @@ ErrorCode CCertFinder::OpenMyStore() {
 
 ErrorCode CCertFinder::OpenMemoryStore() {
   Close();
-  m_store = CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr);
+  m_store.reset(CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr));
   if (!m_store) {
     m_lastError = GetLastError();
     return ERR_OPEN_MEMORY_STORE;
@@ -46,8 +41,7 @@ ErrorCode CCertFinder::OpenMemoryStore() {
 }
 
 void CCertFinder::Close() {
-  if (m_store) CertCloseStore(m_store, 0);
-  m_store = nullptr;
+  m_store.reset();
   m_lastError = 0;
 }
 
@@ -80,8 +74,9 @@ ErrorCode CCertFinder::Search(const CertSearchRequest& request, SearchMode mode)
   bool accepted = false;
   bool haveBest = false;
   std::string bestStart, bestEnd;
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(m_store, context)) != nullptr) {
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(m_store.get(), &cursor)) {
+    PCCERT_CONTEXT context = cursor.get();
     CCertInfo info(context);
     if (!info.IsLoaded() || info.IsCA()) continue;
 
@@ -125,25 +120,17 @@ ErrorCode CCertFinder::Search(const CertSearchRequest& request, SearchMode mode)
       bestEnd = end;
     }
 
-    PCCERT_CONTEXT copy = CertDuplicateCertificateContext(context);
+    kv::OwnedCertificate copy(CertDuplicateCertificateContext(context));
     m_lastError = GetLastError();
     accepted = true;
     result = ERR_SUCCESS;
     if (mode == SearchMode::FirstOnly) {
-      request.results->Add(copy);
-      CertFreeCertificateContext(context);  // ends the enumeration early
+      request.results->Add(std::move(copy));
       return ERR_SUCCESS;
     }
-    if (keepBestOnly) {
-      if (better) {
-        request.results->Clear();
-        request.results->Add(copy);
-      } else {
-        CertFreeCertificateContext(copy);
-      }
-    } else {
-      request.results->Add(copy);
-    }
+    if (keepBestOnly && !better) continue;
+    if (keepBestOnly) request.results->Clear();
+    request.results->Add(std::move(copy));
   }
 
   if (result == ERR_SUCCESS && request.results->Empty()) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kvseam/owned_handles.h"
 #include "vocabulary/error_codes.h"
 
 // Search flag bits.
@@ -27,18 +28,17 @@ inline constexpr LONG kFindEarliestEnd = 0x80;
 class CCertContextList {
  public:
   CCertContextList() = default;
-  ~CCertContextList() { Clear(); }
   CCertContextList(const CCertContextList&) = delete;
   CCertContextList& operator=(const CCertContextList&) = delete;
 
-  void Clear();
-  void Add(PCCERT_CONTEXT context) { m_items.push_back(context); }
+  void Clear() { m_items.clear(); }
+  void Add(kv::OwnedCertificate context) { m_items.push_back(std::move(context)); }
   size_t Count() const { return m_items.size(); }
   bool Empty() const { return m_items.empty(); }
-  PCCERT_CONTEXT operator[](size_t i) const { return m_items[i]; }
+  PCCERT_CONTEXT operator[](size_t i) const { return m_items[i].get(); }
 
  private:
-  std::vector<PCCERT_CONTEXT> m_items;
+  std::vector<kv::OwnedCertificate> m_items;
 };
 
 struct CertSearchRequest {
@@ -69,13 +69,13 @@ class CCertFinder {
   ErrorCode Find(const CertSearchRequest& request);
   KeyProvInfoPtr GetKeyProvInfo(PCCERT_CONTEXT context);
 
-  HCERTSTORE Store() const { return m_store; }
+  HCERTSTORE Store() const { return m_store.get(); }
   DWORD LastError() const { return m_lastError; }
 
  protected:
   enum class SearchMode { AllOrBest, FirstOnly };
   ErrorCode Search(const CertSearchRequest& request, SearchMode mode);
 
-  HCERTSTORE m_store = nullptr;
+  kv::OwnedStore m_store;
   DWORD m_lastError = 0;
 };

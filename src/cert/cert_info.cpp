@@ -22,11 +22,10 @@ CCertInfo::~CCertInfo() { Reset(); }
 
 void CCertInfo::Reset() {
   m_encoded.Clear();
-  if (m_context && m_ownsContext) CertFreeCertificateContext(m_context);
+  m_created.reset();
   m_context = nullptr;
   m_loaded = false;
   m_lastError = 0;
-  m_ownsContext = true;
   m_keyUsage = 0;
 }
 
@@ -34,7 +33,8 @@ bool CCertInfo::LoadEncoded(const BYTE* der, int32_t length) {
   Reset();
   if (!der || length < 0) return false;
   if (!m_encoded.Append(der, length)) return false;
-  m_context = CertCreateCertificateContext(kCertEncoding, m_encoded.Data(), static_cast<DWORD>(m_encoded.Size()));
+  m_created.reset(CertCreateCertificateContext(kCertEncoding, m_encoded.Data(), static_cast<DWORD>(m_encoded.Size())));
+  m_context = m_created.get();
   m_lastError = GetLastError();
   if (!m_context) return false;
   m_loaded = true;
@@ -47,7 +47,6 @@ bool CCertInfo::Attach(PCCERT_CONTEXT context) {
   if (!context) return false;
   if (!m_encoded.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) return false;
   m_context = context;
-  m_ownsContext = false;
   m_loaded = true;
   ReadKeyUsage();
   return true;

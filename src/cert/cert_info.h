@@ -10,6 +10,7 @@
 #include <string>
 
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 
 // Encoding type of every certificate call.
 inline constexpr DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -61,6 +62,6 @@ class CCertInfo {
   int32_t m_keyUsage = 0;
   bool m_loaded = false;
   DWORD m_lastError = 0;
-  bool m_ownsContext = true;
-  PCCERT_CONTEXT m_context = nullptr;
+  kv::OwnedCertificate m_created;     // the context LoadEncoded made
+  PCCERT_CONTEXT m_context = nullptr;  // m_created's, or the one attached
 };

@@ -3,6 +3,7 @@
 #include "cert/pfx_file.h"
 
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 
 ErrorCode CPfxFile::Load(const std::string& path, const std::string& password, LONG flags) {
@@ -36,7 +37,7 @@ ErrorCode CPfxFile::Load(const std::string& path, const std::string& password, L
     }
     pwd = nullptr;
   }
-  m_store = PFXImportCertStore(&blob, pwd, static_cast<DWORD>(flags & 3));
+  m_store.reset(PFXImportCertStore(&blob, pwd, static_cast<DWORD>(flags & 3)));
   if (!m_store) {
     m_lastError = GetLastError();
     return ERR_PKCS12_PASSWORD;
@@ -46,7 +47,7 @@ ErrorCode CPfxFile::Load(const std::string& path, const std::string& password, L
 
 void CPfxFile::DeleteImportedKeys() {
   PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(m_store, context)) != nullptr) {
+  while ((context = CertEnumCertificatesInStore(m_store.get(), context)) != nullptr) {
     HCRYPTPROV prov = 0;
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
@@ -54,8 +55,9 @@ void CPfxFile::DeleteImportedKeys() {
       m_lastError = GetLastError();
       continue;
     }
-    // Only a test that the key exists: the handle is not used further.
-    if (callerFree) CryptReleaseContext(prov, 0);
+    // Only a test that the key exists: the handle is released before the
+    // key set is deleted.
+    kv::OwnedProvider(callerFree ? prov : 0).reset();
     KeyProvInfoPtr info = GetKeyProvInfo(context);
     if (!info) continue;
     std::string container = kv::WideToNarrow(info->pwszContainerName);
@@ -70,8 +72,7 @@ void CPfxFile::DeleteImportedKeys() {
 void CPfxFile::Close() {
   if (m_store) {
     if (m_deleteKeysOnClose) DeleteImportedKeys();
-    CertCloseStore(m_store, 0);
-    m_store = nullptr;
+    m_store.reset();
   }
   m_lastError = 0;
 }

@@ -6,12 +6,14 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 
 BSTR CCapiEngine::GetCertB64() {
-  if (m_signerCert.Empty() || m_signerCert.Size() <= 0) return kv::NarrowToBstr("");
+  const CByteBuffer& signer = Signer().Certificate();
+  if (signer.Empty() || signer.Size() <= 0) return kv::NarrowToBstr("");
   CByteBuffer text;
-  if (!text.EncodeBase64(m_signerCert.Data(), m_signerCert.Size())) return kv::NarrowToBstr("");
+  if (!text.EncodeBase64(signer.Data(), signer.Size())) return kv::NarrowToBstr("");
   return kv::NarrowToBstr(text.c_str());
 }
 
@@ -21,7 +23,8 @@ template <typename T>
 T SignerField(CCapiEngine& engine, const std::function<T(const CCertInfo&)>& field) {
   engine.ResetError();
   CCertInfo info;
-  info.LoadEncoded(engine.m_signerCert.Data(), engine.m_signerCert.Size());
+  const CByteBuffer& signer = engine.Signer().Certificate();
+  info.LoadEncoded(signer.Data(), signer.Size());
   return field(info);
 }
 

@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "cert/cert_info.h"
+#include "cert/store_snapshot.h"
+#include "kvseam/owned_handles.h"
 #include "engine/capi_engine.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
@@ -22,9 +24,9 @@ HCERTSTORE OpenPersonalStore() {
 
 LONG CCapiEngine::GetIECertCount() {
   if (RefuseInProtectedMode()) return 0;
-  m_ieCerts.clear();
+  Snapshot().Clear();
   ResetError();
-  HCERTSTORE store = OpenPersonalStore();
+  kv::OwnedStore store(OpenPersonalStore());
   if (!store) {
     // A store that cannot be read (its storage damaged or unreadable) is not
     // an empty one: the caller hears of it.
@@ -32,30 +34,25 @@ LONG CCapiEngine::GetIECertCount() {
     return 0;
   }
   PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
-    m_ieCerts.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+  while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr)
+    Snapshot().Add(context->pbCertEncoded, context->cbCertEncoded);
   if (GetLastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND)) {
     FailWithLastError(ERR_OPEN_MY_STORE);
-    m_ieCerts.clear();
+    Snapshot().Clear();
   }
-  CertCloseStore(store, 0);
-  return static_cast<LONG>(m_ieCerts.size());
+  return static_cast<LONG>(Snapshot().Count());
 }
 
 // Reads one field of the snapshot's certificate at `index` (1-based).
 static BSTR SnapshotField(CCapiEngine& engine, LONG index, const std::function<std::string(const CCertInfo&)>& field) {
   if (engine.RefuseInProtectedMode()) return kv::NarrowToBstr("");
-  if (index < 1 || static_cast<size_t>(index) > engine.m_ieCerts.size()) return kv::NarrowToBstr("");
-  const std::vector<BYTE>& der = engine.m_ieCerts[static_cast<size_t>(index) - 1];
-  PCCERT_CONTEXT context = CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size()));
+  const std::vector<BYTE>* listed = engine.Snapshot().At(index);
+  if (!listed) return kv::NarrowToBstr("");
+  const std::vector<BYTE>& der = *listed;
+  kv::OwnedCertificate context(
+      CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size())));
   if (!context) return kv::NarrowToBstr("");
-  std::string text;
-  {
-    CCertInfo info(context);
-    text = field(info);
-  }
-  CertFreeCertificateContext(context);
-  return kv::NarrowToBstr(text);
+  return kv::NarrowToBstr(field(CCertInfo(context.get())));
 }
 
 BSTR CCapiEngine::GetIECertSerial(LONG i) { return SnapshotField(*this, i, &CCertInfo::GetSerial); }
@@ -71,35 +68,34 @@ LONG CCapiEngine::DeleteIECert(LONG index) {
   ResetError();
   if (RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   ErrorCode result = ERR_CERT_NOT_FOUND;
-  if (index < 1 || static_cast<size_t>(index) > m_ieCerts.size()) {
+  if (!Snapshot().At(index)) {
     Fail(result);
     return result;
   }
-  const std::vector<BYTE> listed = m_ieCerts[static_cast<size_t>(index) - 1];
-  PCCERT_CONTEXT probe = CertCreateCertificateContext(kCertEncoding, listed.data(), static_cast<DWORD>(listed.size()));
+  const std::vector<BYTE> listed = *Snapshot().At(index);
+  kv::OwnedCertificate probe(
+      CertCreateCertificateContext(kCertEncoding, listed.data(), static_cast<DWORD>(listed.size())));
   if (!probe) {
     Fail(result);
     return result;
   }
-  HCERTSTORE store = OpenPersonalStore();
+  kv::OwnedStore store(OpenPersonalStore());
   if (store) {
     PCCERT_CONTEXT context = nullptr;
-    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+    while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr) {
       if (context->cbCertEncoded != listed.size() ||
           std::memcmp(context->pbCertEncoded, listed.data(), listed.size()) != 0)
         continue;
       // Deleting frees the context, which also ends the enumeration.
       if (CertDeleteCertificateFromStore(context)) {
         result = ERR_SUCCESS;
-        m_ieCerts.clear();
+        Snapshot().Clear();
       } else {
         FailWithLastError(result);
       }
       break;
     }
-    CertCloseStore(store, 0);
   }
-  CertFreeCertificateContext(probe);
   Finish(result);
   return result;
 }

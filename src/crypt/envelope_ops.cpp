@@ -6,7 +6,10 @@
 
 #include "cert/pfx_file.h"
 #include "crypt/envelope.h"
+#include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "ui/dialog_launch.h"
 
@@ -14,20 +17,6 @@ namespace {
 
 BSTR EmptyResult() { return kv::NarrowToBstr(std::string()); }
 
-// Closes the personal store on every path.
-class CMyStore {
- public:
-  CMyStore() : m_store(CertOpenSystemStoreA(0, "MY")) {}
-  ~CMyStore() {
-    if (m_store) CertCloseStore(m_store, 0);
-  }
-  CMyStore(const CMyStore&) = delete;
-  CMyStore& operator=(const CMyStore&) = delete;
-  HCERTSTORE Get() const { return m_store; }
-
- private:
-  HCERTSTORE m_store;
-};
 
 }  // namespace
 
@@ -81,8 +70,8 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   }
   if (RefuseInProtectedMode()) return EmptyResult();
 
-  CMyStore my;
-  if (!my.Get()) {
+  kv::OwnedStore my(CertOpenSystemStoreA(0, "MY"));
+  if (!my.get()) {
     FailWithLastError(ERR_OPEN_MY_STORE);
     return EmptyResult();
   }
@@ -90,11 +79,11 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   DWORD size = 0;
   DWORD platformError = 0;
   const DWORD messageSize = static_cast<DWORD>(message.Size());
-  ErrorCode code = kv::crypt::DecryptEnvelope(my.Get(), message.Data(), messageSize, &plain, &size, &platformError);
+  ErrorCode code = kv::crypt::DecryptEnvelope(my.get(), message.Data(), messageSize, &plain, &size, &platformError);
   if (code == ERR_DECRYPT_NO_CERT) {
     // No key for the message in the personal store: the user may hold it in a PFX file.
     std::string folder, fileName, password;
-    code = kv::ui::AskPfxFile(folder, fileName, password, m_pwdMinLen, m_pwdMaxLen);
+    code = kv::ui::AskPfxFile(folder, fileName, password, Pfx().MinPasswordLength(), Pfx().MaxPasswordLength());
     if (code != ERR_SUCCESS) {
       Fail(code);
       return EmptyResult();

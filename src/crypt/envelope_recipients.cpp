@@ -36,12 +36,9 @@ std::string RemoveArmour(const std::string& text) {
 // PKCS#7 message at all; otherwise `code` tells how reading them went.
 bool ReadMessageCertificates(const CByteBuffer& der, CRecipientList* recipients, ErrorCode* code,
                              DWORD* platformError) {
-  HCRYPTMSG msg = CryptMsgOpenToDecode(kCertEncoding, 0, 0, 0, nullptr, nullptr);
-  if (!msg) return false;
-  if (!CryptMsgUpdate(msg, der.Data(), static_cast<DWORD>(der.Size()), TRUE)) {
-    CryptMsgClose(msg);
-    return false;
-  }
+  kv::OwnedMessage message(CryptMsgOpenToDecode(kCertEncoding, 0, 0, 0, nullptr, nullptr));
+  const HCRYPTMSG msg = message.get();
+  if (!msg || !CryptMsgUpdate(msg, der.Data(), static_cast<DWORD>(der.Size()), TRUE)) return false;
   *code = ERR_SUCCESS;
   DWORD count = 0;
   DWORD size = sizeof(count);
@@ -59,30 +56,24 @@ bool ReadMessageCertificates(const CByteBuffer& der, CRecipientList* recipients,
     CCertInfo info;
     if (info.LoadEncoded(cert.data(), static_cast<int32_t>(certSize))) recipients->Add(cert.data(), certSize);
   }
-  CryptMsgClose(msg);
   return true;
 }
 
 }  // namespace
 
-CRecipientList::~CRecipientList() {
-  for (PCCERT_CONTEXT cert : m_certs) CertFreeCertificateContext(cert);
-}
-
 bool CRecipientList::Add(const BYTE* der, DWORD size) {
-  return Add(CertCreateCertificateContext(kCertEncoding, der, size));
+  return Add(kv::OwnedCertificate(CertCreateCertificateContext(kCertEncoding, der, size)));
 }
 
-bool CRecipientList::Add(PCCERT_CONTEXT cert) {
+bool CRecipientList::Add(kv::OwnedCertificate cert) {
   if (!cert) return false;
   for (PCCERT_CONTEXT taken : m_certs) {
-    if (taken->cbCertEncoded == cert->cbCertEncoded &&
-        std::memcmp(taken->pbCertEncoded, cert->pbCertEncoded, cert->cbCertEncoded) == 0) {
-      CertFreeCertificateContext(cert);
+    if (taken->cbCertEncoded == cert.get()->cbCertEncoded &&
+        std::memcmp(taken->pbCertEncoded, cert.get()->pbCertEncoded, cert.get()->cbCertEncoded) == 0)
       return false;
-    }
   }
-  m_certs.push_back(cert);
+  m_certs.push_back(cert.get());
+  m_owned.push_back(std::move(cert));
   return true;
 }
 
@@ -96,12 +87,12 @@ ErrorCode ReadRecipients(const std::string& certB64, CRecipientList* recipients,
 
   ErrorCode code = ERR_SUCCESS;
   if (!ReadMessageCertificates(der, recipients, &code, platformError)) {
-    PCCERT_CONTEXT cert = CertCreateCertificateContext(kCertEncoding, der.Data(), static_cast<DWORD>(der.Size()));
+    kv::OwnedCertificate cert(CertCreateCertificateContext(kCertEncoding, der.Data(), static_cast<DWORD>(der.Size())));
     if (!cert) {
       *platformError = GetLastError();
       return ERR_CERT_FORMAT;
     }
-    recipients->Add(cert);
+    recipients->Add(std::move(cert));
   }
   if (code != ERR_SUCCESS) return code;
   return recipients->Count() == 0 ? ERR_CERT_FORMAT : ERR_SUCCESS;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kvseam/owned_handles.h"
 #include "vocabulary/error_codes.h"
 
 namespace kv::crypt {
@@ -18,7 +19,6 @@ namespace kv::crypt {
 class CRecipientList {
  public:
   CRecipientList() = default;
-  ~CRecipientList();
   CRecipientList(const CRecipientList&) = delete;
   CRecipientList& operator=(const CRecipientList&) = delete;
 
@@ -26,13 +26,14 @@ class CRecipientList {
   // does not decode; true when it was added.
   bool Add(const BYTE* der, DWORD size);
   // The same for a context the list takes over (and frees when skipped).
-  bool Add(PCCERT_CONTEXT cert);
+  bool Add(kv::OwnedCertificate cert);
 
   DWORD Count() const { return static_cast<DWORD>(m_certs.size()); }
   PCCERT_CONTEXT* Contexts() { return m_certs.data(); }
 
  private:
-  std::vector<PCCERT_CONTEXT> m_certs;
+  std::vector<PCCERT_CONTEXT> m_certs;  // the array an envelope's recipients are given as
+  std::vector<kv::OwnedCertificate> m_owned;
 };
 
 // Fills `recipients` from the host's text. 0 on success; 5040 for text that

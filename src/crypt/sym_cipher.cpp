@@ -39,39 +39,34 @@ bool CSymCipher::RecordFailure() {
 }
 
 void CSymCipher::Release() {
-  if (m_key) {
-    CryptDestroyKey(m_key);
-    m_key = 0;
-  }
-  if (m_provider) {
-    CryptReleaseContext(m_provider, 0);
-    m_provider = 0;
-  }
+  m_key.reset();
+  m_provider.reset();
 }
 
 bool CSymCipher::SetUp() {
   Release();
-  if (!CryptAcquireContextA(&m_provider, nullptr, kProviderName, PROV_RSA_FULL, 0) &&
-      !CryptAcquireContextA(&m_provider, nullptr, kProviderName, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
-    m_provider = 0;
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextA(&provider, nullptr, kProviderName, PROV_RSA_FULL, 0) &&
+      !CryptAcquireContextA(&provider, nullptr, kProviderName, PROV_RSA_FULL, CRYPT_NEWKEYSET))
     return RecordFailure();
-  }
+  m_provider.reset(provider);
   std::vector<BYTE> blob(kBlobHeaderSize + m_keyBytes.size());
   BLOBHEADER header{PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, m_algId};
   DWORD keyLength = static_cast<DWORD>(m_keyBytes.size());
   std::memcpy(blob.data(), &header, sizeof(header));
   std::memcpy(blob.data() + sizeof(header), &keyLength, sizeof(keyLength));
   if (!m_keyBytes.empty()) std::memcpy(blob.data() + kBlobHeaderSize, m_keyBytes.data(), m_keyBytes.size());
-  BOOL imported = CryptImportKey(m_provider, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &m_key);
+  HCRYPTKEY key = 0;
+  BOOL imported = CryptImportKey(m_provider.get(), blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &key);
   DWORD importError = GetLastError();
   SecureZeroMemory(blob.data(), blob.size());
   if (!imported) {
-    m_key = 0;
     SetLastError(importError);
     return RecordFailure();
   }
-  if (!CryptSetKeyParam(m_key, KP_IV, m_iv, 0)) return RecordFailure();
-  if (!CryptSetKeyParam(m_key, KP_MODE, reinterpret_cast<const BYTE*>(&m_mode), 0)) return RecordFailure();
+  m_key.reset(key);
+  if (!CryptSetKeyParam(m_key.get(), KP_IV, m_iv, 0)) return RecordFailure();
+  if (!CryptSetKeyParam(m_key.get(), KP_MODE, reinterpret_cast<const BYTE*>(&m_mode), 0)) return RecordFailure();
   return true;
 }
 
@@ -97,11 +92,11 @@ bool CSymCipher::Encrypt(const BYTE* data, int32_t length) {
   bool ok = true;
   for (size_t at = 0; ok && at < whole; at += kBlockSize) {
     DWORD size = kBlockSize;
-    ok = CryptEncrypt(m_key, 0, FALSE, 0, out + at, &size, kBlockSize) && size == kBlockSize;
+    ok = CryptEncrypt(m_key.get(), 0, FALSE, 0, out + at, &size, kBlockSize) && size == kBlockSize;
   }
   if (ok) {
     DWORD size = static_cast<DWORD>(rest);
-    ok = CryptEncrypt(m_key, 0, TRUE, 0, out + whole, &size, kBlockSize) && size == kBlockSize;
+    ok = CryptEncrypt(m_key.get(), 0, TRUE, 0, out + whole, &size, kBlockSize) && size == kBlockSize;
   }
   if (!ok) {
     SecureZeroMemory(out, whole + kBlockSize);
@@ -134,10 +129,10 @@ bool CSymCipher::Decrypt(const BYTE* data, int32_t length) {
   bool ok = true;
   for (size_t at = 0; ok && at < last; at += kBlockSize) {
     DWORD size = kBlockSize;
-    ok = CryptDecrypt(m_key, 0, FALSE, 0, out + at, &size) && size == kBlockSize;
+    ok = CryptDecrypt(m_key.get(), 0, FALSE, 0, out + at, &size) && size == kBlockSize;
   }
   DWORD tail = static_cast<DWORD>(static_cast<size_t>(length) - last);
-  if (ok) ok = CryptDecrypt(m_key, 0, TRUE, 0, out + last, &tail) != FALSE;
+  if (ok) ok = CryptDecrypt(m_key.get(), 0, TRUE, 0, out + last, &tail) != FALSE;
   const size_t plainLength = ok ? last + tail : 0;
   SecureZeroMemory(out + plainLength, static_cast<size_t>(length) - plainLength);
   Adopt(out, static_cast<int32_t>(plainLength));

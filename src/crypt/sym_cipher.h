@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 
 class CSymCipher : public CByteBuffer {
  public:
@@ -48,8 +49,8 @@ class CSymCipher : public CByteBuffer {
   DWORD m_mode = CRYPT_MODE_CBC;
   ALG_ID m_algId = CALG_DES;
   DWORD m_lastError = 0;
-  HCRYPTPROV m_provider = 0;
-  HCRYPTKEY m_key = 0;
+  kv::OwnedProvider m_provider;
+  kv::OwnedKey m_key;  // declared after the provider: destroyed before it
   BYTE m_iv[kBlockSize] = {};
   std::vector<BYTE> m_keyBytes;
 };

@@ -3,9 +3,10 @@
 // operation shares: the protected-mode refusal and the error state.
 #include "engine/capi_engine.h"
 
-#include "cert/cert_finder.h"
+#include "cert/store_snapshot.h"
 #include "keys/cert_request_manager.h"
-#include "sign/shared_memory.h"
+#include "keys/pfx_settings.h"
+#include "sign/signer_state.h"
 
 #include <string>
 #include <vector>
@@ -67,11 +68,10 @@ std::string WindowsDrive() {
 CCapiEngine::CCapiEngine()
     : m_osVersion(),
       m_request(std::make_unique<CCertRequestManager>()),
-      m_signerSource(-1),
-      m_pwdMinLen(kDefaultPwdMinLen),
-      m_pwdMaxLen(kDefaultPwdMaxLen),
+      m_pfx(std::make_unique<kv::keys::PfxSettings>()),
+      m_snapshot(std::make_unique<kv::cert::StoreSnapshot>()),
+      m_signer(std::make_unique<kv::sign::SignerState>()),
       m_ieProtectedMode(false),
-      m_signerProv(0),
       m_errorCode(ERR_SUCCESS),
       m_capiError(0) {
   m_ieProtectedMode = ProbeProtectedMode();
@@ -91,13 +91,12 @@ CCapiEngine::CCapiEngine()
 }
 
 CCapiEngine::~CCapiEngine() {
-  // The signer cache and the store snapshot go first; the other members
-  // follow in reverse order of declaration. The signer's store is closed too,
-  // so an engine that goes away does not leak it; its provider handle is
-  // cached by the certificate context and goes with it.
-  m_signerCache.reset();
-  m_ieCerts.clear();
-  m_signerStore.reset();
+  // The signer goes first (its shared area, then its store, so an engine
+  // that goes away does not leak it; its provider handle is cached by the
+  // certificate context and goes with it), then the store snapshot; the
+  // other members follow in reverse order of declaration.
+  m_signer.reset();
+  m_snapshot.reset();
 }
 
 bool CCapiEngine::RefuseInProtectedMode() {

@@ -13,16 +13,20 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "codec/byte_buffer.h"
 #include "vocabulary/error_codes.h"
 #include "engine/operation_params.h"
-#include "vocabulary/pfx_password_range.h"
 
-class cSharedMemory;
-class CCertFinder;
 class CCertRequestManager;
+namespace kv::cert {
+class StoreSnapshot;
+}
+namespace kv::keys {
+class PfxSettings;
+}
+namespace kv::sign {
+class SignerState;
+}
 
 // What GetPortEx answers, whatever the engine's state.
 inline constexpr LONG kPortExValue = 65537;
@@ -85,34 +89,38 @@ class CCapiEngine {
   ErrorCode Code() const { return m_errorCode; }
   DWORD PlatformError() const { return m_capiError; }
 
-  // Members, in declaration order. Members of subsystems that are not built
-  // yet arrive with them.
-  OSVERSIONINFOA m_osVersion;
-  // Provider choice, key and request generation, pending requests.
-  std::unique_ptr<CCertRequestManager> m_request;
-  std::string m_homePath;
-  LONG m_signerSource;
-  std::string m_signerFingerprint;
-  CByteBuffer m_signerCert;
-  std::string m_signerPfxPassword;
-  std::string m_signerPfxPath;
-  std::string m_signerPfxName;
-  LONG m_pwdMinLen;
-  LONG m_pwdMaxLen;
-  std::vector<std::vector<BYTE>> m_ieCerts;
-  std::string m_importedPfxPath;
-  std::string m_importedPfxName;
-  std::string m_exportedPfxPath;
-  std::string m_exportedPfxName;
-  std::string m_defaultPfxPrefix;
-  // Owned; the types stay incomplete here so this header knows no
-  // subsystem's internals (the destructor is defined where they are complete).
-  std::unique_ptr<cSharedMemory> m_signerCache;
-  bool m_ieProtectedMode;
-  std::unique_ptr<CCertFinder> m_signerStore;
-  HCRYPTPROV m_signerProv;
+  // --- what outlives a call, by area ---
+  // Each area's state is an object of that area, reached through its own
+  // methods; the types stay incomplete here so this header knows no area's
+  // internals (the destructor is defined where they are complete).
+
+  // The chosen signer, its store and key, the shared signer area (sign/).
+  kv::sign::SignerState& Signer() { return *m_signer; }
+  const kv::sign::SignerState& Signer() const { return *m_signer; }
+  // Password range, default prefix, last imported and exported files (keys/).
+  kv::keys::PfxSettings& Pfx() { return *m_pfx; }
+  const kv::keys::PfxSettings& Pfx() const { return *m_pfx; }
+  // The personal store as GetIECertCount listed it (cert/).
+  kv::cert::StoreSnapshot& Snapshot() { return *m_snapshot; }
+  const kv::cert::StoreSnapshot& Snapshot() const { return *m_snapshot; }
+  // Provider choice, key and request generation, pending requests (keys/).
+  CCertRequestManager& Requests() { return *m_request; }
+
+  // --- facts gathered at construction ---
+  const std::string& HomePath() const { return m_homePath; }
+  bool InProtectedMode() const { return m_ieProtectedMode; }
+  // The probe runs once, at construction; a test that wants the other mode
+  // for one engine says so here.
+  void OverrideProtectedMode(bool on) { m_ieProtectedMode = on; }
 
  private:
+  OSVERSIONINFOA m_osVersion;
+  std::unique_ptr<CCertRequestManager> m_request;
+  std::string m_homePath;
+  std::unique_ptr<kv::keys::PfxSettings> m_pfx;
+  std::unique_ptr<kv::cert::StoreSnapshot> m_snapshot;
+  std::unique_ptr<kv::sign::SignerState> m_signer;
+  bool m_ieProtectedMode;
   ErrorCode m_errorCode;
   DWORD m_capiError;
 };

@@ -17,7 +17,9 @@
 #include <string>
 
 #include "cert/cert_info.h"
+#include "cert/store_snapshot.h"
 #include "engine/capi_engine.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/caller_origin.h"
 #include "keys/pfx_common.h"
@@ -100,18 +102,17 @@ ErrorCode ConfirmPageAction(CCapiEngine& engine, PageAction action, std::initial
 
 ErrorCode ConfirmPageDeletion(CCapiEngine& engine, LONG index) {
   if (kv::CallerOrigin().empty()) return ERR_SUCCESS;
-  if (index < 1 || static_cast<size_t>(index) > engine.m_ieCerts.size()) return ERR_SUCCESS;
-  const std::vector<BYTE>& der = engine.m_ieCerts[static_cast<size_t>(index) - 1];
+  const std::vector<BYTE>* listed = engine.Snapshot().At(index);
+  if (!listed) return ERR_SUCCESS;
+  const std::vector<BYTE>& der = *listed;
   std::string what = kv::Utf8ToNarrow(t::kPageDeleteCert);
-  PCCERT_CONTEXT context = CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size()));
+  kv::OwnedCertificate context(
+      CertCreateCertificateContext(kCertEncoding, der.data(), static_cast<DWORD>(der.size())));
   if (context) {
-    {
-      CCertInfo info(context);
-      std::string name = info.GetSubjectCN();
-      AddLine(&what, t::kPageCommonName, name.empty() ? info.GetSubject() : name);
-      AddLine(&what, t::kPageSerial, info.GetSerial());
-    }
-    CertFreeCertificateContext(context);
+    CCertInfo info(context.get());
+    std::string name = info.GetSubjectCN();
+    AddLine(&what, t::kPageCommonName, name.empty() ? info.GetSubject() : name);
+    AddLine(&what, t::kPageSerial, info.GetSerial());
   }
   return Ask(engine, what);
 }

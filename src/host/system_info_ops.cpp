@@ -55,5 +55,5 @@ BSTR CCapiEngine::GetOSName() {
 
 BSTR CCapiEngine::GetUserHomePath() {
   ResetErrors();
-  return kv::NarrowToBstr(m_homePath);
+  return kv::NarrowToBstr(HomePath());
 }

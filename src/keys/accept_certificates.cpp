@@ -10,6 +10,7 @@
 
 #include "cert/cert_info.h"
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "keys/accept_issuer.h"
 #include "keys/cert_request_manager.h"
@@ -17,67 +18,6 @@
 #include "ui/root_store_dialog.h"
 
 namespace {
-
-// A certificate context released on every path.
-class ContextHolder {
- public:
-  explicit ContextHolder(PCCERT_CONTEXT context = nullptr) : m_context(context) {}
-  ~ContextHolder() {
-    if (m_context) CertFreeCertificateContext(m_context);
-  }
-  ContextHolder(const ContextHolder&) = delete;
-  ContextHolder& operator=(const ContextHolder&) = delete;
-  PCCERT_CONTEXT get() const { return m_context; }
-
- private:
-  PCCERT_CONTEXT m_context;
-};
-
-// The certificates decoded from a bundle, released together.
-class ContextList {
- public:
-  ContextList() = default;
-  ~ContextList() {
-    for (PCCERT_CONTEXT context : m_contexts) CertFreeCertificateContext(context);
-  }
-  ContextList(const ContextList&) = delete;
-  ContextList& operator=(const ContextList&) = delete;
-  void Add(PCCERT_CONTEXT context) { m_contexts.push_back(context); }
-  const std::vector<PCCERT_CONTEXT>& All() const { return m_contexts; }
-
- private:
-  std::vector<PCCERT_CONTEXT> m_contexts;
-};
-
-// A system store closed on every path.
-class StoreHolder {
- public:
-  explicit StoreHolder(const char* name) : m_store(CertOpenSystemStoreA(0, name)) {}
-  ~StoreHolder() {
-    if (m_store) CertCloseStore(m_store, CERT_CLOSE_STORE_FORCE_FLAG);
-  }
-  StoreHolder(const StoreHolder&) = delete;
-  StoreHolder& operator=(const StoreHolder&) = delete;
-  HCERTSTORE get() const { return m_store; }
-
- private:
-  HCERTSTORE m_store;
-};
-
-// A decoding message closed on every path.
-class MessageHolder {
- public:
-  MessageHolder() : m_msg(CryptMsgOpenToDecode(kCertEncoding, 0, 0, 0, nullptr, nullptr)) {}
-  ~MessageHolder() {
-    if (m_msg) CryptMsgClose(m_msg);
-  }
-  MessageHolder(const MessageHolder&) = delete;
-  MessageHolder& operator=(const MessageHolder&) = delete;
-  HCRYPTMSG get() const { return m_msg; }
-
- private:
-  HCRYPTMSG m_msg;
-};
 
 // A name as CertNameToStrA writes it, at its full length so that two long
 // names never compare equal by a shared truncated prefix.
@@ -91,7 +31,7 @@ std::string NameText(PCERT_NAME_BLOB name) {
 }
 
 void AddToSystemStore(const char* name, PCCERT_CONTEXT cert) {
-  StoreHolder store(name);
+  kv::OwnedStoreForced store(CertOpenSystemStoreA(0, name));
   // A store that cannot be opened or written is passed over: the user
   // certificate matters, its authorities are a convenience.
   if (store.get())
@@ -170,17 +110,18 @@ bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert, const std:
     Fail(ERR_CSP_ACQUIRE, GetLastError());
     return false;
   }
+  kv::OwnedProvider owned(prov);
   CERT_KEY_CONTEXT keyContext{};
   keyContext.cbSize = sizeof keyContext;
   keyContext.hCryptProv = prov;
   keyContext.dwKeySpec = record.keySpec;
   if (!CertSetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, 0, &keyContext)) {
     Fail(ERR_CSP_DENIED, GetLastError());
-    CryptReleaseContext(prov, 0);
     return false;
   }
   // From here the context owns the provider handle and releases it with
   // itself; releasing it here as well would release it twice.
+  owned.release();
 
   // A card or token keeps the certificate next to its key.
   if (record.providerName.find("Microsoft") == std::string::npos) {
@@ -189,14 +130,15 @@ bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert, const std:
       Fail(ERR_MY_STORE_DENIED, GetLastError());
       return false;
     }
-    bool stored = CryptSetKeyParam(key, KP_CERTIFICATE, cert->pbCertEncoded, 0) != FALSE;
-    if (!stored) Fail(ERR_CSP_DENIED, GetLastError());
-    CryptDestroyKey(key);
-    if (!stored) return false;
+    const kv::OwnedKey userKey(key);
+    if (!CryptSetKeyParam(key, KP_CERTIFICATE, cert->pbCertEncoded, 0)) {
+      Fail(ERR_CSP_DENIED, GetLastError());
+      return false;
+    }
   }
 
-  StoreHolder my("MY");
-  if (!my.get()) {
+  kv::OwnedStoreForced my(CertOpenSystemStoreA(0, "MY"));
+  if (!my) {
     Fail(ERR_OPEN_MY_STORE, GetLastError());
     return false;
   }
@@ -205,7 +147,7 @@ bool CCertRequestManager::InstallUserCertificate(PCCERT_CONTEXT cert, const std:
     Fail(ERR_MY_STORE_DENIED, GetLastError());
     return false;
   }
-  ContextHolder addedHolder(added);
+  const kv::OwnedCertificate addedHolder(added);
   CCertInfo info(added);
   std::vector<WCHAR> friendly = WideZ(info.GetSubjectCN());
   CRYPT_DATA_BLOB friendlyBlob{static_cast<DWORD>(friendly.size() * sizeof(WCHAR)),
@@ -233,9 +175,10 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
   // Nothing is written until the user certificate is installed: the
   // bundle's authorities are only sorted out here.
   std::vector<BYTE> candidate;
-  ContextList delivered;
+  std::vector<kv::OwnedCertificate> decoded;  // frees what `delivered` lists
+  std::vector<PCCERT_CONTEXT> delivered;
   std::vector<PCCERT_CONTEXT> authorities;
-  MessageHolder msg;
+  kv::OwnedMessage msg(CryptMsgOpenToDecode(kCertEncoding, 0, 0, 0, nullptr, nullptr));
   if (msg.get() && CryptMsgUpdate(msg.get(), bytes.Data(), static_cast<DWORD>(bytes.Size()), TRUE)) {
     DWORD count = 0;
     DWORD size = sizeof count;
@@ -251,7 +194,8 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
       encoded.resize(certSize);
       PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(), certSize);
       if (!cert) continue;
-      delivered.Add(cert);
+      decoded.emplace_back(cert);
+      delivered.push_back(cert);
       // The last certificate that is not an authority is the user's.
       if (AuthorityStore(cert))
         authorities.push_back(cert);
@@ -266,13 +210,13 @@ ErrorCode CCertRequestManager::Accept(const std::string& text) {
     candidate.assign(bytes.Data(), bytes.Data() + bytes.Size());
   }
 
-  ContextHolder user(CertCreateCertificateContext(X509_ASN_ENCODING, candidate.data(),
-                                                  static_cast<DWORD>(candidate.size())));
-  if (!user.get()) {
+  kv::OwnedCertificate user(CertCreateCertificateContext(X509_ASN_ENCODING, candidate.data(),
+                                                         static_cast<DWORD>(candidate.size())));
+  if (!user) {
     Fail(ERR_CERT_FORMAT, GetLastError());
     return Code();
   }
-  if (!InstallUserCertificate(user.get(), delivered.All())) return Code();
+  if (!InstallUserCertificate(user.get(), delivered)) return Code();
   // A new trusted root is the user's to allow (the system asks; a refused
   // one is passed over like any store that cannot be written).
   kv::ui::InstallRootStorePrompt();

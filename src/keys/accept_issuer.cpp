@@ -1,6 +1,8 @@
 // Finding an issued certificate's issuer and checking its signature.
 #include "keys/accept_issuer.h"
 
+#include "kvseam/owned_handles.h"
+
 namespace kv::keys {
 namespace {
 
@@ -24,16 +26,16 @@ bool Signed(Search* search, PCCERT_CONTEXT candidate) {
 }
 
 bool SignedByStoreMember(Search* search, const char* storeName) {
-  HCERTSTORE store = CertOpenSystemStoreA(0, storeName);
+  kv::OwnedStore store(CertOpenSystemStoreA(0, storeName));
   if (!store) return false;  // an unreadable store holds no issuer
-  bool found = false;
-  PCCERT_CONTEXT candidate = nullptr;
-  while (!found && (candidate = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
-                                                           &search->cert->pCertInfo->Issuer, candidate)) != nullptr)
-    found = Signed(search, candidate);
-  if (candidate) CertFreeCertificateContext(candidate);
-  CertCloseStore(store, 0);
-  return found;
+  // Each find frees the candidate before it; the last is freed on return.
+  kv::OwnedCertificate candidate;
+  for (;;) {
+    candidate.reset(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
+                                               &search->cert->pCertInfo->Issuer, candidate.release()));
+    if (!candidate) return false;
+    if (Signed(search, candidate.get())) return true;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "kvseam/owned_handles.h"
 #include "vocabulary/error_codes.h"
 
 // The provider every new key is generated in, whatever name the caller asks
@@ -119,6 +120,6 @@ class CCertRequestManager {
   // Acquires a new key set under `container` and fills it with a key that
   // passes the weak-key check; *containerMade tells whether the key set
   // exists afterwards (also on failure).
-  bool GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key, bool* containerMade);
+  bool GenerateKey(const std::string& container, kv::OwnedProvider* prov, kv::OwnedKey* key, bool* containerMade);
   DWORD KeyGenerationFlags() const;
 };

@@ -2,6 +2,7 @@
 #include "keys/import_key_containers.h"
 
 #include "cert/cert_finder.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 
 namespace {
@@ -31,15 +32,12 @@ bool SameContainer(const ContainerRef& a, const ContainerRef& b) {
 // True only when a walk of the whole store read every certificate's key
 // information (or found none) and none names the container.
 bool UnnamedIn(CCertFinder& store, const ContainerRef& ref) {
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(store.Store(), context)) != nullptr) {
+  kv::OwnedCertificate context;
+  while (kv::NextCertificate(store.Store(), &context)) {
     ContainerRef named;
-    bool read = ReadContainer(store, context, &named);
-    if ((read && SameContainer(named, ref)) ||
-        (!read && store.LastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND))) {
-      CertFreeCertificateContext(context);
+    bool read = ReadContainer(store, context.get(), &named);
+    if ((read && SameContainer(named, ref)) || (!read && store.LastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND)))
       return false;
-    }
   }
   return GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
 }
@@ -63,17 +61,16 @@ bool DeleteUnusedKeyContainer(CCertFinder& personal, CCertFinder& pfx, PCCERT_CO
 
 void CReplacedKeyContainer::Note(CCertFinder& personal, PCCERT_CONTEXT incoming) {
   m_container.clear();
-  PCCERT_CONTEXT stored = CertFindCertificateInStore(personal.Store(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                     CERT_FIND_EXISTING, incoming, nullptr);
+  kv::OwnedCertificate stored(CertFindCertificateInStore(personal.Store(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                         CERT_FIND_EXISTING, incoming, nullptr));
   if (!stored) return;
   ContainerRef ref;
-  if (ReadContainer(personal, stored, &ref)) {
+  if (ReadContainer(personal, stored.get(), &ref)) {
     m_container = ref.container;
     m_provider = ref.provider;
     m_provType = ref.provType;
     m_machine = ref.machine;
   }
-  CertFreeCertificateContext(stored);
 }
 
 void CReplacedKeyContainer::RemoveIfUnused(CCertFinder& personal, PCCERT_CONTEXT incoming) {
@@ -90,6 +87,7 @@ void CReplacedKeyContainer::RemoveIfUnused(CCertFinder& personal, PCCERT_CONTEXT
   if (!CryptAcquireCertificatePrivateKey(incoming, CRYPT_ACQUIRE_CACHE_FLAG | CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
                                          &provider, &keySpec, &callerFree))
     return;
-  if (callerFree) CryptReleaseContext(static_cast<HCRYPTPROV>(provider), 0);
+  // Only a test of the key: released before the old container may go.
+  kv::OwnedProvider(callerFree ? static_cast<HCRYPTPROV>(provider) : 0).reset();
   if (UnnamedIn(personal, old)) Delete(old);
 }

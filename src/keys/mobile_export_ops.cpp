@@ -10,6 +10,9 @@
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
+#include "kvseam/owned_handles.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/mobile_key_record.h"
@@ -51,17 +54,17 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
   std::string fileName = kv::TakeNarrow(strPfxName);
   Secrets secret{kv::TakeNarrow(strPasswd)};
   ResetErrors();
-  m_exportedPfxPath.clear();
-  m_exportedPfxName.clear();
+  Pfx().SetExported({});
   if (RefuseInProtectedMode()) return kv::NarrowToBstr(std::string());
 
-  if ((dwFlags & kv::keys::kMobileUseSigner) && m_signerSource == kv::sign::kSourcePfx) {
-    folder = m_signerPfxPath;
-    fileName = m_signerPfxName;
-    secret.password = m_signerPfxPassword;
+  if ((dwFlags & kv::keys::kMobileUseSigner) && Signer().Source() == kv::sign::kSourcePfx) {
+    folder = Signer().PfxPath();
+    fileName = Signer().PfxName();
+    secret.password = Signer().PfxPassword();
   }
   if (folder.empty() || fileName.empty() || secret.password.empty()) {
-    ErrorCode asked = kv::ui::AskExportMobile(folder, fileName, secret.password, m_pwdMinLen, m_pwdMaxLen);
+    ErrorCode asked = kv::ui::AskExportMobile(folder, fileName, secret.password, Pfx().MinPasswordLength(),
+                                              Pfx().MaxPasswordLength());
     if (asked != ERR_SUCCESS) {
       Fail(asked);
       return kv::NarrowToBstr(std::string());
@@ -78,8 +81,9 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
 
   // The code of the last rejection stands when no certificate qualifies.
   Fail(ERR_CERT_NOT_FOUND);
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(pfx.Store(), context)) != nullptr) {
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(pfx.Store(), &cursor)) {
+    PCCERT_CONTEXT context = cursor.get();
     HCRYPTPROV provider = 0;
     DWORD keySpec = 0, error = 0;
     if (!kv::keys::AcquireKey(context, &provider, &keySpec, &error)) continue;
@@ -94,10 +98,8 @@ BSTR CCapiEngine::ExportMobileFromPfx(BSTR strPfxPath, BSTR strPfxName, BSTR str
       continue;
     }
     BSTR result = FinishRecord(*this, context, secret.password, blob);
-    CertFreeCertificateContext(context);
     if (Code() == ERR_SUCCESS) {
-      m_exportedPfxPath = folder;
-      m_exportedPfxName = fileName;
+      Pfx().SetExported({folder, fileName});
     }
     return result;
   }
@@ -114,8 +116,7 @@ BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFla
   bool passwordCarried = kv::CodePageCarries(strPasswd);
   Secrets secret{kv::TakeNarrow(strPasswd)};
   ResetErrors();
-  m_exportedPfxPath.clear();
-  m_exportedPfxName.clear();
+  Pfx().SetExported({});
   if (RefuseInProtectedMode()) return kv::NarrowToBstr(std::string());
   if (!passwordCarried) {
     kv::keys::RefuseNewPassword(*this);
@@ -148,7 +149,7 @@ BSTR CCapiEngine::ExportMobileFromIE(BSTR strSubject, BSTR strPasswd, LONG dwFla
     }
   }
   if (secret.password.empty()) {
-    code = kv::ui::AskPfxPassword(secret.password, m_pwdMinLen, m_pwdMaxLen);
+    code = kv::ui::AskPfxPassword(secret.password, Pfx().MinPasswordLength(), Pfx().MaxPasswordLength());
     if (code != ERR_SUCCESS) {
       Fail(code);
       return kv::NarrowToBstr(std::string());

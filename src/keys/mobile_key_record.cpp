@@ -6,6 +6,7 @@
 #include "cert/cert_info.h"
 #include "codec/des_cipher.h"
 #include "codec/digests.h"
+#include "kvseam/owned_handles.h"
 
 namespace kv::keys {
 namespace {
@@ -58,11 +59,13 @@ class RecordWriter {
 }  // namespace
 
 ErrorCode ExportPrivateKeyBlob(HCRYPTPROV provider, DWORD keySpec, CSecretBuffer* blob, DWORD* error) {
-  HCRYPTKEY key = 0;
-  if (!CryptGetUserKey(provider, keySpec, &key)) {
+  HCRYPTKEY userKey = 0;
+  if (!CryptGetUserKey(provider, keySpec, &userKey)) {
     *error = GetLastError();
     return ERR_NO_PRIVATE_KEY;
   }
+  const kv::OwnedKey owned(userKey);
+  const HCRYPTKEY key = owned.get();
   ErrorCode code = ERR_SUCCESS;
   DWORD length = 0;
   if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &length)) {
@@ -76,7 +79,6 @@ ErrorCode ExportPrivateKeyBlob(HCRYPTPROV provider, DWORD keySpec, CSecretBuffer
     blob->Wipe();
     code = ERR_KEY_NOT_EXPORTABLE;
   }
-  CryptDestroyKey(key);
   return code;
 }
 

@@ -11,7 +11,10 @@
 #include <cstring>
 
 #include "cert/cert_finder.h"
+#include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
@@ -80,7 +83,6 @@ class PfxExport {
         flags_(flags),
         keyUsage_(keyUsage) {}
   ~PfxExport() {
-    if (exported_) CertFreeCertificateContext(exported_);
     SecureZeroMemory(&password_[0], password_.size());
   }
 
@@ -97,7 +99,7 @@ class PfxExport {
   CCertFinder personal_;
   CCertFinder memory_;
   CCertContextList matches_;
-  PCCERT_CONTEXT exported_ = nullptr;  // the personal-store copy that went into the file
+  kv::OwnedCertificate exported_;  // the personal-store copy that went into the file
 };
 
 ErrorCode PfxExport::Choose(PCCERT_CONTEXT* chosen) {
@@ -134,12 +136,13 @@ ErrorCode PfxExport::CollectCertificates(PCCERT_CONTEXT chosen, int* added) {
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
     if (!CryptAcquireCertificatePrivateKey(context, 0, nullptr, &provider, &keySpec, &callerFree)) continue;
-    if (callerFree) CryptReleaseContext(static_cast<HCRYPTPROV>(provider), 0);
+    // Only a test that the key is there.
+    kv::OwnedProvider(callerFree ? static_cast<HCRYPTPROV>(provider) : 0).reset();
     if (!CertAddCertificateContextToStore(memory_.Store(), context, CERT_STORE_ADD_ALWAYS, nullptr)) {
       e_.FailWithPlatformError(ERR_MY_STORE_DENIED, GetLastError());
       continue;
     }
-    if (!exported_) exported_ = CertDuplicateCertificateContext(context);
+    if (!exported_) exported_.reset(CertDuplicateCertificateContext(context));
     ++*added;
   }
   if (*added == 0) {
@@ -180,14 +183,17 @@ ErrorCode PfxExport::Run() {
   }
   PCCERT_CONTEXT chosen = nullptr;
   if ((code = Choose(&chosen)) != ERR_SUCCESS) return code;
-  std::string fileName = ExportFileName(e_.m_defaultPfxPrefix, chosen);
+  std::string fileName = ExportFileName(e_.Pfx().DefaultPrefix(), chosen);
 
   int added = 0;
   if ((code = CollectCertificates(chosen, &added)) != ERR_SUCCESS) return code;
-  int links = (flags_ & kv::keys::kExportWithChain) ? AddTrustedChain(exported_, personal_.Store(), memory_.Store()) : 0;
+  int links = (flags_ & kv::keys::kExportWithChain)
+                  ? AddTrustedChain(exported_.get(), personal_.Store(), memory_.Store())
+                  : 0;
 
   if (folder_.empty() || password_.empty()) {
-    code = kv::ui::AskExportPfx(folder_, fileName, password_, e_.m_pwdMinLen, e_.m_pwdMaxLen);
+    const kv::keys::PfxSettings& pfx = e_.Pfx();
+    code = kv::ui::AskExportPfx(folder_, fileName, password_, pfx.MinPasswordLength(), pfx.MaxPasswordLength());
     if (code != ERR_SUCCESS) {
       e_.Fail(code);
       return code;
@@ -212,13 +218,11 @@ ErrorCode PfxExport::Run() {
   // The file is complete from here on: a deletion that fails leaves it
   // written and named by the getters, and the certificate in the store, so
   // nothing is lost and the caller learns that the key is still there.
-  e_.m_exportedPfxPath = folder_;
-  e_.m_exportedPfxName = fileName;
+  e_.Pfx().SetExported({folder_, fileName});
   if (flags_ & kv::keys::kExportThenDelete) {
     // The call frees the context it is given, whatever its outcome.
-    BOOL deleted = CertDeleteCertificateFromStore(exported_);
+    BOOL deleted = CertDeleteCertificateFromStore(exported_.release());
     DWORD error = deleted ? 0 : GetLastError();
-    exported_ = nullptr;
     if (!deleted) {
       e_.FailWithPlatformError(ERR_CERT_DELETE, error);
       return ERR_CERT_DELETE;
@@ -239,8 +243,7 @@ LONG CCapiEngine::ExportPfxFromIE(BSTR strSubject, BSTR strPfxPath, BSTR strPass
   PfxExport run(*this, kv::TakeNarrow(strSubject), kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPassword), dwFlags,
                 dwKeyUsage);
   ResetErrors();
-  m_exportedPfxPath.clear();
-  m_exportedPfxName.clear();
+  Pfx().SetExported({});
   if (RefuseInProtectedMode()) return Code();
   if (!passwordCarried) return kv::keys::RefuseNewPassword(*this);
   return run.Run();

@@ -11,6 +11,9 @@
 #include "cert/cert_finder.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
+#include "kvseam/owned_handles.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/import_key_containers.h"
@@ -33,8 +36,8 @@ struct PfxLocation {
 // file's existence, the load. Returns 0 with the file loaded.
 ErrorCode OpenPfx(CCapiEngine& engine, PfxLocation& where, LONG flags, CPfxFile& pfx) {
   if (where.folder.empty() || where.fileName.empty() || where.password.empty()) {
-    ErrorCode asked = kv::ui::AskPfxFile(where.folder, where.fileName, where.password, engine.m_pwdMinLen,
-                                         engine.m_pwdMaxLen);
+    ErrorCode asked = kv::ui::AskPfxFile(where.folder, where.fileName, where.password, engine.Pfx().MinPasswordLength(),
+                                         engine.Pfx().MaxPasswordLength());
     if (asked != ERR_SUCCESS) {
       engine.Fail(asked);
       return asked;
@@ -66,7 +69,7 @@ class CertificateWalk {
       }
       if (!HasKeyUsage(context, keyUsage_)) {
         Reject(ERR_CERT_KEY_USAGE, 0);
-        unused_.push_back(CertDuplicateCertificateContext(context));
+        unused_.emplace_back(CertDuplicateCertificateContext(context));
         continue;
       }
       CReplacedKeyContainer replaced;
@@ -74,31 +77,29 @@ class CertificateWalk {
       if (personal && !CertAddCertificateContextToStore(personal->Store(), context,
                                                         CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
         Reject(ERR_CERT_NOT_FOUND, GetLastError());
-        unused_.push_back(CertDuplicateCertificateContext(context));
+        unused_.emplace_back(CertDuplicateCertificateContext(context));
         continue;
       }
-      if (!e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) {
+      if (!e_.Signer().AppendCertificate(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded))) {
         Reject(ERR_MEM_ALLOC, 0);
         continue;
       }
       if (personal) {
-        e_.m_importedPfxPath = where_.folder;
-        e_.m_importedPfxName = where_.fileName;
+        e_.Pfx().SetImported({where_.folder, where_.fileName});
         // The imported key containers now back the personal-store copy.
         pfx.m_deleteKeysOnClose = false;
         replaced.RemoveIfUnused(*personal, context);
       } else {
-        e_.m_signerPfxPath = where_.folder;
-        e_.m_signerPfxName = where_.fileName;
+        e_.Signer().SetPfxFile(where_.folder, where_.fileName);
       }
       ++taken_;
       code_ = ERR_SUCCESS;
     }
     // The loader now keeps every container; those of the certificates left
     // out would back nothing.
-    for (PCCERT_CONTEXT left : unused_) {
-      if (personal && taken_ > 0) kv::keys::DeleteUnusedKeyContainer(*personal, pfx, left);
-      CertFreeCertificateContext(left);
+    for (kv::OwnedCertificate& left : unused_) {
+      if (personal && taken_ > 0) kv::keys::DeleteUnusedKeyContainer(*personal, pfx, left.get());
+      left.reset();
     }
     unused_.clear();
     // A rejection before the first success leaves no platform error behind.
@@ -119,7 +120,7 @@ class CertificateWalk {
   LONG keyUsage_;
   ErrorCode code_ = ERR_CERT_NOT_FOUND;
   int taken_ = 0;
-  std::vector<PCCERT_CONTEXT> unused_;  // key-bearing certificates not taken
+  std::vector<kv::OwnedCertificate> unused_;  // key-bearing certificates not taken
 };
 
 }  // namespace
@@ -130,9 +131,8 @@ LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd
     return refused;
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
-  kv::sign::ResetSignerRecord(*this);
-  m_importedPfxPath.clear();
-  m_importedPfxName.clear();
+  Signer().Forget();
+  Pfx().SetImported({});
   if (RefuseInProtectedMode()) return Code();
 
   CPfxFile pfx;
@@ -151,7 +151,7 @@ LONG CCapiEngine::ImportPfxToIE(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd
 LONG CCapiEngine::QueryPfxInfo(BSTR strPfxPath, BSTR strPfxName, BSTR strPasswd, LONG dwFlags, LONG dwKeyUsage) {
   PfxLocation where{kv::TakeNarrow(strPfxPath), kv::TakeNarrow(strPfxName), kv::TakeNarrow(strPasswd)};
   ResetErrors();
-  kv::sign::ResetSignerRecord(*this);
+  Signer().Forget();
   if (RefuseInProtectedMode()) return Code();
 
   CPfxFile pfx;

@@ -14,6 +14,7 @@
 #include "cert/pfx_file.h"
 #include "codec/final_file_name.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
 #include "vocabulary/text.h"
 #include "host/page_action_guard.h"
 #include "keys/pfx_common.h"
@@ -51,8 +52,10 @@ ErrorCode ExportFailure(DWORD error) {
 // the caller keeps it for what must follow the write in the same turn.
 ErrorCode Rewrite(CCapiEngine& engine, PasswordChange& change, CPfxFileLock& lock) {
   if (change.folder.empty() || change.fileName.empty() || change.oldPassword.empty() || change.newPassword.empty()) {
+    const kv::keys::PfxSettings& pfx = engine.Pfx();
     ErrorCode asked = kv::ui::AskChangePfxPassword(change.folder, change.fileName, change.oldPassword,
-                                                   change.newPassword, engine.m_pwdMinLen, engine.m_pwdMaxLen);
+                                                   change.newPassword, pfx.MinPasswordLength(),
+                                                   pfx.MaxPasswordLength());
     if (asked != ERR_SUCCESS) {
       engine.Fail(asked);
       return asked;

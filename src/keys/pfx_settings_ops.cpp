@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
 #include "vocabulary/text.h"
 
 namespace {
@@ -30,18 +31,17 @@ LONG CCapiEngine::PresetPasswdLengthRange(LONG min, LONG max) {
   if (min < 1) min = kDefaultPwdMinLen;
   if (max < 1) max = kDefaultPwdMaxLen;
   ResetErrors();
-  m_pwdMinLen = min;
-  m_pwdMaxLen = max;
+  Pfx().SetPasswordRange(min, max);
   return ERR_SUCCESS;
 }
 
 LONG CCapiEngine::SetDefaultPfxFileName(BSTR strPrefix) {
   ResetError();
-  m_defaultPfxPrefix = FileNamePart(kv::TakeNarrow(strPrefix));
+  Pfx().SetDefaultPrefix(FileNamePart(kv::TakeNarrow(strPrefix)));
   return ERR_SUCCESS;
 }
 
-BSTR CCapiEngine::GetImportedPfxFilePath() { return kv::NarrowToBstr(m_importedPfxPath); }
-BSTR CCapiEngine::GetImportedPfxFileName() { return kv::NarrowToBstr(m_importedPfxName); }
-BSTR CCapiEngine::GetExportedPfxFilePath() { return kv::NarrowToBstr(m_exportedPfxPath); }
-BSTR CCapiEngine::GetExportedPfxFileName() { return kv::NarrowToBstr(m_exportedPfxName); }
+BSTR CCapiEngine::GetImportedPfxFilePath() { return kv::NarrowToBstr(Pfx().Imported().folder); }
+BSTR CCapiEngine::GetImportedPfxFileName() { return kv::NarrowToBstr(Pfx().Imported().name); }
+BSTR CCapiEngine::GetExportedPfxFilePath() { return kv::NarrowToBstr(Pfx().Exported().folder); }
+BSTR CCapiEngine::GetExportedPfxFileName() { return kv::NarrowToBstr(Pfx().Exported().name); }

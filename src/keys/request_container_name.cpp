@@ -7,21 +7,24 @@
 
 #include <cstdio>
 
+#include "kvseam/owned_handles.h"
+
 namespace kv::keys {
 
 bool NewContainerName(std::string* name, DWORD* error) {
   name->clear();
   *error = 0;
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+  HCRYPTPROV acquired = 0;
+  if (!CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
     *error = GetLastError();
     return false;
   }
+  const kv::OwnedProvider prov(acquired);
   BYTE random[16] = {};
-  bool ok = CryptGenRandom(prov, sizeof random, random) != FALSE;
-  if (!ok) *error = GetLastError();
-  CryptReleaseContext(prov, 0);
-  if (!ok) return false;
+  if (!CryptGenRandom(prov.get(), sizeof random, random)) {
+    *error = GetLastError();
+    return false;
+  }
   static const int kGroups[] = {4, 2, 2, 2, 6};
   char text[40] = {};
   char* out = text;

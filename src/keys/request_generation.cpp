@@ -68,37 +68,37 @@ DWORD CCertRequestManager::KeyGenerationFlags() const {
   return flags;
 }
 
-bool CCertRequestManager::GenerateKey(const std::string& container, HCRYPTPROV* prov, HCRYPTKEY* key,
+bool CCertRequestManager::GenerateKey(const std::string& container, kv::OwnedProvider* prov, kv::OwnedKey* key,
                                       bool* containerMade) {
   const DWORD flags = KeyGenerationFlags();
   for (int attempt = 0; attempt < kMaxKeyAttempts; ++attempt) {
     *containerMade = false;
-    if (!CryptAcquireContextA(prov, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_NEWKEYSET)) {
+    HCRYPTPROV acquired = 0;
+    if (!CryptAcquireContextA(&acquired, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_NEWKEYSET)) {
       DWORD error = GetLastError();
       bool unsupported = error == static_cast<DWORD>(NTE_KEYSET_NOT_DEF) || error == static_cast<DWORD>(NTE_BAD_PROV_TYPE);
       Fail(unsupported ? ERR_CSP_UNSUPPORTED : ERR_CSP_ACQUIRE, error);
-      *prov = 0;
       return false;
     }
+    prov->reset(acquired);
     *containerMade = true;
-    if (!CryptGenKey(*prov, m_keySpec, flags, key)) {
+    HCRYPTKEY generated = 0;
+    if (!CryptGenKey(prov->get(), m_keySpec, flags, &generated)) {
       // Reported with the generator's own error rather than the missing key
       // the next step would trip over.
       Fail(ERR_KEY_GENERATE, GetLastError());
-      *key = 0;
       return false;
     }
-    if (!IsWeakRsaKey(*key)) {
+    key->reset(generated);
+    if (!IsWeakRsaKey(key->get())) {
       ClearError();
       return true;
     }
     // A weak key is thrown away with its container, and the same name is
     // tried again.
     FailWithNotedError(ERR_RSA_WEAK_KEY);
-    CryptDestroyKey(*key);
-    *key = 0;
-    CryptReleaseContext(*prov, 0);
-    *prov = 0;
+    key->reset();
+    prov->reset();
     HCRYPTPROV gone = 0;
     if (CryptAcquireContextA(&gone, container.c_str(), m_providerName.c_str(), m_providerType, CRYPT_DELETEKEYSET))
       *containerMade = false;
@@ -141,20 +141,20 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
     progress.Abandon(false, m_providerName, m_providerType);
     return {};
   }
-  HCRYPTPROV prov = 0;
-  HCRYPTKEY key = 0;
+  kv::OwnedProvider prov;
+  kv::OwnedKey key;
   bool containerMade = false;
   std::string text;
   if (GenerateKey(record.containerName, &prov, &key, &containerMade)) {
-    ErrorCode code = kv::keys::BuildRequestText(prov, m_keySpec, commonName, &text, &error);
+    ErrorCode code = kv::keys::BuildRequestText(prov.get(), m_keySpec, commonName, &text, &error);
     if (code != ERR_SUCCESS) Fail(code, error);
   }
   if (Code() == ERR_SUCCESS) {
     DWORD size = 0;
-    bool exported = CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size) != FALSE;
+    bool exported = CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size) != FALSE;
     if (exported) {
       record.publicKey.resize(size);
-      exported = CryptExportKey(key, 0, PUBLICKEYBLOB, 0, record.publicKey.data(), &size) != FALSE;
+      exported = CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, record.publicKey.data(), &size) != FALSE;
       record.publicKey.resize(size);
     }
     if (!exported) {
@@ -169,8 +169,9 @@ std::string CCertRequestManager::GenerateOne(const std::u16string& commonName, c
         Fail(kErrPendingRecord, error);
     }
   }
-  if (key) CryptDestroyKey(key);
-  if (prov) CryptReleaseContext(prov, 0);
+  // Both go before an abandoned request's container is deleted.
+  key.reset();
+  prov.reset();
   if (Code() != ERR_SUCCESS) {
     // A key without its complete record could never be matched to its
     // certificate: it goes, with what was written of the record.

@@ -40,8 +40,8 @@ LONG CCapiEngine::SetProviderName(BSTR strProviderName) {
     return Code();
   }
   if (RefuseInProtectedMode()) return Code();
-  m_request->ChooseProvider(name);
-  TakeOutcome(*this, *m_request);
+  Requests().ChooseProvider(name);
+  TakeOutcome(*this, Requests());
   return Code();
 }
 
@@ -51,13 +51,13 @@ namespace {
 // operation ends here with its error already set.
 bool PrepareRequestCall(CCapiEngine& engine, const std::u16string& commonName, LONG keyBits, LONG genKeyFlags) {
   engine.ResetErrors();
-  engine.m_request->ClearRequestTexts();
+  engine.Requests().ClearRequestTexts();
   if (commonName.empty()) {
     engine.Fail(ERR_BAD_PARAM);
     return false;
   }
   if (engine.RefuseInProtectedMode()) return false;
-  CCertRequestManager& manager = *engine.m_request;
+  CCertRequestManager& manager = engine.Requests();
   manager.SetRegistryBase(kRecordsFolder);
   if (manager.SetKeyBits(keyBits) != ERR_SUCCESS) {
     engine.Fail(ERR_KEY_LENGTH);
@@ -76,8 +76,8 @@ BSTR CCapiEngine::CreatePKCS10(BSTR commonName, LONG keyBits, LONG genKeyFlags) 
     return kv::NarrowToBstr(std::string());
   std::u16string name = TakeWide(commonName);
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return kv::NarrowToBstr(std::string());
-  std::string text = m_request->CreateRequest(name);
-  TakeOutcome(*this, *m_request);
+  std::string text = Requests().CreateRequest(name);
+  TakeOutcome(*this, Requests());
   return kv::NarrowToBstr(text);
 }
 
@@ -86,14 +86,14 @@ LONG CCapiEngine::CreatePKCS10Pair(BSTR commonName, LONG keyBits, LONG genKeyFla
     return refused;
   std::u16string name = TakeWide(commonName);
   if (!PrepareRequestCall(*this, name, keyBits, genKeyFlags)) return Code();
-  m_request->CreateRequestPair(name);
-  TakeOutcome(*this, *m_request);
+  Requests().CreateRequestPair(name);
+  TakeOutcome(*this, Requests());
   return Code();
 }
 
-BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(m_request->CsrForSign()); }
+BSTR CCapiEngine::GetCsrForSign() { return kv::NarrowToBstr(Requests().CsrForSign()); }
 
-BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(m_request->CsrForEncrypt()); }
+BSTR CCapiEngine::GetCsrForEncrypt() { return kv::NarrowToBstr(Requests().CsrForEncrypt()); }
 
 LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
   if (ErrorCode refused = kv::host::ConfirmPageAction(*this, kv::host::PageAction::kInstallCertificates, {strPkcs7}))
@@ -105,8 +105,8 @@ LONG CCapiEngine::AcceptPKCS7(BSTR strPkcs7) {
     return Code();
   }
   if (RefuseInProtectedMode()) return Code();
-  m_request->SetRegistryBase(kRecordsFolder);
-  m_request->Accept(text);
-  TakeOutcome(*this, *m_request);
+  Requests().SetRegistryBase(kRecordsFolder);
+  Requests().Accept(text);
+  TakeOutcome(*this, Requests());
   return Code();
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 #include "sign/machine_digest.h"
 #include "sign/sha2_provider.h"
 
@@ -105,10 +106,10 @@ ErrorCode BuildRequestText(HCRYPTPROV prov, DWORD keySpec, const std::u16string&
   };
   if (!signWith(prov)) {
     HCRYPTPROV sha2Prov = 0;
-    const bool signedThere = sha256 && *error == static_cast<DWORD>(NTE_BAD_ALGID) &&
-                             kv::sign::AcquireSha2Provider(prov, &sha2Prov) && signWith(sha2Prov);
-    if (sha2Prov) CryptReleaseContext(sha2Prov, 0);
-    if (!signedThere) return ERR_KEY_GENERATE;
+    const bool acquired = sha256 && *error == static_cast<DWORD>(NTE_BAD_ALGID) &&
+                          kv::sign::AcquireSha2Provider(prov, &sha2Prov);
+    const kv::OwnedProvider sha2(acquired ? sha2Prov : 0);
+    if (!acquired || !signWith(sha2Prov)) return ERR_KEY_GENERATE;
   }
 
   CERT_SIGNED_CONTENT_INFO request{};

@@ -1,5 +1,5 @@
 // The PKCS#7 (RFC 2315) SignedData message the engine assembles itself with
-// its DER codec: one SignerInfo with issuer and serial copied from the signer
+// the DER builder: one SignerInfo with issuer and serial copied from the signer
 // certificate's own encoding, optional authenticated attributes, the content
 // attached or detached, and the certificates field.
 #pragma once
@@ -9,9 +9,9 @@
 #include <string>
 
 #include "codec/byte_buffer.h"
-#include "codec/der/der_blob.h"
-#include "vocabulary/error_codes.h"
+#include "der/der_builder.h"
 #include "sign/digest_choice.h"
+#include "vocabulary/error_codes.h"
 
 namespace kv::sign {
 
@@ -45,10 +45,10 @@ class CPkcs7Builder {
   SignDigest m_digest;
   bool m_withAttributes = false;
   bool m_withCertificates = true;
-  CDerBlob m_issuer;      // issuer Name content, as in the certificate
-  CDerBlob m_serial;      // serialNumber INTEGER content, as in the certificate
-  CDerBlob m_attributes;  // the Attribute SEQUENCEs, concatenated in DER's SET OF order
-  CDerBlob m_certificates;
+  kv::der::Bytes m_issuer;        // issuer Name content, as in the certificate
+  kv::der::Bytes m_serial;        // serialNumber INTEGER content, as in the certificate
+  kv::der::Bytes m_attributeSet;  // the attributes encoded as a SET OF (what is signed)
+  kv::der::Bytes m_certificates;
   CByteBuffer m_valueToSign;
 };
 

@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 
 #include "engine/capi_engine.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "sign/digest_choice.h"
 #include "sign/pkcs7_builder.h"
@@ -83,7 +84,7 @@ ErrorCode SignPkcs7Text(CCapiEngine& engine, kv::sign::SigningSession& session, 
   if (!choice.Compute(content.Data(), content.Size(), &digest)) return ERR_MEM_ALLOC;
 
   kv::sign::CPkcs7Builder builder;
-  const CByteBuffer& signer = engine.m_signerCert;
+  const CByteBuffer& signer = engine.Signer().Certificate();
   kv::sign::Pkcs7Failure failure =
       builder.Prepare(signer.Data(), signer.Size(), digest, choice, (flags & kWithAttributes) != 0);
   if (failure.code != ERR_SUCCESS) return RecordFailure(engine, failure);

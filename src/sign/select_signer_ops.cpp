@@ -10,6 +10,8 @@
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "engine/capi_engine.h"
+#include "keys/pfx_settings.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/text.h"
 #include "sign/compare_date.h"
 #include "sign/signer_cache.h"
@@ -96,19 +98,17 @@ bool Selection::TryCachedSigner() {
     store = std::move(pfx);
   }
 
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(store->Store(), context)) != nullptr) {
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(store->Store(), &cursor)) {
+    PCCERT_CONTEXT context = cursor.get();
     if (CCertInfo(context).GetFingerprint() != hash) continue;
     e_.ResetErrors();
-    e_.m_signerSource = media;
-    e_.m_signerFingerprint = hash;
-    e_.m_signerPfxPassword = password;
-    e_.m_signerPfxPath = path;
-    e_.m_signerPfxName = name;
-    e_.m_signerCert.Clear();
-    bool stored = e_.m_signerCert.Append(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded));
-    CertFreeCertificateContext(context);
-    return stored;
+    kv::sign::SignerState& signer = e_.Signer();
+    signer.SetSource(media);
+    signer.SetFingerprint(hash);
+    signer.SetPfxPassword(password);
+    signer.SetPfxFile(path, name);
+    return signer.SetCertificate(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded));
   }
   return false;
 }
@@ -148,9 +148,9 @@ bool Selection::StoreRoute(ErrorCode* code) {
     *code = ERR_SUCCESS;
     return false;
   }
-  e_.m_signerSource = kv::sign::kSourceStore;
-  if (!kv::sign::RecordSignerCertificate(e_, results[static_cast<size_t>(chosen)])) {
-    kv::sign::ResetSignerRecord(e_);
+  e_.Signer().SetSource(kv::sign::kSourceStore);
+  if (!e_.Signer().RecordCertificate(results[static_cast<size_t>(chosen)])) {
+    e_.Signer().Forget();
     *code = ERR_MEM_ALLOC;
     return true;
   }
@@ -171,7 +171,8 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
 
   bool ask = r_.variant != Variant::Ex || !fileExists || password.empty();
   if (ask) {
-    ErrorCode asked = kv::ui::AskPfxFile(folder, name, password, e_.m_pwdMinLen, e_.m_pwdMaxLen);
+    const kv::keys::PfxSettings& pfx = e_.Pfx();
+    ErrorCode asked = kv::ui::AskPfxFile(folder, name, password, pfx.MinPasswordLength(), pfx.MaxPasswordLength());
     if (asked != ERR_SUCCESS) return asked;
   }
   std::string full = JoinPfxPath(folder, name);
@@ -188,12 +189,12 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
   if (code != ERR_SUCCESS) return code;
   if (results.Empty()) return ERR_CERT_NOT_FOUND;
 
-  e_.m_signerSource = kv::sign::kSourcePfx;
-  e_.m_signerPfxPath = folder;
-  e_.m_signerPfxName = name;
-  e_.m_signerPfxPassword = password;
-  if (!kv::sign::RecordSignerCertificate(e_, results[0])) {
-    kv::sign::ResetSignerRecord(e_);
+  kv::sign::SignerState& signer = e_.Signer();
+  signer.SetSource(kv::sign::kSourcePfx);
+  signer.SetPfxFile(folder, name);
+  signer.SetPfxPassword(password);
+  if (!signer.RecordCertificate(results[0])) {
+    signer.Forget();
     return ERR_MEM_ALLOC;
   }
   if (r_.variant == Variant::Ex2) {
@@ -205,7 +206,7 @@ ErrorCode Selection::PfxRoute(ErrorCode storeCode, LONG mask) {
 
 ErrorCode Selection::Run() {
   e_.ResetErrors();
-  kv::sign::ResetSignerRecord(e_);
+  e_.Signer().Forget();
   if (e_.RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
   if (r_.variant == Variant::Ex2) CSignerCache(e_).Area();
 
@@ -266,5 +267,5 @@ LONG CCapiEngine::SelectSignerEx2(BSTR certFilter, BSTR strPfxPath, BSTR strPfxN
   return RunSelection(*this, request);
 }
 
-BSTR CCapiEngine::GetSignerPfxFilePath() { return kv::NarrowToBstr(m_signerPfxPath); }
-BSTR CCapiEngine::GetSignerPfxFileName() { return kv::NarrowToBstr(m_signerPfxName); }
+BSTR CCapiEngine::GetSignerPfxFilePath() { return kv::NarrowToBstr(Signer().PfxPath()); }
+BSTR CCapiEngine::GetSignerPfxFileName() { return kv::NarrowToBstr(Signer().PfxName()); }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "kvseam/owned_handles.h"
+
 namespace kv::sign {
 
 bool AcquireSha2Provider(HCRYPTPROV keyProv, HCRYPTPROV* sha2Prov) {
@@ -29,8 +31,11 @@ BOOL CreateHashForKey(HCRYPTPROV prov, ALG_ID algorithm, HCRYPTHASH* hash, HCRYP
   const bool sha2 = algorithm == CALG_SHA_256 || algorithm == CALG_SHA_384 || algorithm == CALG_SHA_512;
   if (refusal != static_cast<DWORD>(NTE_BAD_ALGID) || !sha2) return FALSE;
   if (AcquireSha2Provider(prov, sha2Prov)) {
-    if (CryptCreateHash(*sha2Prov, algorithm, 0, 0, hash)) return TRUE;
-    CryptReleaseContext(*sha2Prov, 0);
+    kv::OwnedProvider acquired(*sha2Prov);
+    if (CryptCreateHash(*sha2Prov, algorithm, 0, 0, hash)) {
+      acquired.release();  // the caller's now, with the hash
+      return TRUE;
+    }
     *sha2Prov = 0;
   }
   SetLastError(refusal);

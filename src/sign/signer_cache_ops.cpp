@@ -3,6 +3,7 @@
 #include "sign/signer_cache.h"
 
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "engine/capi_engine.h"
 #include "host/caller_origin.h"
 #include "sign/shared_memory.h"
+#include "sign/signer_state.h"
 
 namespace {
 
@@ -33,22 +35,26 @@ std::string SignerAreaName() {
 }  // namespace
 
 cSharedMemory* CSignerCache::Area() {
-  if (!m_engine.m_signerCache)
-    m_engine.m_signerCache.reset(new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize));
-  return m_engine.m_signerCache.get();
+  kv::sign::SignerState& signer = m_engine.Signer();
+  if (!signer.Cache()) {
+    signer.SetCache(
+        std::unique_ptr<cSharedMemory>(new (std::nothrow) cSharedMemory(SignerAreaName(), kSignerAreaSize)));
+  }
+  return signer.Cache();
 }
 
 void CSignerCache::SaveSigner() {
   cSharedMemory* area = Area();
   if (!area) return;
+  const kv::sign::SignerState& signer = m_engine.Signer();
   if (area->Exists(kSignerMediaKey))
-    area->UpdateInt(kSignerMediaKey, m_engine.m_signerSource);
+    area->UpdateInt(kSignerMediaKey, signer.Source());
   else
-    area->AddInt(kSignerMediaKey, m_engine.m_signerSource);
+    area->AddInt(kSignerMediaKey, signer.Source());
 
   // A certificate longer than the cached one cannot be updated in place;
   // re-adding it keeps the bytes and the hash of one signer together.
-  const CByteBuffer& cert = m_engine.m_signerCert;
+  const CByteBuffer& cert = signer.Certificate();
   const DWORD certLength = cert.Size() > 0 ? static_cast<DWORD>(cert.Size()) : 0;
   if (area->Exists(kSignerCertBytesKey) && !area->Update(kSignerCertBytesKey, cert.Data(), certLength)) {
     area->Remove(kSignerCertBytesKey);
@@ -56,19 +62,19 @@ void CSignerCache::SaveSigner() {
   } else if (!area->Exists(kSignerCertBytesKey)) {
     area->Add(kSignerCertBytesKey, cert.Data(), certLength);
   }
-  WriteString(kSignerCertHashKey, m_engine.m_signerFingerprint);
-  WriteString(kSignerCertPasswdKey, m_engine.m_signerPfxPassword);
-  WriteString(kSignerCertFilePathKey, m_engine.m_signerPfxPath);
-  WriteString(kSignerCertFileNameKey, m_engine.m_signerPfxName);
+  WriteString(kSignerCertHashKey, signer.Fingerprint());
+  WriteString(kSignerCertPasswdKey, signer.PfxPassword());
+  WriteString(kSignerCertFilePathKey, signer.PfxPath());
+  WriteString(kSignerCertFileNameKey, signer.PfxName());
 }
 
 LONG CSignerCache::ReadInt(const std::string& key) {
-  cSharedMemory* area = m_engine.m_signerCache.get();
+  cSharedMemory* area = m_engine.Signer().Cache();
   return area ? area->ReadInt(key, -1) : -1;
 }
 
 std::string CSignerCache::ReadString(const std::string& key) {
-  cSharedMemory* area = m_engine.m_signerCache.get();
+  cSharedMemory* area = m_engine.Signer().Cache();
   if (!area) return {};
   DWORD length = 0;
   if (!area->Read(key, nullptr, &length)) return {};
@@ -79,7 +85,7 @@ std::string CSignerCache::ReadString(const std::string& key) {
 
 bool CSignerCache::ReadBytes(const std::string& key, CByteBuffer& out) {
   out.Clear();
-  cSharedMemory* area = m_engine.m_signerCache.get();
+  cSharedMemory* area = m_engine.Signer().Cache();
   if (!area) return false;
   DWORD length = 0;
   if (!area->Read(key, nullptr, &length) || length == 0) return false;

@@ -32,7 +32,7 @@ CSignerPfx::CSignerPfx() {
 CSignerPfx::~CSignerPfx() {
   if (g_processExiting.load()) {
     Forget();
-    m_store = nullptr;  // the process is ending; nothing is closed through the platform
+    (void)m_store.release();  // the process is ending; nothing is closed through the platform
     return;
   }
   Close();

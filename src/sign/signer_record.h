@@ -1,25 +1,15 @@
-// The chosen signer's record in the engine: reset, recording a certificate,
-// and the PFX full-name rule shared by selection and signing.
+// Rules shared by signer selection and signing: the PFX full-name rule and
+// which providers are the platform's own. The signer itself is
+// sign/signer_state.h.
 #pragma once
 
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <string>
 
-class CCapiEngine;
+#include "sign/signer_state.h"
 
 namespace kv::sign {
-
-inline constexpr LONG kSourceNone = -1;
-inline constexpr LONG kSourceStore = 1;
-inline constexpr LONG kSourcePfx = 2;
-
-// Empties the record and releases the signer's provider handle and store.
-void ResetSignerRecord(CCapiEngine& engine);
-
-// Records `context` as the signer: its thumbprint and DER bytes.
-bool RecordSignerCertificate(CCapiEngine& engine, PCCERT_CONTEXT context);
 
 // Folder, a backslash unless the folder already ends with one, file name.
 std::string JoinPfxPath(const std::string& folder, const std::string& name);

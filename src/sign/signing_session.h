@@ -11,6 +11,7 @@
 
 #include "cert/cert_finder.h"
 #include "codec/byte_buffer.h"
+#include "kvseam/owned_handles.h"
 #include "vocabulary/error_codes.h"
 
 class CCapiEngine;
@@ -32,7 +33,7 @@ class SigningSession {
   // Content check, protected mode, signer, store or PFX, certificate by
   // thumbprint, key-provider information (missing: `noKeyInfoCode`).
   ErrorCode Open(ErrorCode noKeyInfoCode);
-  // The private key into the engine's m_signerProv (5206 / 5225 on failure).
+  // The private key into the signer state (5206 / 5225 on failure).
   ErrorCode AcquireKey();
   // The confirmation dialog when the flags ask for it.
   ErrorCode Confirm();
@@ -44,7 +45,7 @@ class SigningSession {
   // provider on the same container.
   ErrorCode SignHashValue(ALG_ID algorithm, const BYTE* value, CByteBuffer* signature);
 
-  PCCERT_CONTEXT Certificate() const { return m_cert; }
+  PCCERT_CONTEXT Certificate() const { return m_cert.get(); }
 
  private:
   ErrorCode OpenStore();
@@ -54,7 +55,7 @@ class SigningSession {
   LONG m_flags;
   std::string m_narrow;
   CCertFinder* m_finder = nullptr;  // the engine's signer store ("MY" or the signer's PFX)
-  PCCERT_CONTEXT m_cert = nullptr;
+  kv::OwnedCertificate m_cert;
   KeyProvInfoPtr m_keyInfo;
 };
 

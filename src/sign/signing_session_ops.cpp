@@ -23,26 +23,26 @@ SigningSession::SigningSession(CCapiEngine& engine, BSTR content, LONG flags)
 }
 
 SigningSession::~SigningSession() {
-  if (m_cert) CertFreeCertificateContext(m_cert);
   SysFreeString(m_content);
 }
 
 ErrorCode SigningSession::OpenStore() {
   CCapiEngine& e = m_engine;
-  if (e.m_signerSource == kSourceStore) {
-    if (!e.m_signerStore) {
-      e.m_signerStore = std::make_unique<CCertFinder>();
-      ErrorCode code = e.m_signerStore->OpenMyStore();
+  SignerState& signer = e.Signer();
+  if (signer.Source() == kSourceStore) {
+    if (!signer.Store()) {
+      signer.SetStore(std::make_unique<CCertFinder>());
+      ErrorCode code = signer.Store()->OpenMyStore();
       if (code != ERR_SUCCESS) {
-        e.FailWithPlatformError(code, e.m_signerStore->LastError());
+        e.FailWithPlatformError(code, signer.Store()->LastError());
         return code;
       }
     }
-    m_finder = e.m_signerStore.get();
+    m_finder = signer.Store();
     return ERR_SUCCESS;
   }
-  if (e.m_signerSource == kSourcePfx) {
-    std::string full = JoinPfxPath(e.m_signerPfxPath, e.m_signerPfxName);
+  if (signer.Source() == kSourcePfx) {
+    std::string full = JoinPfxPath(signer.PfxPath(), signer.PfxName());
     if (!PathFileExistsA(full.c_str())) return ERR_CERT_FILE_READ;
     // Another process may have changed this file's password through the cache.
     CSignerCache cache(e);
@@ -50,17 +50,17 @@ ErrorCode SigningSession::OpenStore() {
       std::string password = cache.ReadString(kSignerCertPasswdKey);
       std::string cachedFull =
           JoinPfxPath(cache.ReadString(kSignerCertFilePathKey), cache.ReadString(kSignerCertFileNameKey));
-      if (EqualsNoCase(cachedFull, full)) e.m_signerPfxPassword = password;
+      if (EqualsNoCase(cachedFull, full)) signer.SetPfxPassword(password);
     }
     // The file is read again for every signature, but an unchanged file with
     // the same password keeps the store and keys imported last time.
-    auto* pfx = dynamic_cast<CSignerPfx*>(e.m_signerStore.get());
+    auto* pfx = dynamic_cast<CSignerPfx*>(signer.Store());
     if (!pfx) {
       auto owned = std::make_unique<CSignerPfx>();
       pfx = owned.get();
-      e.m_signerStore = std::move(owned);
+      signer.SetStore(std::move(owned));
     }
-    ErrorCode code = pfx->Reload(full, e.m_signerPfxPassword);
+    ErrorCode code = pfx->Reload(full, signer.PfxPassword());
     if (code != ERR_SUCCESS) {
       e.FailWithPlatformError(code, pfx->LastError());
       return code;
@@ -76,20 +76,21 @@ ErrorCode SigningSession::Open(ErrorCode noKeyInfoCode) {
   e.ResetErrors();
   if (m_narrow.empty()) return ERR_BAD_PARAM;
   if (e.RefuseInProtectedMode()) return ERR_IE_PROTECTED_MODE;
-  if (e.m_signerFingerprint.empty() || e.m_signerCert.Empty()) return ERR_NO_SIGNER;
+  const SignerState& signer = e.Signer();
+  if (signer.Fingerprint().empty() || signer.Certificate().Empty()) return ERR_NO_SIGNER;
   ErrorCode code = OpenStore();
   if (code != ERR_SUCCESS) return code;
   if (!m_finder->Store()) return ERR_NO_SIGNER;
 
-  PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(m_finder->Store(), context)) != nullptr) {
-    if (CCertInfo(context).GetFingerprint() == e.m_signerFingerprint) {
-      m_cert = context;  // the enumeration stops here; the session frees it
+  kv::OwnedCertificate cursor;
+  while (kv::NextCertificate(m_finder->Store(), &cursor)) {
+    if (CCertInfo(cursor.get()).GetFingerprint() == signer.Fingerprint()) {
+      m_cert = std::move(cursor);  // the enumeration stops here; the session keeps it
       break;
     }
   }
   if (!m_cert) return ERR_NO_SIGNER;
-  m_keyInfo = m_finder->GetKeyProvInfo(m_cert);
+  m_keyInfo = m_finder->GetKeyProvInfo(m_cert.get());
   // The finder's number is reported even when the information was found.
   e.NotePlatformError(m_finder->LastError());
   if (!m_keyInfo) return noKeyInfoCode;
@@ -101,12 +102,12 @@ ErrorCode SigningSession::AcquireKey() {
   HCRYPTPROV prov = 0;
   DWORD keySpec = 0;
   BOOL callerFree = FALSE;
-  BOOL ok = CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
+  BOOL ok = CryptAcquireCertificatePrivateKey(m_cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &keySpec,
                                               &callerFree);
   // The platform number is kept whatever the outcome, as the signer always has.
   e.NotePlatformError(GetLastError());
   if (!ok) return IsPlatformProvider(m_keyInfo->pwszProvName) ? ERR_MY_STORE_DENIED : ERR_IC_CARD_NOT_READY;
-  e.m_signerProv = prov;
+  e.Signer().SetProvider(prov);
   return ERR_SUCCESS;
 }
 
@@ -114,7 +115,7 @@ ErrorCode SigningSession::Confirm() {
   // A web page cannot skip the confirmation: it is what shows the person
   // what a site is about to sign in their name.
   if (!(m_flags & kConfirm) && kv::CallerOrigin().empty()) return ERR_SUCCESS;
-  CCertInfo info(m_cert);
+  CCertInfo info(m_cert.get());
   ErrorCode code = kv::ui::ConfirmSignature(m_narrow, info.GetSerial(), info.GetSubjectCN(), info.GetNotBefore(),
                                             info.GetNotAfter());
   if (code == ERR_SUCCESS || code == ERR_MEM_ALLOC) return code;
@@ -135,10 +136,12 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
   CCapiEngine& e = m_engine;
   HCRYPTHASH hash = 0;
   HCRYPTPROV sha2Prov = 0;  // the AES-capable provider, when the key's own has no SHA-2
-  if (!CreateHashForKey(e.m_signerProv, algorithm, &hash, &sha2Prov)) {
+  if (!CreateHashForKey(e.Signer().Provider(), algorithm, &hash, &sha2Prov)) {
     e.FailWithLastError(ERR_SIGN);
     return ERR_SIGN;
   }
+  const kv::OwnedProvider ownedSha2(sha2Prov);
+  const kv::OwnedHash ownedHash(hash);  // destroyed before its provider
   ErrorCode code = ERR_SUCCESS;
   DWORD size = 0;
   if (!CryptSetHashParam(hash, HP_HASHVAL, value, 0) ||
@@ -150,11 +153,8 @@ ErrorCode SigningSession::SignHashValue(ALG_ID algorithm, const BYTE* value, CBy
     code = ERR_SIGN;
     e.FailWithLastError(code);
     // The key is not usable any more: forget it and the store it came from.
-    e.m_signerProv = 0;
-    e.m_signerStore.reset();
+    e.Signer().DropKey();
   }
-  CryptDestroyHash(hash);
-  if (sha2Prov) CryptReleaseContext(sha2Prov, 0);
   return code;
 }
 

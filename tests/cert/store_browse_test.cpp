@@ -4,6 +4,7 @@
 
 #include "cert/cert_info.h"
 #include "engine/capi_engine.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "support/temp_home.h"
 #include "support/test_pki.h"
@@ -67,7 +68,7 @@ TEST_F(StoreBrowseTest, SignerGetters) {
   EXPECT_EQ(engine.GetErrorCode(), 0);
   EXPECT_EQ(Take(engine.GetCertB64()), "");
 
-  ASSERT_TRUE(engine.m_signerCert.Append(a_->data(), static_cast<int32_t>(a_->size())));
+  ASSERT_TRUE(engine.Signer().AppendCertificate(a_->data(), static_cast<int32_t>(a_->size())));
   EXPECT_EQ(Take(engine.GetCertSubjectCN()), "First");
   EXPECT_EQ(Take(engine.GetCertFinger()), a_->Sha1Hex());
   EXPECT_EQ(engine.GetCertKeyUsage(), 0xC0);
@@ -79,7 +80,7 @@ TEST_F(StoreBrowseTest, SignerGetters) {
 
 TEST_F(StoreBrowseTest, ProtectedModeRefuses) {
   CCapiEngine engine;
-  engine.m_ieProtectedMode = true;
+  engine.OverrideProtectedMode(true);
   EXPECT_EQ(engine.GetIECertCount(), 0);
   EXPECT_EQ(engine.GetErrorCode(), ERR_IE_PROTECTED_MODE);
   EXPECT_EQ(Take(engine.GetIECertSubject(1)), "");

@@ -239,7 +239,7 @@ TEST_F(EnvelopeOps, EncryptionFailureCodes) {
   EXPECT_EQ(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE), envelope.capiError);
 
   EXPECT_EQ(ERR_BAD_PARAM, Encrypt(u"", cert, 0, 0).code);
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_BAD_PARAM, Encrypt(u"", cert, 0, 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Encrypt(text_, "", 0, 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Encrypt(text_, cert, 0, 0).code);
@@ -293,10 +293,10 @@ TEST_F(EnvelopeOps, DecryptionFailureCodes) {
   failsWith(Base64(der), ERR_CIPHER_DECRYPT, NTE_BAD_DATA);
   failsWith(Narrow(Encrypt(u"abc", cert, 0, 0x800).text), ERR_CIPHER_DECRYPT, NTE_BAD_DATA);
 
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_CIPHER_FORMAT, Decrypt(" ", 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Decrypt(sealed, 0).code);
-  engine_.m_ieProtectedMode = false;
+  engine_.OverrideProtectedMode(false);
   OpResult ok = Decrypt(sealed, 0);
   EXPECT_EQ(0, ok.code);
   EXPECT_EQ(text_, ok.text);

@@ -246,14 +246,14 @@ TEST_F(SymOps, ParameterCodes) {
   EXPECT_EQ(ERR_CIPHER_PASSWORD_LENGTH, Decrypt(cipher, twoKey, 1, 0).code);
 
   // Protected mode: after the empty-text check, before the key checks.
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_BAD_PARAM, Encrypt(u"", des, 1, 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Encrypt(u"abc", "", 1, 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Encrypt(u"abc", des, 1, 0).code);
   EXPECT_EQ(ERR_CIPHER_FORMAT, Decrypt("-----BEGIN X-----", des, 1, 0).code);
   EXPECT_EQ(ERR_BAD_PARAM, Decrypt(cipher, "0", 1, 0).code);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Decrypt(cipher, des, 1, 0).code);
-  engine_.m_ieProtectedMode = false;
+  engine_.OverrideProtectedMode(false);
 
   // A success clears what a failure left.
   Decrypt(Base64("12345678"), des, 1, 0);

@@ -109,21 +109,21 @@ TEST_F(Engine, HomeFolderIsTheProfileFolder) {
   {
     kv::test::ScopedEnv profile("USERPROFILE", "/home/\xE5\xBC\xB5\xE4\xB8\x89");  // a Chinese user name
     CCapiEngine engine;
-    EXPECT_EQ(kv::NarrowToWide(engine.m_homePath), U16("/home/\xE5\xBC\xB5\xE4\xB8\x89"));
+    EXPECT_EQ(kv::NarrowToWide(engine.HomePath()), U16("/home/\xE5\xBC\xB5\xE4\xB8\x89"));
   }
   {
     // A profile path beyond the usual 260 characters is kept whole.
     std::string deep = "/tmp/" + std::string(300, 'd');
     kv::test::ScopedEnv profile("USERPROFILE", deep.c_str());
     CCapiEngine engine;
-    EXPECT_EQ(engine.m_homePath, deep);
+    EXPECT_EQ(engine.HomePath(), deep);
   }
 }
 
 TEST_F(Engine, ProtectedModeRefusesWithItsCode) {
   kv::test::ScopedEnv protectedMode("KORVESSA_PROTECTED_MODE", "1");
   CCapiEngine engine;
-  EXPECT_TRUE(engine.m_ieProtectedMode);
+  EXPECT_TRUE(engine.InProtectedMode());
   EXPECT_TRUE(engine.RefuseInProtectedMode());
   EXPECT_EQ(engine.GetErrorCode(), ERR_IE_PROTECTED_MODE);
   EXPECT_EQ(engine.GetCapiErrorCode(), 0);
@@ -139,7 +139,7 @@ TEST_F(Engine, WithoutProtectedModeNothingRefuses) {
     kv::test::ScopedEnv protectedMode("KORVESSA_PROTECTED_MODE", value);
     CCapiEngine engine;
     engine.Fail(ERR_BAD_PARAM);
-    EXPECT_FALSE(engine.m_ieProtectedMode) << (value ? value : "unset");
+    EXPECT_FALSE(engine.InProtectedMode()) << (value ? value : "unset");
     EXPECT_FALSE(engine.RefuseInProtectedMode());
     EXPECT_EQ(engine.GetErrorCode(), ERR_BAD_PARAM) << "no refusal, no change";
   }

@@ -32,7 +32,7 @@ class RegistryOps : public RegistryTest {
 };
 
 TEST_F(RegistryOps, NamesWithoutBackslashAreRefusedBeforeProtectedMode) {
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   engine_.NotePlatformError(77);
   for (const char* bad : {"", "NoBackslash"}) {
     EXPECT_EQ("", ReadCU(bad));
@@ -46,7 +46,7 @@ TEST_F(RegistryOps, NamesWithoutBackslashAreRefusedBeforeProtectedMode) {
 }
 
 TEST_F(RegistryOps, ProtectedModeRefusesAndTouchesNothing) {
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, WriteInt("Software\\Test\\A", 7));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, WriteStr("Software\\Test\\B", "x"));
   EXPECT_EQ("", ReadCU("Software\\Test\\A"));
@@ -60,7 +60,7 @@ TEST_F(RegistryOps, ProtectedModeRefusesAndTouchesNothing) {
 TEST_F(RegistryOps, ProtectedModeProbeOfAFreshEngine) {
   ScopedEnv protectedMode("KORVESSA_PROTECTED_MODE", "1");
   auto engine = std::make_unique<CCapiEngine>();
-  ASSERT_TRUE(engine->m_ieProtectedMode);
+  ASSERT_TRUE(engine->InProtectedMode());
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine->RegWriteHKCUInt(Arg("Software\\Test\\A"), 7));
   EXPECT_EQ("", kv::TakeNarrow(engine->GetMacAddress()));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine->GetErrorCode());

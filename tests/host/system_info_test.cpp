@@ -165,7 +165,7 @@ TEST(OsNames, PrettyNameOfOsRelease) {
 
 TEST_F(SystemInfo, HomePathClearsTheErrorState) {
   engine_.FailWithPlatformError(ERR_GENERAL, 3);
-  EXPECT_EQ(engine_.m_homePath, kv::TakeNarrow(engine_.GetUserHomePath()));
+  EXPECT_EQ(engine_.HomePath(), kv::TakeNarrow(engine_.GetUserHomePath()));
   EXPECT_EQ(ERR_SUCCESS, engine_.GetErrorCode());
   EXPECT_EQ(0, engine_.GetCapiErrorCode());
 

@@ -204,7 +204,7 @@ TEST_F(AcceptTest, FailureCodes) {
   EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), engine_.PlatformError());
   EXPECT_TRUE(StoreEntries("ROOT").empty());
 
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_BAD_PARAM, Accept(""));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, Accept(issued));
 }

@@ -2,6 +2,8 @@
 // default export name setters, with their dialogs and failure codes.
 #include <gtest/gtest.h>
 
+#include "keys/pfx_settings.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "keys/pfx_test_support.h"
 
@@ -20,20 +22,20 @@ class PfxImportTest : public PfxTest {
 
 TEST_F(PfxImportTest, PasswordRangeAndDefaultName) {
   EXPECT_EQ(0, engine_.PresetPasswdLengthRange(8, 4));
-  EXPECT_EQ(4, engine_.m_pwdMinLen);
-  EXPECT_EQ(8, engine_.m_pwdMaxLen);
+  EXPECT_EQ(4, engine_.Pfx().MinPasswordLength());
+  EXPECT_EQ(8, engine_.Pfx().MaxPasswordLength());
   engine_.PresetPasswdLengthRange(0, 0);
-  EXPECT_EQ(0, engine_.m_pwdMinLen);
-  EXPECT_EQ(16, engine_.m_pwdMaxLen);
+  EXPECT_EQ(0, engine_.Pfx().MinPasswordLength());
+  EXPECT_EQ(16, engine_.Pfx().MaxPasswordLength());
   engine_.PresetPasswdLengthRange(12, -1);  // swapped first, then defaulted
-  EXPECT_EQ(0, engine_.m_pwdMinLen);
-  EXPECT_EQ(12, engine_.m_pwdMaxLen);
+  EXPECT_EQ(0, engine_.Pfx().MinPasswordLength());
+  EXPECT_EQ(12, engine_.Pfx().MaxPasswordLength());
 
   engine_.FailWithPlatformError(ERR_GENERAL, 5);
   EXPECT_EQ(0, engine_.SetDefaultPfxFileName(Utf8Bstr("MyCert")));
   EXPECT_EQ(0, engine_.Code());
   EXPECT_EQ(5u, engine_.PlatformError());  // the name setter leaves the platform number
-  EXPECT_EQ("MyCert", engine_.m_defaultPfxPrefix);
+  EXPECT_EQ("MyCert", engine_.Pfx().DefaultPrefix());
 
   // A prefix is a file name: whatever would lead out of the export folder goes.
   const struct {
@@ -45,7 +47,7 @@ TEST_F(PfxImportTest, PasswordRangeAndDefaultName) {
                   {"許功蓋", "許功蓋"}};
   for (const auto& prefix : prefixes) {
     EXPECT_EQ(0, engine_.SetDefaultPfxFileName(Utf8Bstr(prefix.given)));
-    EXPECT_EQ(kv::TakeNarrow(Utf8Bstr(prefix.kept)), engine_.m_defaultPfxPrefix) << prefix.given;
+    EXPECT_EQ(kv::TakeNarrow(Utf8Bstr(prefix.kept)), engine_.Pfx().DefaultPrefix()) << prefix.given;
   }
 }
 
@@ -60,9 +62,9 @@ TEST_F(PfxImportTest, ImportShowsTheKeyBearingCertificateAndSetsThePaths) {
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetImportedPfxFilePath()));
   EXPECT_EQ("user.pfx", TakeText(engine_.GetImportedPfxFileName()));
   // The signer record shows the certificate but nothing is selected.
-  EXPECT_EQ(-1, engine_.m_signerSource);
-  ASSERT_EQ(static_cast<int32_t>(signer_->size()), engine_.m_signerCert.Size());
-  EXPECT_EQ(0, memcmp(signer_->data(), engine_.m_signerCert.Data(), signer_->size()));
+  EXPECT_EQ(-1, engine_.Signer().Source());
+  ASSERT_EQ(static_cast<int32_t>(signer_->size()), engine_.Signer().Certificate().Size());
+  EXPECT_EQ(0, memcmp(signer_->data(), engine_.Signer().Certificate().Data(), signer_->size()));
   EXPECT_EQ("Signer One", TakeText(engine_.GetCertSubjectCN()));
 
   // Only the certificate with a key went into the store (not the root).
@@ -170,12 +172,12 @@ TEST_F(PfxImportTest, LoaderFailures) {
 TEST_F(PfxImportTest, QueryShowsWithoutImportingOrKeepingKeys) {
   WritePfx("user.pfx", *signer_, {root_.get()});
   ASSERT_EQ(0, SelectPfx(engine_, "user.pfx"));
-  ASSERT_EQ(2, engine_.m_signerSource);
+  ASSERT_EQ(2, engine_.Signer().Source());
   int containers = CountKeyContainers();
   ASSERT_EQ(0, Query("user.pfx", "1234", CERT_DIGITAL_SIGNATURE_KEY_USAGE));
   EXPECT_EQ(containers, CountKeyContainers());
   EXPECT_EQ(0, CountMy());
-  EXPECT_EQ(-1, engine_.m_signerSource);  // the earlier selection is forgotten
+  EXPECT_EQ(-1, engine_.Signer().Source());  // the earlier selection is forgotten
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetSignerPfxFilePath()));
   EXPECT_EQ("user.pfx", TakeText(engine_.GetSignerPfxFileName()));
   EXPECT_EQ(signer_->Sha1Hex(), TakeText(engine_.GetCertFinger()));
@@ -211,7 +213,7 @@ TEST_F(PfxImportTest, DialogSuppliesTheFileAndPassword) {
 TEST_F(PfxImportTest, ProtectedModeRefusesButSettersWork) {
   ScopedEnv mode("KORVESSA_PROTECTED_MODE", "1");
   CCapiEngine engine;
-  ASSERT_TRUE(engine.m_ieProtectedMode);
+  ASSERT_TRUE(engine.InProtectedMode());
   WritePfx("user.pfx", *signer_, {});
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine.ImportPfxToIE(Folder(), Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 0, 0));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine.QueryPfxInfo(Folder(), Utf8Bstr("user.pfx"), Utf8Bstr("1234"), 0, 0));

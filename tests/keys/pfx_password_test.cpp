@@ -8,6 +8,7 @@
 #include "keys/pfx_test_support.h"
 #include "sign/shared_memory.h"
 #include "sign/signer_cache.h"
+#include "sign/signer_state.h"
 
 namespace kv::test {
 namespace {
@@ -129,12 +130,11 @@ TEST_F(PfxPasswordCacheTest, ExUpdatesTheCachedPasswordOfTheSameFileOnly) {
   // Another process chose this file as its signer; its name is cached in
   // other letter case.
   CCapiEngine chooser;
-  chooser.m_signerSource = 2;
-  chooser.m_signerPfxPath = folder_.path() + "\\";
-  chooser.m_signerPfxName = "USER.PFX";
-  chooser.m_signerPfxPassword = "old";
-  chooser.m_signerFingerprint = signer_->Sha1Hex();
-  ASSERT_TRUE(chooser.m_signerCert.Append(signer_->data(), static_cast<int32_t>(signer_->size())));
+  chooser.Signer().SetSource(2);
+  chooser.Signer().SetPfxFile(folder_.path() + "\\", "USER.PFX");
+  chooser.Signer().SetPfxPassword("old");
+  chooser.Signer().SetFingerprint(signer_->Sha1Hex());
+  ASSERT_TRUE(chooser.Signer().AppendCertificate(signer_->data(), static_cast<int32_t>(signer_->size())));
   CSignerCache(chooser).SaveSigner();
   ASSERT_EQ("old", CachedPassword());
 

@@ -21,7 +21,7 @@ using namespace kv::test;
 const std::string kChineseName = "王小明 Wang";  // Big5 has every character
 
 TEST_F(EnrolTest, FreshEngineAndProviderChoice) {
-  CCertRequestManager& m = *engine_.m_request;
+  CCertRequestManager& m = engine_.Requests();
   EXPECT_EQ(2048, m.m_keyBits);
   EXPECT_EQ(std::string(kRequestProviderName), m.m_providerName);
   EXPECT_EQ(static_cast<DWORD>(PROV_RSA_FULL), m.m_providerType);
@@ -45,7 +45,7 @@ TEST_F(EnrolTest, FreshEngineAndProviderChoice) {
   EXPECT_EQ(ERR_CSP_NAME_MISSING, engine_.SetProviderName(Utf8Bstr("x")));
   EXPECT_EQ("kept", m.m_providerName);
 
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ(ERR_BAD_PARAM, engine_.SetProviderName(Utf8Bstr("")));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.SetProviderName(Utf8Bstr("x")));
 }
@@ -186,14 +186,14 @@ TEST_F(EnrolTest, ArgumentFailures) {
   EXPECT_EQ(ERR_KEY_LENGTH, engine_.Code());
   EXPECT_EQ(0u, engine_.PlatformError());
   EXPECT_EQ(ERR_KEY_LENGTH, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 0, 0));
-  EXPECT_EQ(2048, engine_.m_request->m_keyBits);  // unchanged
+  EXPECT_EQ(2048, engine_.Requests().m_keyBits);  // unchanged
   EXPECT_TRUE(RecordNames().empty());
 
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr(""), 1024, 0)));
   EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ(ERR_BAD_PARAM, engine_.CreatePKCS10Pair(nullptr, 1024, 0));
 
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.Code());
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.CreatePKCS10Pair(Utf8Bstr("Name"), 1024, 0));
@@ -201,7 +201,7 @@ TEST_F(EnrolTest, ArgumentFailures) {
 }
 
 TEST_F(EnrolTest, ProviderFailures) {
-  CCertRequestManager& m = *engine_.m_request;
+  CCertRequestManager& m = engine_.Requests();
   m.m_providerName.clear();
   EXPECT_EQ("", TakeText(engine_.CreatePKCS10(Utf8Bstr("Name"), 1024, 0)));
   EXPECT_EQ(ERR_CSP_NAME_MISSING, engine_.Code());

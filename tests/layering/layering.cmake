@@ -5,7 +5,8 @@
 # so a broken probe cannot pass for a refused include.
 set(KV_PROBE "${CMAKE_CURRENT_LIST_DIR}/include_probe.cpp")
 set(KV_PROBE_FLAGS -std=c++17 -fsyntax-only -DKV_PLATFORM_STANDIN=1 -DKV_WINCRYPT_STRUCT_NAMES=1
-    -I${CMAKE_SOURCE_DIR}/src/platform/include -I${KV_DES_ROOT} -I${CMAKE_SOURCE_DIR}/src/seam/include)
+    -I${CMAKE_SOURCE_DIR}/src/platform/include -I${KV_DES_ROOT} -I${KV_DER_ROOT}
+    -I${CMAKE_SOURCE_DIR}/src/seam/include)
 
 # kv_layering_probe(<test name> <include root> <allowed header> [<wrong-way header>])
 function(kv_layering_probe name root allowed)
@@ -23,10 +24,13 @@ function(kv_layering_probe name root allowed)
 endfunction()
 
 kv_layering_probe(des_sees_no_codec "${KV_DES_ROOT}" des/des_core.h codec/des_cipher.h)
+kv_layering_probe(der_sees_no_codec "${KV_DER_ROOT}" der/der_builder.h codec/byte_buffer.h)
+kv_layering_probe(der_sees_no_platform_internals "${KV_DER_ROOT}" der/der_span.h kernel/file_time.h)
 kv_layering_probe(vocabulary_compiles "${KV_VOCABULARY_ROOT}" vocabulary/text.h)
 kv_layering_probe(vocabulary_sees_no_codec "${KV_VOCABULARY_ROOT}" vocabulary/error_codes.h codec/byte_buffer.h)
 kv_layering_probe(codec_compiles "${KV_CODEC_ROOT}" codec/byte_buffer.h)
 kv_layering_probe(codec_sees_des "${KV_CODEC_ROOT}" codec/des_cipher.h)
+kv_layering_probe(sign_sees_der "${KV_AREA_ROOT_sign}" sign/signer_certificate.h)
 kv_layering_probe(codec_sees_no_engine "${KV_CODEC_ROOT}" codec/byte_buffer.h engine/capi_engine.h)
 kv_layering_probe(codec_sees_no_dialogs "${KV_CODEC_ROOT}" codec/byte_buffer.h ui/dialog_launch.h)
 kv_layering_probe(codec_sees_no_area "${KV_CODEC_ROOT}" codec/byte_buffer.h cert/cert_info.h)

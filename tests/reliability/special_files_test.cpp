@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/capi_engine.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "reliability/bounded_child.h"
 #include "sign/sign_test_support.h"
@@ -58,7 +59,7 @@ TEST_F(SpecialFiles, PfxFifoFailsAsUnreadable) {
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   std::string outcome = RunBounded([&] {
     LONG code = SelectPfx(engine_, "f.pfx", "x");
-    return Outcome(code, engine_.PlatformError(), engine_.m_signerFingerprint);
+    return Outcome(code, engine_.PlatformError(), engine_.Signer().Fingerprint());
   });
   EXPECT_EQ(Outcome(ERR_PFX_FILE_READ, ERROR_NOT_SUPPORTED, ""), outcome);
 }

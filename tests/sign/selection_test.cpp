@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "sign/sign_test_support.h"
+#include "sign/signer_state.h"
 
 namespace {
 
@@ -32,16 +33,16 @@ TEST_F(SelectionTest, ChooserPolicyForStoreMatches) {
     ScriptedDialogs run("[]");
     EXPECT_EQ(0, Select(0));
     EXPECT_TRUE(run.Events("dialog").empty());
-    EXPECT_EQ(1, engine_.m_signerSource);
-    EXPECT_EQ(signer_->Sha1Hex(), engine_.m_signerFingerprint);
-    EXPECT_EQ(signer_->der(), std::vector<uint8_t>(engine_.m_signerCert.Data(),
-                                                   engine_.m_signerCert.Data() + engine_.m_signerCert.Size()));
+    EXPECT_EQ(1, engine_.Signer().Source());
+    EXPECT_EQ(signer_->Sha1Hex(), engine_.Signer().Fingerprint());
+    const CByteBuffer& der = engine_.Signer().Certificate();
+    EXPECT_EQ(signer_->der(), std::vector<uint8_t>(der.Data(), der.Data() + der.Size()));
   }
   {
     ScriptedDialogs run(R"([{"dialog": 204, "select": 0, "press": 1}])");
     EXPECT_EQ(0, Select(1));
     EXPECT_EQ(1u, run.Events("dialog").size());
-    EXPECT_EQ(signer_->Sha1Hex(), engine_.m_signerFingerprint);
+    EXPECT_EQ(signer_->Sha1Hex(), engine_.Signer().Fingerprint());
   }
   CertPtr second = MakeEndEntity("Signer Two", *root_);
   AddToMy(*second);
@@ -51,14 +52,14 @@ TEST_F(SelectionTest, ChooserPolicyForStoreMatches) {
     std::vector<kv::json::Value> shown = run.Events("dialog");
     ASSERT_EQ(1u, shown.size());
     EXPECT_EQ(2u, shown[0].Find("rows")->items.size());
-    EXPECT_EQ(second->Sha1Hex(), engine_.m_signerFingerprint);
+    EXPECT_EQ(second->Sha1Hex(), engine_.Signer().Fingerprint());
   }
   {
     // Cancelling the chooser is no error; with the store alone nothing is chosen.
     ScriptedDialogs run(R"([{"dialog": 204, "press": 2}])");
     EXPECT_EQ(0, Select(0x100));
-    EXPECT_EQ(-1, engine_.m_signerSource);
-    EXPECT_TRUE(engine_.m_signerFingerprint.empty());
+    EXPECT_EQ(-1, engine_.Signer().Source());
+    EXPECT_TRUE(engine_.Signer().Fingerprint().empty());
     EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
     EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
   }
@@ -77,7 +78,7 @@ TEST_F(SelectionTest, SourceMask) {
     EXPECT_EQ(ERR_USER_CANCEL, Select(0x200));
     std::vector<kv::json::Value> shown = run.Events("dialog");
     ASSERT_EQ(1u, shown.size());
-    EXPECT_EQ(-1, engine_.m_signerSource);
+    EXPECT_EQ(-1, engine_.Signer().Source());
   }
   // No script and no display: the PFX dialog cannot be shown.
   EXPECT_EQ(ERR_MEM_ALLOC, Select(0x200));
@@ -89,16 +90,16 @@ TEST_F(SelectionTest, PfxDialogAnswersAndFailures) {
     ScriptedDialogs run(R"([{"dialog": 202, "press": 301, "browse": ")" + path +
                         R"("}, {"dialog": 202, "set": {"303": "1234"}, "press": 1}])");
     EXPECT_EQ(0, Select(0));
-    EXPECT_EQ(2, engine_.m_signerSource);
+    EXPECT_EQ(2, engine_.Signer().Source());
     EXPECT_EQ(folder_.path(), TakeText(engine_.GetSignerPfxFilePath()));
     EXPECT_EQ("signer.pfx", TakeText(engine_.GetSignerPfxFileName()));
-    EXPECT_EQ("1234", engine_.m_signerPfxPassword);
+    EXPECT_EQ("1234", engine_.Signer().PfxPassword());
   }
   {
     // A wrong password fails with the loader's code and leaves no signer.
     ScriptedDialogs run(R"([{"dialog": 202, "set": {"303": "9999"}, "press": 1}])");
     EXPECT_NE(0, SelectEx("signer.pfx", "", "", 0x200));
-    EXPECT_EQ(-1, engine_.m_signerSource);
+    EXPECT_EQ(-1, engine_.Signer().Source());
     EXPECT_EQ("", TakeText(engine_.GetSignerPfxFilePath()));
     EXPECT_EQ("", TakeText(engine_.GetSignerPfxFileName()));
   }
@@ -116,8 +117,8 @@ TEST_F(SelectionTest, ExistingPfxWithPasswordNeedsNoDialog) {
   // Store only, nothing there: the named file still opens the PFX route.
   EXPECT_EQ(0, SelectEx("signer.pfx", "1234", "", 0x100));
   EXPECT_TRUE(run.Events("dialog").empty());
-  EXPECT_EQ(2, engine_.m_signerSource);
-  EXPECT_EQ(signer_->Sha1Hex(), engine_.m_signerFingerprint);
+  EXPECT_EQ(2, engine_.Signer().Source());
+  EXPECT_EQ(signer_->Sha1Hex(), engine_.Signer().Fingerprint());
   EXPECT_EQ(folder_.path(), TakeText(engine_.GetSignerPfxFilePath()));
   EXPECT_EQ("signer.pfx", TakeText(engine_.GetSignerPfxFileName()));
   // After a failed selection the getters are empty again.
@@ -155,7 +156,7 @@ void SelectionTest::CheckCompareDates() {
   EXPECT_NE(0, leap);
   // The date is a UTC instant: in Taipei's zone the certificate is valid exactly at 12:00 UTC.
   EXPECT_EQ(0, SelectEx("brief.pfx", "1234", "20140619120000", 0x200));
-  EXPECT_EQ(brief->Sha1Hex(), engine_.m_signerFingerprint);
+  EXPECT_EQ(brief->Sha1Hex(), engine_.Signer().Fingerprint());
   EXPECT_NE(0, SelectEx("brief.pfx", "1234", "20140619200000", 0x200));
   EXPECT_NE(0, SelectEx("brief.pfx", "1234", "20140619040000", 0x200));
   EXPECT_TRUE(run.Events("dialog").empty());
@@ -174,8 +175,8 @@ TEST_F(SelectionTest, CachedSignerSharedBetweenEngines) {
     CCapiEngine other;
     ScriptedDialogs run("[]");
     EXPECT_EQ(0, SelectEx2(other, "", "", 1, 0x100, "S_CN=Nobody"));
-    EXPECT_EQ(1, other.m_signerSource);
-    EXPECT_EQ(signer_->Sha1Hex(), other.m_signerFingerprint);
+    EXPECT_EQ(1, other.Signer().Source());
+    EXPECT_EQ(signer_->Sha1Hex(), other.Signer().Fingerprint());
     EXPECT_TRUE(run.Events("dialog").empty());
   }
 
@@ -189,9 +190,9 @@ TEST_F(SelectionTest, CachedSignerSharedBetweenEngines) {
   CCapiEngine other;
   ScriptedDialogs run("[]");
   EXPECT_EQ(0, SelectEx2(other, "", "", 1, 0x100, "S_CN=Nobody"));
-  EXPECT_EQ(2, other.m_signerSource);
-  EXPECT_EQ(pfxSigner->Sha1Hex(), other.m_signerFingerprint);
-  EXPECT_EQ("1234", other.m_signerPfxPassword);
+  EXPECT_EQ(2, other.Signer().Source());
+  EXPECT_EQ(pfxSigner->Sha1Hex(), other.Signer().Fingerprint());
+  EXPECT_EQ("1234", other.Signer().PfxPassword());
   EXPECT_EQ(folder_.path(), TakeText(other.GetSignerPfxFilePath()));
   EXPECT_EQ("pfx.pfx", TakeText(other.GetSignerPfxFileName()));
   std::string hex = TakeText(other.SignPkcs1(Utf8Bstr("cached"), 0x800));

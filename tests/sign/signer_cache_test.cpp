@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/capi_engine.h"
+#include "sign/signer_state.h"
 #include "vocabulary/text.h"
 #include "platform/sync/sync_test_support.h"
 #include "sign/shared_memory.h"
@@ -44,19 +45,18 @@ class SignerCacheTest : public kv::test::HomeTest {
 
   void SetSigner(LONG source, const std::string& der, const std::string& hash, const std::string& password = "",
                  const std::string& path = "", const std::string& name = "") {
-    engine_.m_signerSource = source;
-    engine_.m_signerCert.Clear();
-    ASSERT_TRUE(engine_.m_signerCert.Append(der.data(), static_cast<int32_t>(der.size())));
-    engine_.m_signerFingerprint = hash;
-    engine_.m_signerPfxPassword = password;
-    engine_.m_signerPfxPath = path;
-    engine_.m_signerPfxName = name;
+    engine_.Signer().SetSource(source);
+    ASSERT_TRUE(
+        engine_.Signer().SetCertificate(reinterpret_cast<const BYTE*>(der.data()), static_cast<int32_t>(der.size())));
+    engine_.Signer().SetFingerprint(hash);
+    engine_.Signer().SetPfxPassword(password);
+    engine_.Signer().SetPfxFile(path, name);
   }
 
   std::vector<StoredEntry> Saved(DWORD* end) {
     CSignerCache(engine_).SaveSigner();
-    EXPECT_NE(engine_.m_signerCache, nullptr);
-    return engine_.m_signerCache ? Entries(*engine_.m_signerCache, end) : std::vector<StoredEntry>{};
+    EXPECT_NE(engine_.Signer().Cache(), nullptr);
+    return engine_.Signer().Cache() ? Entries(*engine_.Signer().Cache(), end) : std::vector<StoredEntry>{};
   }
 
   std::string areaName_;
@@ -79,9 +79,9 @@ TEST_F(SignerCacheTest, AStoreSignerLeavesThreeEntries) {
   EXPECT_EQ(entries[1].value, der);
   EXPECT_EQ(entries[2].key, "signerCertHash");
   EXPECT_EQ(entries[2].value, kHashA);
-  EXPECT_EQ(Dword(engine_.m_signerCache->View()), 3u);
+  EXPECT_EQ(Dword(engine_.Signer().Cache()->View()), 3u);
   EXPECT_EQ(end, 8u + (84 + 4) + (84 + 700) + (84 + 40));
-  EXPECT_TRUE(ZeroFrom(*engine_.m_signerCache, end));
+  EXPECT_TRUE(ZeroFrom(*engine_.Signer().Cache(), end));
 }
 
 TEST_F(SignerCacheTest, APfxSignerLeavesSixEntriesInSaveOrder) {
@@ -98,7 +98,7 @@ TEST_F(SignerCacheTest, APfxSignerLeavesSixEntriesInSaveOrder) {
   EXPECT_EQ(entries[3].value, password) << "stored in the engine's code page, no terminator";
   EXPECT_EQ(entries[4].value, folder);
   EXPECT_EQ(entries[5].value, "signer.pfx");
-  EXPECT_TRUE(ZeroFrom(*engine_.m_signerCache, end));
+  EXPECT_TRUE(ZeroFrom(*engine_.Signer().Cache(), end));
 
   CSignerCache cache(engine_);
   EXPECT_EQ(cache.ReadInt(kSignerMediaKey), 2);
@@ -111,7 +111,7 @@ TEST_F(SignerCacheTest, APfxSignerLeavesSixEntriesInSaveOrder) {
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(cache.ReadString(kSignerCertPasswdKey), "");
   EXPECT_EQ(cache.ReadString(kSignerCertHashKey), kHashB);
-  EXPECT_TRUE(ZeroFrom(*engine_.m_signerCache, end));
+  EXPECT_TRUE(ZeroFrom(*engine_.Signer().Cache(), end));
 }
 
 TEST_F(SignerCacheTest, AShorterSecondCertificateIsZeroPaddedInPlace) {
@@ -144,7 +144,7 @@ TEST_F(SignerCacheTest, ALongerSecondCertificateReplacesTheCachedOne) {
       << "the bytes belong to the hash beside them";
   EXPECT_EQ(cache.ReadString(kSignerCertHashKey), kHashB);
   EXPECT_EQ(end, 8u + (84 + 4) + (84 + 900) + (84 + 40));
-  EXPECT_TRUE(ZeroFrom(*engine_.m_signerCache, end));
+  EXPECT_TRUE(ZeroFrom(*engine_.Signer().Cache(), end));
 }
 
 TEST_F(SignerCacheTest, ReadersGiveEmptyValuesWhenNothingIsCached) {
@@ -164,7 +164,7 @@ TEST_F(SignerCacheTest, ReadersGiveEmptyValuesWhenNothingIsCached) {
   EXPECT_EQ(cache.ReadString(kSignerCertPasswdKey), "new");
   EXPECT_EQ(cache.ReadInt(kSignerCertPasswdKey), -1) << "not four bytes";
   cache.WriteString(kSignerCertPasswdKey, "");
-  EXPECT_EQ(engine_.m_signerCache->Exists(kSignerCertPasswdKey), 0);
+  EXPECT_EQ(engine_.Signer().Cache()->Exists(kSignerCertPasswdKey), 0);
 }
 
 TEST_F(SignerCacheTest, AnotherProcessTakesTheSavedSigner) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "sign/sign_test_support.h"
+#include "sign/signer_state.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST_F(PfxReloadTest, ReplacedFileIsReadAgainAndNeverAnsweredFromTheOldImport) {
   folder_.File("signer.pfx", std::string(image.begin(), image.end()));
   EXPECT_EQ("", Sign());
   EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
-  engine_.m_signerPfxPassword = "5678";
+  engine_.Signer().SetPfxPassword("5678");
   std::string again = Sign();
   EXPECT_EQ(0, engine_.Code());
   EXPECT_TRUE(SignedBy(*signer_, again));
@@ -59,14 +60,14 @@ TEST_F(PfxReloadTest, WrongPasswordAfterARightOneFailsEveryTime) {
   WritePfx("signer.pfx", *signer_, {}, "1234");
   ASSERT_EQ(0, SelectPfx(engine_, "signer.pfx"));
   ASSERT_TRUE(SignedBy(*signer_, Sign()));
-  engine_.m_signerPfxPassword = "4321";
+  engine_.Signer().SetPfxPassword("4321");
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ("", Sign());
     EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
     EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(kText), 0)));
     EXPECT_EQ(ERR_PKCS12_PASSWORD, engine_.Code());
   }
-  engine_.m_signerPfxPassword = "1234";
+  engine_.Signer().SetPfxPassword("1234");
   EXPECT_TRUE(SignedBy(*signer_, Sign()));
 }
 

@@ -9,6 +9,7 @@
 
 #include "sign/sign_test_support.h"
 #include "sign/signer_cache.h"
+#include "sign/signer_state.h"
 
 namespace {
 
@@ -74,14 +75,14 @@ TEST_F(SigningTest, Pkcs1Base64HasNoLineBreaksForLargeKeys) {
 
 TEST_F(SigningTest, PreparationFailures) {
   // Empty content is refused before protected mode is looked at.
-  engine_.m_ieProtectedMode = true;
+  engine_.OverrideProtectedMode(true);
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr(""), 0)));
   EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr(""), 0)));
   EXPECT_EQ(ERR_BAD_PARAM, engine_.Code());
   EXPECT_EQ("", TakeText(engine_.SignPkcs7(Utf8Bstr("x"), 0)));
   EXPECT_EQ(ERR_IE_PROTECTED_MODE, engine_.Code());
-  engine_.m_ieProtectedMode = false;
+  engine_.OverrideProtectedMode(false);
 
   EXPECT_EQ("", TakeText(engine_.SignPkcs1(Utf8Bstr("x"), 0)));
   EXPECT_EQ(ERR_NO_SIGNER, engine_.Code());
@@ -305,7 +306,7 @@ TEST_F(SigningTest, Pkcs7SerialAndCertificateVersion) {
 TEST_F(SigningTest, StoreSignerSignsBothForms) {
   AddToMy(*signer_);
   ASSERT_EQ(0, engine_.SelectSigner(Utf8Bstr(""), 0x100, 0));
-  EXPECT_EQ(1, engine_.m_signerSource);
+  EXPECT_EQ(1, engine_.Signer().Source());
   std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0));
   ASSERT_EQ(0, engine_.Code());
   EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
@@ -327,16 +328,15 @@ TEST_F(SigningTest, NewerCachedPasswordForTheSameFileIgnoringCase) {
   EXPECT_NE(0, engine_.Code());
   {
     CCapiEngine other;
-    other.m_signerSource = 2;
-    other.m_signerFingerprint = signer_->Sha1Hex();
-    ASSERT_TRUE(other.m_signerCert.Append(signer_->data(), static_cast<int32_t>(signer_->size())));
-    other.m_signerPfxPassword = "5678";
-    other.m_signerPfxPath = engine_.m_signerPfxPath;
-    other.m_signerPfxName = "SIGNER.PFX";
+    other.Signer().SetSource(2);
+    other.Signer().SetFingerprint(signer_->Sha1Hex());
+    ASSERT_TRUE(other.Signer().AppendCertificate(signer_->data(), static_cast<int32_t>(signer_->size())));
+    other.Signer().SetPfxPassword("5678");
+    other.Signer().SetPfxFile(engine_.Signer().PfxPath(), "SIGNER.PFX");
     CSignerCache(other).SaveSigner();
     std::string hex = TakeText(engine_.SignPkcs1(Utf8Bstr(kText), 0));
     EXPECT_EQ(0, engine_.Code());
-    EXPECT_EQ("5678", engine_.m_signerPfxPassword);
+    EXPECT_EQ("5678", engine_.Signer().PfxPassword());
     EXPECT_TRUE(VerifyDigestSignature(signer_->key(), EVP_sha1(), Digest(EVP_sha1(), Utf16Bytes(kText)), FromHex(hex)));
   }
 }

@@ -21,7 +21,7 @@
 
 using namespace kv::platform::cert;
 using kv::platform::X509Ptr;
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 namespace {
 

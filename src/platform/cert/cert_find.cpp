@@ -14,7 +14,7 @@
 #include "kernel/file_time.h"
 
 using namespace kv::platform::cert;
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 namespace {
 

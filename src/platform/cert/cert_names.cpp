@@ -228,11 +228,11 @@ std::u16string AltName(const CERT_INFO* info, bool issuer, uint8_t tag) {
     if (strcmp(info->rgExtension[i].pszObjId, older) == 0) found = &info->rgExtension[i];
   if (found) {
     const CERT_EXTENSION& e = *found;
-    kv::platform::der::Span in(e.Value.pbData, e.Value.cbData), seq;
-    if (!in.Read(kv::platform::der::kSequence, &seq)) return u"";
+    kv::der::Span in(e.Value.pbData, e.Value.cbData), seq;
+    if (!in.Read(kv::der::kSequence, &seq)) return u"";
     while (!seq.empty()) {
       uint8_t t;
-      kv::platform::der::Span value;
+      kv::der::Span value;
       if (!seq.ReadAny(&t, &value)) return u"";
       if (t == tag) return std::u16string(value.data(), value.data() + value.size());
     }

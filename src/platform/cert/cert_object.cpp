@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "der/der_span.h"
+#include "kernel/der_time.h"
 
 namespace kv::platform::cert {
 
@@ -57,7 +58,7 @@ bool ReadTime(Span* in, FILETIME* out, HRESULT* error) {
   Span contents;
   if (!in->ReadAny(&tag, &contents)) return *error = in->error(), false;
   if (tag != der::kUtcTime && tag != der::kGeneralizedTime) return *error = CRYPT_E_ASN1_BADTAG, false;
-  if (!der::TimeToFileTime(tag, contents, out)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+  if (!kv::platform::DerTimeToFileTime(tag, contents, out)) return *error = CRYPT_E_ASN1_CORRUPT, false;
   return true;
 }
 

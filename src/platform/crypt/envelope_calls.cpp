@@ -299,7 +299,7 @@ BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain, size_t* p
 
 using namespace kv::platform::crypt;
 using namespace kv::platform;
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
                                            PCCERT_CONTEXT rgpRecipientCert[], const BYTE* pbToBeEncrypted,

@@ -106,7 +106,7 @@ BOOL Finish(Message& msg) {
 }  // namespace kv::platform::crypt
 
 using namespace kv::platform::crypt;
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 extern "C" HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
                                                  HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,

@@ -353,7 +353,7 @@ TEST_F(MessageTest, DecryptsEnvelopesNamingTheKeyIdentifier) {
 // truncated element is CRYPT_E_ASN1_EOD; only the optional content may be
 // missing.
 TEST_F(MessageTest, EnvelopeReaderRefusesEveryTruncation) {
-  namespace der = kv::platform::der;
+  namespace der = kv::der;
   kv::test::crypt::WriteCertPem(SelfSignedCert(SharedTestKey(0), "Recipient Zero", "hash"), dir_ + "/hashed.pem");
   kv::test::WriteFile(dir_ + "/plain.txt", "cut");
   const std::vector<BYTE> env = Run("openssl cms -encrypt -keyid -binary -aes256 -outform DER -in " + dir_ +

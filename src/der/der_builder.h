@@ -1,4 +1,4 @@
-// The stand-in's one DER writer. Elements are written straight into one
+// The one DER writer (the stand-in's calls and the engine's messages). Elements are written straight into one
 // buffer: Open leaves a one-byte length in front of the content and Close
 // patches it (moving the content along when the length needs more bytes),
 // so nested structures are built in one pass without copying each level's
@@ -20,7 +20,7 @@
 
 #include "der/der_span.h"
 
-namespace kv::platform::der {
+namespace kv::der {
 
 using Bytes = std::vector<BYTE>;
 
@@ -67,4 +67,4 @@ class Builder {
   bool failed_ = false;
 };
 
-}  // namespace kv::platform::der
+}  // namespace kv::der

@@ -1,11 +1,11 @@
-// DER writing for the encoding, message and envelope calls.
+// DER writing: lengths patched as each element closes, SET OF sorted.
 #include "der/der_builder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-namespace kv::platform::der {
+namespace kv::der {
 namespace {
 
 // Bytes a definite length takes after its first byte.
@@ -129,4 +129,4 @@ bool Builder::Finish(Bytes* out) {
   return ok;
 }
 
-}  // namespace kv::platform::der
+}  // namespace kv::der

@@ -7,7 +7,7 @@
 
 #include "der/der_builder.h"
 
-namespace der = kv::platform::der;
+namespace der = kv::der;
 
 namespace {
 

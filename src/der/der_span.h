@@ -1,5 +1,6 @@
-// The stand-in's one DER reader: a non-owning span over DER bytes for the
-// certificate, encoding and message calls. Each read either consumes one
+// The one DER reader, shared by the stand-in's certificate, encoding and
+// message calls and by the engine's own message assembly: a non-owning span
+// over DER bytes. Each read either consumes one
 // well-formed element (definite length, checked against what is left of its
 // parent) and advances, or fails, leaves the span where it was and records
 // the Windows decoding error (CRYPT_E_ASN1_*) the failing call reports.
@@ -14,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace kv::platform::der {
+namespace kv::der {
 
 // Universal tags, as the first byte of an element.
 enum : uint8_t {
@@ -89,7 +90,4 @@ DWORD ExpectedElementError(Span at, uint8_t expectedTag);
 // Contents of an OBJECT IDENTIFIER for dotted text; false when malformed.
 [[nodiscard]] bool TextToOid(const std::string& text, std::vector<uint8_t>* contents);
 
-// UTCTime / GeneralizedTime contents to a FILETIME (UTC).
-[[nodiscard]] bool TimeToFileTime(uint8_t tag, Span contents, FILETIME* out);
-
-}  // namespace kv::platform::der
+}  // namespace kv::der
