@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "der/der_span.h"
@@ -26,6 +28,7 @@ std::unordered_set<const void*>& LiveStores() {
 
 using der::Span;
 
+
 // AlgorithmIdentifier into CRYPT_ALGORITHM_IDENTIFIER (parameters point into the encoding).
 bool ReadAlgorithm(Span* in, CertObject* object, CRYPT_ALGORITHM_IDENTIFIER* out, HRESULT* error) {
   Span body, oid;
@@ -33,7 +36,7 @@ bool ReadAlgorithm(Span* in, CertObject* object, CRYPT_ALGORITHM_IDENTIFIER* out
   if (!body.Read(der::kOid, &oid)) return *error = body.error(), false;
   // An empty identifier decodes to an empty string, as Windows decodes it.
   std::string text;
-  if (!oid.empty() && !der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+  if (!oid.empty() && !OidText(oid.data(), oid.size(), &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
   object->oids.push_back(text);
   out->pszObjId = const_cast<LPSTR>(object->oids.back().c_str());
   out->Parameters.cbData = static_cast<DWORD>(body.size());
@@ -129,7 +132,7 @@ bool DecodeInto(CertObject* object, HRESULT* error) {
       if (!list.Read(der::kSequence, &ext)) return *error = list.error(), false;
       if (!ext.Read(der::kOid, &oid)) return *error = ext.error(), false;
       std::string text;
-      if (!der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+      if (!OidText(oid.data(), oid.size(), &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
       CERT_EXTENSION e{};
       Span critical;
       if (!ext.ReadOptional(der::kBoolean, &critical, &present)) return *error = ext.error(), false;
@@ -176,6 +179,23 @@ void DestroyStore(Store* store) {
 }
 
 }  // namespace
+
+bool OidText(const uint8_t* data, size_t size, std::string* text) {
+  static auto* lock = new std::mutex();
+  static auto* known = new std::unordered_map<std::string, std::string>();
+  std::string key(reinterpret_cast<const char*>(data), size);
+  std::lock_guard<std::mutex> guard(*lock);
+  auto found = known->find(key);
+  if (found != known->end()) {
+    *text = found->second;
+    return true;
+  }
+  if (!der::OidToText(Span(data, size), text)) return false;
+  // Bounded, as the encodings come from outside.
+  if (known->size() >= 512) known->clear();
+  known->emplace(std::move(key), *text);
+  return true;
+}
 
 void ReleaseProviderHandle(const PropertyMap& props, DWORD propId) {
   auto found = props.find(propId);

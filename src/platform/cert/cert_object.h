@@ -87,6 +87,11 @@ void ReleaseProviderProperties(const PropertyMap& props);
 // Properties of an object, following links.
 CertObject* PropertyOwner(CertObject* object);
 
+// The dotted text of an OID's contents octets, as der::OidToText makes it.
+// Certificates and names repeat a handful of identifiers, and formatting one
+// is most of a certificate's decoding: the texts are kept by encoding.
+bool OidText(const uint8_t* data, size_t size, std::string* text);
+
 // SHA-1 and MD5 of the encoding.
 std::vector<uint8_t> Sha1Of(const std::vector<uint8_t>& data);
 std::vector<uint8_t> Md5Of(const std::vector<uint8_t>& data);

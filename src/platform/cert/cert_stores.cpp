@@ -345,13 +345,10 @@ extern "C" PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertSto
   }
   if (!prev && !ResyncStore(store)) return nullptr;
   uint64_t after = prev ? prev->seq : 0;
-  CertObject* next = nullptr;
-  for (CertObject* entry : store->entries) {
-    if (entry->seq > after) {
-      next = entry;
-      break;
-    }
-  }
+  // Entries are kept in ascending seq order, so each step is a search, not a walk.
+  auto found = std::upper_bound(store->entries.begin(), store->entries.end(), after,
+                                [](uint64_t seq, const CertObject* entry) { return seq < entry->seq; });
+  CertObject* next = found == store->entries.end() ? nullptr : *found;
   if (next) AddRef(next);
   if (prev) Release(prev);
   if (!next) {
