@@ -237,7 +237,7 @@ Store* LookupStore(HCERTSTORE store) {
   return static_cast<Store*>(store);
 }
 
-CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
+CertObject* DecodeCertTemplate(const uint8_t* data, size_t size, HRESULT* error) {
   auto* object = new CertObject();
   object->encoded.assign(data, data + size);
   if (!DecodeInto(object, error)) {
@@ -247,6 +247,55 @@ CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
   object->ctx.dwCertEncodingType = X509_ASN_ENCODING;
   object->ctx.pbCertEncoded = object->encoded.data();
   object->ctx.cbCertEncoded = static_cast<DWORD>(object->encoded.size());
+  object->ctx.pCertInfo = &object->info;
+  object->ctx.hCertStore = nullptr;
+  return object;
+}
+
+CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
+  CertObject* object = DecodeCertTemplate(data, size, error);
+  if (!object) return nullptr;
+  object->refs = 1;
+  LiveContexts().insert(object);
+  return object;
+}
+
+CertObject* CopyCertObject(const CertObject& decoded) {
+  auto* object = new CertObject();
+  object->encoded = decoded.encoded;
+  object->serial = decoded.serial;
+  object->oids = decoded.oids;
+  object->extensions = decoded.extensions;
+  object->info = decoded.info;
+  // Every pointer of the decoded form points into the encoding, the serial
+  // number or the identifier texts: each is moved to the same place in the copy.
+  const uint8_t* from = decoded.encoded.data();
+  uint8_t* to = object->encoded.data();
+  auto rebase = [&](BYTE* p) -> BYTE* { return p ? to + (p - from) : nullptr; };
+  auto oid = [&](LPSTR text) -> LPSTR {
+    for (size_t i = 0; i < decoded.oids.size(); ++i)
+      if (decoded.oids[i].c_str() == text) return const_cast<LPSTR>(object->oids[i].c_str());
+    return text;
+  };
+  CERT_INFO& info = object->info;
+  info.SerialNumber.pbData = object->serial.data();
+  info.SignatureAlgorithm.pszObjId = oid(info.SignatureAlgorithm.pszObjId);
+  info.SignatureAlgorithm.Parameters.pbData = rebase(info.SignatureAlgorithm.Parameters.pbData);
+  info.Issuer.pbData = rebase(info.Issuer.pbData);
+  info.Subject.pbData = rebase(info.Subject.pbData);
+  info.SubjectPublicKeyInfo.Algorithm.pszObjId = oid(info.SubjectPublicKeyInfo.Algorithm.pszObjId);
+  info.SubjectPublicKeyInfo.Algorithm.Parameters.pbData =
+      rebase(info.SubjectPublicKeyInfo.Algorithm.Parameters.pbData);
+  info.SubjectPublicKeyInfo.PublicKey.pbData = rebase(info.SubjectPublicKeyInfo.PublicKey.pbData);
+  info.IssuerUniqueId.pbData = rebase(info.IssuerUniqueId.pbData);
+  info.SubjectUniqueId.pbData = rebase(info.SubjectUniqueId.pbData);
+  for (CERT_EXTENSION& extension : object->extensions) {
+    extension.pszObjId = oid(extension.pszObjId);
+    extension.Value.pbData = rebase(extension.Value.pbData);
+  }
+  info.rgExtension = object->extensions.empty() ? nullptr : object->extensions.data();
+  object->ctx = decoded.ctx;
+  object->ctx.pbCertEncoded = to;
   object->ctx.pCertInfo = &object->info;
   object->ctx.hCertStore = nullptr;
   object->refs = 1;

@@ -61,6 +61,12 @@ Store* LookupStore(HCERTSTORE store);                // null when not a live sto
 // Decodes `size` bytes of a certificate into a new object with one caller
 // reference and no store; null with the decoder's error in *error.
 CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error);
+// The decoded form alone, for copying with CopyCertObject: not a context
+// (no reference, not in the live table); the owner deletes it.
+CertObject* DecodeCertTemplate(const uint8_t* data, size_t size, HRESULT* error);
+// A new object with one caller reference and no store, decoded as `decoded`
+// (from DecodeCertTemplate or NewCertObject) without decoding again.
+CertObject* CopyCertObject(const CertObject& decoded);
 // A new link object in `store` pointing at `target` (which gains a reference).
 CertObject* NewLinkObject(CertObject* target, Store* store);
 
