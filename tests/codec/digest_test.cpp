@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 #include <string>
 
+#include "codec/digest/block_functions.h"
 #include "codec/digests.h"
 #include "codec/vector_file.h"
 
@@ -162,6 +165,31 @@ TEST(DigestSelection, ShaExtensionsAreUsedWhenPresentAndCanBeTurnedOff) {
   EXPECT_FALSE(kv::digest::UsingShaExtensions());
   EXPECT_FALSE(kv::digest::UsingAvx2Sha512());
   kv::digest::SelectImplementation(saved);
+}
+
+// A machine with AVX-512 runs only that SHA-512 path through the digests:
+// the AVX2 one is checked against it and the portable one here, for one to
+// five blocks (a lone block, pairs, and a pair followed by a lone block).
+TEST(DigestSelection, Sha512VectorBlockFunctionsAgree) {
+#if defined(KV_DIGEST_X86)
+  if (!kv::digest::CpuHasAvx2Bmi2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 random(512);
+  std::vector<uint8_t> data(5 * 128);
+  for (auto& byte : data) byte = static_cast<uint8_t>(random());
+  for (size_t blocks = 1; blocks <= 5; ++blocks) {
+    uint64_t portable[8] = {1, 2, 3, 4, 5, 6, 7, 8}, avx2[8], avx512[8];
+    std::copy(portable, portable + 8, avx2);
+    std::copy(portable, portable + 8, avx512);
+    kv::digest::Sha512BlocksPortable(portable, data.data(), blocks);
+    kv::digest::Sha512BlocksAvx2(avx2, data.data(), blocks);
+    EXPECT_TRUE(std::equal(avx2, avx2 + 8, portable)) << blocks << " blocks";
+    if (!kv::digest::CpuHasAvx512Vl()) continue;
+    kv::digest::Sha512BlocksAvx512(avx512, data.data(), blocks);
+    EXPECT_TRUE(std::equal(avx512, avx512 + 8, portable)) << blocks << " blocks";
+  }
+#else
+  GTEST_SKIP() << "not x86";
+#endif
 }
 
 TEST(DigestSelection, HashFlagsChooseTheAlgorithm) {

@@ -23,6 +23,8 @@ void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t count);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t count);
 // Needs AVX2 (with the operating system saving YMM state) and BMI2.
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t count);
+// The same with the schedule's rotations in AVX-512VL (needs AVX-512F and VL, and the OS's AVX-512 state).
+void Sha512BlocksAvx512(uint64_t state[8], const uint8_t* data, size_t count);
 #endif
 
 inline uint32_t LoadBe32(const uint8_t* p) {

@@ -19,6 +19,7 @@ namespace {
 struct CpuFeatures {
   bool shaExtensions = false;
   bool avx2Bmi2 = false;
+  bool avx512Vl = false;  // and avx2Bmi2
 };
 
 CpuFeatures DetectCpu() {
@@ -29,15 +30,17 @@ CpuFeatures DetectCpu() {
   const bool ssse3 = (ecx & (1u << 9)) != 0;
   const bool sse41 = (ecx & (1u << 19)) != 0;
   // AVX registers are usable only when the operating system saves them.
-  bool ymmState = false;
+  bool ymmState = false, zmmState = false;
   if ((ecx & (1u << 27)) != 0 && (ecx & (1u << 28)) != 0) {
     unsigned xcr0Low = 0, xcr0High = 0;
     __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
     ymmState = (xcr0Low & 6u) == 6u;
+    zmmState = (xcr0Low & 0xE6u) == 0xE6u;  // opmask and both halves of the ZMM registers too
   }
   if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return features;
   features.shaExtensions = ssse3 && sse41 && (ebx & (1u << 29)) != 0;
   features.avx2Bmi2 = ymmState && (ebx & (1u << 5)) != 0 && (ebx & (1u << 8)) != 0;
+  features.avx512Vl = features.avx2Bmi2 && zmmState && (ebx & (1u << 16)) != 0 && (ebx & (1u << 31)) != 0;
 #endif
   return features;
 }
@@ -101,6 +104,7 @@ Implementation SelectedImplementation() { return Portable() ? Implementation::kP
 bool CpuHasShaExtensions() { return Cpu().shaExtensions; }
 bool UsingShaExtensions() { return !Portable() && Cpu().shaExtensions; }
 bool CpuHasAvx2Bmi2() { return Cpu().avx2Bmi2; }
+bool CpuHasAvx512Vl() { return Cpu().avx512Vl; }
 bool UsingAvx2Sha512() { return !Portable() && Cpu().avx2Bmi2; }
 
 Hasher::Hasher(Algorithm algorithm) : algorithm_(algorithm) { Reset(); }
@@ -148,7 +152,9 @@ void Hasher::Blocks(const uint8_t* data, size_t count) {
     case Algorithm::kSha512:
     case Algorithm::kSha384:
 #if defined(KV_DIGEST_X86)
-      if (UsingAvx2Sha512()) return Sha512BlocksAvx2(state_.words64, data, count);
+      if (UsingAvx2Sha512())
+        return Cpu().avx512Vl ? Sha512BlocksAvx512(state_.words64, data, count)
+                              : Sha512BlocksAvx2(state_.words64, data, count);
 #endif
       Sha512BlocksPortable(state_.words64, data, count);
       return;

@@ -55,6 +55,8 @@ Implementation SelectedImplementation();
 bool CpuHasShaExtensions();
 bool UsingShaExtensions();
 bool CpuHasAvx2Bmi2();
+// AVX-512F and VL usable as well (the SHA-512 schedule then rotates with them).
+bool CpuHasAvx512Vl();
 bool UsingAvx2Sha512();
 
 }  // namespace kv::digest

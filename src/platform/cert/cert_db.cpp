@@ -17,6 +17,8 @@ const char kSchema[] =
     "  id INTEGER PRIMARY KEY AUTOINCREMENT, location INTEGER NOT NULL,"
     "  store TEXT NOT NULL COLLATE NOCASE, sha1 BLOB NOT NULL, der BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS cert_certificates_by_hash ON cert_certificates(location, store, sha1);"
+    // A store read in row order from this index needs no sort of its blobs.
+    "CREATE INDEX IF NOT EXISTS cert_certificates_by_store ON cert_certificates(location, store);"
     "CREATE TABLE IF NOT EXISTS cert_properties("
     "  cert_id INTEGER NOT NULL REFERENCES cert_certificates(id) ON DELETE CASCADE,"
     "  prop_id INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY(cert_id, prop_id));";

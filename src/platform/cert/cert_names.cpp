@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "cert/cert_object.h"
 #include "der/der_span.h"
@@ -66,7 +68,7 @@ bool ParseName(const BYTE* data, DWORD size, std::vector<Rdn>* out, HRESULT* err
       if (!ava.Read(der::kOid, &oid)) return *error = ava.error(), false;
       if (!ava.ReadAny(&tag, &value, &whole)) return *error = ava.error(), false;
       NameAttribute attribute;
-      if (!der::OidToText(oid, &attribute.oid)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+      if (!OidText(oid.data(), oid.size(), &attribute.oid)) return *error = CRYPT_E_ASN1_CORRUPT, false;
       attribute.tag = tag;
       attribute.value = value.ToVector();
       attribute.encoded = whole.ToVector();
@@ -186,7 +188,13 @@ std::string ToAnsi(const std::u16string& text) {
 }
 
 DWORD ReturnNarrow(const std::u16string& text, LPSTR out, DWORD size) {
-  if (!out || size == 0) return static_cast<DWORD>(ToAnsi(text).size() + 1);
+  std::string whole = ToAnsi(text);
+  if (!out || size == 0) return static_cast<DWORD>(whole.size() + 1);
+  if (whole.size() <= size - 1) {
+    memcpy(out, whole.data(), whole.size());
+    out[whole.size()] = 0;
+    return static_cast<DWORD>(whole.size() + 1);
+  }
   // Cut at a character boundary so a double-byte character is never split.
   std::string result;
   for (size_t i = 0; i < text.size();) {
@@ -209,10 +217,26 @@ namespace {
 
 std::u16string NameToText(PCERT_NAME_BLOB pName, DWORD dwStrType) {
   if (!pName || (!pName->pbData && pName->cbData)) return u"";
+  // A search renders the subject and issuer of every certificate of a store
+  // on every call: the renderings are kept by encoding and format. Bounded,
+  // as the encodings come from outside.
+  static auto* lock = new std::mutex();
+  static auto* rendered = new std::unordered_map<std::string, std::u16string>();
+  std::string key(reinterpret_cast<const char*>(&dwStrType), sizeof dwStrType);
+  key.append(reinterpret_cast<const char*>(pName->pbData), pName->cbData);
+  {
+    std::lock_guard<std::mutex> guard(*lock);
+    auto found = rendered->find(key);
+    if (found != rendered->end()) return found->second;
+  }
   std::vector<Rdn> rdns;
   HRESULT error;
   if (!ParseName(pName->pbData, pName->cbData, &rdns, &error)) return u"";
-  return RenderName(rdns, dwStrType);
+  std::u16string text = RenderName(rdns, dwStrType);
+  std::lock_guard<std::mutex> guard(*lock);
+  if (rendered->size() >= 4096) rendered->clear();
+  rendered->emplace(std::move(key), text);
+  return text;
 }
 
 // General names of the alternative-name extension with the given implicit
@@ -320,12 +344,12 @@ namespace {
 // gets an empty string and the length 1 (what was written after the first
 // character is left there, as on Windows).
 DWORD ReturnNarrowWhole(const std::u16string& text, LPSTR out, DWORD size) {
-  DWORD n = ReturnNarrow(text, out, size);
-  if (out && size && n < ReturnNarrow(text, nullptr, 0)) {
-    out[0] = 0;
-    return 1;
-  }
-  return n;
+  std::string whole = ToAnsi(text);
+  if (!out || size == 0) return static_cast<DWORD>(whole.size() + 1);
+  size_t n = whole.size() + 1 > size ? 0 : whole.size();
+  memcpy(out, whole.data(), n);
+  out[n] = 0;
+  return static_cast<DWORD>(n + 1);
 }
 
 // A name is decoded for one encoding only; another gives an empty string and

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "der/der_span.h"
@@ -27,6 +29,7 @@ std::unordered_set<const void*>& LiveStores() {
 
 using der::Span;
 
+
 // AlgorithmIdentifier into CRYPT_ALGORITHM_IDENTIFIER (parameters point into the encoding).
 bool ReadAlgorithm(Span* in, CertObject* object, CRYPT_ALGORITHM_IDENTIFIER* out, HRESULT* error) {
   Span body, oid;
@@ -34,7 +37,7 @@ bool ReadAlgorithm(Span* in, CertObject* object, CRYPT_ALGORITHM_IDENTIFIER* out
   if (!body.Read(der::kOid, &oid)) return *error = body.error(), false;
   // An empty identifier decodes to an empty string, as Windows decodes it.
   std::string text;
-  if (!oid.empty() && !der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+  if (!oid.empty() && !OidText(oid.data(), oid.size(), &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
   object->oids.push_back(text);
   out->pszObjId = const_cast<LPSTR>(object->oids.back().c_str());
   out->Parameters.cbData = static_cast<DWORD>(body.size());
@@ -130,7 +133,7 @@ bool DecodeInto(CertObject* object, HRESULT* error) {
       if (!list.Read(der::kSequence, &ext)) return *error = list.error(), false;
       if (!ext.Read(der::kOid, &oid)) return *error = ext.error(), false;
       std::string text;
-      if (!der::OidToText(oid, &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
+      if (!OidText(oid.data(), oid.size(), &text)) return *error = CRYPT_E_ASN1_CORRUPT, false;
       CERT_EXTENSION e{};
       Span critical;
       if (!ext.ReadOptional(der::kBoolean, &critical, &present)) return *error = ext.error(), false;
@@ -178,6 +181,23 @@ void DestroyStore(Store* store) {
 
 }  // namespace
 
+bool OidText(const uint8_t* data, size_t size, std::string* text) {
+  static auto* lock = new std::mutex();
+  static auto* known = new std::unordered_map<std::string, std::string>();
+  std::string key(reinterpret_cast<const char*>(data), size);
+  std::lock_guard<std::mutex> guard(*lock);
+  auto found = known->find(key);
+  if (found != known->end()) {
+    *text = found->second;
+    return true;
+  }
+  if (!der::OidToText(Span(data, size), text)) return false;
+  // Bounded, as the encodings come from outside.
+  if (known->size() >= 512) known->clear();
+  known->emplace(std::move(key), *text);
+  return true;
+}
+
 void ReleaseProviderHandle(const PropertyMap& props, DWORD propId) {
   auto found = props.find(propId);
   if (found == props.end()) return;
@@ -218,7 +238,7 @@ Store* LookupStore(HCERTSTORE store) {
   return static_cast<Store*>(store);
 }
 
-CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
+CertObject* DecodeCertTemplate(const uint8_t* data, size_t size, HRESULT* error) {
   auto* object = new CertObject();
   object->encoded.assign(data, data + size);
   if (!DecodeInto(object, error)) {
@@ -228,6 +248,55 @@ CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
   object->ctx.dwCertEncodingType = X509_ASN_ENCODING;
   object->ctx.pbCertEncoded = object->encoded.data();
   object->ctx.cbCertEncoded = static_cast<DWORD>(object->encoded.size());
+  object->ctx.pCertInfo = &object->info;
+  object->ctx.hCertStore = nullptr;
+  return object;
+}
+
+CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error) {
+  CertObject* object = DecodeCertTemplate(data, size, error);
+  if (!object) return nullptr;
+  object->refs = 1;
+  LiveContexts().insert(object);
+  return object;
+}
+
+CertObject* CopyCertObject(const CertObject& decoded) {
+  auto* object = new CertObject();
+  object->encoded = decoded.encoded;
+  object->serial = decoded.serial;
+  object->oids = decoded.oids;
+  object->extensions = decoded.extensions;
+  object->info = decoded.info;
+  // Every pointer of the decoded form points into the encoding, the serial
+  // number or the identifier texts: each is moved to the same place in the copy.
+  const uint8_t* from = decoded.encoded.data();
+  uint8_t* to = object->encoded.data();
+  auto rebase = [&](BYTE* p) -> BYTE* { return p ? to + (p - from) : nullptr; };
+  auto oid = [&](LPSTR text) -> LPSTR {
+    for (size_t i = 0; i < decoded.oids.size(); ++i)
+      if (decoded.oids[i].c_str() == text) return const_cast<LPSTR>(object->oids[i].c_str());
+    return text;
+  };
+  CERT_INFO& info = object->info;
+  info.SerialNumber.pbData = object->serial.data();
+  info.SignatureAlgorithm.pszObjId = oid(info.SignatureAlgorithm.pszObjId);
+  info.SignatureAlgorithm.Parameters.pbData = rebase(info.SignatureAlgorithm.Parameters.pbData);
+  info.Issuer.pbData = rebase(info.Issuer.pbData);
+  info.Subject.pbData = rebase(info.Subject.pbData);
+  info.SubjectPublicKeyInfo.Algorithm.pszObjId = oid(info.SubjectPublicKeyInfo.Algorithm.pszObjId);
+  info.SubjectPublicKeyInfo.Algorithm.Parameters.pbData =
+      rebase(info.SubjectPublicKeyInfo.Algorithm.Parameters.pbData);
+  info.SubjectPublicKeyInfo.PublicKey.pbData = rebase(info.SubjectPublicKeyInfo.PublicKey.pbData);
+  info.IssuerUniqueId.pbData = rebase(info.IssuerUniqueId.pbData);
+  info.SubjectUniqueId.pbData = rebase(info.SubjectUniqueId.pbData);
+  for (CERT_EXTENSION& extension : object->extensions) {
+    extension.pszObjId = oid(extension.pszObjId);
+    extension.Value.pbData = rebase(extension.Value.pbData);
+  }
+  info.rgExtension = object->extensions.empty() ? nullptr : object->extensions.data();
+  object->ctx = decoded.ctx;
+  object->ctx.pbCertEncoded = to;
   object->ctx.pCertInfo = &object->info;
   object->ctx.hCertStore = nullptr;
   object->refs = 1;

@@ -63,6 +63,12 @@ Store* LookupStore(HCERTSTORE store);                // null when not a live sto
 // Decodes `size` bytes of a certificate into a new object with one caller
 // reference and no store; null with the decoder's error in *error.
 CertObject* NewCertObject(const uint8_t* data, size_t size, HRESULT* error);
+// The decoded form alone, for copying with CopyCertObject: not a context
+// (no reference, not in the live table); the owner deletes it.
+CertObject* DecodeCertTemplate(const uint8_t* data, size_t size, HRESULT* error);
+// A new object with one caller reference and no store, decoded as `decoded`
+// (from DecodeCertTemplate or NewCertObject) without decoding again.
+CertObject* CopyCertObject(const CertObject& decoded);
 // A new link object in `store` pointing at `target` (which gains a reference).
 CertObject* NewLinkObject(CertObject* target, Store* store);
 
@@ -88,6 +94,11 @@ void ReleaseProviderProperties(const PropertyMap& props);
 
 // Properties of an object, following links.
 CertObject* PropertyOwner(CertObject* object);
+
+// The dotted text of an OID's contents octets, as der::OidToText makes it.
+// Certificates and names repeat a handful of identifiers, and formatting one
+// is most of a certificate's decoding: the texts are kept by encoding.
+bool OidText(const uint8_t* data, size_t size, std::string* text);
 
 // SHA-1 and MD5 of the encoding.
 std::vector<uint8_t> Sha1Of(const std::vector<uint8_t>& data);

@@ -5,7 +5,9 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
+#include <memory>
 #include <strings.h>
 
 #include "cert/cert_db.h"
@@ -27,6 +29,60 @@ HRESULT DatabaseFailure(DWORD fallback) {
   return HRESULT_FROM_WIN32(error != 0 ? error : fallback);
 }
 
+namespace {
+
+// What every handle on a system store starts from: the store's rows as last
+// read, with the version of the tables they were read at, and each row's
+// certificate decoded once. A handle opened on a store nobody changed since
+// copies these instead of reading and decoding the store again (a search of
+// the personal store opens it on every call). Guarded by the model lock.
+struct StoreSnapshot {
+  std::string version;
+  std::vector<StoredCert> rows;
+  std::map<int64_t, std::unique_ptr<CertObject>> decoded;  // by row; never handed out
+};
+
+StoreSnapshot& SnapshotOf(const Store* store) {
+  static auto* snapshots = new std::map<std::pair<DWORD, std::string>, StoreSnapshot>();
+  std::string name = store->name;
+  for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));  // names are case-blind
+  return (*snapshots)[{store->location, name}];
+}
+
+// Takes freshly read rows; decoded certificates of rows that are gone or
+// hold other bytes now are dropped.
+void Refresh(StoreSnapshot* snapshot, const std::string& version, std::vector<StoredCert> rows) {
+  std::map<int64_t, const StoredCert*> byId;
+  for (const StoredCert& row : rows) byId[row.id] = &row;
+  for (auto it = snapshot->decoded.begin(); it != snapshot->decoded.end();) {
+    auto row = byId.find(it->first);
+    const std::vector<uint8_t>& kept = it->second->encoded;
+    // The decoded form keeps the certificate without any bytes after it.
+    bool same = row != byId.end() && row->second->der.size() >= kept.size() &&
+                std::equal(kept.begin(), kept.end(), row->second->der.begin());
+    it = same ? std::next(it) : snapshot->decoded.erase(it);
+  }
+  snapshot->rows = std::move(rows);
+  snapshot->version = version;
+}
+
+// A new context for `row`, copied from its decoded form; null when the row
+// does not decode.
+CertObject* ObjectFor(StoreSnapshot* snapshot, const StoredCert& row) {
+  std::unique_ptr<CertObject>& decoded = snapshot->decoded[row.id];
+  if (!decoded) {
+    HRESULT error;
+    decoded.reset(DecodeCertTemplate(row.der.data(), row.der.size(), &error));
+    if (!decoded) {
+      snapshot->decoded.erase(row.id);
+      return nullptr;
+    }
+  }
+  return CopyCertObject(*decoded);
+}
+
+}  // namespace
+
 bool ResyncStore(Store* store) {
   if (store->kind != StoreKind::kSystem) return true;
   ClearDatabaseError();
@@ -39,11 +95,16 @@ bool ResyncStore(Store* store) {
   std::string version;
   bool versioned = CertTablesVersion(&version);
   if (versioned && version + "|" + tokenStamp == store->syncedVersion) return true;
-  std::vector<StoredCert> rows;
-  if (!LoadStore(store->location, store->name, &rows)) {
-    // The cache stays as it was; the caller hears why.
-    SetLastError(static_cast<DWORD>(DatabaseFailure(ERROR_CANTREAD)));
-    return false;
+  StoreSnapshot unversioned;
+  StoreSnapshot& snapshot = versioned ? SnapshotOf(store) : unversioned;
+  if (!versioned || snapshot.version != version) {
+    std::vector<StoredCert> rows;
+    if (!LoadStore(store->location, store->name, &rows)) {
+      // The cache stays as it was; the caller hears why.
+      SetLastError(static_cast<DWORD>(DatabaseFailure(ERROR_CANTREAD)));
+      return false;
+    }
+    Refresh(&snapshot, versioned ? version : std::string(), std::move(rows));
   }
   store->syncedVersion = versioned ? version + "|" + tokenStamp : std::string();
   std::map<int64_t, CertObject*> cached;
@@ -53,25 +114,24 @@ bool ResyncStore(Store* store) {
     else cached[entry->rowId] = entry;
   }
   std::vector<CertObject*> next;
-  for (StoredCert& row : rows) {
+  for (const StoredCert& row : snapshot.rows) {
     auto it = cached.find(row.id);
     CertObject* object;
     if (it != cached.end()) {
       object = it->second;
       cached.erase(it);
       // Handles live only in this process; everything else follows the database.
-      PropertyMap props = std::move(row.props);
+      PropertyMap props = row.props;
       for (DWORD keep : {static_cast<DWORD>(CERT_KEY_CONTEXT_PROP_ID), static_cast<DWORD>(CERT_KEY_PROV_HANDLE_PROP_ID)}) {
         auto found = object->props.find(keep);
         if (found != object->props.end()) props[keep] = found->second;
       }
       object->props = std::move(props);
     } else {
-      HRESULT error;
-      object = NewCertObject(row.der.data(), row.der.size(), &error);
+      object = ObjectFor(&snapshot, row);
       if (!object) continue;  // a row that no longer decodes is passed over, never fatal
       object->rowId = row.id;
-      object->props = std::move(row.props);
+      object->props = row.props;
       object->store = store;
       object->ctx.hCertStore = store;
       object->inList = true;
@@ -357,13 +417,10 @@ extern "C" PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertSto
   }
   if (!prev && !ResyncStore(store)) return nullptr;
   uint64_t after = prev ? prev->seq : 0;
-  CertObject* next = nullptr;
-  for (CertObject* entry : store->entries) {
-    if (entry->seq > after) {
-      next = entry;
-      break;
-    }
-  }
+  // Entries are kept in ascending seq order, so each step is a search, not a walk.
+  auto found = std::upper_bound(store->entries.begin(), store->entries.end(), after,
+                                [](uint64_t seq, const CertObject* entry) { return seq < entry->seq; });
+  CertObject* next = found == store->entries.end() ? nullptr : *found;
   if (next) AddRef(next);
   if (prev) Release(prev);
   if (!next) {

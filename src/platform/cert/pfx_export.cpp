@@ -59,8 +59,10 @@ bool NameKeyBag(PKCS12_SAFEBAG* keyBag, const KeyOrigin& origin) {
   return add(NID_friendlyName, origin.container) && add(NID_ms_csp_name, origin.provider);
 }
 
-// The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID.
-KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyOrigin* origin) {
+// The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID; `blob`
+// gets the provider's PRIVATEKEYBLOB of it (the caller cleanses it).
+KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyOrigin* origin,
+                            std::vector<BYTE>* blob) {
   DWORD size = 0;
   if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return KeyOutcome::kNoKey;
   std::vector<BYTE> block(size);
@@ -78,21 +80,24 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyO
   KeyOutcome outcome = KeyOutcome::kNoKey;
   if (CryptGetUserKey(prov, info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE, &key)) {
     DWORD len = 0;
-    std::vector<BYTE> blob;
     outcome = KeyOutcome::kNotExportable;
     if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &len)) {
-      blob.resize(len);
-      if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &len)) {
+      blob->resize(len);
+      if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob->data(), &len)) {
         ALG_ID alg = 0;
         bool isPrivate = false;
         DWORD error = 0;
-        kv::platform::PkeyPtr pkey = crypt::RsaFromBlob(blob.data(), len, &alg, &isPrivate, &error);
+        kv::platform::PkeyPtr pkey = crypt::RsaFromBlob(blob->data(), len, &alg, &isPrivate, &error);
         if (pkey && isPrivate) {
           *out = std::move(pkey);
           outcome = KeyOutcome::kFound;
+          blob->resize(len);
         }
       }
-      OPENSSL_cleanse(blob.data(), blob.size());
+      if (outcome != KeyOutcome::kFound) {
+        OPENSSL_cleanse(blob->data(), blob->size());
+        blob->clear();
+      }
     }
     CryptDestroyKey(key);
   }
@@ -124,8 +129,9 @@ void DigestField(EVP_MD_CTX* md, const std::vector<unsigned char>& bytes) {
 // when asked, its private key. `recipe` gets a SHA-256 of everything the
 // export is made of (flags, password, every certificate, name, key and key
 // origin), so two exports with the same recipe differ only in their random
-// salts.
-bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, std::vector<ExportItem>* items,
+// salts. Without `parse` the certificates are left undecoded (x509 null):
+// enough to compare recipes, not to build.
+bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, bool parse, std::vector<ExportItem>* items,
                   std::vector<unsigned char>* recipe, HRESULT* hr) {
   *hr = NTE_NO_MEMORY;
   kv::platform::MdCtxPtr md(EVP_MD_CTX_new());
@@ -141,14 +147,15 @@ bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, std::vector<
     CertObject* owner = PropertyOwner(entries[i]);
     ExportItem item;
     const unsigned char* p = owner->encoded.data();
-    item.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
-    if (!item.x509) {
+    if (parse) item.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
+    if (parse && !item.x509) {
       *hr = CRYPT_E_BAD_ENCODE;
       ok = false;
       break;
     }
+    std::vector<BYTE> keyBlob;
     if (flags & EXPORT_PRIVATE_KEYS) {
-      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &item.key, &item.origin);
+      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &item.key, &item.origin, &keyBlob);
       if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
         *hr = NTE_NO_KEY;
         ok = false;
@@ -171,14 +178,9 @@ bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, std::vector<
     }
     DigestField(md.get(), owner->encoded);
     DigestField(md.get(), item.friendlyBmp);
-    unsigned char* keyDer = nullptr;
-    int keyLength = item.key ? i2d_PrivateKey(item.key.get(), &keyDer) : 0;
-    if (keyLength < 0) {
-      ok = false;
-      break;
-    }
-    DigestField(md.get(), keyDer, static_cast<size_t>(keyLength));
-    if (keyDer) OPENSSL_clear_free(keyDer, static_cast<size_t>(keyLength));
+    // The provider's blob stands for the key: it is what the key is made from.
+    DigestField(md.get(), keyBlob.data(), keyBlob.size());
+    if (!keyBlob.empty()) OPENSSL_cleanse(keyBlob.data(), keyBlob.size());
     DigestField(md.get(), item.origin.container);
     DigestField(md.get(), item.origin.provider);
     EVP_DigestUpdate(md.get(), &item.origin.usage, sizeof item.origin.usage);
@@ -289,13 +291,20 @@ extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pP
   std::vector<ExportItem> items;
   std::vector<unsigned char> recipe;
   HRESULT hr = 0;
-  if (!GatherExport(store, pw, dwFlags, &items, &recipe, &hr)) {
-    SetLastError(static_cast<DWORD>(hr));
-    return FALSE;
-  }
   PendingExport& pending = Pending();
+  // With an image waiting, the certificates are decoded only if it does not
+  // serve; any failure is looked at again the full way, for the same error.
+  bool reused = !pending.image.empty() && GatherExport(store, pw, dwFlags, false, &items, &recipe, &hr) &&
+                pending.recipe == recipe;
+  if (!reused) {
+    items.clear();
+    if (!GatherExport(store, pw, dwFlags, true, &items, &recipe, &hr)) {
+      SetLastError(static_cast<DWORD>(hr));
+      return FALSE;
+    }
+  }
   std::vector<uint8_t> image;
-  if (!pending.image.empty() && pending.recipe == recipe) {
+  if (reused) {
     image.swap(pending.image);
   } else if (!BuildPfx(items, pw, &image, &hr)) {
     SetLastError(static_cast<DWORD>(hr));

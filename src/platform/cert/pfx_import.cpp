@@ -7,10 +7,12 @@
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
 #include <openssl/x509.h>
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -299,6 +301,58 @@ void DeleteContainers(const std::vector<std::string>& names, DWORD flags) {
   }
 }
 
+// PFXVerifyPassword is mostly followed by the import of the same file with
+// the same password, which would derive the MAC key a second time. A passed
+// check is remembered for that one import: as a digest of the image and the
+// password under a key drawn once per process, with the form of the password
+// that matched. The next check or import replaces or spends it.
+class PassedMac {
+ public:
+  static PassedMac& Instance() {
+    static auto* passed = new PassedMac();
+    return *passed;
+  }
+
+  void Remember(const CRYPT_DATA_BLOB* pfx, const PfxPassword& given, const PfxPassword& used) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    valid_ = Tag(pfx, given, tag_);
+    latin1_ = used.utf8 != given.utf8;
+  }
+
+  // True, with the form that matched, when `given` passed for this image last.
+  bool Take(const CRYPT_DATA_BLOB* pfx, const PfxPassword& given, PfxPassword* used) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unsigned char tag[SHA256_DIGEST_LENGTH];
+    bool hit = valid_ && Tag(pfx, given, tag) && CRYPTO_memcmp(tag, tag_, sizeof tag) == 0;
+    valid_ = false;
+    if (hit) *used = latin1_ ? given.Latin1Variant() : given;
+    return hit;
+  }
+
+ private:
+  bool Tag(const CRYPT_DATA_BLOB* pfx, const PfxPassword& pw, unsigned char* out) {
+    if (!keyed_) keyed_ = RAND_bytes(key_, sizeof key_) == 1;
+    if (!keyed_) return false;
+    const unsigned char isNull = pw.isNull ? 1 : 0;
+    const uint64_t length = pw.utf8.size();
+    kv::platform::MdCtxPtr ctx(EVP_MD_CTX_new());
+    unsigned int n = 0;
+    return ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
+           EVP_DigestUpdate(ctx.get(), key_, sizeof key_) == 1 && EVP_DigestUpdate(ctx.get(), &isNull, 1) == 1 &&
+           EVP_DigestUpdate(ctx.get(), &length, sizeof length) == 1 &&
+           EVP_DigestUpdate(ctx.get(), pw.utf8.data(), pw.utf8.size()) == 1 &&
+           EVP_DigestUpdate(ctx.get(), pfx->pbData, pfx->cbData) == 1 &&
+           EVP_DigestFinal_ex(ctx.get(), out, &n) == 1;
+  }
+
+  std::mutex mutex_;
+  unsigned char key_[32] = {};
+  bool keyed_ = false;
+  bool valid_ = false;
+  bool latin1_ = false;
+  unsigned char tag_[SHA256_DIGEST_LENGTH] = {};
+};
+
 }  // namespace
 
 bool VerifyPfxMac(PKCS12* p12, const PfxPassword& pw, PfxPassword* used) {
@@ -336,6 +390,7 @@ extern "C" BOOL WINAPI PFXVerifyPassword(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPasswo
     SetLastError(ERROR_INVALID_PASSWORD);
     return FALSE;
   }
+  if (PKCS12_mac_present(p12.get())) PassedMac::Instance().Remember(pPFX, pw, used);
   return TRUE;
 }
 
@@ -346,7 +401,8 @@ extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR s
     return nullptr;
   }
   PfxPassword pw, used;
-  if (!pw.FromWide(szPassword) || !VerifyPfxMac(p12.get(), pw, &used)) {
+  if (!pw.FromWide(szPassword) ||
+      (!PassedMac::Instance().Take(pPFX, pw, &used) && !VerifyPfxMac(p12.get(), pw, &used))) {
     SetLastError(ERROR_INVALID_PASSWORD);
     return nullptr;
   }

@@ -102,18 +102,23 @@ int ReferencedByCertificate(sqlite3* db, const std::string& display) {
 
 sqlite3* OpenDb() {
   UserDatabase& db = UserDatabase::Instance();
-  if (!db.EnsureSchema("crypt_containers", kSchema)) return nullptr;
-  sqlite3* connection = db.Connection();
-  if (!connection) return nullptr;
-  // The first opening of each database in this process sweeps it.
-  static std::string swept;
   std::lock_guard<std::recursive_mutex> lock(db.Mutex());
-  std::string path = UserDatabase::DatabasePath();
-  if (swept != path) {
-    swept = path;
-    SweepAbandonedContainers();
+  sqlite3* connection = db.ConnectionWithSchema("crypt_containers", kSchema);
+  if (!connection) return nullptr;
+  // The first opening of each database in this process sweeps it; the path
+  // is looked at only when a connection has been opened since.
+  static uint64_t seenOpenings = 0;
+  static std::string swept;
+  if (seenOpenings != db.Openings()) {
+    seenOpenings = db.Openings();
+    std::string path = UserDatabase::DatabasePath();
+    if (swept != path) {
+      swept = path;
+      SweepAbandonedContainers();
+      return db.Connection();
+    }
   }
-  return db.Connection();
+  return connection;
 }
 
 // Finds the container's row id; 0 when absent, -1 on error.

@@ -200,20 +200,37 @@ void UserDatabase::CloseLocked() {
 
 std::string UserDatabase::DatabasePath() { return KorvessaHome() + "/korvessa.db"; }
 
+namespace {
+
+// Takes `sql`'s statement out of `cache`; null when it has none.
+sqlite3_stmt* TakeCached(std::unordered_map<const char*, sqlite3_stmt*>* cache, const char* sql) {
+  auto it = cache->find(sql);
+  if (it == cache->end()) return nullptr;
+  sqlite3_stmt* stmt = it->second;
+  cache->erase(it);
+  // The key is an address: a text built at run time may reuse one.
+  if (std::strcmp(sqlite3_sql(stmt), sql) == 0) return stmt;
+  sqlite3_finalize(stmt);
+  return nullptr;
+}
+
+}  // namespace
+
 sqlite3_stmt* UserDatabase::TakeStatement(sqlite3* db, const char* sql, bool* cached) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  *cached = db == db_;
-  if (*cached) {
-    auto it = statements_.find(sql);
-    if (it != statements_.end()) {
-      sqlite3_stmt* stmt = it->second;
-      statements_.erase(it);
-      // The key is an address: a text built at run time may reuse one.
-      if (std::strcmp(sqlite3_sql(stmt), sql) == 0) return stmt;
-      sqlite3_finalize(stmt);
-    }
-  }
   sqlite3_stmt* stmt = nullptr;
+  std::unique_lock<std::mutex> other(otherMutex_);
+  auto kept = otherStatements_.find(db);
+  if (kept != otherStatements_.end()) {
+    *cached = true;
+    stmt = TakeCached(&kept->second, sql);
+  } else {
+    other.unlock();
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    *cached = db == db_;
+    if (*cached) stmt = TakeCached(&statements_, sql);
+  }
+  if (other.owns_lock()) other.unlock();
+  if (stmt) return stmt;
   int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
   if (rc != SQLITE_OK) {
     NoteDatabaseFailure(db, rc);
@@ -226,12 +243,35 @@ sqlite3_stmt* UserDatabase::TakeStatement(sqlite3* db, const char* sql, bool* ca
 
 void UserDatabase::GiveBackStatement(const char* sql, sqlite3_stmt* stmt) {
   if (!stmt) return;
+  {
+    std::lock_guard<std::mutex> other(otherMutex_);
+    auto kept = otherStatements_.find(sqlite3_db_handle(stmt));
+    if (kept != otherStatements_.end()) {
+      sqlite3_reset(stmt);
+      sqlite3_clear_bindings(stmt);
+      if (!kept->second.emplace(sql, stmt).second) sqlite3_finalize(stmt);
+      return;
+    }
+  }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   // Reset at once: a statement left stepping would hold its read snapshot
   // and keep the log from being checkpointed.
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);
   if (sqlite3_db_handle(stmt) != db_ || !statements_.emplace(sql, stmt).second) sqlite3_finalize(stmt);
+}
+
+void UserDatabase::KeepStatementsOf(sqlite3* db) {
+  std::lock_guard<std::mutex> other(otherMutex_);
+  otherStatements_.emplace(db, std::unordered_map<const char*, sqlite3_stmt*>());
+}
+
+void UserDatabase::ForgetStatements(sqlite3* db) {
+  std::lock_guard<std::mutex> other(otherMutex_);
+  auto kept = otherStatements_.find(db);
+  if (kept == otherStatements_.end()) return;
+  for (auto& entry : kept->second) sqlite3_finalize(entry.second);
+  otherStatements_.erase(kept);
 }
 
 void UserDatabase::MarkDamaged(sqlite3* db) {
@@ -257,6 +297,13 @@ int UserDatabase::CheckIntegrity(sqlite3* db) {
 
 sqlite3* UserDatabase::Connection() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // The usual case, the home unchanged, is compared without building its path.
+  const char* named = std::getenv("KORVESSA_HOME");
+  if (db_ && named && *named && openHome_ == named) {
+    if (damaged_ != db_) return db_;
+    NoteDatabaseError(ERROR_FILE_CORRUPT);
+    return nullptr;
+  }
   std::string home = KorvessaHome();
   if (db_ && home == openHome_) {
     if (damaged_ != db_) return db_;
@@ -302,6 +349,7 @@ sqlite3* UserDatabase::Connection() {
   db_ = db;
   openHome_ = home;
   opener_ = getpid();
+  ++openings_;
   if (!exitHook_) {
     exitHook_ = true;
     std::atexit([] { UserDatabase::Instance().CloseAtExit(); });
@@ -310,21 +358,23 @@ sqlite3* UserDatabase::Connection() {
   return db_;
 }
 
-bool UserDatabase::EnsureSchema(const char* name, const char* sql) {
+bool UserDatabase::EnsureSchema(const char* name, const char* sql) { return ConnectionWithSchema(name, sql) != nullptr; }
+
+sqlite3* UserDatabase::ConnectionWithSchema(const char* name, const char* sql) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   sqlite3* db = Connection();
-  if (!db) return false;
-  if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return true;
+  if (!db) return nullptr;
+  if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return db;
   for (int attempt = 0; attempt < 50; ++attempt) {
     int rc = Exec(db, sql);
     if (rc == SQLITE_OK) {
       schemas_.emplace_back(name);
-      return true;
+      return db;
     }
-    if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return false;
+    if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return nullptr;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return false;
+  return nullptr;
 }
 
 bool UserDatabase::Transaction(const std::function<bool(sqlite3*)>& body) {

@@ -93,6 +93,12 @@ class UserDatabase {
 
   // Runs `sql` (CREATE TABLE IF NOT EXISTS ...) once per connection.
   bool EnsureSchema(const char* name, const char* sql);
+  // EnsureSchema returning the connection it checked (null on failure), for
+  // a caller that needs both on every call.
+  sqlite3* ConnectionWithSchema(const char* name, const char* sql);
+  // How many connections this process has opened so far: a caller that does
+  // something once per database notices a new one without reading the path.
+  uint64_t Openings() const { return openings_; }
 
   // Runs `body` inside BEGIN IMMEDIATE ... COMMIT, retrying the whole
   // transaction while another process holds the write lock. `body` returns
@@ -113,6 +119,11 @@ class UserDatabase {
   // Resets and keeps a taken statement; one whose connection has since been
   // replaced, or whose place was filled meanwhile, is finalised.
   void GiveBackStatement(const char* sql, sqlite3_stmt* stmt);
+  // Another long-lived connection (the machine registry's) whose kReuse
+  // statements are kept too, until ForgetStatements, which its owner calls
+  // before closing it. These use a lock of their own, taken after any other.
+  void KeepStatementsOf(sqlite3* db);
+  void ForgetStatements(sqlite3* db);
 
   // Called when a call on `db` found the file damaged.
   void MarkDamaged(sqlite3* db);
@@ -133,9 +144,13 @@ class UserDatabase {
   pid_t opener_ = 0;
   bool exitHook_ = false;
   std::string openHome_;
+  uint64_t openings_ = 0;
   std::vector<std::string> schemas_;
   // Prepared statements of db_, by the address of their SQL text.
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  // The same for the connections of KeepStatementsOf, under otherMutex_.
+  std::mutex otherMutex_;
+  std::unordered_map<sqlite3*, std::unordered_map<const char*, sqlite3_stmt*>> otherStatements_;
 };
 
 }  // namespace kv::platform

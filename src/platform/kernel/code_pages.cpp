@@ -100,6 +100,9 @@ extern "C" UINT WINAPI GetACP(void) {
 }
 
 extern "C" BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE c) {
+  // No code page leads with a byte below 0x81: text scanned byte by byte
+  // (mostly ASCII) need not look the code page up.
+  if (c < 0x81) return FALSE;
   switch (Resolve(CodePage)) {
     case 932: return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
     case 936:

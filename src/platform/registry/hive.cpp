@@ -108,7 +108,8 @@ LONG RunWrite(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
 // Runs `body` on one read snapshot.
 LONG RunRead(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
   if (!sqlite3_get_autocommit(db)) return body(db);
-  if (Exec(db, "BEGIN") != SQLITE_OK) return ERROR_REGISTRY_IO_FAILED;
+  // Kept prepared: a signature reads a machine key.
+  if (Statement(db, "BEGIN", Statement::kReuse).Step() != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
   LONG result = body(db);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   return result;
@@ -174,6 +175,8 @@ class MachineStore {
     db_ = db;
     path_ = path;
     writable_ = writable;
+    // Key lookups run on every signature: their statements stay prepared.
+    UserDatabase::Instance().KeepStatementsOf(db_);
     return db_;
   }
 
@@ -189,7 +192,10 @@ class MachineStore {
   }
 
   void Close() {
-    if (db_) sqlite3_close_v2(db_);
+    if (db_) {
+      UserDatabase::Instance().ForgetStatements(db_);
+      sqlite3_close_v2(db_);
+    }
     db_ = nullptr;
     path_.clear();
     memory_ = false;
@@ -271,7 +277,7 @@ LONG HiveWrite(HiveKind hive, const std::function<LONG(sqlite3*)>& body) {
 }
 
 bool KeyExists(sqlite3* db, int64_t key) {
-  Statement st(db, "SELECT 1 FROM registry_keys WHERE id = ?1");
+  Statement st(db, "SELECT 1 FROM registry_keys WHERE id = ?1", Statement::kReuse);
   return st.Bind(1, key).Step() == SQLITE_ROW;
 }
 
@@ -279,7 +285,7 @@ namespace {
 
 // ERROR_SUCCESS with the child's id, ERROR_FILE_NOT_FOUND, or a database error.
 LONG FindChild(sqlite3* db, int64_t parent, const std::u16string& name, int64_t* child) {
-  Statement st(db, "SELECT id FROM registry_keys WHERE parent = ?1 AND fold = ?2");
+  Statement st(db, "SELECT id FROM registry_keys WHERE parent = ?1 AND fold = ?2", Statement::kReuse);
   if (!st.ok()) return ERROR_REGISTRY_IO_FAILED;
   int rc = st.Bind(1, parent).Bind(2, FoldedUtf8(name)).Step();
   if (rc == SQLITE_ROW) {

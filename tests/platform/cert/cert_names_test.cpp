@@ -99,6 +99,29 @@ TEST_F(CertNames, ChineseBmpAndUtf8ToCodePage950) {
   CertFreeCertificateContext(ctx);
 }
 
+// Renderings are kept between calls: a repeated call must still follow the
+// format asked for and the code page in force at the time of the call.
+TEST_F(CertNames, RepeatedRenderingsFollowFormatAndCodePage) {
+  PCCERT_CONTEXT ctx = Make({{"O", "測試憑證", V_ASN1_BMPSTRING}, {"CN", "王小明", V_ASN1_UTF8STRING}});
+  ASSERT_NE(ctx, nullptr);
+  struct Case {
+    const char* codePage;  // null: the default, 950
+    DWORD type;
+    std::string expected;
+  } cases[] = {
+      {nullptr, kX500, "O=\xB4\xFA\xB8\xD5\xBE\xCC\xC3\xD2, CN=\xA4\xFD\xA4\x70\xA9\xFA"},
+      {nullptr, CERT_SIMPLE_NAME_STR, "\xB4\xFA\xB8\xD5\xBE\xCC\xC3\xD2, \xA4\xFD\xA4\x70\xA9\xFA"},
+      {"65001", kX500, "O=測試憑證, CN=王小明"},
+      {nullptr, kX500, "O=\xB4\xFA\xB8\xD5\xBE\xCC\xC3\xD2, CN=\xA4\xFD\xA4\x70\xA9\xFA"},
+  };
+  for (const Case& c : cases) {
+    kv::test::ScopedEnv codePage("KORVESSA_CODEPAGE", c.codePage);
+    for (int round = 0; round < 2; ++round)
+      EXPECT_EQ(NameToStr(&ctx->pCertInfo->Subject, c.type), c.expected) << c.type << " round " << round;
+  }
+  CertFreeCertificateContext(ctx);
+}
+
 TEST_F(CertNames, SizeQueryAndTruncation) {
   PCCERT_CONTEXT ctx = Make(kv::test::SimpleName("Leaf", "Bank", "TW"));
   ASSERT_NE(ctx, nullptr);

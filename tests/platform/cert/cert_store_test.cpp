@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scoped_home.h"
 #include "support/temp_home.h"
 #include "support/test_pki.h"
 
@@ -229,6 +230,43 @@ TEST_F(CertStores, TwoHandlesOfOneSystemStoreStayInStep) {
   CertFreeCertificateContext(added);
   CertCloseStore(a, 0);
   CertCloseStore(b, 0);
+}
+
+// A handle opened on an unchanged store starts from what the last one read;
+// a change anywhere, or another home whose rows have the same numbers, must
+// show in the next handle.
+TEST_F(CertStores, NewHandlesSeeEachChangeAndTheirOwnHome) {
+  auto opened = [] {
+    HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
+    std::vector<std::string> names = Subjects(store);
+    PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
+    if (first) {
+      std::u16string friendly = Friendly(first);
+      names.push_back(std::string(friendly.begin(), friendly.end()));
+    }
+    CertFreeCertificateContext(first);
+    CertCloseStore(store, 0);
+    return names;
+  };
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  PCCERT_CONTEXT added = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(my, kEnc, Certs()[1]->data(), Certs()[1]->size(), CERT_STORE_ADD_NEW,
+                                               &added));
+  EXPECT_EQ(opened(), (std::vector<std::string>{"User 0", "<none>"}));
+  SetFriendly(added, u"named");
+  EXPECT_EQ(opened(), (std::vector<std::string>{"User 0", "named"}));
+  {
+    kv::test::ScopedHome other;
+    HCERTSTORE there = CertOpenSystemStoreA(0, "MY");
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(there, kEnc, Certs()[2]->data(), Certs()[2]->size(),
+                                                 CERT_STORE_ADD_NEW, nullptr));
+    CertCloseStore(there, 0);
+    EXPECT_EQ(opened(), (std::vector<std::string>{"User 1", "<none>"}));
+  }
+  EXPECT_EQ(opened(), (std::vector<std::string>{"User 0", "named"}));
+  ASSERT_TRUE(CertDeleteCertificateFromStore(added));
+  EXPECT_EQ(opened(), (std::vector<std::string>{}));
+  CertCloseStore(my, 0);
 }
 
 TEST_F(CertStores, CreateNewAndDeleteFlags) {

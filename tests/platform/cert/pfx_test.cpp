@@ -189,6 +189,42 @@ TEST_F(Pfx, NullAndEmptyPasswordsDiffer) {
   CertCloseStore(store, 0);
 }
 
+// A passed password check spares the import that follows it the same MAC
+// check, for that file and password only.
+TEST_F(Pfx, ImportAfterPasswordCheckStillChecksItsOwnFileAndPassword) {
+  Pkcs12Spec other;
+  other.password = "5678";
+  auto image = kv::test::MakePkcs12(*leaf_, {}, Pkcs12Spec());
+  auto otherImage = kv::test::MakePkcs12(*leaf_, {}, other);
+  CRYPT_DATA_BLOB blob = Blob(image), otherBlob = Blob(otherImage);
+  struct Case {
+    CRYPT_DATA_BLOB* imported;
+    const char16_t* password;
+    bool opens;
+  } cases[] = {
+      {&blob, u"1234", true},
+      {&otherBlob, u"1234", false},  // another file after the check
+      {&blob, u"5678", false},       // another password after the check
+      {&blob, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(PFXVerifyPassword(&blob, u"1234", 0));
+    SetLastError(0);
+    HCERTSTORE store = PFXImportCertStore(c.imported, reinterpret_cast<LPCWSTR>(c.password), 0);
+    EXPECT_EQ(store != nullptr, c.opens) << (c.password ? "password" : "null");
+    if (store) {
+      EXPECT_EQ(Count(store), 1);
+      CertCloseStore(store, 0);
+    } else {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    }
+  }
+  // Spent by the import: a second one checks the MAC itself, and still opens.
+  HCERTSTORE again = PFXImportCertStore(&blob, u"1234", 0);
+  EXPECT_NE(again, nullptr);
+  CertCloseStore(again, 0);
+}
+
 TEST_F(Pfx, ModernAesFilesAndChineseFriendlyName) {
   Pkcs12Spec aes;
   aes.password = "密碼123";
