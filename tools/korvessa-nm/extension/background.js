@@ -209,9 +209,9 @@ api.runtime.onMessage.addListener((message, sender, sendResponse) => {
         .then((answer) => refresh().then(() => reply(answer)));
     } else {
       // Opening the options page also brings the page scripts up to date
-      // with lists an administrator has just changed.
-      hostRequest(SETTINGS, { request: "sites" }).then(reply);
-      refresh();
+      // with lists an administrator has just changed; the lists it shows are
+      // the ones in force once it has them.
+      hostRequest(SETTINGS, { request: "sites" }).then((answer) => refresh().then(() => reply(answer)));
     }
     return true;
   }
