@@ -52,7 +52,9 @@ export const browsers = {
         headless: true,
         env,
         protocolTimeout: PROTOCOL_TIMEOUT_MS,
-        args: ["-profile", profile],
+        // The remote agent opens extension pages (the options page) only
+        // with this.
+        args: ["-profile", profile, "--remote-allow-system-access"],
         extraPrefsFirefox: {
           "xpinstall.signatures.required": false,
           "extensions.autoDisableScopes": 0,

@@ -121,7 +121,12 @@ export async function setUpDoor({ signer = "Browser Signer" } = {}) {
     async launch(name) {
       const browser = await browsers[name].launch({ profile: profiles[name], env, extension: extensions[name] });
       const session = new Session(name, browser);
-      await session.scriptsReady();
+      try {
+        await session.scriptsReady();
+      } catch (e) {
+        await browser.close();
+        throw e;
+      }
       return session;
     },
     close() {
@@ -144,7 +149,9 @@ class Session {
   // those lists.
   async options() {
     const page = await this.browser.newPage();
-    await page.goto(browsers[this.name].extensionUrl("options.html"));
+    // Firefox loads it in the extension's process, and the remote agent
+    // never hears it finish loading: wait for its content instead.
+    await page.goto(browsers[this.name].extensionUrl("options.html"), { waitUntil: "commit" });
     await page.waitForSelector("body[data-ready]", { timeout: 20000 });
     const lists = await page.evaluate(() => Object.fromEntries(["machine", "user", "denied"].map((id) =>
       [id, [...document.querySelectorAll(`#${id} li[data-site]`)].map((li) => li.dataset.site)])));
