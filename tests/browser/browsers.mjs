@@ -4,7 +4,8 @@
 // allowed there, as they are on ESR). Both headless, each in a fresh profile,
 // with the environment given (which the browser hands on to the native host
 // it starts). extensionUrl(file) names a file of the extension as that
-// browser serves it (the options page, say).
+// browser serves it (the options page, say); extensionPageLoad is how long
+// opening one can wait.
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -25,6 +26,7 @@ export const browsers = {
   chromium: {
     executable: process.env.CHROMIUM || "/usr/bin/chromium",
     extensionUrl: (file) => `chrome-extension://${CHROMIUM_ID}/${file}`,
+    extensionPageLoad: "load",
     // extension: the unpacked Chromium build.
     launch({ profile, env, extension }) {
       return puppeteer.launch({
@@ -42,6 +44,9 @@ export const browsers = {
   firefox: {
     executable: process.env.FIREFOX || "/usr/bin/firefox-esr",
     extensionUrl: (file) => `moz-extension://${FIREFOX_UUID}/${file}`,
+    // Extension pages load in the extension's process, and the remote agent
+    // never hears them finish: wait for their content instead.
+    extensionPageLoad: "commit",
     // extension: the .xpi, installed as the profile's own add-on.
     launch({ profile, env, extension }) {
       fs.mkdirSync(path.join(profile, "extensions"), { recursive: true });

@@ -149,9 +149,8 @@ class Session {
   // those lists.
   async options() {
     const page = await this.browser.newPage();
-    // Firefox loads it in the extension's process, and the remote agent
-    // never hears it finish loading: wait for its content instead.
-    await page.goto(browsers[this.name].extensionUrl("options.html"), { waitUntil: "commit" });
+    const { extensionUrl, extensionPageLoad } = browsers[this.name];
+    await page.goto(extensionUrl("options.html"), { waitUntil: extensionPageLoad });
     await page.waitForSelector("body[data-ready]", { timeout: 20000 });
     const lists = await page.evaluate(() => Object.fromEntries(["machine", "user", "denied"].map((id) =>
       [id, [...document.querySelectorAll(`#${id} li[data-site]`)].map((li) => li.dataset.site)])));
@@ -192,15 +191,16 @@ export function traces(page, forged = "") {
 }
 
 // The page asks for the object; resolves with the extension's answer, or
-// {silent: true} when none comes.
-export function requestAccess(page) {
-  return page.evaluate(() => new Promise((resolve) => {
+// {silent: true} when none comes within `waitMs` (the person's answer goes
+// through a host process, slow on a busy machine).
+export function requestAccess(page, waitMs = 20000) {
+  return page.evaluate((waitMs) => new Promise((resolve) => {
     window.addEventListener("message", (event) => {
       if (event.data && event.data.channel === "korvessa-access") resolve(event.data);
     });
     window.postMessage({ channel: "korvessa-request-access" }, "*");
-    setTimeout(() => resolve({ silent: true }), 3000);
-  }));
+    setTimeout(() => resolve({ silent: true }), waitMs);
+  }), waitMs);
 }
 
 // A signer certificate from a root of its own, in a PFX imported into the

@@ -120,7 +120,7 @@ cases["the example order page chooses a signer, signs a Big5 order and shows a r
 cases["only admitted sites see the page object; others may ask only where users may add sites"] = async (door, browser) => {
   const page = await browser.open(door.otherOrigin, "plain.html", { expectObject: false });
   assert.deepEqual(await traces(page), { object: false, answered: false });
-  assert.deepEqual(await requestAccess(page), { silent: true });
+  assert.deepEqual(await requestAccess(page, 3000), { silent: true });
   await page.close();
 
   door.setMachine("", "AllowUserSites", "REG_DWORD", 1);
