@@ -183,8 +183,16 @@ async function refreshScripts() {
   }
   if (sites.userSites)
     scripts.push({ id: "korvessa-ask", js: ["ask.js"], matches: ASKING_PAGES, runAt: "document_start", allFrames: true });
-  await api.scripting.unregisterContentScripts();
-  if (scripts.length) await api.scripting.registerContentScripts(scripts);
+  // Changed in place: a page loading meanwhile finds the scripts it should
+  // have, never none (a page that just asked reloads at once, say).
+  const registered = new Set((await api.scripting.getRegisteredContentScripts()).map((script) => script.id));
+  const wanted = new Set(scripts.map((script) => script.id));
+  const gone = [...registered].filter((id) => !wanted.has(id));
+  const kept = scripts.filter((script) => registered.has(script.id));
+  const added = scripts.filter((script) => !registered.has(script.id));
+  if (gone.length) await api.scripting.unregisterContentScripts({ ids: gone });
+  if (kept.length) await api.scripting.updateContentScripts(kept);
+  if (added.length) await api.scripting.registerContentScripts(added);
   admittedSites = admitted;
 }
 
