@@ -131,13 +131,14 @@ function siteOf(entry) {
   if (!parts) return null;
   const [, scheme, wildcard, host, port] = parts;
   const defaultPort = scheme === "https" ? "443" : "80";
-  return { scheme, wildcard: Boolean(wildcard), host, port: port && port !== defaultPort ? port : "" };
+  return { scheme, wildcard: Boolean(wildcard), host, port: port && port !== defaultPort ? port : "", defaultPort };
 }
 
 // Match patterns of an entry: matches, and what to exclude (a wildcard
-// covers subdomains only).
+// covers subdomains only). Chromium's patterns name the port even where it
+// is the scheme's own: one without a port matches every port of the host.
 function patternsOf(site) {
-  const authority = site.port && !PORTLESS_PATTERNS ? `${site.host}:${site.port}` : site.host;
+  const authority = PORTLESS_PATTERNS ? site.host : `${site.host}:${site.port || site.defaultPort}`;
   return {
     matches: [`${site.scheme}://${site.wildcard ? "*." : ""}${authority}/*`],
     excludeMatches: site.wildcard ? [`${site.scheme}://${authority}/*`] : [],
