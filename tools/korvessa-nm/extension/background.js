@@ -7,8 +7,9 @@
 //
 // Only the sites the host's lists admit get the page object: the page
 // scripts are registered for their origins alone, from the lists the host
-// reports (in Firefox, injected into the pages of those origins). Where users may add sites, every other https (and loopback http)
-// page gets only a listener that waits for the page to ask
+// reports (in Firefox, injected into the pages of those origins). Where
+// users may add sites, every other https (and loopback http) page gets only
+// a listener that waits for the page to ask
 // ({channel: "korvessa-request-access"}); the person is asked (at most one
 // question at a time per origin, none for a while after a refusal), and a
 // page they allow gets the object injected.
