@@ -3,16 +3,30 @@
 // WebDriver BiDi with the extension's .xpi in the profile (unsigned add-ons
 // allowed there, as they are on ESR). Both headless, each in a fresh profile,
 // with the environment given (which the browser hands on to the native host
-// it starts).
+// it starts). extensionUrl(file) names a file of the extension as that
+// browser serves it (the options page, say); extensionPageLoad is how long
+// opening one can wait.
 import fs from "node:fs";
 import path from "node:path";
+import { fileURLToPath } from "node:url";
 import puppeteer from "puppeteer-core";
 
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
 const FIREFOX_ID = "capi@korvessa.tw";
+// The ID the manifest's key gives, the one the host's manifests admit.
+const CHROMIUM_ID = /kChromiumExtensionId = "([a-p]{32})"/
+  .exec(fs.readFileSync(path.join(root, "tools/korvessa-nm/install.h"), "utf8"))[1];
+// Firefox gives each installation an address of its own unless the profile
+// names one.
+const FIREFOX_UUID = "5b0f4a7e-2c61-4d8e-9f3a-6e1c0d2b7a94";
+// Signing tens of megabytes in a page takes longer than the default allows.
+const PROTOCOL_TIMEOUT_MS = 300000;
 
 export const browsers = {
   chromium: {
     executable: process.env.CHROMIUM || "/usr/bin/chromium",
+    extensionUrl: (file) => `chrome-extension://${CHROMIUM_ID}/${file}`,
+    extensionPageLoad: "load",
     // extension: the unpacked Chromium build.
     launch({ profile, env, extension }) {
       return puppeteer.launch({
@@ -20,6 +34,7 @@ export const browsers = {
         headless: true,
         userDataDir: profile,
         env,
+        protocolTimeout: PROTOCOL_TIMEOUT_MS,
         ignoreDefaultArgs: ["--disable-extensions"],
         args: [`--load-extension=${extension}`, `--disable-extensions-except=${extension}`, "--no-sandbox",
           "--no-first-run", "--disable-gpu"],
@@ -28,6 +43,10 @@ export const browsers = {
   },
   firefox: {
     executable: process.env.FIREFOX || "/usr/bin/firefox-esr",
+    extensionUrl: (file) => `moz-extension://${FIREFOX_UUID}/${file}`,
+    // Extension pages load in the extension's process, and the remote agent
+    // never hears them finish: wait for their content instead.
+    extensionPageLoad: "commit",
     // extension: the .xpi, installed as the profile's own add-on.
     launch({ profile, env, extension }) {
       fs.mkdirSync(path.join(profile, "extensions"), { recursive: true });
@@ -37,11 +56,15 @@ export const browsers = {
         executablePath: this.executable,
         headless: true,
         env,
-        args: ["-profile", profile],
+        protocolTimeout: PROTOCOL_TIMEOUT_MS,
+        // The remote agent opens extension pages (the options page) only
+        // with this.
+        args: ["-profile", profile, "--remote-allow-system-access"],
         extraPrefsFirefox: {
           "xpinstall.signatures.required": false,
           "extensions.autoDisableScopes": 0,
           "extensions.enabledScopes": 15,
+          "extensions.webextensions.uuids": JSON.stringify({ [FIREFOX_ID]: FIREFOX_UUID }),
         },
       });
     },

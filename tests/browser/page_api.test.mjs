@@ -1,30 +1,17 @@
-// The page object as web developers use it, under headless Chromium: calls
+// The page object as web developers use it, in each browser: calls
 // that give their own outcome while other flows and tabs of the same site
 // call too; signatures whose answers are far larger than one native message
 // (checked by OpenSSL); only admitted sites seeing the object, and the
 // person's consent for the others, with the options page; the example order
 // page (examples/web) as a customer uses it.
-import { test, before, after } from "node:test";
+import { describe, test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
-import { Harness } from "./page_harness.mjs";
+import { selectedBrowsers } from "./browsers.mjs";
+import { setUpDoor, traces, requestAccess, SITE_NOT_ALLOWED } from "./door_fixture.mjs";
 
 const BAD_KEY_DECRYPT = 9005;
-const EXTENSION_ID = "gkjaehdcofagjlgbdejdadjeekhegboh";
-const SITE_NOT_ALLOWED = 1502;
-const h = new Harness("page");
-let allowed, unlisted, another;
-
-before(async () => {
-  allowed = await h.serve();
-  unlisted = await h.serve();
-  another = await h.serve();
-  h.allowOnMachine("trading", allowed);
-  h.makeSigner();
-  await h.launch();
-});
-after(() => h.close());
 
 // A flow that decrypts with a wrong key (each call fails) and one that
 // hashes (each call succeeds), interleaved; each records the codes it saw.
@@ -46,13 +33,15 @@ async function flows(page, which, rounds) {
   }, which, rounds);
 }
 
-test("each call's outcome is its own under two flows in a page and two tabs of a site", async () => {
-  const page = await h.open(allowed);
+const cases = {};
+
+cases["each call's outcome is its own under two flows in a page and two tabs of a site"] = async (door, browser) => {
+  const page = await browser.open(door.allowedOrigin);
   const [failed, hashed] = await flows(page, "both", 25);
   assert.deepEqual(new Set(failed), new Set([BAD_KEY_DECRYPT]));
   assert.deepEqual(new Set(hashed), new Set([0]));
 
-  const other = await h.open(allowed);
+  const other = await browser.open(door.allowedOrigin);
   const [inFirst, inSecond] = await Promise.all([flows(page, "failing", 25), flows(other, "hashing", 25)]);
   assert.deepEqual(new Set(inFirst), new Set([BAD_KEY_DECRYPT]));
   assert.deepEqual(new Set(inSecond), new Set([0]));
@@ -72,11 +61,11 @@ test("each call's outcome is its own under two flows in a page and two tabs of a
   assert.equal(typeof plain.outcome.capiError, "number");
   assert.equal(plain.keys, 63);
   await Promise.all([page.close(), other.close()]);
-});
+};
 
-test("attached PKCS#7 of 2 MB and 20 MB reach the page whole; OpenSSL verifies them", async () => {
-  h.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 1 }]);
-  const page = await h.open(allowed);
+cases["attached PKCS#7 of 2 MB and 20 MB reach the page whole; OpenSSL verifies them"] = async (door, browser) => {
+  door.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 1 }]);
+  const page = await browser.open(door.allowedOrigin);
   assert.equal((await page.evaluate(() => Korvessa.outcome.SelectSigner("", 1, 0))).error, 0);
   const line = "委託買進台積電 1000 股，價格 600 元\n";  // 36 bytes in Big5
   for (const megabytes of [2, 20]) {
@@ -90,30 +79,20 @@ test("attached PKCS#7 of 2 MB and 20 MB reach the page whole; OpenSSL verifies t
     assert.equal(outcome.error, 0, outcome.message);
     const der = Buffer.from(outcome.result, "base64");
     assert.ok(der.length > megabytes * 1e6, `${der.length} bytes`);
-    const p = (name) => path.join(h.work, name);
+    const p = (name) => path.join(door.work, name);
     fs.writeFileSync(p("large.p7"), der);
-    h.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("large.p7"), "-CAfile", p("root.pem"),
+    door.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("large.p7"), "-CAfile", p("root.pem"),
       "-out", p("large.txt")]);
     const content = new TextDecoder("big5").decode(fs.readFileSync(p("large.txt")));
     assert.ok(content === line.repeat(repeat), "the signed content is the page's text");
     console.log(`# ${megabytes} MB: PKCS#7 of ${der.length} bytes, ${outcome.length} characters of Base64, ${seconds} s`);
   }
   await page.close();
-});
+};
 
-// The options page's lists, as shown.
-async function optionsLists() {
-  const options = await h.browser.newPage();
-  await options.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
-  await options.waitForSelector("body[data-ready]");
-  const lists = await options.evaluate(() => Object.fromEntries(["machine", "user", "denied"].map((id) =>
-    [id, [...document.querySelectorAll(`#${id} li[data-site]`)].map((li) => li.dataset.site)])));
-  return { options, lists };
-}
-
-test("the example order page chooses a signer, signs a Big5 order and shows a refusal's message", async () => {
-  h.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 2 }]);
-  const page = await h.open(allowed, "order.html");
+cases["the example order page chooses a signer, signs a Big5 order and shows a refusal's message"] = async (door, browser) => {
+  door.scriptDialogs([{ dialog: 204, select: 0, press: 1 }, { dialog: 201, press: 1 }, { dialog: 201, press: 2 }]);
+  const page = await browser.open(door.allowedOrigin, "order.html");
   await page.click("#choose");
   await page.waitForFunction(() => document.getElementById("signer").textContent === "Page Signer");
   await page.select("#side", "賣出");
@@ -123,12 +102,12 @@ test("the example order page chooses a signer, signs a Big5 order and shows a re
   const shown = await page.evaluate(() => ({ text: document.getElementById("text").value,
     signature: document.getElementById("signature").value, status: document.getElementById("status").textContent }));
   assert.equal(shown.text, "委託賣出 2330 2000 股，價格 600 元");
-  const p = (name) => path.join(h.work, name);
+  const p = (name) => path.join(door.work, name);
   fs.writeFileSync(p("order.p7"), Buffer.from(shown.signature, "base64"));
-  h.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("order.p7"), "-CAfile", p("root.pem"),
+  door.run("openssl", ["cms", "-verify", "-binary", "-inform", "DER", "-in", p("order.p7"), "-CAfile", p("root.pem"),
     "-out", p("order.txt")]);
   assert.equal(new TextDecoder("big5").decode(fs.readFileSync(p("order.txt"))), shown.text);
-  assert.match(h.run("openssl", ["cms", "-cmsout", "-print", "-inform", "DER", "-in", p("order.p7")]).toString(), /sha256/);
+  assert.match(door.run("openssl", ["cms", "-cmsout", "-print", "-inform", "DER", "-in", p("order.p7")]).toString(), /sha256/);
 
   // The person refuses to sign: the page shows the code's own message.
   await page.click("#sign");
@@ -136,33 +115,33 @@ test("the example order page chooses a signer, signs a Big5 order and shows a re
   assert.match(await page.$eval("#status", (e) => e.textContent), /簽章失敗: .*\(5070\)/);
   assert.equal(await page.$eval("#signature", (e) => e.value), "");
   await page.close();
-});
+};
 
-test("only admitted sites see the page object; others may ask only where users may add sites", async () => {
-  const page = await h.open(unlisted, "plain.html", { expectObject: false });
-  assert.deepEqual(await h.traces(page), { object: false, answered: false });
-  assert.deepEqual(await h.requestAccess(page), { silent: true });
+cases["only admitted sites see the page object; others may ask only where users may add sites"] = async (door, browser) => {
+  const page = await browser.open(door.otherOrigin, "plain.html", { expectObject: false });
+  assert.deepEqual(await traces(page), { object: false, answered: false });
+  assert.deepEqual(await requestAccess(page, 3000), { silent: true });
   await page.close();
 
-  h.setMachine("", "AllowUserSites", "REG_DWORD", 1);
-  await h.scriptsReady();
+  door.setMachine("", "AllowUserSites", "REG_DWORD", 1);
+  await browser.scriptsReady();
   // Each site's host process takes its answers from the start of the list.
-  h.scriptDialogs([{ dialog: 208, press: 311 }, { dialog: 208, press: 1 }, { dialog: 208, press: 2 }]);
-  const shown = () => h.dialogs().filter((e) => e.dialog === 208).length;
+  door.scriptDialogs([{ dialog: 208, press: 311 }, { dialog: 208, press: 1 }, { dialog: 208, press: 2 }]);
+  const shown = () => door.dialogs().filter((e) => e.dialog === 208).length;
 
   // Refused for good: the site's next pages are not asked about.
-  let asking = await h.open(unlisted, "plain.html", { expectObject: false });
-  assert.deepEqual(await h.traces(asking), { object: false, answered: false });
-  let answer = await h.requestAccess(asking);
+  let asking = await browser.open(door.otherOrigin, "plain.html", { expectObject: false });
+  assert.deepEqual(await traces(asking), { object: false, answered: false });
+  let answer = await requestAccess(asking);
   assert.equal(answer.granted, false);
   assert.equal(answer.error, SITE_NOT_ALLOWED);
   await asking.reload();
-  assert.equal((await h.requestAccess(asking)).granted, false);
+  assert.equal((await requestAccess(asking)).granted, false);
   assert.equal(shown(), 1);
 
   // The person takes the refusal back on the options page.
-  let { options, lists } = await optionsLists();
-  assert.deepEqual(lists, { machine: [allowed], user: [], denied: [`${unlisted}`] });
+  let { page: options, lists } = await browser.options();
+  assert.deepEqual(lists, { machine: [door.allowedOrigin], user: [], denied: [door.otherOrigin] });
   await options.click("#denied li[data-site] button");
   await options.waitForFunction(() => !document.querySelector("#denied li[data-site]"));
   await options.close();
@@ -170,27 +149,44 @@ test("only admitted sites see the page object; others may ask only where users m
   // This time: the object for this page only; its reload must ask again,
   // is refused this time, and may not ask again at once.
   await asking.reload();
-  assert.deepEqual(await h.requestAccess(asking), { channel: "korvessa-access", granted: true });
+  assert.equal((await requestAccess(asking)).granted, true);
   const version = await asking.evaluate(() => Korvessa.outcome.GetVersion());
   assert.equal(version.error, 0);
   await asking.reload();
-  assert.deepEqual(await h.traces(asking), { object: false, answered: false });
-  answer = await h.requestAccess(asking);
+  assert.deepEqual(await traces(asking), { object: false, answered: false });
+  answer = await requestAccess(asking);
   assert.equal(answer.granted, false);
-  assert.equal((await h.requestAccess(asking)).granted, false);
+  assert.equal((await requestAccess(asking)).granted, false);
   assert.equal(shown(), 3);
   await asking.close();
 
   // Always: the site's pages have the object from then on, without asking.
-  h.scriptDialogs([{ dialog: 208, press: 310 }]);
-  asking = await h.open(another, "plain.html", { expectObject: false });
-  assert.equal((await h.requestAccess(asking)).granted, true);
+  door.scriptDialogs([{ dialog: 208, press: 310 }]);
+  const another = await door.newSite();
+  asking = await browser.open(another, "plain.html", { expectObject: false });
+  assert.equal((await requestAccess(asking)).granted, true);
   await asking.close();
-  await h.scriptsReady();
-  const later = await h.open(another, "plain.html");
+  await browser.scriptsReady();
+  const later = await browser.open(another, "plain.html");
   assert.equal((await later.evaluate(() => Korvessa.outcome.GetVersion())).error, 0);
   assert.equal(shown(), 4);
-  ({ options, lists } = await optionsLists());
+  ({ page: options, lists } = await browser.options());
   assert.deepEqual(lists.user, [another]);
   await Promise.all([later.close(), options.close()]);
-});
+};
+
+// A fresh door for each browser: the consent case changes the lists.
+for (const { name, skip } of selectedBrowsers()) {
+  describe(name, { skip: skip || false }, () => {
+    let door, browser;
+    before(async () => {
+      door = await setUpDoor({ signer: "Page Signer" });
+      browser = await door.launch(name);
+    });
+    after(async () => {
+      await browser?.close();
+      door?.close();
+    });
+    for (const [title, run] of Object.entries(cases)) test(title, () => run(door, browser));
+  });
+}

@@ -7,8 +7,9 @@
 //
 // Only the sites the host's lists admit get the page object: the page
 // scripts are registered for their origins alone, from the lists the host
-// reports. Where users may add sites, every other https (and loopback http)
-// page gets only a listener that waits for the page to ask
+// reports (in Firefox, injected into the pages of those origins). Where
+// users may add sites, every other https (and loopback http) page gets only
+// a listener that waits for the page to ask
 // ({channel: "korvessa-request-access"}); the person is asked (at most one
 // question at a time per origin, none for a while after a refusal), and a
 // page they allow gets the object injected.
@@ -118,20 +119,48 @@ function hostRequest(key, forHost) {
   });
 }
 
-// Match patterns of an allow-list entry ("https://host[:port]" or
-// "https://*.domain[:port]"): matches, and what to exclude (a wildcard
-// covers subdomains only). Entries the host refused never come here.
-function patternsOf(entry) {
+// Firefox's match patterns leave the port out: one with a port matches no
+// page, one without matches every port of the host. There the registered
+// script only asks whether its page is admitted (admit.js), and the page
+// scripts come by injection into the pages whose origin, port and all, is.
+const PORTLESS_PATTERNS = api.runtime.getURL("").startsWith("moz-extension:");
+
+// An allow-list entry ("https://host[:port]" or "https://*.domain[:port]")
+// taken apart, or null. Entries the host refused never come here.
+function siteOf(entry) {
   const parts = /^(https?):\/\/(\*\.)?([a-z0-9.-]+|\[[0-9a-f:.]+\])(?::(\d+))?(?:[/?#].*)?$/.exec(entry.toLowerCase());
   if (!parts) return null;
   const [, scheme, wildcard, host, port] = parts;
   const defaultPort = scheme === "https" ? "443" : "80";
-  const authority = port && port !== defaultPort ? `${host}:${port}` : host;
+  return { scheme, wildcard: Boolean(wildcard), host, port: port && port !== defaultPort ? port : "", defaultPort };
+}
+
+// Match patterns of an entry: matches, and what to exclude (a wildcard
+// covers subdomains only). Chromium's patterns name the port even where it
+// is the scheme's own: one without a port matches every port of the host.
+function patternsOf(site) {
+  const authority = PORTLESS_PATTERNS ? site.host : `${site.host}:${site.port || site.defaultPort}`;
   return {
-    matches: [`${scheme}://${wildcard || ""}${authority}/*`],
-    excludeMatches: wildcard ? [`${scheme}://${authority}/*`] : [],
+    matches: [`${site.scheme}://${site.wildcard ? "*." : ""}${authority}/*`],
+    excludeMatches: site.wildcard ? [`${site.scheme}://${authority}/*`] : [],
   };
 }
+
+// Whether an origin is one an entry admits, port and all.
+function admits(site, origin) {
+  let url;
+  try {
+    url = new URL(origin);
+  } catch (e) {
+    return false;
+  }
+  const host = url.hostname.toLowerCase();
+  return url.protocol === `${site.scheme}:` && url.port === site.port &&
+    (site.wildcard ? host.endsWith(`.${site.host}`) : host === site.host);
+}
+
+// The entries the page scripts are registered for now.
+let admittedSites = [];
 
 // Registers the page scripts for the admitted origins, and the asking
 // listener where users may add sites. Resolves once they are in place.
@@ -139,23 +168,52 @@ async function refreshScripts() {
   const sites = await hostRequest(SETTINGS, { request: "sites" });
   if (!sites || sites.failure || sites.invalid) return;
   const entries = (sites.machine || []).concat(sites.userSites ? sites.user || [] : []);
+  const admitted = entries.map(siteOf).filter(Boolean);
   const matches = [], excludeMatches = [];
-  for (const entry of entries) {
-    const patterns = patternsOf(entry);
-    if (!patterns) continue;
+  for (const site of admitted) {
+    const patterns = patternsOf(site);
     matches.push(...patterns.matches);
     excludeMatches.push(...patterns.excludeMatches);
   }
   const scripts = [];
   if (matches.length) {
     const common = { matches, excludeMatches, runAt: "document_start", allFrames: true };
-    scripts.push(Object.assign({ id: "korvessa-page", js: PAGE_SCRIPTS, world: "MAIN" }, common),
-      Object.assign({ id: "korvessa-relay", js: ["relay.js"] }, common));
+    if (PORTLESS_PATTERNS) scripts.push(Object.assign({ id: "korvessa-admit", js: ["admit.js"] }, common));
+    else
+      scripts.push(Object.assign({ id: "korvessa-page", js: PAGE_SCRIPTS, world: "MAIN" }, common),
+        Object.assign({ id: "korvessa-relay", js: ["relay.js"] }, common));
   }
   if (sites.userSites)
     scripts.push({ id: "korvessa-ask", js: ["ask.js"], matches: ASKING_PAGES, runAt: "document_start", allFrames: true });
-  await api.scripting.unregisterContentScripts();
-  if (scripts.length) await api.scripting.registerContentScripts(scripts);
+  // Changed in place: a page loading meanwhile finds the scripts it should
+  // have, never none (a page that just asked reloads at once, say).
+  const registered = new Set((await api.scripting.getRegisteredContentScripts()).map((script) => script.id));
+  const wanted = new Set(scripts.map((script) => script.id));
+  const gone = [...registered].filter((id) => !wanted.has(id));
+  const kept = scripts.filter((script) => registered.has(script.id));
+  const added = scripts.filter((script) => !registered.has(script.id));
+  if (gone.length) await api.scripting.unregisterContentScripts({ ids: gone });
+  if (kept.length) await api.scripting.updateContentScripts(kept);
+  if (added.length) await api.scripting.registerContentScripts(added);
+  admittedSites = admitted;
+}
+
+// The relay and the page object, into the very document that sent the
+// message, never one that replaced it since.
+async function injectInto(sender) {
+  const target = { tabId: sender.tab.id };
+  if (sender.documentId) target.documentIds = [sender.documentId];
+  else target.frameIds = [sender.frameId];
+  await api.scripting.executeScript({ target, files: ["relay.js"] });
+  await api.scripting.executeScript({ target, files: PAGE_SCRIPTS, world: "MAIN" });
+}
+
+// A page that admit.js runs in: it gets the page scripts if the lists in
+// force admit its origin, else nothing.
+async function admitPage(origin, sender) {
+  await refreshing;
+  if (!admittedSites.some((site) => admits(site, origin))) return;
+  await injectInto(sender);
 }
 
 let refreshing = Promise.resolve();
@@ -183,12 +241,7 @@ async function requestAccess(origin, page, sender) {
       state.refusedAt = Date.now();
       return { granted: false, error: answer.error, message: answer.message || answer.failure || answer.invalid };
     }
-    // Into the very document that asked, never one that replaced it since.
-    const target = { tabId: sender.tab.id };
-    if (sender.documentId) target.documentIds = [sender.documentId];
-    else target.frameIds = [sender.frameId];
-    await api.scripting.executeScript({ target, files: ["relay.js"] });
-    await api.scripting.executeScript({ target, files: PAGE_SCRIPTS, world: "MAIN" });
+    await injectInto(sender);
     refresh();  // "always" has put the site on the user's list
     return { granted: true };
   } catch (e) {
@@ -209,15 +262,19 @@ api.runtime.onMessage.addListener((message, sender, sendResponse) => {
         .then((answer) => refresh().then(() => reply(answer)));
     } else {
       // Opening the options page also brings the page scripts up to date
-      // with lists an administrator has just changed.
-      hostRequest(SETTINGS, { request: "sites" }).then(reply);
-      refresh();
+      // with lists an administrator has just changed; the lists it shows are
+      // the ones in force once it has them.
+      hostRequest(SETTINGS, { request: "sites" }).then((answer) => refresh().then(() => reply(answer)));
     }
     return true;
   }
   if (isExtensionPage(sender) || !sender.tab) return false;
   const origin = senderOrigin(sender);
   const page = typeof message.page === "string" ? message.page : "";
+  if (message.admit === true && PORTLESS_PATTERNS) {
+    admitPage(origin, sender).catch((e) => console.error("korvessa: page scripts:", e));
+    return false;
+  }
   if (message.access === true) {
     requestAccess(origin, page, sender).then(reply);
     return true;
