@@ -302,7 +302,7 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   std::string out;
   ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
   ASSERT_EQ(0, kv::test::RunCommand("'" + std::string(KV_NATIVE_HOST_PATH) + "' --install", &out)) << out;
-  EXPECT_NE(std::string::npos, out.find("gkjaehdcofagjlgbdejdadjeekhegboh")) << out;
+  EXPECT_NE(std::string::npos, out.find("liellhacedcelhjakjbkggpnkjpijcnk")) << out;
 
   char hostPath[PATH_MAX];
   ASSERT_NE(nullptr, realpath(KV_NATIVE_HOST_PATH, hostPath));
@@ -313,9 +313,9 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   };
   for (const Expected& e :
        {Expected{"/.config/chromium/NativeMessagingHosts", "allowed_origins",
-                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+                 "chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/"},
         Expected{"/.config/google-chrome/NativeMessagingHosts", "allowed_origins",
-                 "chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/"},
+                 "chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/"},
         Expected{"/.mozilla/native-messaging-hosts", "allowed_extensions", "capi@korvessa.tw"}}) {
     const std::string folder = home.path() + e.folder;
     Value manifest;
@@ -341,6 +341,32 @@ TEST(NativeHostInstall, WritesEachBrowsersManifestIntoTheProfile) {
   for (const char* folder : {"/.config/chromium/NativeMessagingHosts", "/.config/google-chrome/NativeMessagingHosts",
                              "/.mozilla/native-messaging-hosts"})
     EXPECT_NE(0, access((home.path() + folder + "/tw.korvessa.capi.json").c_str(), F_OK)) << folder;
+}
+
+// `--profile DIR`: the manifest of a browser started with --user-data-dir,
+// in that folder only (the user's own profiles untouched); `--uninstall
+// --profile` takes it back; --profile with --system, or without a folder, is
+// a usage error.
+TEST(NativeHostInstall, ProfileFolderGetsTheChromiumManifestAlone) {
+  kv::test::TempFolder home;
+  kv::test::ScopedEnv useHome("HOME", home.path().c_str());
+  const std::string host = "'" + std::string(KV_NATIVE_HOST_PATH) + "'";
+  const std::string profile = home.path() + "/test profile";
+  const std::string manifest = profile + "/NativeMessagingHosts/tw.korvessa.capi.json";
+  std::string out;
+  ASSERT_EQ(0, kv::test::RunCommand(host + " --install --profile '" + profile + "'", &out)) << out;
+  Value parsed;
+  std::string error;
+  ASSERT_TRUE(kv::json::Parse(kv::test::ReadFile(manifest), &parsed, &error)) << error;
+  EXPECT_EQ("chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/", parsed.Find("allowed_origins")->items.at(0).Utf8());
+  kv::test::RunCommand("ls -A '" + home.path() + "'", &out);
+  EXPECT_EQ("test profile\n", out);
+
+  ASSERT_EQ(0, kv::test::RunCommand(host + " --uninstall --profile '" + profile + "'", &out)) << out;
+  EXPECT_NE(0, access(manifest.c_str(), F_OK));
+  for (const char* args : {" --install --profile", " --install --system --profile /tmp/x",
+                           " --uninstall --profile /tmp/x --system", " --install --profile ''"})
+    EXPECT_EQ(2, kv::test::RunCommand(host + args, &out)) << args;
 }
 
 }  // namespace

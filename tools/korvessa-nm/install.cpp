@@ -48,12 +48,56 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
 }
 
 std::string ExtensionFolder(const std::string& hostPath) {
-  // The build tree keeps the host beside the sources' copy of the extension
-  // only in an install; say where the sources have it otherwise.
-  std::string folder = hostPath.substr(0, hostPath.rfind('/')) + "/extension";
-  struct stat info;
-  if (stat((folder + "/manifest.json").c_str(), &info) == 0) return folder;
+  // Beside the host in a copied folder; in the package the host lies in
+  // /usr/lib/korvessa and the extension in /usr/share/korvessa/extension.
+  std::string folder = hostPath.substr(0, hostPath.rfind('/'));
+  for (const std::string& candidate : {folder + "/extension", folder + "/../../share/korvessa/extension"}) {
+    struct stat info;
+    char resolved[PATH_MAX];
+    if (stat((candidate + "/manifest.json").c_str(), &info) == 0 && realpath(candidate.c_str(), resolved))
+      return resolved;
+  }
   return "tools/korvessa-nm/extension (in the source tree)";
+}
+
+// Writes each target's manifest for the host at `hostPath`; the number of
+// manifests that could not be written.
+int WriteManifests(const std::vector<ManifestTarget>& targets, const std::string& hostPath) {
+  int failures = 0;
+  for (const ManifestTarget& target : targets) {
+    std::string path = target.folder + "/" + kHostName + ".json";
+    if (!MakeFolders(target.folder) || !WriteFileAtomically(path, HostManifest(target.browser, hostPath))) {
+      std::fprintf(stderr, "korvessa-nm: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+      ++failures;
+      continue;
+    }
+    std::printf("wrote %s\n", path.c_str());
+  }
+  return failures;
+}
+
+// Removes each target's manifest (none there is no failure); the number of
+// manifests that could not be removed.
+int RemoveManifests(const std::vector<ManifestTarget>& targets) {
+  int failures = 0;
+  for (const ManifestTarget& target : targets) {
+    std::string path = target.folder + "/" + kHostName + ".json";
+    if (unlink(path.c_str()) == 0) {
+      std::printf("removed %s\n", path.c_str());
+    } else if (errno != ENOENT) {
+      std::fprintf(stderr, "korvessa-nm: cannot remove %s: %s\n", path.c_str(), std::strerror(errno));
+      ++failures;
+    }
+  }
+  return failures;
+}
+
+void PrintHowToLoad(const std::string& hostPath) {
+  std::printf(
+      "\nLoad the extension from %s:\n"
+      "  Chromium, Chrome: chrome://extensions, Developer mode, \"Load unpacked\" (its id is %s)\n"
+      "  Firefox: about:debugging, This Firefox, \"Load Temporary Add-on\", its manifest.json (id %s)\n",
+      ExtensionFolder(hostPath).c_str(), kChromiumExtensionId, kFirefoxExtensionId);
 }
 
 }  // namespace
@@ -94,37 +138,29 @@ int InstallManifests(bool system) {
   }
   const char* home = UserHome(system);
   if (!home) return 1;
-  int failures = 0;
-  for (const ManifestTarget& target : ManifestTargets(home, system)) {
-    std::string path = target.folder + "/" + kHostName + ".json";
-    if (!MakeFolders(target.folder) || !WriteFileAtomically(path, HostManifest(target.browser, hostPath))) {
-      std::fprintf(stderr, "korvessa-nm: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-      ++failures;
-      continue;
-    }
-    std::printf("wrote %s\n", path.c_str());
-  }
-  std::printf(
-      "\nLoad the extension from %s:\n"
-      "  Chromium, Chrome: chrome://extensions, Developer mode, \"Load unpacked\" (its id is %s)\n"
-      "  Firefox: about:debugging, This Firefox, \"Load Temporary Add-on\", its manifest.json (id %s)\n",
-      ExtensionFolder(hostPath).c_str(), kChromiumExtensionId, kFirefoxExtensionId);
+  int failures = WriteManifests(ManifestTargets(home, system), hostPath);
+  PrintHowToLoad(hostPath);
   return failures ? 1 : 0;
 }
 
 int UninstallManifests(bool system) {
   const char* home = UserHome(system);
   if (!home) return 1;
-  int failures = 0;
-  for (const ManifestTarget& target : ManifestTargets(home, system)) {
-    std::string path = target.folder + "/" + kHostName + ".json";
-    if (unlink(path.c_str()) == 0) {
-      std::printf("removed %s\n", path.c_str());
-    } else if (errno != ENOENT) {
-      std::fprintf(stderr, "korvessa-nm: cannot remove %s: %s\n", path.c_str(), std::strerror(errno));
-      ++failures;
-    }
+  return RemoveManifests(ManifestTargets(home, system)) ? 1 : 0;
+}
+
+int ProfileManifest(const std::string& profile, bool install) {
+  // Firefox reads no manifest from a profile, only the user's and the
+  // system's folders, so a profile has the Chromium one alone.
+  const std::vector<ManifestTarget> targets = {{Browser::kChromium, profile + "/NativeMessagingHosts"}};
+  if (!install) return RemoveManifests(targets) ? 1 : 0;
+  std::string hostPath = ExecutablePath();
+  if (hostPath.empty()) {
+    std::fprintf(stderr, "korvessa-nm: cannot tell where this program is\n");
+    return 1;
   }
+  int failures = WriteManifests(targets, hostPath);
+  PrintHowToLoad(hostPath);
   return failures ? 1 : 0;
 }
 

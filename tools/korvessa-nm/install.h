@@ -1,6 +1,6 @@
-// `korvessa-nm --install [--system]`: writes the native host manifests that
-// let Chromium, Chrome and Firefox start this host for the extension, and
-// tells how to load the extension. On Windows the manifests lie beside the
+// `korvessa-nm --install [--system | --profile DIR]`: writes the native host
+// manifests that let Chromium, Chrome and Firefox start this host for the
+// extension, and tells how to load the extension. On Windows the manifests lie beside the
 // host and registry keys name them (install_windows.cpp); `--uninstall`
 // takes back what `--install` wrote.
 #pragma once
@@ -12,7 +12,7 @@ namespace korvessa {
 
 // The host's registered name and the extension's fixed identities.
 inline constexpr const char* kHostName = "tw.korvessa.capi";
-inline constexpr const char* kChromiumExtensionId = "gkjaehdcofagjlgbdejdadjeekhegboh";
+inline constexpr const char* kChromiumExtensionId = "liellhacedcelhjakjbkggpnkjpijcnk";
 inline constexpr const char* kFirefoxExtensionId = "capi@korvessa.tw";
 
 enum class Browser { kChromium, kFirefox };
@@ -41,5 +41,11 @@ int InstallManifests(bool system);
 // keys; the manifests beside the host go with the host); 0 on success, also
 // when nothing was registered.
 int UninstallManifests(bool system);
+
+// The manifest a Chromium or Chrome started with --user-data-dir=`profile`
+// reads (`profile`/NativeMessagingHosts, Linux): written when `install`,
+// else removed; 0 on success. Windows browsers read only the registry, so
+// there it is refused.
+int ProfileManifest(const std::string& profile, bool install);
 
 }  // namespace korvessa

@@ -147,4 +147,9 @@ int UninstallManifests(bool system) {
   return failures ? 1 : 0;
 }
 
+int ProfileManifest(const std::string&, bool) {
+  std::fprintf(stderr, "korvessa-nm: --profile is for Linux; on Windows the browsers find the host in the registry\n");
+  return 2;
+}
+
 }  // namespace korvessa

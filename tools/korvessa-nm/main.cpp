@@ -5,7 +5,9 @@
 //   korvessa-nm [ARGS FROM THE BROWSER]   serve one connection on stdin/stdout
 //   korvessa-nm --install [--system]      write the host manifests (and on
 //                                         Windows the registry keys naming them)
-//   korvessa-nm --uninstall [--system]    take the registration back
+//   korvessa-nm --install --profile DIR   the manifest of a Chromium or Chrome
+//                                         started with --user-data-dir=DIR
+//   korvessa-nm --uninstall [--system | --profile DIR]  take the registration back
 //   korvessa-nm --print-manifest BROWSER  print one (chromium or firefox)
 #include <cstdio>
 #include <string>
@@ -24,7 +26,8 @@ void PrintUsage(FILE* to) {
   std::fputs(
       "usage: korvessa-nm --install [--system]   register the host with Chromium, Chrome and Firefox\n"
       "                                          (the user's profile; --system: for every user)\n"
-      "       korvessa-nm --uninstall [--system] take that registration back\n"
+      "       korvessa-nm --install --profile DIR  for Chromium or Chrome started with --user-data-dir=DIR\n"
+      "       korvessa-nm --uninstall [--system | --profile DIR]   take that registration back\n"
       "       korvessa-nm --print-manifest chromium|firefox   print the manifest --install writes\n"
       "       korvessa-nm                        serve the browser extension (the browser starts it)\n",
       to);
@@ -40,15 +43,23 @@ int main(int argc, char** argv) {
   }
   if (first == "--install" || first == "--uninstall") {
     bool system = false;
+    bool profileGiven = false;
+    std::string profile;
     for (int i = 2; i < argc; ++i) {
-      if (std::string(argv[i]) == "--system") {
+      std::string arg = argv[i];
+      if (arg == "--system" && !profileGiven) {
         system = true;
+      } else if (arg == "--profile" && i + 1 < argc && *argv[i + 1] && !system && !profileGiven) {
+        profileGiven = true;
+        profile = argv[++i];
       } else {
         PrintUsage(stderr);
         return kExitUsage;
       }
     }
-    return first == "--install" ? korvessa::InstallManifests(system) : korvessa::UninstallManifests(system);
+    bool install = first == "--install";
+    if (profileGiven) return korvessa::ProfileManifest(profile, install);
+    return install ? korvessa::InstallManifests(system) : korvessa::UninstallManifests(system);
   }
   if (first == "--print-manifest") {
     std::string which = argc == 3 ? argv[2] : "";

@@ -64,7 +64,6 @@ bool SplitRoot(const std::string& path, HKEY* root, std::string* rest) {
   for (auto& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE") {
     *root = HKEY_LOCAL_MACHINE;
-    kv::platform::SetMachineRegistryAdministration(true);
     return true;
   }
   if (head == "HKCU" || head == "HKEY_CURRENT_USER") {
@@ -205,6 +204,11 @@ int main(int argc, char** argv) {
   std::string keyPath;
   if (!SplitRoot(argv[2], &root, &keyPath)) return Usage();
   keyPath = ToAnsi(keyPath);
+  // Only changes open the machine database for writing: any user may read
+  // it (the browsers' host does, to learn the allowed sites), while writing
+  // it is root's, as its folder is.
+  if (root == HKEY_LOCAL_MACHINE && (command == "set" || command == "delete" || command == "delete-key"))
+    kv::platform::SetMachineRegistryAdministration(true);
 
   if (command == "set" && argc == 6) {
     DWORD type = 0;

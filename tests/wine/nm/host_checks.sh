@@ -5,7 +5,7 @@
 
 nm_here=$(dirname "${BASH_SOURCE[0]}")
 kHostName=tw.korvessa.capi
-kExtensionOrigin=chrome-extension://gkjaehdcofagjlgbdejdadjeekhegboh/
+kExtensionOrigin=chrome-extension://liellhacedcelhjakjbkggpnkjpijcnk/
 kAllowedOrigin=https://trade.example.com.tw
 kUnlistedOrigin=https://elsewhere.example.com
 
