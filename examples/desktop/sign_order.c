@@ -7,8 +7,8 @@
    the component's message for the result code and exits with status 1.
 
      sign_order [FILTER [ORDER]]
-   FILTER is a certificate filter such as "S_CN=王小明" (empty: any
-   certificate); ORDER is the order text (UTF-8 on Linux), by default a buy
+   FILTER is a certificate filter such as "S_CN=王小明" or
+   "S_CN=王小明,I_O=Some CA" (empty: any certificate); ORDER is the order text (UTF-8 on Linux), by default a buy
    order. A production program would also ask for the key usage it needs
    (dwKeyUsage 0x80 digitalSignature, 0x40 nonRepudiation).
 
@@ -27,6 +27,8 @@
 #endif
 
 enum {
+  SELECT_BY_PARTS = 0x8,      /* S_CN=王 finds every common name holding 王; without it the
+                                 filter must give each C, O, OU and CN of the subject exactly */
   SELECT_STORE_ONLY = 0x100,  /* the personal store, never a PFX file (no PFX dialog) */
   SIGN_BIG5 = 0x800,          /* sign the text's Big5 bytes, as the order system stores it */
   SIGN_ATTRIBUTES = 0x2000,   /* content type, signing time and message digest signed too */
@@ -140,7 +142,7 @@ int main(int argc, char** argv) {
   }
 
   /* Any key usage (0); the result code is also the engine's error state. */
-  if (SelectSigner(filter, SELECT_STORE_ONLY, 0) != KV_ERR_SUCCESS) {
+  if (SelectSigner(filter, SELECT_BY_PARTS | SELECT_STORE_ONLY, 0) != KV_ERR_SUCCESS) {
     status = fail("choosing the signer");
   } else {
     /* A failed call returns an empty string, still to be freed; the code
