@@ -109,6 +109,8 @@ wine_stage() {
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "native host under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "sample desktop program under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/desktop/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "installer under Wine ($arch)"
     bash tests/wine/msi/run.sh "$ROOT/build/mingw-$arch" "$ROOT/build/mingw-i686" || status=1
     rm -rf "$prefix"
@@ -178,6 +180,8 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
+    log "import libraries of the developer kit (llvm-nm, lld-link)"
+    bash tests/package/import_libs.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     log "Authenticode of the Windows packages (test CA)"
     bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     # x86 runs where wine32 (i386 architecture) is installed: the test

@@ -25,6 +25,7 @@ the exported name:
 PRIVATE entries (the COM server's) stay out, as Microsoft's tools do.
 """
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -111,10 +112,11 @@ def main(argv):
         dlltool_def = os.path.join(tmp, "imports.def")
         with open(dlltool_def, "w", encoding="ascii") as f:
             f.write("LIBRARY korvessa.dll\nEXPORTS\n" + "".join(f"  {l}\n" for l in lines))
-        if os.path.exists(out):
-            os.remove(out)
-        # mingw's dlltool names its temporary objects after the output.
-        subprocess.run(tool + ["-d", dlltool_def, "-l", os.path.abspath(out)], check=True, cwd=tmp)
+        # mingw's dlltool names symbols and members after the output file:
+        # made as korvessa.lib in the temporary folder, the same definitions
+        # give the same library wherever it goes.
+        subprocess.run(tool + ["-d", "imports.def", "-l", "korvessa.lib"], check=True, cwd=tmp)
+        shutil.move(os.path.join(tmp, "korvessa.lib"), out)
     if arch == "x86":
         set_name_types(out, {"_" + internal: exported for exported, internal in entries})
     print(f"{out}: {len(entries)} imports ({arch})")
