@@ -411,13 +411,9 @@ def korvessa_h(ops, errors, docs):
    caller owns and frees with SysFreeString: on Windows the system's
    (oleaut32), on Linux the one libkorvessa.so exports beside the operations.
 
-   KvChar is one UTF-16 code unit on both systems (WCHAR on Windows).
-
    Windows: the functions are __stdcall and exported under decorated names
-   (_Hash@8), which the developer kit's import libraries (korvessa.lib, one
-   per architecture) resolve; link oleaut32 for SysFreeString.
-   Linux: plain C calls of libkorvessa.so (pkg-config korvessa, or CMake's
-   find_package(Korvessa) and the target Korvessa::korvessa). */
+   (_Hash@8), which the import library made from korvessa.def resolves.
+   Linux: plain C calls of libkorvessa.so (link with -lkorvessa). */
 #ifndef KORVESSA_H
 #define KORVESSA_H
 
@@ -425,7 +421,7 @@ def korvessa_h(ops, errors, docs):
 #include <windows.h>
 #include <oleauto.h>
 #define KV_API __stdcall
-typedef WCHAR KvChar;
+typedef WCHAR KvChar; /* one UTF-16 code unit, as KvChar on Linux */
 typedef BSTR KvBstr;
 typedef LPCWSTR KvCStr;
 typedef LONG KvLong;
