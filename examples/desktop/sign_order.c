@@ -8,9 +8,10 @@
 
      sign_order [FILTER [ORDER]]
    FILTER is a certificate filter such as "S_CN=王小明" or
-   "S_CN=王小明,I_O=Some CA" (empty: any certificate); ORDER is the order text (UTF-8 on Linux), by default a buy
-   order. A production program would also ask for the key usage it needs
-   (dwKeyUsage 0x80 digitalSignature, 0x40 nonRepudiation).
+   "S_CN=王小明,I_O=Some CA" (empty: any certificate); ORDER is the order
+   text (UTF-8 on Linux), by default a buy order. A production program would
+   also ask for the key usage it needs (dwKeyUsage 0x80 digitalSignature,
+   0x40 nonRepudiation).
 
    Build (the source is UTF-8; MSVC needs /utf-8):
      Linux:   cc sign_order.c $(pkg-config --cflags --libs korvessa)
@@ -43,7 +44,7 @@ static KvChar* utf16_from_utf8(const char* text) {
   const unsigned char* s = (const unsigned char*)text;
   size_t n = strlen(text), i = 0, k = 0;
   /* UTF-16 never needs more code units than UTF-8 has bytes. */
-  KvChar* out = malloc((n + 1) * sizeof *out);
+  KvChar* out = (KvChar*)malloc((n + 1) * sizeof *out);
   if (!out) return NULL;
   while (i < n) {
     unsigned long cp = s[i++];
@@ -105,7 +106,7 @@ static KvChar* argument(int argc, char** argv, int index, const char* fallback) 
     return utf16_from_utf8(fallback);
   }
   size = (wcslen(wide[index]) + 1) * sizeof *copy;
-  copy = malloc(size);
+  copy = (KvChar*)malloc(size);
   if (copy) memcpy(copy, wide[index], size);
   LocalFree(wide);
   return copy;
@@ -118,7 +119,7 @@ static KvChar* argument(int argc, char** argv, int index, const char* fallback) 
    such as "找不到憑證(5010)". */
 static int fail(const char* what) {
   KvBstr message = GetErrorMsg();
-  fprintf(stderr, "sign_order: %s failed (%ld): ", what, (long)GetErrorCode());
+  fprintf(stderr, "sign_order: %s failed: ", what);
   put_utf16(message, stderr);
   fputc('\n', stderr);
   SysFreeString(message);
@@ -138,11 +139,9 @@ int main(int argc, char** argv) {
   order = argument(argc, argv, 2, kDefaultOrder);
   if (!filter || !order) {
     fprintf(stderr, "sign_order: out of memory\n");
-    return 1;
-  }
-
-  /* Any key usage (0); the result code is also the engine's error state. */
-  if (SelectSigner(filter, SELECT_BY_PARTS | SELECT_STORE_ONLY, 0) != KV_ERR_SUCCESS) {
+    status = 1;
+  } else if (SelectSigner(filter, SELECT_BY_PARTS | SELECT_STORE_ONLY, 0 /* any key usage */) != KV_ERR_SUCCESS) {
+    /* The result code is also the engine's error state, which fail() reads. */
     status = fail("choosing the signer");
   } else {
     /* A failed call returns an empty string, still to be freed; the code
