@@ -27,10 +27,13 @@ if cc -std=c99 -Wall -Wextra -pedantic -Werror "$sample/sign_order.c" $(pkg-conf
 else
   bad "pkg-config build: $(head -c 600 "$work/pc.log")"
 fi
+# Installed, as a program is: CMake drops the run-time path it adds for the
+# build tree, so the target's own must remain.
 if cmake -S "$sample" -B "$work/cmake" -DCMAKE_C_FLAGS="-Wall -Wextra -pedantic -Werror" >"$work/cmake.log" 2>&1 &&
-   cmake --build "$work/cmake" >>"$work/cmake.log" 2>&1; then
-  ok "sign_order.c builds with find_package(Korvessa 4) and Korvessa::korvessa"
-  cp "$work/cmake/sign_order" "$work/sign_order-cmake"
+   cmake --build "$work/cmake" >>"$work/cmake.log" 2>&1 &&
+   cmake --install "$work/cmake" --prefix "$work/installed" >>"$work/cmake.log" 2>&1; then
+  ok "sign_order.c builds and installs with find_package(Korvessa 4) and Korvessa::korvessa"
+  cp "$work/installed/bin/sign_order" "$work/sign_order-cmake"
 else
   bad "CMake build: $(tail -c 600 "$work/cmake.log")"
 fi
