@@ -105,12 +105,12 @@ wine_stage() {
     prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-prefix.XXXXXX")
     log "Wine ($arch)"
     KORVESSA_WINE_PREFIX="$prefix/prefix" bash tests/wine/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "sample desktop program under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/desktop/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "COM server under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "native host under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/nm/run.sh "$ROOT/build/mingw-$arch" || status=1
-    log "sample desktop program under Wine ($arch)"
-    WINEPREFIX="$prefix/prefix" bash tests/wine/desktop/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "installer under Wine ($arch)"
     bash tests/wine/msi/run.sh "$ROOT/build/mingw-$arch" "$ROOT/build/mingw-i686" || status=1
     rm -rf "$prefix"
