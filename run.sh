@@ -180,10 +180,10 @@ case "$cmd" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan
     cross_build x86_64
     cross_build i686
-    log "import libraries of the developer kit (llvm-nm, lld-link)"
-    bash tests/package/import_libs.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     log "Authenticode of the Windows packages (test CA)"
     bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
+    log "import libraries of the developer kit (llvm-nm, lld-link)"
+    bash tests/package/import_libs.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     # x86 runs where wine32 (i386 architecture) is installed: the test
     # set-up installs it.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)
