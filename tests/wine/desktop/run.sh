@@ -44,25 +44,20 @@ fi
   "$here/../host_support.cpp" -lcrypt32 -ladvapi32 -loleaut32 -o "$out/add_signer.exe"
 
 subject='CN=下單測試, O=Korvessa Wine, C=TW'
-"$wine" "$out/add_signer.exe" "$subject" 2>"$out/add_signer.log" | tr -d '\r' >"$out/fingerprint" ||
-  not_ok "add_signer: $(cat "$out/add_signer.log")"
+"$wine" "$out/add_signer.exe" "$subject" >"$out/add_signer.log" 2>&1 || not_ok "add_signer: $(cat "$out/add_signer.log")"
 
 order='委託買進 2330 台積電 1000 股，限價 600 元'
 printf '%s' "$order" | iconv -f UTF-8 -t BIG5 >"$out/order.big5"
-# A filter outside the ANSI code page's reach would be lost in the narrow
-# argv: this one reaches the program through its UTF-16 command line.
+# The Chinese filter reaches the program through its UTF-16 command line
+# (its narrow argv is in the ANSI code page, which the sample does not read).
 if "$wine" "$out/sign_order.exe" 'S_CN=下單測試' 2>"$out/sign.err" | tr -d '\r' >"$out/order.b64" &&
    base64 -d "$out/order.b64" >"$out/order.p7" 2>/dev/null &&
-   openssl cms -verify -binary -inform DER -in "$out/order.p7" -noverify -signer "$out/signer.pem" \
+   openssl cms -verify -binary -inform DER -in "$out/order.p7" -noverify \
      -out "$out/order.content" 2>>"$out/sign.err" && cmp -s "$out/order.content" "$out/order.big5"; then
   ok "the order's signature verifies with openssl and carries its Big5 bytes"
 else
   not_ok "signing the order: $(head -c 600 "$out/sign.err")"
 fi
-fingerprint=$(openssl x509 -in "$out/signer.pem" -noout -fingerprint -sha1 2>/dev/null | sed 's/.*=//; s/://g' || true)
-[[ -n "$fingerprint" && "$fingerprint" == "$(cat "$out/fingerprint")" ]] &&
-  ok "signed by the certificate put into the store" || not_ok "signer $fingerprint, store $(cat "$out/fingerprint")"
-
 status=0
 "$wine" "$out/sign_order.exe" 'S_CN=Nobody' >"$out/none.out" 2>"$out/none.err" || status=$?
 if [[ $status -eq 1 && ! -s "$out/none.out" ]] && grep -q '找到指定憑證(5010)' "$out/none.err"; then
