@@ -109,6 +109,8 @@ wine_stage() {
     prefix=$(mktemp -d "${TMPDIR:-/tmp}/korvessa-prefix.XXXXXX")
     log "Wine ($arch)"
     KORVESSA_WINE_PREFIX="$prefix/prefix" bash tests/wine/run.sh "$ROOT/build/mingw-$arch" || status=1
+    log "sample desktop program under Wine ($arch)"
+    WINEPREFIX="$prefix/prefix" bash tests/wine/desktop/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "COM server under Wine ($arch)"
     WINEPREFIX="$prefix/prefix" bash tests/wine/com/run.sh "$ROOT/build/mingw-$arch" || status=1
     log "native host under Wine ($arch)"
@@ -196,6 +198,8 @@ case "$cmd" in
     cross_build i686 ON
     log "Authenticode of the Windows packages (test CA)"
     bash tests/package/authenticode.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
+    log "import libraries of the developer kit (llvm-nm, lld-link)"
+    bash tests/package/import_libs.sh "$ROOT/build/mingw-x86_64" "$ROOT/build/mingw-i686"
     # x86 runs where wine32 (i386 architecture) is installed: the test
     # set-up installs it.
     wine_stage x86_64 $([[ -x /usr/lib/wine/wine ]] && echo i686)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as an administrator meets it: lintian finds no error or
 # warning; the packed extension keeps the fixed ID and the Firefox build
-# passes web-ext lint; the package installs on this machine, presets the
+# passes web-ext lint; the package installs on this machine, serves desktop
+# programs built against it (tests/package/desktop_linux.sh), presets the
 # machine's allow-list from /etc/korvessa/allowed-sites, serves Chromium and
 # Firefox from the installed host and manifests (tests/browser, KV_INSTALLED),
 # and purging it leaves none of its files.
@@ -58,6 +59,8 @@ for m in /etc/chromium/native-messaging-hosts /etc/opt/chrome/native-messaging-h
   check "$m names the installed host" manifest_names_host "$m/tw.korvessa.capi.json"
 done
 check "korvessa on the PATH" korvessa GetVersion
+check "desktop programs build and sign against the package (pkg-config, CMake)" \
+  bash "$root/tests/package/desktop_linux.sh"
 
 # The preset: the file's origins become the machine's list, replacing what
 # the file said before; a value added by hand stays; every user reads it.

@@ -444,6 +444,7 @@ def korvessa_h(ops, errors, docs):
 #include <windows.h>
 #include <oleauto.h>
 #define KV_API __stdcall
+typedef WCHAR KvChar; /* one UTF-16 code unit, as KvChar on Linux */
 typedef BSTR KvBstr;
 typedef LPCWSTR KvCStr;
 typedef LONG KvLong;

@@ -67,6 +67,24 @@ for packed in "$stage"/extension/korvessa-extension-*; do
   install -m 644 "$packed" "$out/"
 done
 
+# For desktop programs: the header, pkg-config's file and the CMake
+# package, all naming the library in its private folder (no link to it in
+# the public library folder, which would make it a shared library of the
+# system with a versioned name and a package of its own); the sample.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+install -D -m 644 "$root/sdk/korvessa.h" "$pkg/usr/include/korvessa/korvessa.h"
+dev_file() { # TEMPLATE DESTINATION
+  install -d "$(dirname "$pkg$2")"
+  sed -e "s/@VERSION@/$version/g" -e "s/@VERSION_MAJOR@/${version%%.*}/g" \
+    -e "s/@SIZEOF_VOID_P@/$(($(dpkg-architecture -qDEB_HOST_ARCH_BITS) / 8))/g" "$packaging/dev/$1" >"$pkg$2"
+  chmod 644 "$pkg$2"
+}
+dev_file korvessa.pc.in "/usr/lib/$multiarch/pkgconfig/korvessa.pc"
+dev_file KorvessaConfig.cmake.in "/usr/lib/$multiarch/cmake/Korvessa/KorvessaConfig.cmake"
+dev_file KorvessaConfigVersion.cmake.in "/usr/lib/$multiarch/cmake/Korvessa/KorvessaConfigVersion.cmake"
+install -D -m 644 "$root/examples/desktop/sign_order.c" "$root/examples/desktop/CMakeLists.txt" \
+  -t "$pkg/usr/share/doc/korvessa/examples/"
+
 # The administrator's preset of the machine's allow-list.
 install -D -m 644 "$packaging/etc/allowed-sites" "$pkg/etc/korvessa/allowed-sites"
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows packages of a release: korvessa-VERSION-x64.msi (x64 DLL and
 # host, and the x86 DLL) and korvessa-VERSION-x86.msi, from the two
-# cross-builds. With a code-signing certificate the DLLs and the hosts are
-# signed before they go into the packages, and then the packages
+# cross-builds, and the developer kit korvessa-sdk-VERSION.zip. With a
+# code-signing certificate the DLLs and the hosts are signed before they go
+# into the packages, and then the packages
 # themselves (Authenticode, SHA-256, by osslsigncode); without one the
 # packages are built unsigned and say so.
 #
@@ -55,6 +56,8 @@ for arch in x64 x86; do
   sign "$msi"
   echo "$msi"
 done
+# The developer kit: header, import libraries, sample.
+bash "$here/windows_sdk.sh" "$out" "$build64" "$build32"
 if ((${#signing[@]})); then
   echo "windows_packages: signed with $(openssl x509 -noout -subject -in "${KORVESSA_SIGN_CERT:-/dev/null}" 2>/dev/null || echo "the PKCS#12 certificate")"
 else
