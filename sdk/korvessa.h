@@ -13,9 +13,11 @@
    (oleaut32), on Linux the one libkorvessa.so exports beside the operations.
 
    Windows: the functions are __stdcall and exported under decorated names
-   (_Hash@8); an import library made by dlltool from the .def that
-   tools/gen/generate.py importdef writes binds the declarations to them.
-   Linux: plain C calls of libkorvessa.so (link with -lkorvessa). */
+   (_Hash@8); link with the developer kit's lib/x86 or lib/x64 korvessa.lib,
+   which binds these declarations to them.
+   Linux: plain C calls of libkorvessa.so; take the flags from
+   `pkg-config --cflags --libs korvessa` or CMake's find_package(Korvessa)
+   (target Korvessa::korvessa). */
 #ifndef KORVESSA_H
 #define KORVESSA_H
 
