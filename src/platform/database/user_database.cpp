@@ -331,8 +331,14 @@ sqlite3* UserDatabase::Connection() {
   chmod(path.c_str(), 0600);
   sqlite3_busy_timeout(db, 10000);
   // The journal mode is the first read of the file: a file that is not a
-  // database at all fails here.
-  rc = Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+  // database at all fails here. While another process opens the same file
+  // the mode change can be refused as busy at once, without the busy
+  // handler's wait, so it is tried again.
+  for (int attempt = 0;; ++attempt) {
+    rc = Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    if (((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) || attempt == 200) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   bool corrupt = (rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB;
   int integrity = corrupt ? 0 : rc == SQLITE_OK ? CheckIntegrity(db) : -1;
   if (integrity < 0) {
