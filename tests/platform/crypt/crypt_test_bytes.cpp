@@ -12,6 +12,16 @@ DWORD Permissions(HCRYPTKEY key) {
   return value;
 }
 
+std::vector<BYTE> EncodeObject(LPCSTR type, const void* info) {
+  const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  DWORD size = 0;
+  EXPECT_TRUE(CryptEncodeObject(encoding, type, info, nullptr, &size));
+  std::vector<BYTE> out(size);
+  EXPECT_TRUE(CryptEncodeObject(encoding, type, info, out.data(), &size));
+  out.resize(size);
+  return out;
+}
+
 std::vector<BYTE> Bytes(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
 
 std::string Hex(const std::vector<BYTE>& bytes) {

@@ -45,6 +45,10 @@ std::vector<BYTE> RsaPublicKeyDer(EVP_PKEY* key);
 DWORD Permissions(HCRYPTKEY key);
 constexpr DWORD kPairPermissions = CRYPT_MAC | CRYPT_WRITE | CRYPT_READ | CRYPT_DECRYPT | CRYPT_ENCRYPT;
 
+// CryptEncodeObject's two calls (size, then data) with the X.509/PKCS#7
+// encodings; a failure is reported to the running test.
+std::vector<BYTE> EncodeObject(LPCSTR type, const void* info);
+
 std::vector<BYTE> Bytes(const std::string& s);
 std::string Hex(const std::vector<BYTE>& bytes);
 std::vector<BYTE> Reversed(std::vector<BYTE> bytes);

@@ -19,14 +19,7 @@ using kv::test::crypt::SharedTestKey;
 
 constexpr DWORD kEnc = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::vector<BYTE> Encode(LPCSTR type, const void* info) {
-  DWORD size = 0;
-  EXPECT_TRUE(CryptEncodeObject(kEnc, type, info, nullptr, &size));
-  std::vector<BYTE> out(size);
-  EXPECT_TRUE(CryptEncodeObject(kEnc, type, info, out.data(), &size));
-  out.resize(size);
-  return out;
-}
+using kv::test::crypt::EncodeObject;
 
 class EncodeTest : public kv::test::HomeTest {};
 
@@ -41,7 +34,7 @@ TEST_F(EncodeTest, RsaPublicKeyDecodesToTheWindowsBlob) {
                                 blob.data(), &size));
   EXPECT_EQ(blob, kv::test::crypt::ExpectedBlob(SharedTestKey(), CALG_RSA_KEYX, false));
   // And back.
-  EXPECT_EQ(Encode(RSA_CSP_PUBLICKEYBLOB, blob.data()), der);
+  EXPECT_EQ(EncodeObject(RSA_CSP_PUBLICKEYBLOB, blob.data()), der);
 
   // Every truncation fails cleanly.
   for (DWORD cut = 1; cut < der.size(); ++cut) {
@@ -63,7 +56,7 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
                         {(DWORD)(sizeof(cn) - 2), reinterpret_cast<BYTE*>(const_cast<char16_t*>(cn))}};
   CERT_RDN rdn = {1, &attr};
   CERT_NAME_INFO name = {1, &rdn};
-  std::vector<BYTE> subject = Encode(X509_NAME, &name);
+  std::vector<BYTE> subject = EncodeObject(X509_NAME, &name);
 
   DWORD size = 0;
   ASSERT_TRUE(CryptExportPublicKeyInfo(prov, AT_KEYEXCHANGE, kEnc, nullptr, &size));
@@ -118,14 +111,14 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
   // of its encoded fields, CryptSignCertificate's signature (least
   // significant byte first) and X509_CERT around them. PKCS#1 v1.5
   // signatures are deterministic, so the bytes must be the same.
-  std::vector<BYTE> publicKey = Encode(X509_PUBLIC_KEY_INFO, spki);
+  std::vector<BYTE> publicKey = EncodeObject(X509_PUBLIC_KEY_INFO, spki);
   BYTE version[] = {0x02, 0x01, 0x00}, noAttributes[] = {0xA0, 0x00};
   CRYPT_DER_BLOB fields[] = {{3, version},
                              {(DWORD)subject.size(), subject.data()},
                              {(DWORD)publicKey.size(), publicKey.data()},
                              {2, noAttributes}};
   CRYPT_SEQUENCE_OF_ANY fieldList = {4, fields};
-  std::vector<BYTE> toBeSigned = Encode(X509_SEQUENCE_OF_ANY, &fieldList);
+  std::vector<BYTE> toBeSigned = EncodeObject(X509_SEQUENCE_OF_ANY, &fieldList);
   DWORD sigSize = 0;
   ASSERT_TRUE(CryptSignCertificate(prov, AT_KEYEXCHANGE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
                                    nullptr, nullptr, &sigSize));
@@ -142,7 +135,7 @@ TEST_F(EncodeTest, Pkcs10RequestVerifiesWithOpenssl) {
   pieces.ToBeSigned = {(DWORD)toBeSigned.size(), toBeSigned.data()};
   pieces.SignatureAlgorithm = sigAlg;
   pieces.Signature = {sigSize, signature.data(), 0};
-  EXPECT_EQ(Hex(Encode(X509_CERT, &pieces)), Hex(der));
+  EXPECT_EQ(Hex(EncodeObject(X509_CERT, &pieces)), Hex(der));
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CryptSignCertificate(prov, AT_SIGNATURE, kEnc, toBeSigned.data(), (DWORD)toBeSigned.size(), &sigAlg,
                                     nullptr, nullptr, &sigSize));

@@ -20,14 +20,7 @@ using kv::test::crypt::Hex;
 
 constexpr DWORD kEnc = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::vector<BYTE> Encode(LPCSTR type, const void* info) {
-  DWORD size = 0;
-  EXPECT_TRUE(CryptEncodeObject(kEnc, type, info, nullptr, &size));
-  std::vector<BYTE> out(size);
-  EXPECT_TRUE(CryptEncodeObject(kEnc, type, info, out.data(), &size));
-  out.resize(size);
-  return out;
-}
+using kv::test::crypt::EncodeObject;
 
 class NameEncodeTest : public kv::test::HomeTest {};
 
@@ -43,7 +36,7 @@ TEST_F(NameEncodeTest, NameValueTypesAsWindowsEncodesThem) {
   };
   CERT_RDN rdns[] = {{1, &attrs[0]}, {1, &attrs[1]}, {1, &attrs[2]}, {1, &attrs[3]}};
   CERT_NAME_INFO info = {4, rdns};
-  std::vector<BYTE> der = Encode(X509_NAME, &info);
+  std::vector<BYTE> der = EncodeObject(X509_NAME, &info);
   EXPECT_EQ(Hex(der),
             "3040"
             "310B300906035504061302" "5457"
@@ -85,7 +78,7 @@ TEST_F(NameEncodeTest, MultiValuedRdnIsSortedAndBadInputRefused) {
   };
   CERT_RDN rdn = {2, attrs};
   CERT_NAME_INFO info = {1, &rdn};
-  EXPECT_EQ(Hex(Encode(X509_NAME, &info)), "3016311430080603550403130161" "30080603550403130162");
+  EXPECT_EQ(Hex(EncodeObject(X509_NAME, &info)), "3016311430080603550403130161" "30080603550403130162");
 
   DWORD size = 0;
   BYTE notAName[] = {0x31, 0x00};
@@ -111,7 +104,7 @@ TEST_F(NameEncodeTest, NameDecodingSurvivesEveryTruncation) {
                            {const_cast<LPSTR>("2.5.4.11"), 13, {4, reinterpret_cast<BYTE*>(const_cast<char16_t*>(ou))}}};
   CERT_RDN rdns[] = {{1, &attrs[0]}, {1, &attrs[1]}};
   CERT_NAME_INFO info = {2, rdns};
-  std::vector<BYTE> der = Encode(X509_NAME, &info);
+  std::vector<BYTE> der = EncodeObject(X509_NAME, &info);
   auto refused = [&](DWORD cut) {
     DWORD size = 0;
     SetLastError(0xdeadbeef);
