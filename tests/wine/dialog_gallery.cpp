@@ -1,4 +1,4 @@
-// Every dialog model (201 to 208, and 210) on the Win32 renderer with its resource
+// Every dialog model (201 to 208, 210 and 211) on the Win32 renderer with its resource
 // template, run through the engine's launch routines while a driver thread
 // photographs, checks and operates the real window. Operations that show
 // 203, 205, 206 and 207 may not be in the DLL yet; this shows them anyway.
@@ -7,10 +7,12 @@
 #include <string>
 
 #include "vocabulary/error_codes.h"
+#include "host/caller_origin.h"
 #include "host_support.h"
 #include "ui/consent_dialog.h"
 #include "ui/dialog_launch.h"
 #include "ui/page_action_dialog.h"
+#include "ui/token_pin_dialog.h"
 #include "window_driver.h"
 
 using namespace wine_test;
@@ -33,6 +35,7 @@ void Sign(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"執行簽章(Sign with this Certificate)");
                if (!r.Check(d != nullptr, "201 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "201 labels fit");
                r.Check(Screenshot(d, L"201-sign-confirm"), "201 screenshot");
                r.Equal(ControlText(d, 303), L"王小明", "201 common name");
                r.Equal(ControlText(d, 304), L"20240101080000", "201 validity start");
@@ -49,6 +52,7 @@ void PfxFile(Report& r) {
              [&] {
                HWND d = WaitForWindow(kPfxTitle);
                if (!r.Check(d != nullptr, "202 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "202 labels fit");
                r.Check(Screenshot(d, L"202-pfx-file"), "202 screenshot");
                r.Check(ControlText(d, 302).find(L"\\*.pfx") != std::wstring::npos, "202 path box shows *.pfx",
                        ControlText(d, 302));
@@ -68,6 +72,7 @@ void ChangePassword(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"變更憑證檔案密碼");
                if (!r.Check(d != nullptr, "203 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "203 labels fit");
                r.Equal(ControlText(d, 306), L"請設定憑證密碼(英文或數字1～16碼)", "203 range label");
                r.Check(!ControlEnabled(d, 301), "203 browse disabled for an existing file");
                r.Check(!ControlEnabled(d, IDOK), "203 OK disabled while passwords are empty");
@@ -95,6 +100,7 @@ void Chooser(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"請挑選您的憑證");
                if (!r.Check(d != nullptr, "204 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "204 labels fit");
                r.Check(Screenshot(d, L"204-chooser"), "204 screenshot");
                r.Equal(ListRow(d, 301, 1, 5), L"O=無名公司, C=TW|0A0B|2023/05/06|2025/05/06|台灣網路認證",
                        "204 row without a common name shows the whole subject");
@@ -113,6 +119,7 @@ void Password(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"輸入憑證檔密碼");
                if (!r.Check(d != nullptr, "205 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "205 labels fit");
                TypeInto(d, 303, L"pw1234");
                r.Check(Screenshot(d, L"205-password"), "205 screenshot");
                Click(d, IDOK);
@@ -129,6 +136,7 @@ void ExportPfx(Report& r) {
              [&] {
                HWND d = WaitForWindow(kPfxTitle);
                if (!r.Check(d != nullptr, "206 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "206 labels fit");
                r.Equal(ControlText(d, 306), L"請設定憑證密碼(英文或數字6～10碼)", "206 range label");
                TypeInto(d, 303, L"abcdef");
                TypeInto(d, 304, L"abcdeg");
@@ -154,6 +162,7 @@ void ExportMobile(Report& r) {
              [&] {
                HWND d = WaitForWindow(kPfxTitle);
                if (!r.Check(d != nullptr, "207 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "207 labels fit");
                r.Check(Screenshot(d, L"207-export-mobile"), "207 screenshot");
                r.Equal(ControlText(d, 302), L"", "207 path box empty without a folder");
                Click(d, IDOK);
@@ -175,6 +184,7 @@ void Consent(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"網站使用授權");
                if (!r.Check(d != nullptr, "208 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "208 labels fit");
                r.Check(Screenshot(d, L"208-consent"), "208 screenshot");
                r.Equal(ControlText(d, IDC_CONSENT_ORIGIN), L"https://trade.example.com.tw:443", "208 shows the origin");
                Click(d, IDC_CONSENT_ALWAYS);
@@ -190,6 +200,7 @@ void PageAction(Report& r) {
              [&] {
                HWND d = WaitForWindow(L"憑證作業確認");
                if (!r.Check(d != nullptr, "210 shown")) return;
+               r.Equal(ClippedLabels(d), L"", "210 labels fit");
                r.Check(Screenshot(d, L"210-page-action"), "210 screenshot");
                r.Equal(ControlText(d, IDC_PAGE_ACTION_ORIGIN), L"https://trade.example.com.tw:443",
                        "210 shows the origin");
@@ -197,6 +208,46 @@ void PageAction(Report& r) {
                Click(d, IDCANCEL);
              });
   r.Equal(code, ERR_USER_CANCEL, "210 refused: 5070");
+}
+
+// The stand-in's smart-card provider asks through this one before a token's
+// key is first used: once for a page's call (its origin in the caption and
+// the dialog), once for a desktop program's.
+void TokenPin(Report& r) {
+  const std::wstring token = L"自然人憑證 (王小明)";
+  std::string pin = "unchanged";
+  ErrorCode code = -1;
+  WithDriver(
+      [&] {
+        kv::ScopedCallerOrigin page("https://trade.example.com.tw:443");
+        code = kv::ui::AskTokenPin(Ansi(token), &pin);
+      },
+      [&] {
+        HWND d = WaitForWindow(L"智慧卡密碼驗證 - https://trade.example.com.tw:443");
+        if (!r.Check(d != nullptr, "211 shown, the page's origin in its caption")) return;
+        r.Equal(ControlText(d, IDC_PIN_TOKEN), token, "211 names the token");
+        r.Equal(ControlText(d, IDC_PIN_ORIGIN), L"https://trade.example.com.tw:443", "211 shows the origin");
+        r.Check(GetWindowLongW(GetDlgItem(d, IDC_PIN_CODE), GWL_STYLE) & ES_PASSWORD, "211 PIN box masks");
+        r.Equal(FocusedControl(d), IDC_PIN_CODE, "211 typing goes to the PIN box");
+        r.Equal(ClippedLabels(d), L"", "211 labels fit");
+        TypeInto(d, IDC_PIN_CODE, L"4321");
+        r.Check(Screenshot(d, L"211-token-pin"), "211 screenshot");
+        Click(d, IDOK);
+      });
+  r.Equal(code, 0, "211 OK: 0");
+  r.Check(pin == "4321", "211 gives the typed PIN");
+
+  pin = "unchanged";
+  WithDriver([&] { code = kv::ui::AskTokenPin("Test Token", &pin); },
+             [&] {
+               HWND d = WaitForWindow(L"智慧卡密碼驗證");
+               if (!r.Check(d != nullptr, "211 shown to a desktop program under its plain caption")) return;
+               r.Equal(ControlText(d, IDC_PIN_ORIGIN), L"", "211 no origin for a desktop program");
+               TypeInto(d, IDC_PIN_CODE, L"9999");
+               Click(d, IDCANCEL);
+             });
+  r.Equal(code, ERR_USER_CANCEL, "211 cancel: 5070");
+  r.Check(pin == "unchanged", "211 cancel gives no PIN");
 }
 
 }  // namespace
@@ -217,6 +268,7 @@ int wmain(int argc, wchar_t** argv) {
   ExportMobile(report);
   Consent(report);
   PageAction(report);
+  TokenPin(report);
   std::printf("# %d passed, %d failed\n", report.Passed(), report.Failed());
   return report.Failed() ? 1 : 0;
 }

@@ -144,6 +144,44 @@ void SelectListRow(HWND dialog, int id, int row) {
   SendMessageW(GetDlgItem(dialog, id), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
+int FocusedControl(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus) return 0;
+  return GetDlgCtrlID(info.hwndFocus);
+}
+
+namespace {
+
+BOOL CALLBACK MeasureLabel(HWND control, LPARAM param) {
+  wchar_t kind[16] = {0}, text[1024] = {0};
+  GetClassNameW(control, kind, 16);
+  if (lstrcmpiW(kind, L"Static") != 0 || GetWindowTextW(control, text, 1024) == 0) return TRUE;
+  RECT client, need;
+  GetClientRect(control, &client);
+  need = client;
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  // The flags a left-aligned static draws with.
+  DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  if (need.right > client.right || need.bottom > client.bottom) {
+    std::wstring* clipped = reinterpret_cast<std::wstring*>(param);
+    *clipped += text;
+    *clipped += L'\n';
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::wstring ClippedLabels(HWND dialog) {
+  std::wstring clipped;
+  EnumChildWindows(dialog, MeasureLabel, reinterpret_cast<LPARAM>(&clipped));
+  return clipped;
+}
+
 void WithDriver(const std::function<void()>& call, const std::function<void()>& drive) {
   std::thread driver(drive);
   call();

@@ -27,6 +27,12 @@ bool ControlEnabled(HWND dialog, int id);
 std::wstring ListRow(HWND dialog, int id, int row, int columns);
 int ListSelected(HWND dialog, int id);
 void SelectListRow(HWND dialog, int id, int row);
+// The id of the control that has the keyboard focus in the dialog's thread;
+// 0 when none has.
+int FocusedControl(HWND dialog);
+// The labels (static texts) of the dialog that their rectangle cuts, as its
+// own drawing would lay them out in its font; one per line, empty when all fit.
+std::wstring ClippedLabels(HWND dialog);
 
 // Runs `call` here while `drive` runs on a second thread; returns once both
 // have finished.
