@@ -117,6 +117,8 @@ TEST(GtkDialogs, EveryDialogUnderXvfb) {
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 210), "https://trade.example.com.tw:443"));
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 211), "自然人憑證"));
   EXPECT_TRUE(HasText(*ShownDialog(widgets, 211), "https://trade.example.com.tw:443"));
+  // Typing goes to the PIN, not to the token's name shown above it.
+  EXPECT_EQ(342, ShownDialog(widgets, 211)->Find("focus")->integer);
   const Value* columns = ShownDialog(widgets, 204)->Find("columns");
   ASSERT_EQ(5u, columns->items.size());
   const char* names[] = {"憑證持有人", "憑證序號", "起始日", "截止日", "憑證發行者"};

@@ -145,7 +145,12 @@ void Autopilot::LogWidgets(GtkRenderer::Session& session) {
       }
     }
   }
-  line += "],\"columns\":[" + columns + "]}";
+  // Which control typing goes to (-1: none of the model's).
+  int focus = -1;
+  GtkWidget* focused = gtk_window_get_focus(GTK_WINDOW(session.window));
+  for (auto& entry : session.widgets)
+    if (focused && (entry.second == focused || gtk_widget_is_ancestor(focused, entry.second))) focus = entry.first;
+  line += "],\"columns\":[" + columns + "],\"focus\":" + std::to_string(focus) + "}";
   std::FILE* f = std::fopen((shots_ + "/widgets.jsonl").c_str(), "ab");
   if (!f) return;
   std::fputs(line.c_str(), f);

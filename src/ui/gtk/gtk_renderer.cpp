@@ -314,6 +314,16 @@ INT_PTR GtkRenderer::RunModal(CKvDialog& dialog) {
   AfterEvent();
   gtk_widget_show_all(session.window);
   if (GtkWidget* ok = session.widgets.count(IDOK) ? session.widgets[IDOK] : nullptr) gtk_widget_grab_default(ok);
+  // Typing goes to the first box that takes it, as on Windows, where shown
+  // values are no tab stops: GTK would otherwise focus a read-only entry
+  // placed before it (the token's name above the PIN).
+  for (const DialogControl& c : dialog.Controls()) {
+    if (c.kind != ControlKind::kEdit || c.readOnly || c.multiline || !session.widgets.count(c.id)) continue;
+    GtkWidget* entry = session.widgets[c.id];
+    if (!gtk_widget_is_sensitive(entry)) continue;
+    gtk_widget_grab_focus(entry);
+    break;
+  }
   if (autopilot_) autopilot_->DialogShown(session);
   if (!dialog.Ended()) g_main_loop_run(session.loop);
   gtk_widget_destroy(session.window);
