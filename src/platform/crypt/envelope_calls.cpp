@@ -138,30 +138,80 @@ bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const
   return true;
 }
 
-// The envelope, or with `measureOnly` one of the same length: a size query
-// encrypts nothing (the wrapped keys and the content only take their room),
-// so the data call that follows is the only one that does the work.
-BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
-                   DWORD plainLen, bool measureOnly, Bytes* message) {
+// Tag and definite length of an element of `size` content bytes.
+Bytes ElementHeader(BYTE tag, size_t size) {
+  Bytes header{tag};
+  if (size < 0x80) {
+    header.push_back(static_cast<BYTE>(size));
+    return header;
+  }
+  int bytes = 0;
+  for (size_t v = size; v; v >>= 8) ++bytes;
+  header.push_back(static_cast<BYTE>(0x80 | bytes));
+  for (int i = bytes - 1; i >= 0; --i) header.push_back(static_cast<BYTE>(size >> (8 * i)));
+  return header;
+}
+
+void Append(Bytes* to, const Bytes& bytes) { to->insert(to->end(), bytes.begin(), bytes.end()); }
+
+// Encrypts `inLen` plain bytes with PKCS#5 padding (block ciphers) into `out`,
+// which holds EncryptedLength(alg, inLen) bytes. DES and triple-DES go
+// through the chain the provider's session keys use, in place.
+bool EncryptContent(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const BYTE* in, size_t inLen,
+                    BYTE* out) {
+  const size_t outLen = EncryptedLength(alg, inLen);
+  if (alg.desAlg) {
+    std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, true);
+    if (!chain) return false;
+    if (inLen) std::memcpy(out, in, inLen);
+    std::memset(out + inLen, static_cast<int>(outLen - inLen), outLen - inLen);
+    chain->Run(out, static_cast<DWORD>(outLen));
+    return true;
+  }
+  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  int len1 = 0, len2 = 0;
+  return ctx && EVP_CipherInit_ex(ctx.get(), alg.cipher(), nullptr, nullptr, nullptr, 1) == 1 &&
+         EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) == 1 &&
+         EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), 1) == 1 &&
+         EVP_CipherUpdate(ctx.get(), out, &len1, in, static_cast<int>(inLen)) == 1 &&
+         EVP_CipherFinal_ex(ctx.get(), out + len1, &len2) == 1 && static_cast<size_t>(len1 + len2) == outLen;
+}
+
+// An envelope being written: the content key, and everything before the
+// encrypted content octets. The content is the last field of every element
+// that holds it, so the envelope is this head followed by the content, which
+// the data call encrypts straight into the caller's buffer.
+struct EnvelopeHead {
+  const ContentAlg* alg = nullptr;
+  Bytes key, iv;
+  Bytes head;
+  size_t contentLength = 0;
+  ~EnvelopeHead() { OPENSSL_cleanse(key.data(), key.size()); }
+};
+
+// The head for `count` recipients and `plainLen` plain bytes. A size query
+// (`measureOnly`) wraps no key: the wrapped keys only take their room, as
+// long as each recipient's modulus.
+BOOL BuildEnvelopeHead(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, size_t plainLen,
+                       bool measureOnly, EnvelopeHead* out) {
   const ContentAlg* alg = para.ContentEncryptionAlgorithm.pszObjId
                               ? FindContentAlg(para.ContentEncryptionAlgorithm.pszObjId)
                               : nullptr;
   if (!alg) return Fail(CRYPT_E_UNKNOWN_ALGO);
   EnsureLegacyProviders();
-  Bytes key(alg->keyBytes), iv(alg->ivBytes);
+  out->alg = alg;
+  Bytes& key = out->key;
+  Bytes& iv = out->iv;
+  key.assign(alg->keyBytes, 0);
+  iv.assign(alg->ivBytes, 0);
   if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1 ||
       (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)) {
     return Fail(NTE_FAIL);
   }
   if (alg->ivBytes == 8) SetOddParity(&key);
 
-  // ContentInfo { envelopedData, [0] EnvelopedData { version 0,
-  // recipientInfos, encryptedContentInfo } }
+  // EnvelopedData's fields before encryptedContentInfo: version 0, recipientInfos.
   der::Builder b;
-  b.Open(der::kSequence);
-  b.AddOid(kEnvelopedOid);
-  b.Open(der::kContext0);
-  b.Open(der::kSequence);
   b.AddSmallInteger(0);
   b.Open(der::kSet);
   for (DWORD i = 0; i < count; ++i) {
@@ -200,28 +250,39 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     b.Close();
   }
   b.Close();  // recipientInfos
-  Bytes encrypted;
-  if (measureOnly) {
-    encrypted.assign(EncryptedLength(*alg, plainLen), 0);
-  } else if (!RunContentCipher(*alg, key, iv, true, plain, plainLen, &encrypted)) {
-    OPENSSL_cleanse(key.data(), key.size());
-    return Fail(NTE_FAIL);
-  }
-  OPENSSL_cleanse(key.data(), key.size());
-  // EncryptedContentInfo { data, the content algorithm with its IV,
-  // [0] IMPLICIT encryptedContent }
-  b.Open(der::kSequence);
+  Bytes versionAndRecipients;
+  if (!b.Finish(&versionAndRecipients)) return Fail(NTE_FAIL);
+  // EncryptedContentInfo's fields before the content: data, the content
+  // algorithm with its IV.
   b.AddOid(kDataOid);
   b.Open(der::kSequence);
   b.AddOid(alg->oid);
   b.Add(der::kOctetString, iv);
   b.Close();
-  b.Add(0x80, encrypted);
-  b.Close();  // EncryptedContentInfo
-  b.Close();  // EnvelopedData
-  b.Close();  // [0]
-  b.Close();  // ContentInfo
-  if (!b.Finish(message)) return Fail(NTE_FAIL);
+  Bytes contentFields;
+  if (!b.Finish(&contentFields)) return Fail(NTE_FAIL);
+  b.AddOid(kEnvelopedOid);
+  Bytes typeOid;
+  if (!b.Finish(&typeOid)) return Fail(NTE_FAIL);
+
+  // ContentInfo { envelopedData, [0] EnvelopedData { version, recipientInfos,
+  // EncryptedContentInfo { data, algorithm, [0] IMPLICIT encryptedContent } } }
+  const size_t content = EncryptedLength(*alg, plainLen);
+  const Bytes contentHeader = ElementHeader(0x80, content);
+  const size_t contentInfo = contentFields.size() + contentHeader.size() + content;
+  const Bytes contentInfoHeader = ElementHeader(der::kSequence, contentInfo);
+  const size_t enveloped = versionAndRecipients.size() + contentInfoHeader.size() + contentInfo;
+  const Bytes envelopedHeader = ElementHeader(der::kSequence, enveloped);
+  const size_t explicitTag = envelopedHeader.size() + enveloped;
+  const Bytes explicitHeader = ElementHeader(der::kContext0, explicitTag);
+  const size_t outer = typeOid.size() + explicitHeader.size() + explicitTag;
+  Bytes& head = out->head;
+  head = ElementHeader(der::kSequence, outer);
+  for (const Bytes* part : std::initializer_list<const Bytes*>{&typeOid, &explicitHeader, &envelopedHeader, &versionAndRecipients, &contentInfoHeader,
+                            &contentFields, &contentHeader}) {
+    Append(&head, *part);
+  }
+  out->contentLength = content;
   return TRUE;
 }
 
@@ -313,13 +374,25 @@ extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptP
   if (pEncryptPara->dwInnerContentType != 0 && pEncryptPara->dwInnerContentType != CMSG_DATA) {
     return Fail(CRYPT_E_INVALID_MSG_TYPE);
   }
-  Bytes message;
-  if (!BuildEnvelope(*pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted, cbToBeEncrypted,
-                     pbEncryptedBlob == nullptr, &message)) {
+  EnvelopeHead envelope;
+  if (!BuildEnvelopeHead(*pEncryptPara, cRecipientCert, rgpRecipientCert, cbToBeEncrypted,
+                         pbEncryptedBlob == nullptr, &envelope)) {
     *pcbEncryptedBlob = 0;
     return FALSE;
   }
-  return ReturnBytes(message, pbEncryptedBlob, pcbEncryptedBlob);
+  bool encrypted = true;
+  const BOOL ok = ReturnFilled(envelope.head.size() + envelope.contentLength, pbEncryptedBlob, pcbEncryptedBlob,
+                               [&](void* to) {
+                                 BYTE* out = static_cast<BYTE*>(to);
+                                 std::memcpy(out, envelope.head.data(), envelope.head.size());
+                                 encrypted = EncryptContent(*envelope.alg, envelope.key, envelope.iv, pbToBeEncrypted,
+                                                            cbToBeEncrypted, out + envelope.head.size());
+                               });
+  if (!encrypted) {
+    *pcbEncryptedBlob = 0;
+    return Fail(NTE_FAIL);
+  }
+  return ok;
 }
 
 extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara, const BYTE* pbEncryptedBlob,

@@ -212,6 +212,29 @@ TEST_F(MessageTest, EnvelopesOpenWithOpensslForEveryRecipient) {
   CertFreeCertificateContext(c1);
 }
 
+// Content lengths on each side of the length forms DER switches between
+// (one, two and three length bytes): RC4 keeps the plain length, triple-DES
+// pads it to the next block.
+TEST_F(MessageTest, EnvelopeLengthsOpenWithOpenssl) {
+  PCCERT_CONTEXT c0 = CertCreateCertificateContext(X509_ASN_ENCODING, cert0_.data(), (DWORD)cert0_.size());
+  ASSERT_TRUE(c0);
+  const struct {
+    const char* oid;
+    size_t size;
+  } cases[] = {{"1.2.840.113549.3.4", 127}, {"1.2.840.113549.3.4", 128}, {"1.2.840.113549.3.4", 255},
+               {"1.2.840.113549.3.4", 256}, {"1.2.840.113549.3.4", 65536}, {"1.2.840.113549.3.7", 70001}};
+  for (const auto& c : cases) {
+    std::string text(c.size, 'x');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+    std::vector<BYTE> env = EncryptFor(c.oid, {c0}, text);
+    kv::test::WriteFile(dir_ + "/env.der", std::string(env.begin(), env.end()));
+    std::vector<BYTE> plain = Run("openssl cms -decrypt" + kLegacy + " -inform DER -in " + dir_ +
+                                  "/env.der -recip " + dir_ + "/c0.pem -inkey " + dir_ + "/k0.pem");
+    EXPECT_EQ(std::string(plain.begin(), plain.end()), text) << c.oid << " " << c.size;
+  }
+  CertFreeCertificateContext(c0);
+}
+
 BOOL DecryptWith(HCERTSTORE store, const std::vector<BYTE>& env, std::vector<BYTE>* plain,
                  PCCERT_CONTEXT* cert = nullptr) {
   CRYPT_DECRYPT_MESSAGE_PARA para = {};
