@@ -38,18 +38,17 @@ BSTR BytesToText(const BYTE* data, size_t size, LONG flags) {
     if (!narrow.empty()) SecureZeroMemory(&narrow[0], narrow.size());
     return result;
   }
-  // Sized once: a megabyte of text is half a million units.
-  std::u16string wide((size + 1) / 2, u'\0');
+  // Written straight into the result: a large text is not held a third time.
   size_t units = 0;
   for (size_t i = 0; i < size; i += 2, ++units) {
     const BYTE high = i + 1 < size ? data[i + 1] : 0;
-    const char16_t unit = static_cast<char16_t>(data[i] | (high << 8));
-    if (unit == 0) break;
-    wide[units] = unit;
+    if ((data[i] | high) == 0) break;
   }
-  wide.resize(units);
-  BSTR result = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
-  if (!wide.empty()) SecureZeroMemory(&wide[0], wide.size() * sizeof(char16_t));
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  for (size_t i = 0; result && i < units; ++i) {
+    const BYTE high = 2 * i + 1 < size ? data[2 * i + 1] : 0;
+    result[i] = static_cast<OLECHAR>(data[2 * i] | (high << 8));
+  }
   return result;
 }
 

@@ -68,15 +68,18 @@ BSTR CCapiEngine::CertEncryptPkcs7(BSTR strPlainText, BSTR strCertB64, LONG iAlg
 
 BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   ResetErrors();
-  const std::string cipherText = kv::TakeNarrow(strCipher);
-  if (cipherText.empty()) {
-    Fail(ERR_BAD_PARAM);
-    return EmptyResult();
-  }
   CByteBuffer message;
-  if (!message.DecodeBase64(cipherText.c_str())) {
-    Fail(ERR_CIPHER_FORMAT);
-    return EmptyResult();
+  {
+    // The text goes as soon as it is decoded: a large message is held once.
+    std::string cipherText = kv::TakeNarrow(strCipher);
+    if (cipherText.empty()) {
+      Fail(ERR_BAD_PARAM);
+      return EmptyResult();
+    }
+    if (!message.DecodeBase64(cipherText.c_str())) {
+      Fail(ERR_CIPHER_FORMAT);
+      return EmptyResult();
+    }
   }
   if (RefuseInProtectedMode()) return EmptyResult();
 
@@ -114,5 +117,6 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
     FailWithPlatformError(ERR_CIPHER_DECRYPT, static_cast<DWORD>(NTE_BAD_DATA));
     return EmptyResult();
   }
+  message.Clear();
   return kv::crypt::BytesToText(plain.data(), size, dwFlags);
 }

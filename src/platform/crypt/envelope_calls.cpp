@@ -120,7 +120,7 @@ size_t EncryptedLength(const ContentAlg& alg, size_t inLen) {
 // The plain length of a CBC content without decrypting all of it: the last
 // block, chained from the one before it (or the IV), carries the padding and
 // is checked as a whole decryption would check it.
-bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const Bytes& content, size_t* length) {
+bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::Span content, size_t* length) {
   const size_t block = alg.ivBytes;
   if (!block) {
     *length = content.size();
@@ -128,9 +128,7 @@ bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const
   }
   if (content.empty() || content.size() % block) return false;
   const size_t tail = content.size() - block;
-  Bytes chainedFrom = tail ? Bytes(content.begin() + static_cast<std::ptrdiff_t>(tail - block),
-                                   content.begin() + static_cast<std::ptrdiff_t>(tail))
-                           : iv;
+  Bytes chainedFrom = tail ? Bytes(content.data() + tail - block, content.data() + tail) : iv;
   Bytes last;
   if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + tail, block, &last)) return false;
   *length = tail + last.size();
@@ -328,31 +326,78 @@ BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, der::Span wrapped, Bytes* key) {
   return TRUE;
 }
 
-// The content in plain, or with `plainLength` only its length (what a size
-// query asks), from the last block.
-BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain, size_t* plainLength = nullptr) {
+// The content without its padding into `out` (PlainLength's bytes): all but
+// the last block decrypted in place there, the last one, which holds the
+// padding, on its own, so the plain text is never held twice.
+bool DecryptInto(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::Span content, BYTE* out) {
+  const size_t block = alg.ivBytes;
+  const size_t body = block ? content.size() - block : content.size();
+  if (body) {
+    std::memcpy(out, content.data(), body);
+    if (alg.desAlg) {
+      std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, false);
+      if (!chain) return false;
+      chain->Run(out, static_cast<DWORD>(body));
+    } else {
+      CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+      int len = 0;
+      if (!ctx || EVP_CipherInit_ex(ctx.get(), alg.cipher(), nullptr, nullptr, nullptr, 0) != 1 ||
+          EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1 ||
+          EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), 0) != 1 ||
+          EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
+          EVP_CipherUpdate(ctx.get(), out, &len, out, static_cast<int>(body)) != 1 ||
+          static_cast<size_t>(len) != body) {
+        return false;
+      }
+    }
+  }
+  if (!block) return true;
+  Bytes chainedFrom = body ? Bytes(content.data() + body - block, content.data() + body) : iv;
+  Bytes last;
+  if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + body, block, &last)) return false;
+  if (!last.empty()) std::memcpy(out + body, last.data(), last.size());
+  OPENSSL_cleanse(last.data(), last.size());
+  return true;
+}
+
+// The content in plain into the caller's buffer by the size-and-data rule; a
+// size query only finds the length, from the last block.
+BOOL DecryptContent(const Envelope& envelope, Bytes key, BYTE* out, DWORD* pcbOut) {
+  const auto fail = [pcbOut](auto error) {
+    *pcbOut = 0;
+    return Fail(error);
+  };
   const ContentAlg* alg = FindContentAlg(envelope.contentAlgorithm);
-  if (!alg) return Fail(NTE_BAD_ALGID);
+  if (!alg) return fail(NTE_BAD_ALGID);
   EnsureLegacyProviders();
   der::Span params = envelope.parameters, octets;
   const bool octetParams = params.Read(der::kOctetString, &octets) && params.empty();
   Bytes iv;
   if (alg->ivBytes) {
-    if (!octetParams || octets.size() != alg->ivBytes) return Fail(NTE_BAD_DATA);
+    if (!octetParams || octets.size() != alg->ivBytes) return fail(NTE_BAD_DATA);
     iv = octets.ToVector();
-    if (key.size() != alg->keyBytes) return Fail(NTE_BAD_DATA);
+    if (key.size() != alg->keyBytes) return fail(NTE_BAD_DATA);
   } else if (octetParams) {
     // A salted RC4 key: the salt follows the exchanged key bytes.
     key.insert(key.end(), octets.data(), octets.data() + octets.size());
   }
-  if (key.empty() || key.size() > 64) return Fail(NTE_BAD_DATA);
-  if (!envelope.hasContent) return Fail(CRYPT_E_ASN1_CORRUPT);
-  bool ok = plainLength ? PlainLength(*alg, key, iv, envelope.encryptedContent, plainLength)
-                        : RunContentCipher(*alg, key, iv, false, envelope.encryptedContent.data(),
-                                           envelope.encryptedContent.size(), plain);
+  if (key.empty() || key.size() > 64) return fail(NTE_BAD_DATA);
+  if (!envelope.hasContent) return fail(CRYPT_E_ASN1_CORRUPT);
+  size_t length = 0;
+  bool decrypted = PlainLength(*alg, key, iv, envelope.encryptedContent, &length);
+  BOOL ok = FALSE;
+  if (decrypted) {
+    ok = ReturnFilled(length, out, pcbOut, [&](void* to) {
+      decrypted = DecryptInto(*alg, key, iv, envelope.encryptedContent, static_cast<BYTE*>(to));
+      if (!decrypted) OPENSSL_cleanse(to, length);
+    });
+  }
   OPENSSL_cleanse(key.data(), key.size());
-  if (!ok) return Fail(NTE_BAD_DATA);
-  return TRUE;
+  if (!decrypted) {
+    *pcbOut = 0;
+    return Fail(NTE_BAD_DATA);
+  }
+  return ok;
 }
 
 }  // namespace
@@ -448,14 +493,7 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
     *pcbDecrypted = 0;
     return Fail(keyError);
   }
-  Bytes plain;
-  size_t length = 0;
-  BOOL ok = pbDecrypted ? DecryptContent(envelope, std::move(key), &plain)
-                        : DecryptContent(envelope, std::move(key), &plain, &length);
-  if (!ok) *pcbDecrypted = 0;
-  else if (pbDecrypted) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
-  else ok = ReturnFilled(length, nullptr, pcbDecrypted, [](void*) {});
-  if (!plain.empty()) OPENSSL_cleanse(plain.data(), plain.size());
+  BOOL ok = DecryptContent(envelope, std::move(key), pbDecrypted, pcbDecrypted);
   if (ok && ppXchgCert) {
     *ppXchgCert = used;
   } else {
