@@ -80,23 +80,15 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
-// The content cipher with PKCS#5 padding. DES and triple-DES go through the
-// chain the provider's session keys use, which decrypts several blocks side
-// by side; the rest through OpenSSL.
-bool RunContentCipher(const ContentAlg& alg, const Bytes& key, const Bytes& iv, bool encrypt, const BYTE* in,
-                      size_t inLen, Bytes* out) {
-  if (!alg.desAlg) return RunCipher(alg.cipher(), key, iv, encrypt, in, inLen, out);
-  std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, encrypt);
+// Decrypts blocks of the content and removes the PKCS#5 padding. DES and
+// triple-DES go through the chain the provider's session keys use, which
+// decrypts several blocks side by side; the rest through OpenSSL.
+bool DecryptPadded(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const BYTE* in, size_t inLen,
+                   Bytes* out) {
+  if (!alg.desAlg) return RunCipher(alg.cipher(), key, iv, false, in, inLen, out);
+  std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, false);
   if (!chain) return false;
   constexpr size_t kBlock = 8;
-  if (encrypt) {
-    const size_t padded = (inLen / kBlock + 1) * kBlock;
-    out->resize(padded);
-    if (inLen) std::memcpy(out->data(), in, inLen);
-    std::memset(out->data() + inLen, static_cast<int>(padded - inLen), padded - inLen);
-    chain->Run(out->data(), static_cast<DWORD>(padded));
-    return true;
-  }
   if (inLen == 0 || inLen % kBlock) return false;
   out->assign(in, in + inLen);
   chain->Run(out->data(), static_cast<DWORD>(inLen));
@@ -130,7 +122,7 @@ bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::
   const size_t tail = content.size() - block;
   Bytes chainedFrom = tail ? Bytes(content.data() + tail - block, content.data() + tail) : iv;
   Bytes last;
-  if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + tail, block, &last)) return false;
+  if (!DecryptPadded(alg, key, chainedFrom, content.data() + tail, block, &last)) return false;
   *length = tail + last.size();
   OPENSSL_cleanse(last.data(), last.size());
   return true;
@@ -354,7 +346,7 @@ bool DecryptInto(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::
   if (!block) return true;
   Bytes chainedFrom = body ? Bytes(content.data() + body - block, content.data() + body) : iv;
   Bytes last;
-  if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + body, block, &last)) return false;
+  if (!DecryptPadded(alg, key, chainedFrom, content.data() + body, block, &last)) return false;
   if (!last.empty()) std::memcpy(out + body, last.data(), last.size());
   OPENSSL_cleanse(last.data(), last.size());
   return true;

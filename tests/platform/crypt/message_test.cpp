@@ -212,10 +212,26 @@ TEST_F(MessageTest, EnvelopesOpenWithOpensslForEveryRecipient) {
   CertFreeCertificateContext(c1);
 }
 
+BOOL DecryptWith(HCERTSTORE store, const std::vector<BYTE>& env, std::vector<BYTE>* plain,
+                 PCCERT_CONTEXT* cert = nullptr) {
+  CRYPT_DECRYPT_MESSAGE_PARA para = {};
+  para.cbSize = sizeof(para);
+  para.dwMsgAndCertEncodingType = kEnc;
+  para.cCertStore = 1;
+  para.rghCertStore = &store;
+  DWORD size = 0;
+  if (!CryptDecryptMessage(&para, env.data(), (DWORD)env.size(), nullptr, &size, nullptr)) return FALSE;
+  plain->assign(size, 0);
+  BOOL ok = CryptDecryptMessage(&para, env.data(), (DWORD)env.size(), plain->data(), &size, cert);
+  plain->resize(size);
+  return ok;
+}
+
 // Content lengths on each side of the length forms DER switches between
 // (one, two and three length bytes): RC4 keeps the plain length, triple-DES
-// pads it to the next block.
-TEST_F(MessageTest, EnvelopeLengthsOpenWithOpenssl) {
+// pads it to the next block. Then many-block contents the other way, whose
+// blocks before the last are decrypted apart from it.
+TEST_F(MessageTest, LongEnvelopesBothWays) {
   PCCERT_CONTEXT c0 = CertCreateCertificateContext(X509_ASN_ENCODING, cert0_.data(), (DWORD)cert0_.size());
   ASSERT_TRUE(c0);
   const struct {
@@ -233,21 +249,19 @@ TEST_F(MessageTest, EnvelopeLengthsOpenWithOpenssl) {
     EXPECT_EQ(std::string(plain.begin(), plain.end()), text) << c.oid << " " << c.size;
   }
   CertFreeCertificateContext(c0);
-}
 
-BOOL DecryptWith(HCERTSTORE store, const std::vector<BYTE>& env, std::vector<BYTE>* plain,
-                 PCCERT_CONTEXT* cert = nullptr) {
-  CRYPT_DECRYPT_MESSAGE_PARA para = {};
-  para.cbSize = sizeof(para);
-  para.dwMsgAndCertEncodingType = kEnc;
-  para.cCertStore = 1;
-  para.rghCertStore = &store;
-  DWORD size = 0;
-  if (!CryptDecryptMessage(&para, env.data(), (DWORD)env.size(), nullptr, &size, nullptr)) return FALSE;
-  plain->assign(size, 0);
-  BOOL ok = CryptDecryptMessage(&para, env.data(), (DWORD)env.size(), plain->data(), &size, cert);
-  plain->resize(size);
-  return ok;
+  HCERTSTORE store = StoreWithKey(AT_KEYEXCHANGE);
+  std::string text(70001, 'x');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+  kv::test::WriteFile(dir_ + "/plain.txt", text);
+  for (const char* option : {"-des3", "-rc4", "-aes128"}) {
+    std::vector<BYTE> env = Run(std::string("openssl cms -encrypt") + kLegacy + " -binary " + option +
+                                " -outform DER -in " + dir_ + "/plain.txt " + dir_ + "/c0.pem");
+    std::vector<BYTE> plain;
+    ASSERT_TRUE(DecryptWith(store, env, &plain)) << option << " " << std::hex << GetLastError();
+    EXPECT_EQ(std::string(plain.begin(), plain.end()), text) << option;
+  }
+  CertCloseStore(store, 0);
 }
 
 TEST_F(MessageTest, DecryptsOwnAndOpensslEnvelopes) {
