@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "codec/base64_kernels.h"
+#include "codec/base64_wide.h"
 #include "codec/byte_buffer.h"
 
 namespace {
@@ -97,7 +98,38 @@ void EncodeTail(const BYTE* in, size_t n, char* out) {
   out[3] = '=';
 }
 
+// One line of padded Base64 of in[0, length): Base64Length(length) characters.
+void EncodeNarrow(const BYTE* in, size_t length, char* text) {
+  const size_t done = b64::ActiveEncodeKernel()(in, length, text);
+  size_t i = done;
+  char* o = text + done / 3 * 4;
+  for (; length - i >= 3; i += 3, o += 4) {
+    const uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
+    o[0] = b64::kAlphabet[v >> 18];
+    o[1] = b64::kAlphabet[(v >> 12) & 63];
+    o[2] = b64::kAlphabet[(v >> 6) & 63];
+    o[3] = b64::kAlphabet[v & 63];
+  }
+  if (i < length) EncodeTail(in + i, length - i, o);
+}
+
 }  // namespace
+
+namespace kv::codec {
+
+void EncodeBase64Wide(const BYTE* in, size_t n, WCHAR* out) {
+  // Through a small narrow buffer, so that no narrow copy of the whole text exists.
+  constexpr size_t kChunk = 3 * 1024;
+  char narrow[Base64Length(kChunk)];
+  for (size_t at = 0; at < n; at += kChunk) {
+    const size_t take = n - at < kChunk ? n - at : kChunk;
+    const size_t chars = Base64Length(take);
+    EncodeNarrow(in + at, take, narrow);
+    for (size_t i = 0; i < chars; ++i) *out++ = static_cast<WCHAR>(narrow[i]);
+  }
+}
+
+}  // namespace kv::codec
 
 int CByteBuffer::Base64Index(char c) { return Indexes().index[static_cast<unsigned char>(c)]; }
 
@@ -116,20 +148,7 @@ bool CByteBuffer::EncodeBase64(const void* src, int32_t n) {
     Clear();
     return false;
   }
-  const BYTE* in = static_cast<const BYTE*>(src);
-  char* text = reinterpret_cast<char*>(out);
-  const size_t length = static_cast<size_t>(n);
-  const size_t done = b64::ActiveEncodeKernel()(in, length, text);
-  size_t i = done;
-  char* o = text + done / 3 * 4;
-  for (; length - i >= 3; i += 3, o += 4) {
-    const uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
-    o[0] = b64::kAlphabet[v >> 18];
-    o[1] = b64::kAlphabet[(v >> 12) & 63];
-    o[2] = b64::kAlphabet[(v >> 6) & 63];
-    o[3] = b64::kAlphabet[v & 63];
-  }
-  if (i < length) EncodeTail(in + i, length - i, o);
+  EncodeNarrow(static_cast<const BYTE*>(src), static_cast<size_t>(n), reinterpret_cast<char*>(out));
   Adopt(out, static_cast<int32_t>(outSize));
   return true;
 }

@@ -18,8 +18,11 @@ class SecretBytes : public std::vector<BYTE> {
   using std::vector<BYTE>::vector;
   SecretBytes(const SecretBytes&) = delete;
   SecretBytes& operator=(const SecretBytes&) = delete;
-  ~SecretBytes() {
+  ~SecretBytes() { Wipe(); }
+  // Zeroes the bytes and gives their memory back now.
+  void Wipe() {
     if (!empty()) SecureZeroMemory(data(), size());
+    std::vector<BYTE>().swap(*this);
   }
 };
 

@@ -4,8 +4,12 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
+#include <limits>
+
 #include "cert/pfx_file.h"
 #include "crypt/envelope.h"
+#include "codec/base64_wide.h"
 #include "codec/byte_buffer.h"
 #include "engine/capi_engine.h"
 #include "keys/pfx_settings.h"
@@ -48,25 +52,34 @@ BSTR CCapiEngine::CertEncryptPkcs7(BSTR strPlainText, BSTR strCertB64, LONG iAlg
     FailWithPlatformError(ERR_CIPHER_ENCRYPT, platformError);
     return EmptyResult();
   }
-  CByteBuffer text;
-  if (!text.EncodeBase64(message.data(), static_cast<int32_t>(message.size()))) {
+  plain.Wipe();
+  // Base64 goes straight into the result: for a large text the envelope and
+  // the result are the only copies left.
+  const size_t length = kv::codec::Base64Length(message.size());
+  const bool fits = !message.empty() && length <= static_cast<size_t>(std::numeric_limits<int32_t>::max());
+  BSTR result = fits ? SysAllocStringLen(nullptr, static_cast<UINT>(length)) : nullptr;
+  if (!result) {
     Fail(ERR_CIPHER_ENCRYPT);
     return EmptyResult();
   }
-  return kv::NarrowToBstr(text.c_str());
+  kv::codec::EncodeBase64Wide(message.data(), message.size(), result);
+  return result;
 }
 
 BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
   ResetErrors();
-  const std::string cipherText = kv::TakeNarrow(strCipher);
-  if (cipherText.empty()) {
-    Fail(ERR_BAD_PARAM);
-    return EmptyResult();
-  }
   CByteBuffer message;
-  if (!message.DecodeBase64(cipherText.c_str())) {
-    Fail(ERR_CIPHER_FORMAT);
-    return EmptyResult();
+  {
+    // The text goes as soon as it is decoded: a large message is held once.
+    std::string cipherText = kv::TakeNarrow(strCipher);
+    if (cipherText.empty()) {
+      Fail(ERR_BAD_PARAM);
+      return EmptyResult();
+    }
+    if (!message.DecodeBase64(cipherText.c_str())) {
+      Fail(ERR_CIPHER_FORMAT);
+      return EmptyResult();
+    }
   }
   if (RefuseInProtectedMode()) return EmptyResult();
 
@@ -104,5 +117,6 @@ BSTR CCapiEngine::CertDecryptPkcs7(BSTR strCipher, LONG dwFlags) {
     FailWithPlatformError(ERR_CIPHER_DECRYPT, static_cast<DWORD>(NTE_BAD_DATA));
     return EmptyResult();
   }
+  message.Clear();
   return kv::crypt::BytesToText(plain.data(), size, dwFlags);
 }

@@ -80,23 +80,15 @@ bool RunCipher(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& iv, bool
   return true;
 }
 
-// The content cipher with PKCS#5 padding. DES and triple-DES go through the
-// chain the provider's session keys use, which decrypts several blocks side
-// by side; the rest through OpenSSL.
-bool RunContentCipher(const ContentAlg& alg, const Bytes& key, const Bytes& iv, bool encrypt, const BYTE* in,
-                      size_t inLen, Bytes* out) {
-  if (!alg.desAlg) return RunCipher(alg.cipher(), key, iv, encrypt, in, inLen, out);
-  std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, encrypt);
+// Decrypts blocks of the content and removes the PKCS#5 padding. DES and
+// triple-DES go through the chain the provider's session keys use, which
+// decrypts several blocks side by side; the rest through OpenSSL.
+bool DecryptPadded(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const BYTE* in, size_t inLen,
+                   Bytes* out) {
+  if (!alg.desAlg) return RunCipher(alg.cipher(), key, iv, false, in, inLen, out);
+  std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, false);
   if (!chain) return false;
   constexpr size_t kBlock = 8;
-  if (encrypt) {
-    const size_t padded = (inLen / kBlock + 1) * kBlock;
-    out->resize(padded);
-    if (inLen) std::memcpy(out->data(), in, inLen);
-    std::memset(out->data() + inLen, static_cast<int>(padded - inLen), padded - inLen);
-    chain->Run(out->data(), static_cast<DWORD>(padded));
-    return true;
-  }
   if (inLen == 0 || inLen % kBlock) return false;
   out->assign(in, in + inLen);
   chain->Run(out->data(), static_cast<DWORD>(inLen));
@@ -120,7 +112,7 @@ size_t EncryptedLength(const ContentAlg& alg, size_t inLen) {
 // The plain length of a CBC content without decrypting all of it: the last
 // block, chained from the one before it (or the IV), carries the padding and
 // is checked as a whole decryption would check it.
-bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const Bytes& content, size_t* length) {
+bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::Span content, size_t* length) {
   const size_t block = alg.ivBytes;
   if (!block) {
     *length = content.size();
@@ -128,40 +120,88 @@ bool PlainLength(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const
   }
   if (content.empty() || content.size() % block) return false;
   const size_t tail = content.size() - block;
-  Bytes chainedFrom = tail ? Bytes(content.begin() + static_cast<std::ptrdiff_t>(tail - block),
-                                   content.begin() + static_cast<std::ptrdiff_t>(tail))
-                           : iv;
+  Bytes chainedFrom = tail ? Bytes(content.data() + tail - block, content.data() + tail) : iv;
   Bytes last;
-  if (!RunContentCipher(alg, key, chainedFrom, false, content.data() + tail, block, &last)) return false;
+  if (!DecryptPadded(alg, key, chainedFrom, content.data() + tail, block, &last)) return false;
   *length = tail + last.size();
   OPENSSL_cleanse(last.data(), last.size());
   return true;
 }
 
-// The envelope, or with `measureOnly` one of the same length: a size query
-// encrypts nothing (the wrapped keys and the content only take their room),
-// so the data call that follows is the only one that does the work.
-BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, const BYTE* plain,
-                   DWORD plainLen, bool measureOnly, Bytes* message) {
+// Tag and definite length of an element of `size` content bytes.
+Bytes ElementHeader(BYTE tag, size_t size) {
+  Bytes header{tag};
+  if (size < 0x80) {
+    header.push_back(static_cast<BYTE>(size));
+    return header;
+  }
+  int bytes = 0;
+  for (size_t v = size; v; v >>= 8) ++bytes;
+  header.push_back(static_cast<BYTE>(0x80 | bytes));
+  for (int i = bytes - 1; i >= 0; --i) header.push_back(static_cast<BYTE>(size >> (8 * i)));
+  return header;
+}
+
+void Append(Bytes* to, const Bytes& bytes) { to->insert(to->end(), bytes.begin(), bytes.end()); }
+
+// Encrypts `inLen` plain bytes with PKCS#5 padding (block ciphers) into `out`,
+// which holds EncryptedLength(alg, inLen) bytes. DES and triple-DES go
+// through the chain the provider's session keys use, in place.
+bool EncryptContent(const ContentAlg& alg, const Bytes& key, const Bytes& iv, const BYTE* in, size_t inLen,
+                    BYTE* out) {
+  const size_t outLen = EncryptedLength(alg, inLen);
+  if (alg.desAlg) {
+    std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, true);
+    if (!chain) return false;
+    if (inLen) std::memcpy(out, in, inLen);
+    std::memset(out + inLen, static_cast<int>(outLen - inLen), outLen - inLen);
+    chain->Run(out, static_cast<DWORD>(outLen));
+    return true;
+  }
+  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  int len1 = 0, len2 = 0;
+  return ctx && EVP_CipherInit_ex(ctx.get(), alg.cipher(), nullptr, nullptr, nullptr, 1) == 1 &&
+         EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) == 1 &&
+         EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), 1) == 1 &&
+         EVP_CipherUpdate(ctx.get(), out, &len1, in, static_cast<int>(inLen)) == 1 &&
+         EVP_CipherFinal_ex(ctx.get(), out + len1, &len2) == 1 && static_cast<size_t>(len1 + len2) == outLen;
+}
+
+// An envelope being written: the content key, and everything before the
+// encrypted content octets. The content is the last field of every element
+// that holds it, so the envelope is this head followed by the content, which
+// the data call encrypts straight into the caller's buffer.
+struct EnvelopeHead {
+  const ContentAlg* alg = nullptr;
+  Bytes key, iv;
+  Bytes head;
+  size_t contentLength = 0;
+  ~EnvelopeHead() { OPENSSL_cleanse(key.data(), key.size()); }
+};
+
+// The head for `count` recipients and `plainLen` plain bytes. A size query
+// (`measureOnly`) wraps no key: the wrapped keys only take their room, as
+// long as each recipient's modulus.
+BOOL BuildEnvelopeHead(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_CONTEXT* certs, size_t plainLen,
+                       bool measureOnly, EnvelopeHead* out) {
   const ContentAlg* alg = para.ContentEncryptionAlgorithm.pszObjId
                               ? FindContentAlg(para.ContentEncryptionAlgorithm.pszObjId)
                               : nullptr;
   if (!alg) return Fail(CRYPT_E_UNKNOWN_ALGO);
   EnsureLegacyProviders();
-  Bytes key(alg->keyBytes), iv(alg->ivBytes);
+  out->alg = alg;
+  Bytes& key = out->key;
+  Bytes& iv = out->iv;
+  key.assign(alg->keyBytes, 0);
+  iv.assign(alg->ivBytes, 0);
   if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1 ||
       (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)) {
     return Fail(NTE_FAIL);
   }
   if (alg->ivBytes == 8) SetOddParity(&key);
 
-  // ContentInfo { envelopedData, [0] EnvelopedData { version 0,
-  // recipientInfos, encryptedContentInfo } }
+  // EnvelopedData's fields before encryptedContentInfo: version 0, recipientInfos.
   der::Builder b;
-  b.Open(der::kSequence);
-  b.AddOid(kEnvelopedOid);
-  b.Open(der::kContext0);
-  b.Open(der::kSequence);
   b.AddSmallInteger(0);
   b.Open(der::kSet);
   for (DWORD i = 0; i < count; ++i) {
@@ -200,28 +240,39 @@ BOOL BuildEnvelope(const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD count, PCCERT_C
     b.Close();
   }
   b.Close();  // recipientInfos
-  Bytes encrypted;
-  if (measureOnly) {
-    encrypted.assign(EncryptedLength(*alg, plainLen), 0);
-  } else if (!RunContentCipher(*alg, key, iv, true, plain, plainLen, &encrypted)) {
-    OPENSSL_cleanse(key.data(), key.size());
-    return Fail(NTE_FAIL);
-  }
-  OPENSSL_cleanse(key.data(), key.size());
-  // EncryptedContentInfo { data, the content algorithm with its IV,
-  // [0] IMPLICIT encryptedContent }
-  b.Open(der::kSequence);
+  Bytes versionAndRecipients;
+  if (!b.Finish(&versionAndRecipients)) return Fail(NTE_FAIL);
+  // EncryptedContentInfo's fields before the content: data, the content
+  // algorithm with its IV.
   b.AddOid(kDataOid);
   b.Open(der::kSequence);
   b.AddOid(alg->oid);
   b.Add(der::kOctetString, iv);
   b.Close();
-  b.Add(0x80, encrypted);
-  b.Close();  // EncryptedContentInfo
-  b.Close();  // EnvelopedData
-  b.Close();  // [0]
-  b.Close();  // ContentInfo
-  if (!b.Finish(message)) return Fail(NTE_FAIL);
+  Bytes contentFields;
+  if (!b.Finish(&contentFields)) return Fail(NTE_FAIL);
+  b.AddOid(kEnvelopedOid);
+  Bytes typeOid;
+  if (!b.Finish(&typeOid)) return Fail(NTE_FAIL);
+
+  // ContentInfo { envelopedData, [0] EnvelopedData { version, recipientInfos,
+  // EncryptedContentInfo { data, algorithm, [0] IMPLICIT encryptedContent } } }
+  const size_t content = EncryptedLength(*alg, plainLen);
+  const Bytes contentHeader = ElementHeader(0x80, content);
+  const size_t contentInfo = contentFields.size() + contentHeader.size() + content;
+  const Bytes contentInfoHeader = ElementHeader(der::kSequence, contentInfo);
+  const size_t enveloped = versionAndRecipients.size() + contentInfoHeader.size() + contentInfo;
+  const Bytes envelopedHeader = ElementHeader(der::kSequence, enveloped);
+  const size_t explicitTag = envelopedHeader.size() + enveloped;
+  const Bytes explicitHeader = ElementHeader(der::kContext0, explicitTag);
+  const size_t outer = typeOid.size() + explicitHeader.size() + explicitTag;
+  Bytes& head = out->head;
+  head = ElementHeader(der::kSequence, outer);
+  for (const Bytes* part : std::initializer_list<const Bytes*>{&typeOid, &explicitHeader, &envelopedHeader, &versionAndRecipients, &contentInfoHeader,
+                            &contentFields, &contentHeader}) {
+    Append(&head, *part);
+  }
+  out->contentLength = content;
   return TRUE;
 }
 
@@ -267,31 +318,78 @@ BOOL UnwrapKey(HCRYPTPROV prov, DWORD keySpec, der::Span wrapped, Bytes* key) {
   return TRUE;
 }
 
-// The content in plain, or with `plainLength` only its length (what a size
-// query asks), from the last block.
-BOOL DecryptContent(const Envelope& envelope, Bytes key, Bytes* plain, size_t* plainLength = nullptr) {
+// The content without its padding into `out` (PlainLength's bytes): all but
+// the last block decrypted in place there, the last one, which holds the
+// padding, on its own, so the plain text is never held twice.
+bool DecryptInto(const ContentAlg& alg, const Bytes& key, const Bytes& iv, der::Span content, BYTE* out) {
+  const size_t block = alg.ivBytes;
+  const size_t body = block ? content.size() - block : content.size();
+  if (body) {
+    std::memcpy(out, content.data(), body);
+    if (alg.desAlg) {
+      std::shared_ptr<DesChain> chain = DesChain::Create(alg.desAlg, key, iv, false);
+      if (!chain) return false;
+      chain->Run(out, static_cast<DWORD>(body));
+    } else {
+      CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+      int len = 0;
+      if (!ctx || EVP_CipherInit_ex(ctx.get(), alg.cipher(), nullptr, nullptr, nullptr, 0) != 1 ||
+          EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1 ||
+          EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), 0) != 1 ||
+          EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
+          EVP_CipherUpdate(ctx.get(), out, &len, out, static_cast<int>(body)) != 1 ||
+          static_cast<size_t>(len) != body) {
+        return false;
+      }
+    }
+  }
+  if (!block) return true;
+  Bytes chainedFrom = body ? Bytes(content.data() + body - block, content.data() + body) : iv;
+  Bytes last;
+  if (!DecryptPadded(alg, key, chainedFrom, content.data() + body, block, &last)) return false;
+  if (!last.empty()) std::memcpy(out + body, last.data(), last.size());
+  OPENSSL_cleanse(last.data(), last.size());
+  return true;
+}
+
+// The content in plain into the caller's buffer by the size-and-data rule; a
+// size query only finds the length, from the last block.
+BOOL DecryptContent(const Envelope& envelope, Bytes key, BYTE* out, DWORD* pcbOut) {
+  const auto fail = [pcbOut](auto error) {
+    *pcbOut = 0;
+    return Fail(error);
+  };
   const ContentAlg* alg = FindContentAlg(envelope.contentAlgorithm);
-  if (!alg) return Fail(NTE_BAD_ALGID);
+  if (!alg) return fail(NTE_BAD_ALGID);
   EnsureLegacyProviders();
   der::Span params = envelope.parameters, octets;
   const bool octetParams = params.Read(der::kOctetString, &octets) && params.empty();
   Bytes iv;
   if (alg->ivBytes) {
-    if (!octetParams || octets.size() != alg->ivBytes) return Fail(NTE_BAD_DATA);
+    if (!octetParams || octets.size() != alg->ivBytes) return fail(NTE_BAD_DATA);
     iv = octets.ToVector();
-    if (key.size() != alg->keyBytes) return Fail(NTE_BAD_DATA);
+    if (key.size() != alg->keyBytes) return fail(NTE_BAD_DATA);
   } else if (octetParams) {
     // A salted RC4 key: the salt follows the exchanged key bytes.
     key.insert(key.end(), octets.data(), octets.data() + octets.size());
   }
-  if (key.empty() || key.size() > 64) return Fail(NTE_BAD_DATA);
-  if (!envelope.hasContent) return Fail(CRYPT_E_ASN1_CORRUPT);
-  bool ok = plainLength ? PlainLength(*alg, key, iv, envelope.encryptedContent, plainLength)
-                        : RunContentCipher(*alg, key, iv, false, envelope.encryptedContent.data(),
-                                           envelope.encryptedContent.size(), plain);
+  if (key.empty() || key.size() > 64) return fail(NTE_BAD_DATA);
+  if (!envelope.hasContent) return fail(CRYPT_E_ASN1_CORRUPT);
+  size_t length = 0;
+  bool decrypted = PlainLength(*alg, key, iv, envelope.encryptedContent, &length);
+  BOOL ok = FALSE;
+  if (decrypted) {
+    ok = ReturnFilled(length, out, pcbOut, [&](void* to) {
+      decrypted = DecryptInto(*alg, key, iv, envelope.encryptedContent, static_cast<BYTE*>(to));
+      if (!decrypted) OPENSSL_cleanse(to, length);
+    });
+  }
   OPENSSL_cleanse(key.data(), key.size());
-  if (!ok) return Fail(NTE_BAD_DATA);
-  return TRUE;
+  if (!decrypted) {
+    *pcbOut = 0;
+    return Fail(NTE_BAD_DATA);
+  }
+  return ok;
 }
 
 }  // namespace
@@ -313,13 +411,25 @@ extern "C" BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptP
   if (pEncryptPara->dwInnerContentType != 0 && pEncryptPara->dwInnerContentType != CMSG_DATA) {
     return Fail(CRYPT_E_INVALID_MSG_TYPE);
   }
-  Bytes message;
-  if (!BuildEnvelope(*pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted, cbToBeEncrypted,
-                     pbEncryptedBlob == nullptr, &message)) {
+  EnvelopeHead envelope;
+  if (!BuildEnvelopeHead(*pEncryptPara, cRecipientCert, rgpRecipientCert, cbToBeEncrypted,
+                         pbEncryptedBlob == nullptr, &envelope)) {
     *pcbEncryptedBlob = 0;
     return FALSE;
   }
-  return ReturnBytes(message, pbEncryptedBlob, pcbEncryptedBlob);
+  bool encrypted = true;
+  const BOOL ok = ReturnFilled(envelope.head.size() + envelope.contentLength, pbEncryptedBlob, pcbEncryptedBlob,
+                               [&](void* to) {
+                                 BYTE* out = static_cast<BYTE*>(to);
+                                 std::memcpy(out, envelope.head.data(), envelope.head.size());
+                                 encrypted = EncryptContent(*envelope.alg, envelope.key, envelope.iv, pbToBeEncrypted,
+                                                            cbToBeEncrypted, out + envelope.head.size());
+                               });
+  if (!encrypted) {
+    *pcbEncryptedBlob = 0;
+    return Fail(NTE_FAIL);
+  }
+  return ok;
 }
 
 extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara, const BYTE* pbEncryptedBlob,
@@ -375,14 +485,7 @@ extern "C" BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptP
     *pcbDecrypted = 0;
     return Fail(keyError);
   }
-  Bytes plain;
-  size_t length = 0;
-  BOOL ok = pbDecrypted ? DecryptContent(envelope, std::move(key), &plain)
-                        : DecryptContent(envelope, std::move(key), &plain, &length);
-  if (!ok) *pcbDecrypted = 0;
-  else if (pbDecrypted) ok = ReturnBytes(plain, pbDecrypted, pcbDecrypted);
-  else ok = ReturnFilled(length, nullptr, pcbDecrypted, [](void*) {});
-  if (!plain.empty()) OPENSSL_cleanse(plain.data(), plain.size());
+  BOOL ok = DecryptContent(envelope, std::move(key), pbDecrypted, pcbDecrypted);
   if (ok && ppXchgCert) {
     *ppXchgCert = used;
   } else {

@@ -55,15 +55,16 @@ bool ReadEncryptedContent(der::Span info, Envelope* out, DWORD* error) {
   der::Span content;
   if (info.PeekTag() == kImplicit0) {
     if (!info.Read(kImplicit0, &content)) return Failed(info, error);
-    out->encryptedContent = content.ToVector();
+    out->encryptedContent = content;
     out->hasContent = true;
   } else if (info.PeekTag() == der::kContext0) {
     if (!info.Read(der::kContext0, &content)) return Failed(info, error);
     while (!content.empty()) {
       der::Span piece;
       if (!content.Read(der::kOctetString, &piece)) return Failed(content, error);
-      out->encryptedContent.insert(out->encryptedContent.end(), piece.data(), piece.data() + piece.size());
+      out->joinedContent.insert(out->joinedContent.end(), piece.data(), piece.data() + piece.size());
     }
+    out->encryptedContent = der::Span(out->joinedContent.data(), out->joinedContent.size());
     out->hasContent = true;
   }
   return true;
@@ -129,7 +130,8 @@ bool ReadEnvelope(const BYTE* data, size_t size, Envelope* out, DWORD* error) {
   out->contentAlgorithm.clear();
   out->parameters = der::Span();
   out->hasContent = false;
-  out->encryptedContent.clear();
+  out->encryptedContent = der::Span();
+  out->joinedContent.clear();
   out->encoding = std::move(definite);
   return ReadDer(out, error);
 }

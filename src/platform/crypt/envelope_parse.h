@@ -38,7 +38,8 @@ struct Envelope {
   std::string contentAlgorithm;  // dotted object identifier
   der::Span parameters;          // the whole parameters element; empty when absent
   bool hasContent = false;       // false for detached content
-  der::Bytes encryptedContent;   // joined when it came in pieces
+  der::Span encryptedContent;    // into `encoding`, or into `joinedContent`
+  der::Bytes joinedContent;      // the content when it came in pieces
 };
 
 // Reads a ContentInfo whose content type is EnvelopedData. BER with

@@ -72,19 +72,37 @@ iconv_t Open(UINT codePage, bool toWide) {
 }
 
 
-// The Windows output rule: a zero size asks for the size, a smaller one is
-// ERROR_INSUFFICIENT_BUFFER.
+// Where a conversion writes: the caller's buffer, or nowhere when only the
+// size is asked (no copy of the whole text is made either way). Counts every
+// unit; units that no longer fit are counted, not written.
 template <typename Unit>
-int CopyOut(const Unit* data, size_t count, Unit* dst, int room) {
-  const int needed = static_cast<int>(count);
-  if (room == 0) return needed;
-  if (needed > room) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
+class Sink {
+ public:
+  Sink(Unit* dst, int room) : dst_(room > 0 ? dst : nullptr), room_(room > 0 ? static_cast<size_t>(room) : 0) {}
+
+  // Room for `n` units at the end, or null when they are only counted.
+  Unit* Room(size_t n) { return dst_ && count_ + n <= room_ ? dst_ + count_ : nullptr; }
+  void Advance(size_t n) { count_ += n; }
+  void Put(const Unit* units, size_t n) {
+    if (Unit* to = Room(n)) std::memcpy(to, units, n * sizeof(Unit));
+    count_ += n;
   }
-  std::memcpy(dst, data, count * sizeof(Unit));
-  return needed;
-}
+
+  // The Windows output rule: a zero size asks for the size, a smaller one is
+  // ERROR_INSUFFICIENT_BUFFER.
+  int Result() const {
+    if (dst_ && count_ > room_) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    return static_cast<int>(count_);
+  }
+
+ private:
+  Unit* dst_;
+  size_t room_;
+  size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -141,74 +159,63 @@ size_t AsciiRun(const Unit* text, size_t size) {
 }
 
 // The two ways a text is converted: the code page's table or iconv. Each
-// appends to `out`; a character that cannot be read or written becomes
+// writes to `out`; a character that cannot be read or written becomes
 // `replacement` (one per failing byte, or per failing UTF-16 unit), unless
 // `strict`, when the conversion stops and answers false.
 
 bool WidenByTable(CodePageTable& table, const BYTE* in, size_t size, bool strict, char16_t replacement,
-                  std::u16string* out) {
-  // A character is one or two units: room for two more is kept ahead.
-  out->resize(size + 2);
-  size_t n = 0;
+                  Sink<char16_t>* out) {
   const bool ascii = table.AsciiIsItself();
   for (size_t at = 0; at < size;) {
-    if (n + 2 > out->size()) out->resize(out->size() * 2);
     if (ascii && in[at] < 0x80) {
-      size_t run = AsciiRun(in + at, size - at);
-      if (n + run + 2 > out->size()) out->resize(n + run + 2);
-      char16_t* to = &(*out)[n];
-      for (size_t k = 0; k < run; ++k) to[k] = static_cast<char16_t>(in[at + k]);
-      n += run;
+      const size_t run = AsciiRun(in + at, size - at);
+      if (char16_t* to = out->Room(run))
+        for (size_t k = 0; k < run; ++k) to[k] = static_cast<char16_t>(in[at + k]);
+      out->Advance(run);
       at += run;
       continue;
     }
+    char16_t units[2];
     int count = 0;
-    at += static_cast<size_t>(table.Widen(in + at, size - at, &(*out)[n], &count));
+    at += static_cast<size_t>(table.Widen(in + at, size - at, units, &count));
     if (count == 0) {
       if (strict) return false;
-      (*out)[n] = replacement;
+      units[0] = replacement;
       count = 1;
     }
-    n += static_cast<size_t>(count);
+    out->Put(units, static_cast<size_t>(count));
   }
-  out->resize(n);
   return true;
 }
 
 void NarrowByTable(CodePageTable& table, const WCHAR* src, size_t units, const std::string& replacement,
-                   std::string* out, bool* usedReplacement) {
-  // Two bytes a unit at most, but the replacement may be longer.
-  out->resize(units * 2 + replacement.size());
-  size_t n = 0;
+                   Sink<char>* out, bool* usedReplacement) {
   const bool ascii = table.AsciiIsItself();
   for (size_t i = 0; i < units; ++i) {
-    if (n + 2 + replacement.size() > out->size()) out->resize(out->size() * 2);
     if (ascii && src[i] < 0x80) {
-      size_t run = AsciiRun(src + i, units - i);
-      if (n + run + 2 + replacement.size() > out->size()) out->resize(n + run + 2 + replacement.size());
-      char* to = &(*out)[n];
-      for (size_t k = 0; k < run; ++k) to[k] = static_cast<char>(src[i + k]);
-      n += run;
+      const size_t run = AsciiRun(src + i, units - i);
+      if (char* to = out->Room(run))
+        for (size_t k = 0; k < run; ++k) to[k] = static_cast<char>(src[i + k]);
+      out->Advance(run);
       i += run - 1;
       continue;
     }
-    const int count = table.Narrow(src[i], &(*out)[n]);
+    char bytes[2];
+    const int count = table.Narrow(src[i], bytes);
     if (count == 0) {
-      std::memcpy(&(*out)[n], replacement.data(), replacement.size());
-      n += replacement.size();
+      out->Put(replacement.data(), replacement.size());
       *usedReplacement = true;
     } else {
-      n += static_cast<size_t>(count);
+      out->Put(bytes, static_cast<size_t>(count));
     }
   }
-  out->resize(n);
 }
 
-// iconv over the whole text; after a failure it starts again one input unit
-// (`step` bytes) further on.
+// iconv over the whole text, a chunk at a time; after a failure it starts
+// again one input unit (`step` bytes) further on.
 template <typename Unit, typename Replace>
 bool ConvertByIconv(iconv_t cd, const char* input, size_t size, size_t step, bool strict, Replace replace,
-                    std::basic_string<Unit>* out) {
+                    Sink<Unit>* out) {
   char* in = const_cast<char*>(input);
   size_t inLeft = size;
   Unit chunk[256];
@@ -216,10 +223,10 @@ bool ConvertByIconv(iconv_t cd, const char* input, size_t size, size_t step, boo
     char* outPtr = reinterpret_cast<char*>(chunk);
     size_t outLeft = sizeof chunk;
     size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out->append(chunk, reinterpret_cast<Unit*>(outPtr) - chunk);
+    out->Put(chunk, static_cast<size_t>(reinterpret_cast<Unit*>(outPtr) - chunk));
     if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
     if (strict) return false;
-    replace(out);
+    replace();
     size_t skip = inLeft >= step ? step : inLeft;
     in += skip;
     inLeft -= skip;
@@ -247,7 +254,7 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
   // An invalid or incomplete sequence: one replacement for its first byte.
   const char16_t replacement = cp == CP_UTF8 ? u'\uFFFD' : u'?';
   bool converted;
-  std::u16string out;
+  Sink<char16_t> out(dst, cchDst);
   if (CodePageTable* table = CodePageTable::For(cp)) {
     converted = WidenByTable(*table, reinterpret_cast<const BYTE*>(src), size, strict, replacement, &out);
   } else {
@@ -256,15 +263,13 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR s
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
-    out.reserve(size + 1);
-    converted = ConvertByIconv<char16_t>(cd, src, size, 1, strict,
-                                         [&](std::u16string* text) { text->push_back(replacement); }, &out);
+    converted = ConvertByIconv<char16_t>(cd, src, size, 1, strict, [&] { out.Put(&replacement, 1); }, &out);
   }
   if (!converted) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  return CopyOut(out.data(), out.size(), dst, cchDst);
+  return out.Result();
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR src, int cchSrc, LPSTR dst,
@@ -285,7 +290,7 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
   // A character the code page lacks, or a lone surrogate: the default
   // character stands for that one code unit.
   bool usedDefault = false;
-  std::string out;
+  Sink<char> out(dst, cbDst);
   if (CodePageTable* table = CodePageTable::For(cp)) {
     NarrowByTable(*table, src, units, defaultChar, &out, &usedDefault);
   } else {
@@ -294,10 +299,9 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
-    out.reserve(units * 2);
     const bool strict = (dwFlags & WC_ERR_INVALID_CHARS) && cp == CP_UTF8;
-    auto replace = [&](std::string* text) {
-      *text += defaultChar;
+    auto replace = [&] {
+      out.Put(defaultChar.data(), defaultChar.size());
       usedDefault = true;
     };
     if (!ConvertByIconv<char>(cd, reinterpret_cast<const char*>(src), units * sizeof(char16_t), sizeof(char16_t),
@@ -307,5 +311,5 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     }
   }
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-  return CopyOut(out.data(), out.size(), dst, cbDst);
+  return out.Result();
 }

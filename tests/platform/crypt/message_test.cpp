@@ -227,6 +227,43 @@ BOOL DecryptWith(HCERTSTORE store, const std::vector<BYTE>& env, std::vector<BYT
   return ok;
 }
 
+// Content lengths on each side of the length forms DER switches between
+// (one, two and three length bytes): RC4 keeps the plain length, triple-DES
+// pads it to the next block. Then many-block contents the other way, whose
+// blocks before the last are decrypted apart from it.
+TEST_F(MessageTest, LongEnvelopesBothWays) {
+  PCCERT_CONTEXT c0 = CertCreateCertificateContext(X509_ASN_ENCODING, cert0_.data(), (DWORD)cert0_.size());
+  ASSERT_TRUE(c0);
+  const struct {
+    const char* oid;
+    size_t size;
+  } cases[] = {{"1.2.840.113549.3.4", 127}, {"1.2.840.113549.3.4", 128}, {"1.2.840.113549.3.4", 255},
+               {"1.2.840.113549.3.4", 256}, {"1.2.840.113549.3.4", 65536}, {"1.2.840.113549.3.7", 70001}};
+  for (const auto& c : cases) {
+    std::string text(c.size, 'x');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+    std::vector<BYTE> env = EncryptFor(c.oid, {c0}, text);
+    kv::test::WriteFile(dir_ + "/env.der", std::string(env.begin(), env.end()));
+    std::vector<BYTE> plain = Run("openssl cms -decrypt" + kLegacy + " -inform DER -in " + dir_ +
+                                  "/env.der -recip " + dir_ + "/c0.pem -inkey " + dir_ + "/k0.pem");
+    EXPECT_EQ(std::string(plain.begin(), plain.end()), text) << c.oid << " " << c.size;
+  }
+  CertFreeCertificateContext(c0);
+
+  HCERTSTORE store = StoreWithKey(AT_KEYEXCHANGE);
+  std::string text(70001, 'x');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+  kv::test::WriteFile(dir_ + "/plain.txt", text);
+  for (const char* option : {"-des3", "-rc4", "-aes128"}) {
+    std::vector<BYTE> env = Run(std::string("openssl cms -encrypt") + kLegacy + " -binary " + option +
+                                " -outform DER -in " + dir_ + "/plain.txt " + dir_ + "/c0.pem");
+    std::vector<BYTE> plain;
+    ASSERT_TRUE(DecryptWith(store, env, &plain)) << option << " " << std::hex << GetLastError();
+    EXPECT_EQ(std::string(plain.begin(), plain.end()), text) << option;
+  }
+  CertCloseStore(store, 0);
+}
+
 TEST_F(MessageTest, DecryptsOwnAndOpensslEnvelopes) {
   HCERTSTORE store = StoreWithKey(AT_KEYEXCHANGE);
   kv::test::WriteFile(dir_ + "/plain.txt", "from openssl");
