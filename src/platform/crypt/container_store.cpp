@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,19 @@ int64_t ProcessStart(pid_t pid) {
     if (i == 22) return std::strtoll(field.c_str(), nullptr, 10);
   }
   return 0;
+}
+
+// This process's own start, read once: it cannot change while the process
+// runs, and a forked child (another pid) reads its own.
+int64_t OwnStart() {
+  static std::atomic<pid_t> readFor{0};
+  static std::atomic<int64_t> started{0};
+  pid_t self = getpid();
+  if (readFor.load() != self) {
+    started.store(std::max<int64_t>(ProcessStart(self), 0));
+    readFor.store(self);
+  }
+  return started.load();
 }
 
 bool OwnerAlive(pid_t pid, int64_t started) {
@@ -219,14 +233,16 @@ StoreResult CreateContainer(const ContainerName& name, bool temporary) {
   if (!OpenDb()) return StoreResult::kError;
   return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
     if (id > 0) return StoreResult::kExists;
-    Statement st(db, "INSERT INTO crypt_containers (name, lookup, machine) VALUES (?1, ?2, ?3)");
+    Statement st(db, "INSERT INTO crypt_containers (name, lookup, machine) VALUES (?1, ?2, ?3)",
+                 Statement::kReuse);
     st.Bind(1, name.display).Bind(2, name.lookup).Bind(3, name.machine ? 1 : 0);
     if (st.Step() != SQLITE_DONE) return StoreResult::kError;
     if (temporary) {
-      Statement mark(db, "INSERT INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)");
+      Statement mark(db, "INSERT INTO crypt_temporary (container, pid, started) VALUES (?1, ?2, ?3)",
+                     Statement::kReuse);
       mark.Bind(1, sqlite3_last_insert_rowid(db))
           .Bind(2, static_cast<int64_t>(getpid()))
-          .Bind(3, std::max<int64_t>(ProcessStart(getpid()), 0));
+          .Bind(3, OwnStart());
       if (mark.Step() != SQLITE_DONE) return StoreResult::kError;
     }
     return StoreResult::kOk;
@@ -248,10 +264,10 @@ StoreResult DeleteContainer(const ContainerName& name) {
   if (!OpenDb()) return StoreResult::kError;
   return ContainerTransaction(name, [&](sqlite3* db, int64_t id) {
     if (id == 0) return StoreResult::kMissing;
-    Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
+    Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1", Statement::kReuse);
     keys.Bind(1, id);
     if (keys.Step() != SQLITE_DONE) return StoreResult::kError;
-    Statement st(db, "DELETE FROM crypt_containers WHERE id = ?1");
+    Statement st(db, "DELETE FROM crypt_containers WHERE id = ?1", Statement::kReuse);
     st.Bind(1, id);
     if (st.Step() != SQLITE_DONE) return StoreResult::kError;
     return StoreResult::kOk;
@@ -285,7 +301,8 @@ StoreResult SaveKey(const ContainerName& name, DWORD keySpec, ALG_ID algId, DWOR
     if (id == 0) return StoreResult::kMissing;
     Statement st(db,
                  "INSERT OR REPLACE INTO crypt_keys (container, key_spec, alg_id, flags, sealed_key, certificate)"
-                 " VALUES (?1, ?2, ?3, ?4, ?5, NULL)");
+                 " VALUES (?1, ?2, ?3, ?4, ?5, NULL)",
+                 Statement::kReuse);
     st.Bind(1, id).Bind(2, keySpec).Bind(3, algId).Bind(4, flags).BindBlob(5, sealed.data(), sealed.size());
     return st.Step() == SQLITE_DONE ? StoreResult::kOk : StoreResult::kError;
   });

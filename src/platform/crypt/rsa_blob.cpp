@@ -4,6 +4,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/param_build.h>
+#include <openssl/params.h>
 #include <openssl/rsa.h>
 
 #include <cstring>
@@ -136,12 +137,47 @@ DWORD RsaBits(EVP_PKEY* pkey) {
   return static_cast<DWORD>(EVP_PKEY_get_bits(pkey));
 }
 
+namespace {
+
+// The key's components, read with one export of the key: each
+// EVP_PKEY_get_bn_param asks the key manager for all of them again. A key
+// that cannot be exported whole (another provider's) is asked one by one.
+class RsaComponents {
+ public:
+  RsaComponents(EVP_PKEY* pkey, bool includePrivate) : pkey_(pkey) {
+    if (EVP_PKEY_todata(pkey, includePrivate ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, &params_) != 1)
+      params_ = nullptr;
+  }
+  ~RsaComponents() {
+    if (!params_) return;
+    for (OSSL_PARAM* p = params_; p->key; ++p)
+      if (p->data) OPENSSL_cleanse(p->data, p->data_size);
+    OSSL_PARAM_free(params_);
+  }
+  RsaComponents(const RsaComponents&) = delete;
+  RsaComponents& operator=(const RsaComponents&) = delete;
+
+  BnPtr Get(const char* name) const {
+    const OSSL_PARAM* found = params_ ? OSSL_PARAM_locate_const(params_, name) : nullptr;
+    BIGNUM* bn = nullptr;
+    if (found && OSSL_PARAM_get_BN(found, &bn) == 1) return BnPtr(bn);
+    return GetBn(pkey_, name);
+  }
+
+ private:
+  EVP_PKEY* pkey_;
+  OSSL_PARAM* params_ = nullptr;
+};
+
+}  // namespace
+
 bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BYTE>* blob, DWORD bitLen) {
   DWORD bits = RsaBits(pkey);
   if (bits == 0) return false;
   if (bitLen > bits) bits = bitLen;
-  BnPtr n = GetBn(pkey, OSSL_PKEY_PARAM_RSA_N);
-  BnPtr e = GetBn(pkey, OSSL_PKEY_PARAM_RSA_E);
+  RsaComponents parts(pkey, includePrivate);
+  BnPtr n = parts.Get(OSSL_PKEY_PARAM_RSA_N);
+  BnPtr e = parts.Get(OSSL_PKEY_PARAM_RSA_E);
   if (!n || !e || BN_num_bits(e.get()) > 32) return false;
   size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
   blob->clear();
@@ -155,12 +191,12 @@ bool RsaToBlob(EVP_PKEY* pkey, ALG_ID algId, bool includePrivate, std::vector<BY
   AppendDword(static_cast<DWORD>(BN_get_word(e.get())), blob);
   if (!AppendLe(n.get(), full, blob)) return false;
   if (!includePrivate) return true;
-  BnPtr p = GetBn(pkey, OSSL_PKEY_PARAM_RSA_FACTOR1);
-  BnPtr q = GetBn(pkey, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  BnPtr dp = GetBn(pkey, OSSL_PKEY_PARAM_RSA_EXPONENT1);
-  BnPtr dq = GetBn(pkey, OSSL_PKEY_PARAM_RSA_EXPONENT2);
-  BnPtr qi = GetBn(pkey, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
-  BnPtr d = GetBn(pkey, OSSL_PKEY_PARAM_RSA_D);
+  BnPtr p = parts.Get(OSSL_PKEY_PARAM_RSA_FACTOR1);
+  BnPtr q = parts.Get(OSSL_PKEY_PARAM_RSA_FACTOR2);
+  BnPtr dp = parts.Get(OSSL_PKEY_PARAM_RSA_EXPONENT1);
+  BnPtr dq = parts.Get(OSSL_PKEY_PARAM_RSA_EXPONENT2);
+  BnPtr qi = parts.Get(OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
+  BnPtr d = parts.Get(OSSL_PKEY_PARAM_RSA_D);
   bool ok = p && q && dp && dq && qi && d && AppendLe(p.get(), half, blob) && AppendLe(q.get(), half, blob) &&
             AppendLe(dp.get(), half, blob) && AppendLe(dq.get(), half, blob) &&
             AppendLe(qi.get(), half, blob) && AppendLe(d.get(), full, blob);
