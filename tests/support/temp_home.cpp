@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace kv::test {
 
@@ -50,18 +48,6 @@ ScopedEnv::~ScopedEnv() {
     setenv(name_.c_str(), saved_.c_str(), 1);
   else
     unsetenv(name_.c_str());
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 int RunCommand(const std::string& command, std::string* out) {

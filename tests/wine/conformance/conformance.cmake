@@ -30,7 +30,8 @@ set(KV_CONFORMANCE_TESTS
   platform/sync/events_security_test.cpp
   platform/sync/file_mapping_calls_test.cpp)
 list(TRANSFORM KV_CONFORMANCE_TESTS PREPEND ${CMAKE_SOURCE_DIR}/tests/)
-add_executable(korvessa_conformance ${KV_CONFORMANCE_TESTS} ${CMAKE_SOURCE_DIR}/tests/wine/conformance/home_windows.cpp)
+add_executable(korvessa_conformance ${KV_CONFORMANCE_TESTS} ${CMAKE_SOURCE_DIR}/tests/wine/conformance/home_windows.cpp
+  ${CMAKE_SOURCE_DIR}/tests/support/file_bytes.cpp)
 # include/ stands in for the one stand-in header the registry tests' fixture names.
 target_include_directories(korvessa_conformance PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests
   ${CMAKE_SOURCE_DIR}/tests/wine/conformance/include)

@@ -9,9 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -92,18 +90,6 @@ ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
 }
 
 ScopedEnv::~ScopedEnv() { SetEnv(name_.c_str(), hadSaved_ ? saved_.c_str() : nullptr); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 int RunCommand(const std::string& command, std::string* out) {
   FILE* pipe = _popen(command.c_str(), "rb");
