@@ -23,6 +23,7 @@
 #include "bench_home.h"
 #include "engine/capi_engine.h"
 #include "bench_pki.h"
+#include "cpu_split.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ void BM_ChangePfxPasswd(benchmark::State& state) {
   }
   CCapiEngine engine;
   int current = 0;
+  kv::bench::CpuSplit split;
   for (auto _ : state) {
     LONG code = engine.ChangePfxPasswd(Ascii(home.folder()), Ascii("bench.pfx"), Ascii(kPasswords[current]),
                                        Ascii(kPasswords[1 - current]), 0);
@@ -97,6 +99,7 @@ void BM_ChangePfxPasswd(benchmark::State& state) {
     }
     current = 1 - current;
   }
+  split.Report(state);
 }
 BENCHMARK(BM_ChangePfxPasswd)->Name("ChangePfxPasswd/Ours")->Unit(benchmark::kMillisecond);
 
@@ -109,6 +112,7 @@ void BM_OpenSslPkcs12Rewrite(benchmark::State& state) {
   }
   int current = 0;
   std::vector<unsigned char> image;
+  kv::bench::CpuSplit split;
   for (auto _ : state) {
     bool ok = ReadFile(path, &image);
     const unsigned char* at = image.data();
@@ -135,6 +139,7 @@ void BM_OpenSslPkcs12Rewrite(benchmark::State& state) {
     }
     current = 1 - current;
   }
+  split.Report(state);
 }
 BENCHMARK(BM_OpenSslPkcs12Rewrite)->Name("ChangePfxPasswd/OpenSSL")->Unit(benchmark::kMillisecond);
 

@@ -59,10 +59,10 @@ bool NameKeyBag(PKCS12_SAFEBAG* keyBag, const KeyOrigin& origin) {
   return add(NID_friendlyName, origin.container) && add(NID_ms_csp_name, origin.provider);
 }
 
-// The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID; `blob`
-// gets the provider's PRIVATEKEYBLOB of it (the caller cleanses it).
-KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyOrigin* origin,
-                            std::vector<BYTE>* blob) {
+// The private key behind a certificate's CERT_KEY_PROV_INFO_PROP_ID, as the
+// RSAPrivateKey DER its key bag will hold (made from the provider's
+// PRIVATEKEYBLOB, so no OpenSSL key is built only to be encoded again).
+KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, WipedBytes* keyDer, KeyOrigin* origin) {
   DWORD size = 0;
   if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return KeyOutcome::kNoKey;
   std::vector<BYTE> block(size);
@@ -81,22 +81,12 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyO
   if (CryptGetUserKey(prov, info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE, &key)) {
     DWORD len = 0;
     outcome = KeyOutcome::kNotExportable;
+    WipedBytes blob;
     if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &len)) {
-      blob->resize(len);
-      if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob->data(), &len)) {
-        ALG_ID alg = 0;
-        bool isPrivate = false;
-        DWORD error = 0;
-        kv::platform::PkeyPtr pkey = crypt::RsaFromBlob(blob->data(), len, &alg, &isPrivate, &error);
-        if (pkey && isPrivate) {
-          *out = std::move(pkey);
-          outcome = KeyOutcome::kFound;
-          blob->resize(len);
-        }
-      }
-      if (outcome != KeyOutcome::kFound) {
-        OPENSSL_cleanse(blob->data(), blob->size());
-        blob->clear();
+      blob.bytes.resize(len);
+      if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.bytes.data(), &len) &&
+          crypt::RsaPrivateBlobToDer(blob.bytes.data(), len, &keyDer->bytes)) {
+        outcome = KeyOutcome::kFound;
       }
     }
     CryptDestroyKey(key);
@@ -105,12 +95,53 @@ KeyOutcome ExportPrivateKey(PCCERT_CONTEXT ctx, kv::platform::PkeyPtr* out, KeyO
   return outcome;
 }
 
+// A key bag as PKCS12_add_key writes one for an RSA key (PKCS#8 with
+// rsaEncryption and NULL parameters, the key usage attribute, shrouded
+// under the password), from the key's DER instead of an OpenSSL key.
+PKCS12_SAFEBAG* ShroudedKeyBag(const WipedBytes& keyDer, int usage, const PfxPassword& pw) {
+  PKCS8_PRIV_KEY_INFO* p8 = PKCS8_PRIV_KEY_INFO_new();
+  unsigned char* owned = p8 ? static_cast<unsigned char*>(OPENSSL_malloc(keyDer.bytes.size())) : nullptr;
+  if (!owned) {
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    return nullptr;
+  }
+  memcpy(owned, keyDer.bytes.data(), keyDer.bytes.size());
+  if (PKCS8_pkey_set0(p8, OBJ_nid2obj(NID_rsaEncryption), 0, V_ASN1_NULL, nullptr, owned,
+                      static_cast<int>(keyDer.bytes.size())) != 1) {
+    OPENSSL_clear_free(owned, keyDer.bytes.size());
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    return nullptr;
+  }
+  PKCS12_SAFEBAG* bag = nullptr;
+  if (PKCS8_add_keyusage(p8, usage) == 1)
+    bag = PKCS12_SAFEBAG_create_pkcs8_encrypt(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data(), -1, nullptr, 0,
+                                              kIterations, p8);
+  PKCS8_PRIV_KEY_INFO_free(p8);
+  return bag;
+}
+
+// A certificate bag holding the certificate's own bytes: decoding them into
+// an X509 only to encode them again would cost more than the bag.
+PKCS12_SAFEBAG* CertBag(const std::vector<unsigned char>& encoded) {
+  // A SEQUENCE held by ASN1_TYPE is written out as the whole element it is.
+  ASN1_TYPE* any = ASN1_TYPE_new();
+  ASN1_STRING* whole = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
+  if (!any || !whole || ASN1_STRING_set(whole, encoded.data(), static_cast<int>(encoded.size())) != 1) {
+    ASN1_STRING_free(whole);
+    ASN1_TYPE_free(any);
+    return nullptr;
+  }
+  ASN1_TYPE_set(any, V_ASN1_SEQUENCE, whole);
+  PKCS12_SAFEBAG* bag = PKCS12_item_pack_safebag(any, ASN1_ITEM_rptr(ASN1_ANY), NID_x509Certificate, NID_certBag);
+  ASN1_TYPE_free(any);
+  return bag;
+}
 
 // One certificate of the export with what goes beside it.
 struct ExportItem {
-  X509Ptr x509;
+  std::vector<unsigned char> encoded;      // the certificate
   std::vector<unsigned char> friendlyBmp;  // BMPString bytes; empty: none
-  kv::platform::PkeyPtr key;               // null: the certificate goes alone
+  WipedBytes keyDer;                       // RSAPrivateKey; empty: the certificate goes alone
   KeyOrigin origin;
 };
 
@@ -129,9 +160,8 @@ void DigestField(EVP_MD_CTX* md, const std::vector<unsigned char>& bytes) {
 // when asked, its private key. `recipe` gets a SHA-256 of everything the
 // export is made of (flags, password, every certificate, name, key and key
 // origin), so two exports with the same recipe differ only in their random
-// salts. Without `parse` the certificates are left undecoded (x509 null):
-// enough to compare recipes, not to build.
-bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, bool parse, std::vector<ExportItem>* items,
+// salts.
+bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, std::vector<ExportItem>* items,
                   std::vector<unsigned char>* recipe, HRESULT* hr) {
   *hr = NTE_NO_MEMORY;
   kv::platform::MdCtxPtr md(EVP_MD_CTX_new());
@@ -146,16 +176,9 @@ bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, bool parse, 
   for (size_t i = 0; ok && i < entries.size(); ++i) {
     CertObject* owner = PropertyOwner(entries[i]);
     ExportItem item;
-    const unsigned char* p = owner->encoded.data();
-    if (parse) item.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(owner->encoded.size())));
-    if (parse && !item.x509) {
-      *hr = CRYPT_E_BAD_ENCODE;
-      ok = false;
-      break;
-    }
-    std::vector<BYTE> keyBlob;
+    item.encoded = owner->encoded;
     if (flags & EXPORT_PRIVATE_KEYS) {
-      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &item.key, &item.origin, &keyBlob);
+      KeyOutcome outcome = ExportPrivateKey(&entries[i]->ctx, &item.keyDer, &item.origin);
       if (outcome == KeyOutcome::kNoKey && (flags & REPORT_NO_PRIVATE_KEY)) {
         *hr = NTE_NO_KEY;
         ok = false;
@@ -178,9 +201,7 @@ bool GatherExport(Store* store, const PfxPassword& pw, DWORD flags, bool parse, 
     }
     DigestField(md.get(), owner->encoded);
     DigestField(md.get(), item.friendlyBmp);
-    // The provider's blob stands for the key: it is what the key is made from.
-    DigestField(md.get(), keyBlob.data(), keyBlob.size());
-    if (!keyBlob.empty()) OPENSSL_cleanse(keyBlob.data(), keyBlob.size());
+    DigestField(md.get(), item.keyDer.bytes);
     DigestField(md.get(), item.origin.container);
     DigestField(md.get(), item.origin.provider);
     EVP_DigestUpdate(md.get(), &item.origin.usage, sizeof item.origin.usage);
@@ -205,21 +226,26 @@ bool BuildPfx(std::vector<ExportItem>& items, const PfxPassword& pw, std::vector
   uint32_t keyIndex = 0;
   for (size_t i = 0; ok && i < items.size(); ++i) {
     ExportItem& item = items[i];
-    PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&certBags, item.x509.get());
-    if (!certBag) {
+    PKCS12_SAFEBAG* certBag = CertBag(item.encoded);
+    if (!certBag || !sk_PKCS12_SAFEBAG_push(certBags, certBag)) {
+      PKCS12_SAFEBAG_free(certBag);
       ok = false;
       break;
     }
     if (!item.friendlyBmp.empty()) {
       PKCS12_add_friendlyname_uni(certBag, item.friendlyBmp.data(), static_cast<int>(item.friendlyBmp.size()));
     }
-    if (item.key) {
+    if (!item.keyDer.bytes.empty()) {
       ++keyIndex;
       unsigned char id[4] = {static_cast<unsigned char>(keyIndex), static_cast<unsigned char>(keyIndex >> 8),
                              static_cast<unsigned char>(keyIndex >> 16), static_cast<unsigned char>(keyIndex >> 24)};
-      PKCS12_SAFEBAG* keyBag = PKCS12_add_key(&keyBags, item.key.get(), item.origin.usage, kIterations,
-                                              NID_pbe_WithSHA1And3_Key_TripleDES_CBC, pw.data());
-      if (!keyBag || !PKCS12_add_localkeyid(keyBag, id, sizeof id) || !NameKeyBag(keyBag, item.origin) ||
+      PKCS12_SAFEBAG* keyBag = ShroudedKeyBag(item.keyDer, item.origin.usage, pw);
+      if (!keyBag || !sk_PKCS12_SAFEBAG_push(keyBags, keyBag)) {
+        PKCS12_SAFEBAG_free(keyBag);
+        ok = false;
+        break;
+      }
+      if (!PKCS12_add_localkeyid(keyBag, id, sizeof id) || !NameKeyBag(keyBag, item.origin) ||
           !PKCS12_add_localkeyid(certBag, id, sizeof id)) {
         ok = false;
         break;
@@ -292,17 +318,11 @@ extern "C" BOOL WINAPI PFXExportCertStore(HCERTSTORE hStore, CRYPT_DATA_BLOB* pP
   std::vector<unsigned char> recipe;
   HRESULT hr = 0;
   PendingExport& pending = Pending();
-  // With an image waiting, the certificates are decoded only if it does not
-  // serve; any failure is looked at again the full way, for the same error.
-  bool reused = !pending.image.empty() && GatherExport(store, pw, dwFlags, false, &items, &recipe, &hr) &&
-                pending.recipe == recipe;
-  if (!reused) {
-    items.clear();
-    if (!GatherExport(store, pw, dwFlags, true, &items, &recipe, &hr)) {
-      SetLastError(static_cast<DWORD>(hr));
-      return FALSE;
-    }
+  if (!GatherExport(store, pw, dwFlags, &items, &recipe, &hr)) {
+    SetLastError(static_cast<DWORD>(hr));
+    return FALSE;
   }
+  const bool reused = !pending.image.empty() && pending.recipe == recipe;
   std::vector<uint8_t> image;
   if (reused) {
     image.swap(pending.image);

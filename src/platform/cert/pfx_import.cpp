@@ -77,11 +77,46 @@ struct CertItem {
   std::u16string friendlyName;
 };
 
+// A private key of the file: an RSA key's PRIVATEKEYBLOB, read straight from
+// its DER, or (for what that reader does not take) the key OpenSSL decoded.
 struct KeyItem {
+  WipedBytes blob;
   kv::platform::PkeyPtr key;
   std::string localKeyId;
   bool used = false;
+
+  // The key as OpenSSL's, for matching it to a certificate without a key id.
+  EVP_PKEY* Pkey() {
+    if (!key && !blob.bytes.empty()) {
+      ALG_ID alg = 0;
+      bool isPrivate = false;
+      DWORD error = 0;
+      key = crypt::RsaFromBlob(blob.bytes.data(), blob.bytes.size(), &alg, &isPrivate, &error);
+    }
+    return key.get();
+  }
 };
+
+// The key of a PKCS#8 structure. An RSA key is read by the blob reader:
+// OpenSSL's decoders would cost more than the rest of the import.
+bool ReadKey(const PKCS8_PRIV_KEY_INFO* p8, KeyItem* item, HRESULT* hr) {
+  const ASN1_OBJECT* algorithm = nullptr;
+  const unsigned char* der = nullptr;
+  int length = 0;
+  if (PKCS8_pkey_get0(&algorithm, &der, &length, nullptr, p8) == 1 && OBJ_obj2nid(algorithm) == NID_rsaEncryption &&
+      length > 0 && crypt::RsaPrivateDerToBlob(der::Span(der, static_cast<size_t>(length)), CALG_RSA_KEYX,
+                                               &item->blob.bytes)) {
+    return true;
+  }
+  item->key.reset(EVP_PKCS82PKEY(p8));
+  if (!item->key) ERR_clear_error();
+  // Only RSA keys fit the provider's key containers.
+  if (!item->key || EVP_PKEY_get_base_id(item->key.get()) != EVP_PKEY_RSA) {
+    *hr = NTE_BAD_ALGID;
+    return false;
+  }
+  return true;
+}
 
 struct Contents {
   std::vector<CertItem> certs;
@@ -154,32 +189,25 @@ bool ReadBags(const STACK_OF(PKCS12_SAFEBAG)* bags, const PfxPassword& pw, Conte
     switch (PKCS12_SAFEBAG_get_nid(bag)) {
       case NID_keyBag:
       case NID_pkcs8ShroudedKeyBag: {
-        EVP_PKEY* key = nullptr;
+        KeyItem item;
         if (PKCS12_SAFEBAG_get_nid(bag) == NID_keyBag) {
           const PKCS8_PRIV_KEY_INFO* plain = PKCS12_SAFEBAG_get0_p8inf(bag);
-          key = plain ? EVP_PKCS82PKEY(plain) : nullptr;
+          if (!plain) {
+            *hr = NTE_BAD_ALGID;
+            return false;
+          }
+          if (!ReadKey(plain, &item, hr)) return false;
         } else {
           PKCS8_PRIV_KEY_INFO* p8 = PKCS12_decrypt_skey(bag, pw.data(), pw.length());
           if (!p8) {
             *hr = DecryptError();
             return false;
           }
-          key = EVP_PKCS82PKEY(p8);
+          bool read = ReadKey(p8, &item, hr);
           PKCS8_PRIV_KEY_INFO_free(p8);
+          if (!read) return false;
         }
-        if (!key) {
-          ERR_clear_error();
-          *hr = NTE_BAD_ALGID;
-          return false;
-        }
-        KeyItem item;
-        item.key.reset(key);
         item.localKeyId = LocalKeyId(bag);
-        // Only RSA keys fit the provider's key containers.
-        if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
-          *hr = NTE_BAD_ALGID;
-          return false;
-        }
         out->keys.push_back(std::move(item));
         break;
       }
@@ -258,12 +286,17 @@ std::string NewContainerName() {
 std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 // Creates a container holding `key` as its exchange key; the name on success.
-bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) {
-  std::vector<BYTE> blob;
-  if (!crypt::RsaToBlob(key, CALG_RSA_KEYX, true, &blob)) {
-    *hr = NTE_BAD_KEY;
-    return false;
+bool ImportKey(KeyItem& key, DWORD flags, std::string* container, HRESULT* hr) {
+  WipedBytes converted;
+  const std::vector<BYTE>* blobBytes = &key.blob.bytes;
+  if (blobBytes->empty()) {
+    if (!crypt::RsaToBlob(key.key.get(), CALG_RSA_KEYX, true, &converted.bytes)) {
+      *hr = NTE_BAD_KEY;
+      return false;
+    }
+    blobBytes = &converted.bytes;
   }
+  const std::vector<BYTE>& blob = *blobBytes;
   std::string name = NewContainerName();
   HCRYPTPROV prov = 0;
   DWORD machine = flags & CRYPT_MACHINE_KEYSET;
@@ -273,14 +306,12 @@ bool ImportKey(EVP_PKEY* key, DWORD flags, std::string* container, HRESULT* hr) 
   if (name.empty() || !crypt::AcquireNewTemporaryContainer(&prov, name.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL,
                                                             CRYPT_NEWKEYSET | machine)) {
     *hr = static_cast<HRESULT>(GetLastError());
-    OPENSSL_cleanse(blob.data(), blob.size());
     return false;
   }
   HCRYPTKEY handle = 0;
   BOOL ok = CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0,
                            flags & (CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED), &handle);
   DWORD error = GetLastError();
-  OPENSSL_cleanse(blob.data(), blob.size());
   if (handle) CryptDestroyKey(handle);
   CryptReleaseContext(prov, 0);
   if (!ok) {
@@ -428,7 +459,7 @@ extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR s
         if (!k.used && k.localKeyId == item.localKeyId) key = &k;
     if (!key)
       for (KeyItem& k : contents.keys)
-        if (!k.used && X509_check_private_key(item.cert.get(), k.key.get()) == 1) key = &k;
+        if (!k.used && k.Pkey() && X509_check_private_key(item.cert.get(), k.Pkey()) == 1) key = &k;
     ERR_clear_error();
     unsigned char* der = nullptr;
     int n = i2d_X509(item.cert.get(), &der);
@@ -446,7 +477,7 @@ extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR s
     }
     if (key && !(dwFlags & PKCS12_NO_PERSIST_KEY)) {
       std::string container;
-      if (!ImportKey(key->key.get(), dwFlags, &container, &hr)) {
+      if (!ImportKey(*key, dwFlags, &container, &hr)) {
         CertFreeCertificateContext(ctx);
         return fail(hr);
       }

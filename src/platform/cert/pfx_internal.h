@@ -10,9 +10,27 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kv::platform::cert {
 
+// Private key bytes (a key blob or DER), wiped when they go.
+struct WipedBytes {
+  std::vector<BYTE> bytes;
+
+  WipedBytes() = default;
+  WipedBytes(WipedBytes&& other) noexcept : bytes(std::move(other.bytes)) {}
+  WipedBytes& operator=(WipedBytes&& other) noexcept {
+    Wipe();
+    bytes = std::move(other.bytes);
+    return *this;
+  }
+  ~WipedBytes() { Wipe(); }
+  void Wipe() {
+    if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+    bytes.clear();
+  }
+};
 
 // A PKCS#12 password: the null password (no bytes at all) differs from the
 // empty one (a lone BMP terminator).

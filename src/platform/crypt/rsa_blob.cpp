@@ -268,23 +268,178 @@ PkeyPtr RsaFromBlob(const BYTE* data, size_t size, ALG_ID* algId, bool* isPrivat
   return pkey;
 }
 
-PkeyPtr RsaFromPrivateKeyDer(const BYTE* der, size_t size) {
-  // RSAPrivateKey { version 0 (two primes), n, e, d, p, q, dp, dq, qinv }
-  der::Span in(der, size), key, version;
+namespace {
+
+// The nine INTEGERs of a two-prime RSAPrivateKey after its version, in the
+// DER's order, as big-endian magnitudes.
+enum RsaField { kN, kE, kD, kP, kQ, kDp, kDq, kQinv, kRsaFields };
+
+// Reads the fields of a two-prime RSAPrivateKey; false when the DER is not
+// one (a negative field included).
+bool ReadRsaPrivateKey(der::Span in, der::Span (&fields)[kRsaFields]) {
+  der::Span key, version;
   if (!in.Read(der::kSequence, &key) || !in.empty() || !key.Read(der::kInteger, &version) ||
       version.size() != 1 || version.data()[0] != 0) {
-    return nullptr;
+    return false;
   }
-  BnPtr parts[8];
-  for (BnPtr& part : parts) {
+  for (der::Span& field : fields) {
     der::Span value;
-    if (!key.Read(der::kInteger, &value) || value.empty() || (value.data()[0] & 0x80)) return nullptr;
-    part.reset(BN_bin2bn(value.data(), static_cast<int>(value.size()), nullptr));
-    if (!part) return nullptr;
+    if (!key.Read(der::kInteger, &value) || value.empty() || (value.data()[0] & 0x80)) return false;
+    field = Magnitude(value);
   }
-  if (!key.empty()) return nullptr;
-  return KeyFromParts(RsaParts{std::move(parts[0]), std::move(parts[1]), std::move(parts[2]), std::move(parts[3]),
-                               std::move(parts[4]), std::move(parts[5]), std::move(parts[6]), std::move(parts[7])},
+  return key.empty();
+}
+
+size_t BitLength(der::Span magnitude) {
+  if (magnitude.empty() || magnitude.data()[0] == 0) return 0;
+  size_t bits = (magnitude.size() - 1) * 8;
+  for (BYTE top = magnitude.data()[0]; top; top >>= 1) ++bits;
+  return bits;
+}
+
+// Writes `magnitude` as `width` bytes, least significant first; false when it
+// does not fit.
+bool PutLe(der::Span magnitude, size_t width, BYTE* out) {
+  if (BitLength(magnitude) > width * 8) return false;
+  std::memset(out, 0, width);
+  const BYTE* p = magnitude.data();
+  for (size_t i = 0, n = magnitude.size(); i < n && i < width; ++i) out[i] = p[n - 1 - i];
+  return true;
+}
+
+size_t DerLengthSize(size_t length) {
+  size_t size = 1;
+  if (length >= 0x80)
+    for (; length; length >>= 8) ++size;
+  return size;
+}
+
+BYTE* PutDerHeader(BYTE tag, size_t length, BYTE* out) {
+  *out++ = tag;
+  if (length < 0x80) {
+    *out++ = static_cast<BYTE>(length);
+    return out;
+  }
+  size_t bytes = DerLengthSize(length) - 1;
+  *out++ = static_cast<BYTE>(0x80 | bytes);
+  for (size_t i = bytes; i > 0; --i) *out++ = static_cast<BYTE>(length >> (8 * (i - 1)));
+  return out;
+}
+
+// INTEGER content length of a big-endian magnitude (leading zeros dropped, a
+// zero byte in front of a set top bit).
+size_t IntegerContentSize(der::Span magnitude) {
+  der::Span m = Magnitude(magnitude);
+  if (m.empty()) return 1;
+  return m.size() + ((m.data()[0] & 0x80) ? 1 : 0);
+}
+
+// RSAPrivateKey DER of the fields, sized exactly first so that the key's
+// bytes are written once into a buffer that never moves.
+void WriteRsaPrivateKey(const der::Span (&fields)[kRsaFields], std::vector<BYTE>* out) {
+  size_t content = 3;  // version 0
+  for (const der::Span& field : fields) {
+    size_t n = IntegerContentSize(field);
+    content += 1 + DerLengthSize(n) + n;
+  }
+  out->assign(1 + DerLengthSize(content) + content, 0);
+  BYTE* p = PutDerHeader(der::kSequence, content, out->data());
+  *p++ = der::kInteger;
+  *p++ = 1;
+  *p++ = 0;
+  for (const der::Span& field : fields) {
+    der::Span m = Magnitude(field);
+    size_t n = IntegerContentSize(field);
+    p = PutDerHeader(der::kInteger, n, p);
+    if (m.empty()) {
+      *p++ = 0;
+      continue;
+    }
+    if (n > m.size()) *p++ = 0;
+    std::memcpy(p, m.data(), m.size());
+    p += m.size();
+  }
+}
+
+}  // namespace
+
+bool RsaPrivateDerToBlob(der::Span rsaPrivateKey, ALG_ID algId, std::vector<BYTE>* blob) {
+  der::Span f[kRsaFields];
+  if (!ReadRsaPrivateKey(rsaPrivateKey, f)) return false;
+  size_t bits = BitLength(f[kN]);
+  if (bits == 0 || bits > 16384 || BitLength(f[kE]) > 32 || BitLength(f[kE]) == 0) return false;
+  DWORD pubexp = 0;
+  for (size_t i = 0; i < f[kE].size(); ++i) pubexp = (pubexp << 8) | f[kE].data()[i];
+  const size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
+  blob->assign(20 + 2 * full + 5 * half, 0);
+  BYTE* p = blob->data();
+  p[0] = PRIVATEKEYBLOB;
+  p[1] = CUR_BLOB_VERSION;
+  const DWORD header[4] = {algId, RSA2_MAGIC, static_cast<DWORD>(bits), pubexp};
+  for (int i = 0; i < 4; ++i)
+    for (int b = 0; b < 4; ++b) p[4 + 4 * i + b] = static_cast<BYTE>(header[i] >> (8 * b));
+  p += 20;
+  const struct {
+    RsaField field;
+    size_t width;
+  } layout[] = {{kN, full}, {kP, half}, {kQ, half}, {kDp, half}, {kDq, half}, {kQinv, half}, {kD, full}};
+  for (const auto& part : layout) {
+    if (!PutLe(f[part.field], part.width, p)) {
+      OPENSSL_cleanse(blob->data(), blob->size());
+      blob->clear();
+      return false;
+    }
+    p += part.width;
+  }
+  return true;
+}
+
+bool RsaPrivateBlobToDer(const BYTE* blob, size_t size, std::vector<BYTE>* out) {
+  if (size < 20 || blob[0] != PRIVATEKEYBLOB || ReadDword(blob + 8) != RSA2_MAGIC) return false;
+  const DWORD bits = ReadDword(blob + 12), pubexp = ReadDword(blob + 16);
+  if (bits == 0 || bits > 16384 || pubexp == 0) return false;
+  const size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
+  if (size < 20 + 2 * full + 5 * half) return false;
+  // The blob's integers turned most significant byte first, side by side.
+  std::vector<BYTE> bigEndian(2 * full + 5 * half + 4);
+  const BYTE* in = blob + 20;
+  BYTE* at = bigEndian.data();
+  der::Span f[kRsaFields];
+  const struct {
+    RsaField field;
+    size_t width;
+  } layout[] = {{kN, full}, {kP, half}, {kQ, half}, {kDp, half}, {kDq, half}, {kQinv, half}, {kD, full}};
+  for (const auto& part : layout) {
+    for (size_t i = 0; i < part.width; ++i) at[i] = in[part.width - 1 - i];
+    f[part.field] = der::Span(at, part.width);
+    in += part.width;
+    at += part.width;
+  }
+  for (int b = 0; b < 4; ++b) at[b] = static_cast<BYTE>(pubexp >> (8 * (3 - b)));
+  f[kE] = der::Span(at, 4);
+  WriteRsaPrivateKey(f, out);
+  OPENSSL_cleanse(bigEndian.data(), bigEndian.size());
+  return true;
+}
+
+bool RsaToPrivateKeyDer(EVP_PKEY* pkey, std::vector<BYTE>* out) {
+  std::vector<BYTE> blob;
+  bool ok = RsaToBlob(pkey, CALG_RSA_KEYX, true, &blob) && RsaPrivateBlobToDer(blob.data(), blob.size(), out);
+  OPENSSL_cleanse(blob.data(), blob.size());
+  return ok;
+}
+
+PkeyPtr RsaFromPrivateKeyDer(const BYTE* der, size_t size) {
+  der::Span f[kRsaFields];
+  if (!ReadRsaPrivateKey(der::Span(der, size), f)) return nullptr;
+  BnPtr parts[kRsaFields];
+  for (int i = 0; i < kRsaFields; ++i) {
+    parts[i].reset(BN_bin2bn(f[i].data(), static_cast<int>(f[i].size()), nullptr));
+    if (!parts[i]) return nullptr;
+  }
+  return KeyFromParts(RsaParts{std::move(parts[kN]), std::move(parts[kE]), std::move(parts[kD]), std::move(parts[kP]),
+                               std::move(parts[kQ]), std::move(parts[kDp]), std::move(parts[kDq]),
+                               std::move(parts[kQinv])},
                       true);
 }
 

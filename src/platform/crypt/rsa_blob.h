@@ -45,6 +45,20 @@ PkeyPtr RsaFromPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, DWORD* error);
 // RSA), built without OpenSSL's decoders; null when the DER is not one.
 PkeyPtr RsaFromPrivateKeyDer(const BYTE* der, size_t size);
 
+// The same key as a PRIVATEKEYBLOB of `algId`, read from a two-prime
+// RSAPrivateKey's DER without OpenSSL's decoders; false when the DER is not
+// one or a number does not fit the blob's layout.
+bool RsaPrivateDerToBlob(der::Span rsaPrivateKey, ALG_ID algId, std::vector<BYTE>* blob);
+
+// The RSAPrivateKey DER of a PRIVATEKEYBLOB, written without OpenSSL's
+// encoders (the bytes i2d_PrivateKey writes for the same key); false when the
+// blob is not a private RSA blob. The caller cleanses `der`.
+bool RsaPrivateBlobToDer(const BYTE* blob, size_t size, std::vector<BYTE>* der);
+
+// The RSAPrivateKey DER of an OpenSSL RSA key, by way of its blob; false when
+// the key does not fit a blob (the caller then asks OpenSSL).
+bool RsaToPrivateKeyDer(EVP_PKEY* pkey, std::vector<BYTE>* der);
+
 // Size of the modulus in bits; 0 when not RSA.
 DWORD RsaBits(EVP_PKEY* pkey);
 
