@@ -59,7 +59,9 @@ BSTR CCapiEngine::CertEncryptPkcs7(BSTR strPlainText, BSTR strCertB64, LONG iAlg
   const bool fits = !message.empty() && length <= static_cast<size_t>(std::numeric_limits<int32_t>::max());
   BSTR result = fits ? SysAllocStringLen(nullptr, static_cast<UINT>(length)) : nullptr;
   if (!result) {
-    Fail(ERR_CIPHER_ENCRYPT);
+    // Past about 800 MB of envelope its Base64 no longer fits a string (a
+    // 32-bit byte count): the caller learns it was the size.
+    FailWithPlatformError(ERR_CIPHER_ENCRYPT, ERROR_NOT_ENOUGH_MEMORY);
     return EmptyResult();
   }
   kv::codec::EncodeBase64Wide(message.data(), message.size(), result);
