@@ -221,7 +221,7 @@ bool WriteStoredProperty(int64_t id, DWORD propId, const std::vector<uint8_t>* v
 bool CertTablesVersion(std::string* version) {
   if (!EnsureCertSchema()) return false;
   std::lock_guard<std::recursive_mutex> lock(Db().Mutex());
-  Statement pragma(Db().Connection(), "PRAGMA data_version");
+  Statement pragma(Db().Connection(), "PRAGMA data_version", Statement::kReuse);
   if (pragma.Step() != SQLITE_ROW) return false;
   *version = KorvessaHome() + "|" + std::to_string(pragma.ColumnInt(0)) + "|" + std::to_string(g_localWrites);
   return true;

@@ -111,7 +111,7 @@ LONG RunRead(sqlite3* db, const std::function<LONG(sqlite3*)>& body) {
   // Kept prepared: a signature reads a machine key.
   if (Statement(db, "BEGIN", Statement::kReuse).Step() != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
   LONG result = body(db);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  Statement(db, "COMMIT", Statement::kReuse).Step();
   return result;
 }
 
