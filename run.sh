@@ -5,7 +5,8 @@
 #                   sanitised), run every test, build the Linux package and
 #                   test it installed (as root), cross-build the Windows DLL
 #   ./run.sh bench  build optimised, run the benchmarks, print each one's
-#                   ratio against its OpenSSL counterpart
+#                   ratio against its OpenSSL counterpart (without flags:
+#                   medians of three runs, interleaved)
 #   ./run.sh package  build the packages into build/package/ (Windows: an
 #                   MSI per architecture, signed when a certificate is given;
 #                   Linux: the .deb and the extension's .crx and .xpi)
@@ -211,6 +212,9 @@ case "$cmd" in
     build release -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=OFF -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=ON
     log "benchmarks (CPU time; ratio = OpenSSL's time / ours, above 1 is faster)"
     shift
+    # Repetitions run in a shuffled order, so a change in the machine's load
+    # falls on ours and OpenSSL's alike; flags given replace these.
+    (($# > 0)) || set -- --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
     bash tools/bench_table.sh "$ROOT/build/release/korvessa_bench" "$@"
     ;;
   package)

@@ -106,5 +106,5 @@ void BM_DecryptMemory(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_EncryptMemory)->Name("EnvelopeMemory/Encrypt")->Arg(16)->Arg(64)->Arg(256)->Arg(512)->Iterations(1);
-BENCHMARK(BM_DecryptMemory)->Name("EnvelopeMemory/Decrypt")->Arg(16)->Arg(64)->Arg(256)->Arg(512)->Iterations(1);
+BENCHMARK(BM_EncryptMemory)->Name("EnvelopeMemory/Encrypt")->Arg(16)->Arg(64)->Arg(256)->Arg(512)->Iterations(1)->Repetitions(1);
+BENCHMARK(BM_DecryptMemory)->Name("EnvelopeMemory/Decrypt")->Arg(16)->Arg(64)->Arg(256)->Arg(512)->Iterations(1)->Repetitions(1);

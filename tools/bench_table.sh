@@ -20,10 +20,15 @@ jq -r '
   def ns: (if wall then .real_time else .cpu_time end) * ({"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[.time_unit]);
   def parts: .name | sub("/(real|manual)_time$"; "") | split("/");
   def key: (parts) as $p | ([$p[0]] + $p[2:]) | join("/");
-  # With --benchmark_repetitions the medians stand for each benchmark.
+  # With --benchmark_repetitions the medians stand for each benchmark (those
+  # run once whatever the flag says, such as the memory peaks, stand as run);
+  # rows in name order, whatever order the runs were interleaved in.
   [.benchmarks[] | select(.error_occurred | not)] as $all
   | ($all | map(select(.run_type == "aggregate" and .aggregate_name == "median") | .name = .run_name)) as $medians
-  | (if ($medians | length) > 0 then $medians else ($all | map(select(.run_type == "iteration"))) end) as $runs
+  | ($medians | map(.run_name)) as $summarised
+  | ($all | map(select(.run_type == "iteration" and (.run_name as $r | $summarised | any(.[]; . == $r) | not))))
+      as $singles
+  | ($medians + $singles | sort_by(.name)) as $runs
   | ($runs | map(select((parts)[1] == "OpenSSL") | {(key): ns}) | add // {}) as $base
   | ["benchmark", "cpu time", "vs OpenSSL"],
     ($runs[] | [.name,
