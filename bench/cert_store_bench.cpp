@@ -11,10 +11,11 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
+
+#include "bench_home.h"
 
 namespace {
 
@@ -53,15 +54,6 @@ const Made& Sample() {
   return made;
 }
 
-void UseTemporaryHome() {
-  static bool done = [] {
-    char folder[] = "/tmp/korvessa-bench-XXXXXX";
-    if (mkdtemp(folder)) setenv("KORVESSA_HOME", folder, 1);
-    return true;
-  }();
-  (void)done;
-}
-
 void CreateContext(benchmark::State& state) {
   const Made& m = Sample();
   for (auto _ : state) {
@@ -84,7 +76,7 @@ void SubjectToString(benchmark::State& state) {
 BENCHMARK(SubjectToString)->Name("SubjectToString/Ours")->Unit(benchmark::kMicrosecond);
 
 void FindByThumbprintInMy(benchmark::State& state) {
-  UseTemporaryHome();
+  kv::bench::BenchHome home;
   HCERTSTORE my = CertOpenSystemStoreA(0, "BenchMY");
   std::vector<uint8_t> lastHash;
   for (int i = 0; i < 200; ++i) {
@@ -108,7 +100,7 @@ void FindByThumbprintInMy(benchmark::State& state) {
 BENCHMARK(FindByThumbprintInMy)->Name("FindByThumbprintInMy/Ours")->Unit(benchmark::kMicrosecond);
 
 void SelfSignedChain(benchmark::State& state) {
-  UseTemporaryHome();
+  kv::bench::BenchHome home;
   const Made& m = Sample();
   PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEnc, m.der.data(), static_cast<DWORD>(m.der.size()));
   CERT_CHAIN_PARA para{};
@@ -124,7 +116,7 @@ void SelfSignedChain(benchmark::State& state) {
 BENCHMARK(SelfSignedChain)->Name("SelfSignedChain/Ours")->Unit(benchmark::kMicrosecond);
 
 void ImportPfx(benchmark::State& state) {
-  UseTemporaryHome();
+  kv::bench::BenchHome home;
   const Made& m = Sample();
   PKCS12* p12 = PKCS12_create("1234", nullptr, m.key, m.cert, nullptr, NID_pbe_WithSHA1And3_Key_TripleDES_CBC,
                               NID_pbe_WithSHA1And3_Key_TripleDES_CBC, 2048, 2048, 0);

@@ -28,6 +28,7 @@
 #include "openssl_cms_sign.h"
 #include "engine/capi_engine.h"
 #include "bench_pki.h"
+#include "support/scoped_home.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ using kv::bench::Ascii;
 const char kPassword[] = "1234";
 
 // One signer for the whole run, in a PFX file and in the personal store of a
-// throw-away home.
+// throw-away home; each benchmark enters the home for its own run, as others
+// run in homes of their own between the repetitions.
 struct Fixture {
   EVP_PKEY* key = nullptr;
   X509* cert = nullptr;
@@ -47,7 +49,7 @@ struct Fixture {
   Fixture() {
     char pattern[] = "/tmp/korvessa-bench-XXXXXX";
     folder = mkdtemp(pattern);
-    setenv("KORVESSA_HOME", folder.c_str(), 1);
+    kv::test::ScopedEnv home("KORVESSA_HOME", folder.c_str());
     setenv("KORVESSA_SIGNER_AREA", "Korvessa Bench", 1);
     // Selection skips self-signed certificates: the signer has its own issuer.
     EVP_PKEY* rootKey = EVP_RSA_gen(2048);
@@ -112,6 +114,7 @@ void SignLoop(benchmark::State& state, CCapiEngine& engine, SignCall call, LONG 
 
 void PfxSigner(benchmark::State& state, SignCall call, LONG flags) {
   Fixture& f = Shared();
+  kv::test::ScopedEnv home("KORVESSA_HOME", f.folder.c_str());
   CCapiEngine engine;
   std::string folder = f.folder;
   if (engine.SelectSignerEx(Ascii(""), Ascii(folder), Ascii("bench.pfx"), Ascii(kPassword), Ascii(""), 0x200, 0) != 0) {
@@ -122,7 +125,7 @@ void PfxSigner(benchmark::State& state, SignCall call, LONG flags) {
 }
 
 void StoreSigner(benchmark::State& state, SignCall call, LONG flags) {
-  Shared();
+  kv::test::ScopedEnv home("KORVESSA_HOME", Shared().folder.c_str());
   CCapiEngine engine;
   if (engine.SelectSigner(Ascii(""), 0x100, 0) != 0) {
     state.SkipWithError("store selection failed");
@@ -187,6 +190,7 @@ BENCHMARK_CAPTURE(OpenSslCmsSign, Sha256, EVP_sha256())
 // What the PFX route pays when the file or password changed: the full load.
 void BM_PfxReload(benchmark::State& state) {
   Fixture& f = Shared();
+  kv::test::ScopedEnv home("KORVESSA_HOME", f.folder.c_str());
   for (auto _ : state) {
     CPfxFile pfx;
     if (pfx.Load(f.pfxPath, kPassword, 1) != 0) {
