@@ -22,6 +22,7 @@
 #include "ossl/owned.h"
 #include "ossl/providers.h"
 #include "crypt/rsa_blob.h"
+#include "der/der_span.h"
 
 namespace kv::platform::cert {
 
@@ -71,11 +72,40 @@ Pkcs12Ptr ParsePfx(const CRYPT_DATA_BLOB* blob) {
 namespace {
 
 
+// A certificate of the file: its bytes as the bag holds them, decoded by
+// OpenSSL only where they are needed that way.
 struct CertItem {
+  std::vector<uint8_t> encoded;
   X509Ptr cert;
   std::string localKeyId;
   std::u16string friendlyName;
+
+  X509* Decoded() {
+    if (!cert) {
+      const unsigned char* p = encoded.data();
+      cert.reset(d2i_X509(nullptr, &p, static_cast<long>(encoded.size())));
+      if (!cert) ERR_clear_error();
+    }
+    return cert.get();
+  }
 };
+
+// The certificate's bytes from the bag's own encoding (SafeBag { bagId,
+// [0] CertBag { certId, [0] OCTET STRING } }): OpenSSL's certificate reader
+// decodes the public key, which costs more than the rest of an import.
+bool CertBagBytes(const PKCS12_SAFEBAG* bag, std::vector<uint8_t>* out) {
+  unsigned char* encoded = nullptr;
+  const int length = i2d_PKCS12_SAFEBAG(bag, &encoded);
+  if (length <= 0) return false;
+  der::Span in(encoded, static_cast<size_t>(length)), safeBag, oid, value, certBag, certValue, octets;
+  const bool ok = in.Read(der::kSequence, &safeBag) && safeBag.Read(der::kOid, &oid) &&
+                  safeBag.Read(der::kContext0, &value) && value.Read(der::kSequence, &certBag) &&
+                  certBag.Read(der::kOid, &oid) && certBag.Read(der::kContext0, &certValue) &&
+                  certValue.Read(der::kOctetString, &octets) && !octets.empty();
+  if (ok) out->assign(octets.data(), octets.data() + octets.size());
+  OPENSSL_free(encoded);
+  return ok;
+}
 
 // A private key of the file: an RSA key's PRIVATEKEYBLOB, read straight from
 // its DER, or (for what that reader does not take) the key OpenSSL decoded.
@@ -213,14 +243,15 @@ bool ReadBags(const STACK_OF(PKCS12_SAFEBAG)* bags, const PfxPassword& pw, Conte
       }
       case NID_certBag: {
         if (PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate) break;
-        X509* x = PKCS12_SAFEBAG_get1_cert(bag);
-        if (!x) {
-          ERR_clear_error();
-          *hr = CRYPT_E_BAD_ENCODE;
-          return false;
-        }
         CertItem item;
-        item.cert.reset(x);
+        if (!CertBagBytes(bag, &item.encoded)) {
+          item.cert.reset(PKCS12_SAFEBAG_get1_cert(bag));
+          if (!item.cert) {
+            ERR_clear_error();
+            *hr = CRYPT_E_BAD_ENCODE;
+            return false;
+          }
+        }
         item.localKeyId = LocalKeyId(bag);
         item.friendlyName = FriendlyName(bag);
         out->certs.push_back(std::move(item));
@@ -459,16 +490,24 @@ extern "C" HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR s
         if (!k.used && k.localKeyId == item.localKeyId) key = &k;
     if (!key)
       for (KeyItem& k : contents.keys)
-        if (!k.used && k.Pkey() && X509_check_private_key(item.cert.get(), k.Pkey()) == 1) key = &k;
+        if (!k.used && k.Pkey() && item.Decoded() && X509_check_private_key(item.cert.get(), k.Pkey()) == 1)
+          key = &k;
     ERR_clear_error();
-    unsigned char* der = nullptr;
-    int n = i2d_X509(item.cert.get(), &der);
-    if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
     PCCERT_CONTEXT ctx = nullptr;
-    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(n),
-                                                  CERT_STORE_ADD_ALWAYS, &ctx);
-    OPENSSL_free(der);
-    if (!added) return fail(static_cast<HRESULT>(GetLastError()));
+    BOOL added = !item.encoded.empty() &&
+                 CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, item.encoded.data(),
+                                                  static_cast<DWORD>(item.encoded.size()), CERT_STORE_ADD_ALWAYS, &ctx);
+    if (!added) {
+      // What the store's reader refuses goes as OpenSSL reads and writes it
+      // (a certificate in BER, say), or is refused as undecodable.
+      unsigned char* der = nullptr;
+      int n = item.Decoded() ? i2d_X509(item.cert.get(), &der) : 0;
+      if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
+      added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(n),
+                                               CERT_STORE_ADD_ALWAYS, &ctx);
+      OPENSSL_free(der);
+      if (!added) return fail(static_cast<HRESULT>(GetLastError()));
+    }
     if (!item.friendlyName.empty()) {
       const std::u16string& name = item.friendlyName;
       CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * sizeof(WCHAR)),
