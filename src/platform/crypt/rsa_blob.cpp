@@ -274,6 +274,15 @@ namespace {
 // DER's order, as big-endian magnitudes.
 enum RsaField { kN, kE, kD, kP, kQ, kDp, kDq, kQinv, kRsaFields };
 
+// The private blob's numbers after its header, in order: the modulus and
+// private exponent take the full width, the other five half of it.
+struct BlobPart {
+  RsaField field;
+  bool full;
+};
+constexpr BlobPart kPrivateBlobLayout[] = {{kN, true},   {kP, false},    {kQ, false}, {kDp, false},
+                                           {kDq, false}, {kQinv, false}, {kD, true}};
+
 // Reads the fields of a two-prime RSAPrivateKey; false when the DER is not
 // one (a negative field included).
 bool ReadRsaPrivateKey(der::Span in, der::Span (&fields)[kRsaFields]) {
@@ -371,25 +380,26 @@ bool RsaPrivateDerToBlob(der::Span rsaPrivateKey, ALG_ID algId, std::vector<BYTE
   DWORD pubexp = 0;
   for (size_t i = 0; i < f[kE].size(); ++i) pubexp = (pubexp << 8) | f[kE].data()[i];
   const size_t full = (bits + 7) / 8, half = (bits + 15) / 16;
-  blob->assign(20 + 2 * full + 5 * half, 0);
-  BYTE* p = blob->data();
-  p[0] = PRIVATEKEYBLOB;
-  p[1] = CUR_BLOB_VERSION;
-  const DWORD header[4] = {algId, RSA2_MAGIC, static_cast<DWORD>(bits), pubexp};
-  for (int i = 0; i < 4; ++i)
-    for (int b = 0; b < 4; ++b) p[4 + 4 * i + b] = static_cast<BYTE>(header[i] >> (8 * b));
-  p += 20;
-  const struct {
-    RsaField field;
-    size_t width;
-  } layout[] = {{kN, full}, {kP, half}, {kQ, half}, {kDp, half}, {kDq, half}, {kQinv, half}, {kD, full}};
-  for (const auto& part : layout) {
-    if (!PutLe(f[part.field], part.width, p)) {
+  blob->clear();
+  blob->reserve(20 + 2 * full + 5 * half);
+  blob->push_back(PRIVATEKEYBLOB);
+  blob->push_back(CUR_BLOB_VERSION);
+  blob->push_back(0);
+  blob->push_back(0);
+  AppendDword(algId, blob);
+  AppendDword(RSA2_MAGIC, blob);
+  AppendDword(static_cast<DWORD>(bits), blob);
+  AppendDword(pubexp, blob);
+  blob->resize(20 + 2 * full + 5 * half);
+  BYTE* p = blob->data() + 20;
+  for (const BlobPart& part : kPrivateBlobLayout) {
+    const size_t width = part.full ? full : half;
+    if (!PutLe(f[part.field], width, p)) {
       OPENSSL_cleanse(blob->data(), blob->size());
       blob->clear();
       return false;
     }
-    p += part.width;
+    p += width;
   }
   return true;
 }
@@ -405,15 +415,12 @@ bool RsaPrivateBlobToDer(const BYTE* blob, size_t size, std::vector<BYTE>* out) 
   const BYTE* in = blob + 20;
   BYTE* at = bigEndian.data();
   der::Span f[kRsaFields];
-  const struct {
-    RsaField field;
-    size_t width;
-  } layout[] = {{kN, full}, {kP, half}, {kQ, half}, {kDp, half}, {kDq, half}, {kQinv, half}, {kD, full}};
-  for (const auto& part : layout) {
-    for (size_t i = 0; i < part.width; ++i) at[i] = in[part.width - 1 - i];
-    f[part.field] = der::Span(at, part.width);
-    in += part.width;
-    at += part.width;
+  for (const BlobPart& part : kPrivateBlobLayout) {
+    const size_t width = part.full ? full : half;
+    for (size_t i = 0; i < width; ++i) at[i] = in[width - 1 - i];
+    f[part.field] = der::Span(at, width);
+    in += width;
+    at += width;
   }
   for (int b = 0; b < 4; ++b) at[b] = static_cast<BYTE>(pubexp >> (8 * (3 - b)));
   f[kE] = der::Span(at, 4);
