@@ -318,16 +318,11 @@ std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.beg
 
 // Creates a container holding `key` as its exchange key; the name on success.
 bool ImportKey(KeyItem& key, DWORD flags, std::string* container, HRESULT* hr) {
-  WipedBytes converted;
-  const std::vector<BYTE>* blobBytes = &key.blob.bytes;
-  if (blobBytes->empty()) {
-    if (!crypt::RsaToBlob(key.key.get(), CALG_RSA_KEYX, true, &converted.bytes)) {
-      *hr = NTE_BAD_KEY;
-      return false;
-    }
-    blobBytes = &converted.bytes;
+  if (key.blob.bytes.empty() && !crypt::RsaToBlob(key.key.get(), CALG_RSA_KEYX, true, &key.blob.bytes)) {
+    *hr = NTE_BAD_KEY;
+    return false;
   }
-  const std::vector<BYTE>& blob = *blobBytes;
+  const std::vector<BYTE>& blob = key.blob.bytes;
   std::string name = NewContainerName();
   HCRYPTPROV prov = 0;
   DWORD machine = flags & CRYPT_MACHINE_KEYSET;
